@@ -1,0 +1,107 @@
+// foilcad-convert: the command-line converter for scripts and batch work.
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "common/error.hpp"
+#include "common/number.hpp"
+#include "convert/convert.hpp"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Millimetre values: the same free-format numbers the input form reads, and
+// they must be finite.
+std::string check_millimetres(const std::string& text) {
+  const auto value = foilcad::parse_free_number(text);
+  if (!value || !std::isfinite(*value)) return "not a number of millimetres: " + text;
+  return {};
+}
+
+double millimetres(const std::string& text) { return *foilcad::parse_free_number(text); }
+
+void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
+                  const foilcad::conversion_parameters& p) {
+  const double s = r.seconds[static_cast<int>(stage)];
+  switch (stage) {
+    case foilcad::Stage::read:
+      std::fprintf(stderr, "read   %s: %zu records, %zu rectangles (%.3f s)\n",
+                   p.input_path.c_str(), r.records, r.rectangles, s);
+      break;
+    case foilcad::Stage::split:
+      std::fprintf(stderr, "split  %zu pieces (%.3f s)\n", r.pieces, s);
+      break;
+    case foilcad::Stage::grid:
+      std::fprintf(stderr, "grid   %zu x %zu lines, %zu cells, %zu copper (%.3f s)\n", r.grid_x,
+                   r.grid_y, r.cells, r.copper_cells, s);
+      break;
+    case foilcad::Stage::write:
+      std::fprintf(stderr, "write  %s: %llu bytes, %s: %llu bytes (%.3f s)\n",
+                   p.conductor_path.c_str(),
+                   static_cast<unsigned long long>(r.solids.conductor_bytes),
+                   p.insulator_path.c_str(),
+                   static_cast<unsigned long long>(r.solids.insulator_bytes), s);
+      break;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Converts the photoplot (RS-274X / Gerber) of one copper layer into two ASCII STL solids:\n"
+      "the conductor (NAME_CND.stl) and the insulator (NAME_INS.stl), every box reaching from\n"
+      "the elevation to the elevation plus the thickness.",
+      "foilcad-convert"};
+  std::string elevation_text = "0.0";
+  std::string thickness_text;
+  std::optional<std::string> out_dir;
+  bool quiet = false;
+  std::string input;
+  app.add_option("--elevation", elevation_text, "Height of the lower face of every box, in mm")
+      ->type_name("MM")
+      ->default_str("0.0")
+      ->check(check_millimetres);
+  app.add_option("--thickness", thickness_text, "Thickness of the copper layer, in mm")
+      ->type_name("MM")
+      ->required()
+      ->check(check_millimetres);
+  app.add_option("--out-dir", out_dir, "Folder for the solids (default: next to the input)")
+      ->type_name("DIR");
+  app.add_flag("-q,--quiet", quiet, "Do not report the stages on stderr");
+  app.add_option("INPUT", input, "Photoplot file")->required();
+  app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? 0 : kExitUsage;
+  }
+
+  const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
+      input, millimetres(elevation_text), millimetres(thickness_text),
+      out_dir ? std::optional<std::filesystem::path>(*out_dir) : std::nullopt);
+  foilcad::StageObserver observer;
+  if (!quiet) {
+    observer = [&](foilcad::Stage stage, const foilcad::ConversionReport& report) {
+      report_stage(stage, report, parameters);
+    };
+  }
+  try {
+    foilcad::convert(parameters, observer);
+  } catch (const foilcad::Error& e) {
+    std::fprintf(stderr, "foilcad-convert: %s\n", e.what());
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "foilcad-convert: out of memory\n");
+    return kExitFailure;
+  }
+  return 0;
+}

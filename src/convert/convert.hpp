@@ -1,0 +1,64 @@
+// The conversion pipeline both front ends call: photoplot in, conductor and
+// insulator solids out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "stl/solid_files.hpp"
+
+namespace foilcad {
+
+inline constexpr std::string_view kConductorSuffix = "_CND.stl";
+inline constexpr std::string_view kInsulatorSuffix = "_INS.stl";
+
+// What one conversion needs. Heights in millimetres: every box reaches from
+// elevation to top.
+struct conversion_parameters {
+  double elevation = 0.0;
+  double top = 0.0;
+  std::filesystem::path input_path;
+  std::filesystem::path conductor_path;
+  std::filesystem::path insulator_path;
+};
+
+// The output path for a suffix: the extension of the file name (from its last
+// ".") is replaced by the suffix; a name without "." gets the suffix appended.
+std::filesystem::path make_output_path(const std::filesystem::path& input_path,
+                                       std::string_view suffix);
+
+// Parameters for converting input_path: top is thickness + elevation in one
+// double addition; the solids go next to the input, or with the same names
+// into out_dir when one is given.
+conversion_parameters make_conversion_parameters(
+    const std::filesystem::path& input_path, double elevation, double thickness,
+    const std::optional<std::filesystem::path>& out_dir = std::nullopt);
+
+enum class Stage { read, split, grid, write };
+
+// What each stage produced, filled in as the stages finish.
+struct ConversionReport {
+  std::size_t records = 0;
+  std::size_t rectangles = 0;  // read, outline included
+  std::size_t pieces = 0;      // active rectangles after splitting
+  std::size_t grid_x = 0;      // grid lines per axis
+  std::size_t grid_y = 0;
+  std::size_t cells = 0;
+  std::size_t copper_cells = 0;
+  SolidsSummary solids;
+  double seconds[4] = {0, 0, 0, 0};  // by Stage
+};
+
+// Called after each stage with the report so far.
+using StageObserver = std::function<void(Stage, const ConversionReport&)>;
+
+// Runs the stages in order. Throws foilcad::Error; on failure no output file
+// has been touched.
+ConversionReport convert(const conversion_parameters& parameters,
+                         const StageObserver& observer = {}, const WriteOptions& options = {});
+
+}  // namespace foilcad

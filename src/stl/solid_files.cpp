@@ -1,0 +1,216 @@
+#include "stl/solid_files.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+#include "stl/facets.hpp"
+
+namespace foilcad {
+
+namespace {
+
+constexpr std::string_view kConductorHeader = " solid blob\r\n";
+constexpr std::string_view kConductorTrailer = " endsolid blob\r\n";
+constexpr std::string_view kInsulatorHeader = " solid nblob\r\n";
+constexpr std::string_view kInsulatorTrailer = " endsolid nblob\r\n";
+
+// Boxes are assembled in a large buffer and handed to the sink in big blocks.
+class SolidBuffer {
+ public:
+  explicit SolidBuffer(ByteSink& sink) : sink_(sink), buffer_(kSize) {}
+
+  // Room for one more box.
+  char* reserve() {
+    if (kSize - used_ < kMaxBoxBytes) flush();
+    return buffer_.data() + used_;
+  }
+  void commit(const char* end) {
+    const auto size = static_cast<std::size_t>(end - (buffer_.data() + used_));
+    used_ += size;
+    total_ += size;
+    ++boxes_;
+  }
+  void put(std::string_view text) {
+    flush();
+    sink_.write(text);
+    total_ += text.size();
+  }
+  void flush() {
+    if (used_ > 0) sink_.write(std::string_view(buffer_.data(), used_));
+    used_ = 0;
+  }
+  std::uint64_t total() const { return total_; }
+  std::uint64_t boxes() const { return boxes_; }
+
+ private:
+  static constexpr std::size_t kSize = std::size_t{4} << 20;
+  ByteSink& sink_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t boxes_ = 0;
+};
+
+std::vector<NumberField> format_all(const std::vector<double>& values) {
+  std::vector<NumberField> fields;
+  fields.reserve(values.size());
+  for (const double v : values) fields.push_back(format_number_field(v));
+  return fields;
+}
+
+}  // namespace
+
+SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
+                          const CoordinateLists& lists, const CellMap& map) {
+  SolidBuffer copper(conductor);
+  SolidBuffer other(insulator);
+  copper.put(kConductorHeader);
+  other.put(kInsulatorHeader);
+
+  const std::vector<NumberField> xs = format_all(lists.x);
+  const std::vector<NumberField> ys = format_all(lists.y);
+  BoxFields box{{}, {}, {}, {}, format_number_field(z1), format_number_field(z2)};
+  const std::size_t columns = map.columns;
+  const std::size_t rows = map.rows;
+  for (std::size_t i = 0; i < columns; ++i) {
+    box.x1 = xs[i];
+    box.x2 = xs[i + 1];
+    const std::uint8_t* column = map.flags.data() + i;
+    for (std::size_t k = 0; k < rows; ++k) {
+      const std::uint8_t flag = column[columns * k];
+      // A side is written where the neighbour is of the other kind or where
+      // the grid ends.
+      const SideFlags sides{
+          k + 1 == rows || column[columns * (k + 1)] != flag,
+          k == 0 || column[columns * (k - 1)] != flag,
+          i + 1 == columns || column[columns * k + 1] != flag,
+          i == 0 || column[columns * k - 1] != flag,
+      };
+      box.y1 = ys[k];
+      box.y2 = ys[k + 1];
+      SolidBuffer& solid = flag != 0 ? copper : other;
+      solid.commit(cube(solid.reserve(), box, sides));
+    }
+  }
+  copper.put(kConductorTrailer);
+  other.put(kInsulatorTrailer);
+  return {copper.total(), other.total(), copper.boxes(), other.boxes()};
+}
+
+namespace {
+
+// A file being written under a temporary name beside its target. Removed
+// again unless it was renamed over the target.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::filesystem::path& target) : target_(target) {
+    static std::atomic<unsigned> counter{0};
+    for (;;) {
+      path_ = target.string() + ".partial-" + std::to_string(::getpid()) + "-" +
+              std::to_string(counter++);
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return;
+      if (errno != EEXIST) throw file_error(target, "cannot create", errno);
+    }
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!renamed_) ::unlink(path_.c_str());
+  }
+
+  int fd() const { return fd_; }
+  const std::filesystem::path& target() const { return target_; }
+  const std::filesystem::path& path() const { return path_; }
+
+  void close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) throw file_error(target_, "cannot write", errno);
+  }
+  void mark_renamed() { renamed_ = true; }
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path path_;
+  int fd_ = -1;
+  bool renamed_ = false;
+};
+
+class FileSink : public ByteSink {
+ public:
+  FileSink(const TemporaryFile& file, std::uint64_t& written, std::uint64_t fail_after)
+      : file_(file), written_(written), fail_after_(fail_after) {}
+
+  void write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      std::size_t size = bytes.size();
+      if (written_ >= fail_after_) throw file_error(file_.target(), "cannot write", ENOSPC);
+      if (fail_after_ - written_ < size) size = static_cast<std::size_t>(fail_after_ - written_);
+      const ssize_t done = ::write(file_.fd(), bytes.data(), size);
+      if (done < 0) {
+        if (errno == EINTR) continue;
+        throw file_error(file_.target(), "cannot write", errno);
+      }
+      written_ += static_cast<std::uint64_t>(done);
+      bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+  }
+
+ private:
+  const TemporaryFile& file_;
+  std::uint64_t& written_;
+  std::uint64_t fail_after_;
+};
+
+// Renames both temporaries over their targets. Should the second rename fail,
+// the first target gets back the file it had (kept through a hard link), so
+// either both targets are new or both are as they were.
+void replace_targets(TemporaryFile& first, TemporaryFile& second) {
+  const std::string backup = first.path().string() + ".previous";
+  const bool kept = ::link(first.target().c_str(), backup.c_str()) == 0;
+  if (::rename(first.path().c_str(), first.target().c_str()) != 0) {
+    const int error = errno;
+    if (kept) ::unlink(backup.c_str());
+    throw file_error(first.target(), "cannot replace", error);
+  }
+  first.mark_renamed();
+  if (::rename(second.path().c_str(), second.target().c_str()) != 0) {
+    const int error = errno;
+    if (kept) {
+      ::rename(backup.c_str(), first.target().c_str());
+    } else {
+      ::unlink(first.target().c_str());
+    }
+    throw file_error(second.target(), "cannot replace", error);
+  }
+  second.mark_renamed();
+  if (kept) ::unlink(backup.c_str());
+}
+
+}  // namespace
+
+SolidsSummary write_solids(const std::filesystem::path& conductor_path,
+                           const std::filesystem::path& insulator_path, double z1, double z2,
+                           const CoordinateLists& lists, const CellMap& map,
+                           const WriteOptions& options) {
+  TemporaryFile conductor(conductor_path);
+  TemporaryFile insulator(insulator_path);
+  std::uint64_t written = 0;
+  FileSink conductor_sink(conductor, written, options.fail_after_bytes);
+  FileSink insulator_sink(insulator, written, options.fail_after_bytes);
+  const SolidsSummary summary = emit_solids(conductor_sink, insulator_sink, z1, z2, lists, map);
+  conductor.close();
+  insulator.close();
+  replace_targets(conductor, insulator);
+  return summary;
+}
+
+}  // namespace foilcad

@@ -1,0 +1,52 @@
+// The two solid files: every cell of the grid as one box, copper cells into the
+// conductor solid "blob", all others into the insulator solid "nblob".
+//
+// Cells go out column by column and, within a column, by increasing y. A side
+// that two cells of the same solid share is written by neither, so each solid
+// is closed without interior walls.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string_view>
+
+#include "geometry/geometry.hpp"
+
+namespace foilcad {
+
+// Where the bytes of one solid go.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+struct SolidsSummary {
+  std::uint64_t conductor_bytes = 0;
+  std::uint64_t insulator_bytes = 0;
+  std::uint64_t conductor_boxes = 0;
+  std::uint64_t insulator_boxes = 0;
+};
+
+// Writes both solids, header to trailer, into the two sinks, with z1 the bottom
+// and z2 the top of every box.
+SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
+                          const CoordinateLists& lists, const CellMap& map);
+
+struct WriteOptions {
+  // Makes every write fail with "No space left on device" once this many bytes
+  // have gone to the two files together: how tests reach a full disk.
+  std::uint64_t fail_after_bytes = std::numeric_limits<std::uint64_t>::max();
+};
+
+// Writes both solids to temporary files beside their targets and renames them
+// over the targets only when both are complete. On any failure the temporaries
+// are removed, files that had the target names are left as they were, and a
+// foilcad::Error names the path and the system's reason.
+SolidsSummary write_solids(const std::filesystem::path& conductor_path,
+                           const std::filesystem::path& insulator_path, double z1, double z2,
+                           const CoordinateLists& lists, const CellMap& map,
+                           const WriteOptions& options = {});
+
+}  // namespace foilcad
