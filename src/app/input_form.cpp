@@ -111,10 +111,10 @@ void InputForm::read_thickness() {
 void InputForm::select_file() {
   // The chosen path is both where the dialog starts and where its answer goes;
   // a cancelled dialog leaves it, and with it the earlier choice, alone.
-  toolkit::choose_file(kPhotoplotFilter,
-                       toolkit::file_must_exist | toolkit::follow_directory |
-                           toolkit::confirm_prompt,
-                       state_.input_path, kFileDialogTitle);
+  toolkit::choose_file(
+      kPhotoplotFilter,
+      toolkit::file_must_exist | toolkit::follow_directory | toolkit::confirm_prompt,
+      state_.input_path, kFileDialogTitle);
   if (toolkit::last_dialog_result() != 1) return;
   toolkit::field_set_text(kFileNameLabel, state_.input_path);
   state_.file_chosen = true;
@@ -139,7 +139,8 @@ int convert_and_report(const conversion_parameters& parameters) {
   } catch (const std::exception& e) {
     failure = e.what();
   }
-  toolkit::error_box(kMainWindowTitle, "The conversion failed; no solid has been written.\n\n" + failure);
+  toolkit::error_box(kMainWindowTitle,
+                     "The conversion failed; no solid has been written.\n\n" + failure);
   return kFailureStatus;
 }
 

@@ -15,7 +15,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-
 #include <algorithm>
 #include <bitset>
 #include <cmath>
@@ -125,7 +124,8 @@ class FormWindow final : public QWidget {
   }
 
   QWidget* first_tab_stop() const {
-    for (QWidget* widget = nextInFocusChain(); widget != this; widget = widget->nextInFocusChain()) {
+    for (QWidget* widget = nextInFocusChain(); widget != this;
+         widget = widget->nextInFocusChain()) {
       if (control_id(widget) >= 0 && (widget->focusPolicy() & Qt::TabFocus) &&
           !widget->isHidden() && widget->isEnabled()) {
         return widget;
@@ -217,21 +217,21 @@ void on_focus_changed(QWidget* old_widget, QWidget* new_widget) {
 // The average width of a letter as the older window systems measure it for
 // layout units: over the 52 letters, rounded.
 int average_letter_width(const QFontMetrics& metrics) {
-  const int width =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int width = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return (width / 26 + 1) / 2;
 }
 
-QWidget* make_control(const control_template& spec, QWidget* form) {
-  const QString text = to_qstring(spec.text);
-  const Qt::FocusPolicy focus = (spec.style & style_tab_stop) ? Qt::StrongFocus : Qt::ClickFocus;
+QWidget* make_control(const control_template& plan, QWidget* form) {
+  const QString text = to_qstring(plan.text);
+  const Qt::FocusPolicy focus = (plan.style & style_tab_stop) ? Qt::StrongFocus : Qt::ClickFocus;
   const Qt::Alignment alignment =
-      (spec.style & style_centred) ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
-  switch (spec.type) {
+      (plan.style & style_centred) ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
+  switch (plan.type) {
     case control_type::label: {
       auto* label = new FormLabel(form);
       label->setAlignment(alignment);
-      if (spec.style & style_sunken) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      if (plan.style & style_sunken) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       label->set_full_text(text);
       return label;
     }
@@ -253,11 +253,11 @@ QWidget* make_control(const control_template& spec, QWidget* form) {
   return nullptr;
 }
 
-FormWindow* build_form(const form_template& spec, QWidget* owner) {
-  auto* form = new FormWindow(spec.id, owner);
-  form->setWindowTitle(to_qstring(spec.caption));
-  QFont font(QStringLiteral("Sans Serif"), spec.font_points,
-             spec.font_bold ? QFont::Bold : QFont::Normal);
+FormWindow* build_form(const form_template& plan, QWidget* owner) {
+  auto* form = new FormWindow(plan.id, owner);
+  form->setWindowTitle(to_qstring(plan.caption));
+  QFont font(QStringLiteral("Sans Serif"), plan.font_points,
+             plan.font_bold ? QFont::Bold : QFont::Normal);
   font.setStyleHint(QFont::SansSerif);
   form->setFont(font);
 
@@ -267,11 +267,11 @@ FormWindow* build_form(const form_template& spec, QWidget* owner) {
   const auto pixels = [](int units, double unit) {
     return static_cast<int>(std::lround(units * unit));
   };
-  form->setFixedSize(pixels(spec.width, unit_x), pixels(spec.height, unit_y));
+  form->setFixedSize(pixels(plan.width, unit_x), pixels(plan.height, unit_y));
 
   // Children join the focus chain in the order they are made, which is the
   // template's order and so its tab order.
-  for (const control_template& control : spec.controls) {
+  for (const control_template& control : plan.controls) {
     QWidget* widget = make_control(control, form);
     widget->setGeometry(pixels(control.x, unit_x), pixels(control.y, unit_y),
                         pixels(control.width, unit_x), pixels(control.height, unit_y));
@@ -381,8 +381,8 @@ void window_open(int options, std::optional<point> position, std::optional<exten
   g_toolkit->main_window = window;
   window->setWindowTitle(to_qstring(without_trailing_blanks(title)));
   const QRect area = screen_area(nullptr);
-  const QSize window_size = size ? QSize(size->width, size->height)
-                                 : QSize(area.width() * 4 / 5, area.height() * 4 / 5);
+  const QSize window_size =
+      size ? QSize(size->width, size->height) : QSize(area.width() * 4 / 5, area.height() * 4 / 5);
   window->resize(window_size);
   if (position) {
     window->move(position->x, position->y);
@@ -398,8 +398,8 @@ void form_load(int form) {
     g_toolkit->current = it->second;
     return;
   }
-  const form_template* spec = find_form_template(form);
-  if (spec == nullptr) {
+  const form_template* plan = find_form_template(form);
+  if (plan == nullptr) {
     record(error_no_template);
     return;
   }
@@ -410,7 +410,7 @@ void form_load(int form) {
     return;
   }
   try {
-    FormWindow* window = build_form(*spec, g_toolkit->main_window.data());
+    FormWindow* window = build_form(*plan, g_toolkit->main_window.data());
     g_toolkit->forms[form] = window;
     g_toolkit->current = window;
   } catch (const std::bad_alloc&) {

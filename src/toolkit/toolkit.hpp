@@ -70,12 +70,12 @@ inline constexpr int file_must_exist = 128;  // only an existing file can be acc
 
 enum error_code : int {
   no_error = 0,
-  error_dialog_failed = 1004,  // choose_file: the dialog failed (a cancel is no error)
-  error_no_form = 1005,        // a field operation or form_show without a current form
-  error_no_field = 1006,       // the current form has no control of that identifier
-  error_no_template = 1007,    // form_load: no template of that identifier
-  error_too_many_forms = 1087, // form_load: kMaxForms forms exist already
-  error_form_failed = 1088,    // form_load: the form could not be created
+  error_dialog_failed = 1004,   // choose_file: the dialog failed (a cancel is no error)
+  error_no_form = 1005,         // a field operation or form_show without a current form
+  error_no_field = 1006,        // the current form has no control of that identifier
+  error_no_template = 1007,     // form_load: no template of that identifier
+  error_too_many_forms = 1087,  // form_load: kMaxForms forms exist already
+  error_form_failed = 1088,     // form_load: the form could not be created
 };
 
 inline constexpr std::size_t kMaxForms = 100;
@@ -98,8 +98,8 @@ void toolkit_start();
 // centred on the screen, without a size it takes 80 % of the screen. With the
 // hidden_window option it is never shown. A second call does nothing. The
 // title loses its trailing blanks; there are no menus, so menu is not used.
-void window_open(int options, std::optional<point> position, std::optional<extent> size,
-                 int menu, std::string_view title);
+void window_open(int options, std::optional<point> position, std::optional<extent> size, int menu,
+                 std::string_view title);
 
 // Makes the form of that template, invisible, and makes it the current form,
 // on which the field operations act. A form that exists already only becomes

@@ -79,8 +79,8 @@ UserScript& UserScript::act(std::function<void()> step) {
   });
 }
 
-std::function<bool()> answer_file_dialog(const QString& path, QString* title,
-                                         QStringList* filters, QString* directory) {
+std::function<bool()> answer_file_dialog(const QString& path, QString* title, QStringList* filters,
+                                         QString* directory) {
   return [=] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     // Keys go to the active window: wait until that is the dialog.

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-
 #include <deque>
 #include <functional>
 

@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -76,12 +75,28 @@ class InputFormTest : public ::testing::Test {
 
 TEST_F(InputFormTest, ReadsTheFirstItemAsAFreeFormatNumber) {
   const std::vector<std::pair<std::string, std::optional<double>>> cases{
-      {"2", 2.0},       {" -1.5 ", -1.5},     {"1e-1", 0.1},        {"1E-1", 0.1},
-      {"1d-1", 0.1},    {"1-1", 0.1},         {"1q2", 100.0},       {"1.5+3", 1500.0},
-      {"1.5 mm", 1.5},  {"1,5", 1.0},         {"1/2", 1.0},         {"  7. ", 7.0},
-      {"1.5mm", {}},    {"abc", {}},          {"", {}},             {"    ", {}},
-      {",5", {}},       {"- 1", {}},          {"2*1.5", {}},        {"1e400", {}},
-      {std::string(79, ' ') + "5", 5.0},      {std::string(80, ' ') + "5", {}}};
+      {"2", 2.0},
+      {" -1.5 ", -1.5},
+      {"1e-1", 0.1},
+      {"1E-1", 0.1},
+      {"1d-1", 0.1},
+      {"1-1", 0.1},
+      {"1q2", 100.0},
+      {"1.5+3", 1500.0},
+      {"1.5 mm", 1.5},
+      {"1,5", 1.0},
+      {"1/2", 1.0},
+      {"  7. ", 7.0},
+      {"1.5mm", {}},
+      {"abc", {}},
+      {"", {}},
+      {"    ", {}},
+      {",5", {}},
+      {"- 1", {}},
+      {"2*1.5", {}},
+      {"1e400", {}},
+      {std::string(79, ' ') + "5", 5.0},
+      {std::string(80, ' ') + "5", {}}};
   for (const auto& [text, expected] : cases) {
     tk::field_set_text(app::kThicknessField, text);
     EXPECT_EQ(app::read_field_number(app::kThicknessField), expected) << '"' << text << '"';
@@ -202,8 +217,8 @@ TEST(ProgramTest, TypedNumbersAndAChosenFileGiveBothSolids) {
   EXPECT_TRUE(user.finished());
 
   // The same solids as the conversion core writes for these numbers.
-  foilcad::convert(foilcad::make_conversion_parameters(
-      copy_board(reference).toStdString(), 0.5, 1.6));
+  foilcad::convert(
+      foilcad::make_conversion_parameters(copy_board(reference).toStdString(), 0.5, 1.6));
   for (const char* name : {"board_CND.stl", "board_INS.stl"}) {
     const std::string written = slurp(dir.filePath(name));
     EXPECT_GT(written.size(), 1000u) << name;
