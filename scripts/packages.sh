@@ -22,6 +22,6 @@ ensure_packages() {
 build_foilcad() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DFOILCAD_BUILD_GUI=ON -DFOILCAD_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
 }
