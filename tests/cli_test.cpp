@@ -25,8 +25,8 @@ struct Outcome {
 
 // Runs foilcad-convert with args (already quoted for the shell) in dir.
 Outcome run(const ScratchDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.path().string() + "' && '" FOILCAD_CONVERT_EXE "' " +
-                              args + " >.out 2>.err";
+  const std::string command =
+      "cd '" + dir.path().string() + "' && '" FOILCAD_CONVERT_EXE "' " + args + " >.out 2>.err";
   const int raw = std::system(command.c_str());
   Outcome result;
   if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
@@ -49,8 +49,8 @@ TEST(Cli, ConvertsNextToTheInputAndReportsEachStage) {
   EXPECT_EQ(read_file(dir / "pad_CND.stl"), read_file(kData / "expected/pad_CND.stl"));
   EXPECT_EQ(read_file(dir / "pad_INS.stl"), read_file(kData / "expected/pad_INS.stl"));
   // Rectangles read, pieces after splitting, grid, copper cells, bytes.
-  for (const char* part : {"5 rectangles", "1 pieces", "4 x 4", "1 copper", "2351 bytes",
-                           "12415 bytes"}) {
+  for (const char* part :
+       {"5 rectangles", "1 pieces", "4 x 4", "1 copper", "2351 bytes", "12415 bytes"}) {
     EXPECT_TRUE(contains(r.err, part)) << part << " missing in:\n" << r.err;
   }
 }
@@ -59,7 +59,8 @@ TEST(Cli, QuietIntoAnotherFolder) {
   ScratchDir dir;
   fs::copy_file(kData / "track_pad.gbr", dir / "track_pad.gbr");
   fs::create_directory(dir / "out");
-  const Outcome r = run(dir, "--quiet --elevation -0.2 --thickness 1.6 --out-dir out track_pad.gbr");
+  const Outcome r =
+      run(dir, "--quiet --elevation -0.2 --thickness 1.6 --out-dir out track_pad.gbr");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "");
@@ -74,13 +75,13 @@ TEST(Cli, UsageErrorsExitWithTwo) {
   ScratchDir dir;
   fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
   const char* cases[] = {
-      "pad.gbr",                              // no thickness
-      "--thickness 1.6",                      // no input
-      "--thickness abc pad.gbr",              // not a number
+      "pad.gbr",                  // no thickness
+      "--thickness 1.6",          // no input
+      "--thickness abc pad.gbr",  // not a number
       "--thickness 1.5mm pad.gbr",
       "--thickness 1.6 --elevation '' pad.gbr",
-      "--thickness 1e999 pad.gbr",            // not finite
-      "--thickness 1.6 --colour red pad.gbr", // unknown option
+      "--thickness 1e999 pad.gbr",             // not finite
+      "--thickness 1.6 --colour red pad.gbr",  // unknown option
       "--thickness 1.6 pad.gbr other.gbr",
   };
   for (const char* args : cases) {

@@ -1,12 +1,13 @@
 // The conversion as a whole: output names, heights, whole files, and what is
 // left behind when a conversion fails.
+#include "convert/convert.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "common/error.hpp"
-#include "convert/convert.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -75,8 +76,8 @@ TEST(Convert, WholeFilesByteForByte) {
   };
   for (const Row& row : rows) {
     ScratchDir dir;
-    const auto parameters =
-        make_conversion_parameters(copy_board(dir, row.board + ".gbr"), row.elevation, row.thickness);
+    const auto parameters = make_conversion_parameters(copy_board(dir, row.board + ".gbr"),
+                                                       row.elevation, row.thickness);
     std::vector<Stage> stages;
     const ConversionReport report =
         convert(parameters, [&](Stage stage, const ConversionReport&) { stages.push_back(stage); });
@@ -141,8 +142,7 @@ class FailedConversion : public ::testing::Test {
 };
 
 TEST_F(FailedConversion, MissingOutputFolder) {
-  const std::string message =
-      fail(make_conversion_parameters(input_, 0, 1.6, dir_ / "missing"));
+  const std::string message = fail(make_conversion_parameters(input_, 0, 1.6, dir_ / "missing"));
   EXPECT_NE(message.find((dir_ / "missing" / "pad_").string()), std::string::npos) << message;
   EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
   EXPECT_FALSE(fs::exists(dir_ / "missing"));

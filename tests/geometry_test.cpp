@@ -1,10 +1,11 @@
 // Board geometry: cutting rectangles along each other's edges, the grid lines
 // and the copper cells.
+#include "geometry/geometry.hpp"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "geometry/geometry.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -68,9 +69,9 @@ TEST(Split, AnEdgeCutsOnlyMoreThanTheToleranceInside) {
     bool cuts;
   };
   const Row rows[] = {
-      {1e-10, false},     {kTol, false},          {2e-10, true},        {0.5, true},
-      {1 - 1e-10, false}, {1 - kTol, false},      {1 - 2e-10, true},    {0, false},
-      {1, false},         {-0.5, false},          {1.5, false},
+      {1e-10, false},     {kTol, false},     {2e-10, true},     {0.5, true},
+      {1 - 1e-10, false}, {1 - kTol, false}, {1 - 2e-10, true}, {0, false},
+      {1, false},         {-0.5, false},     {1.5, false},
   };
   for (const Row& row : rows) {
     // The edge value is lower x and lower y of the second rectangle.
@@ -130,10 +131,8 @@ TEST(CoordinateLists, TheValueOfferedFirstStays) {
   // x values are offered lower, upper, rectangle by rectangle. 1 + 6e-11 is
   // dropped for 1; 1 + 1.2e-10 is further than the tolerance from 1 and stays
   // although it is close to the dropped value. 2 + 5e-11 comes before 2.
-  const std::vector<Rectangle> list = board({{1, 2 + 5e-11, 0, 1},
-                                             {1 + 6e-11, 3, 0, 1},
-                                             {2, 4, 0, 1},
-                                             {1 + 1.2e-10, 4, 0, 1}});
+  const std::vector<Rectangle> list =
+      board({{1, 2 + 5e-11, 0, 1}, {1 + 6e-11, 3, 0, 1}, {2, 4, 0, 1}, {1 + 1.2e-10, 4, 0, 1}});
   const CoordinateLists lists = build_coordinate_lists(list, {0, 5, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{0, 1, 1 + 1.2e-10, 2 + 5e-11, 3, 4, 5}));
   EXPECT_EQ(lists.y, (std::vector<double>{0, 0, 1, 1}));

@@ -57,6 +57,10 @@ TEST(Reader, FormatStatementsScaleEachAxis) {
   // A second statement multiplies again.
   EXPECT_EQ(read("%FSLAX24Y24*%\n%FSLAX24Y24*%\nX12345D02*\n").extremes.min_x,
             0.003135630707070682);
+  // Another letter where X or Y should stand leaves that axis alone.
+  EXPECT_EQ(read("%FSLAX24N24*%\nX12345Y1D02*\n").extremes,
+            (CoordinateExtremes{31.356303299890996, 31.356303299890996, 25.399999618530273,
+                                25.399999618530273}));
   // Without one, coordinates are whole inches.
   EXPECT_EQ(read("X1Y2D02*\n").extremes,
             (CoordinateExtremes{25.399999618530273, 25.399999618530273, 50.79999923706055,
@@ -91,15 +95,15 @@ TEST(Reader, OperationsOnCoordinateLines) {
   const Photoplot plot = read(
       "%MOMM*%\n%ADD010C,1*%\n"
       "X1Y1D02*\n"
-      "X3Y1*\n"      // no operation code: a stroke
-      "Y4D01*\n"     // x stays 3
+      "X3Y1*\n"   // no operation code: a stroke
+      "Y4D01*\n"  // x stays 3
       "X7Y7D03*\n"
       "X8Y8D02*\n"
       "X20Y8D1*\n"   // a one-digit code only moves the coordinates, not the pen
       "X10Y8D01*\n"  // so this stroke starts at (8, 8)
       "G01X12Y8D01*\n");
   const std::vector<Rectangle> expected = {
-      {0.5, 3.5, 0.5, 1.5}, {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},
+      {0.5, 3.5, 0.5, 1.5},  {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},
       {7.5, 10.5, 7.5, 8.5}, {9.5, 12.5, 7.5, 8.5},
   };
   EXPECT_EQ(plot.rectangles, expected);
@@ -113,13 +117,11 @@ TEST(Reader, LinesThatAreIgnoredOrRead) {
     bool moves_extremes;
   };
   const Row rows[] = {
-      {"X1", 0, false},            // shorter than three characters
-      {"G01*", 0, false},          {"G01X1", 0, false},
-      {"G01*X1Y1D03*", 0, false},  {"*X1Y1D03*", 0, false},
-      {"G04 X1Y1D03*", 0, false},  {"%INX1Y1D03*", 0, false},
-      {"%LPX1Y1D03*", 0, false},   {" X1Y1D03*", 0, false},
-      {"G02X1Y1D01*", 0, false},   {"X0Y0D02*", 0, false},
-      {"X00Y00D02*", 0, true},     {"X1Y1D03*   ", 1, true},
+      {"X1", 0, false},  // shorter than three characters
+      {"G01*", 0, false},        {"G01X1", 0, false},        {"G01*X1Y1D03*", 0, false},
+      {"*X1Y1D03*", 0, false},   {"G04 X1Y1D03*", 0, false}, {"%INX1Y1D03*", 0, false},
+      {"%LPX1Y1D03*", 0, false}, {" X1Y1D03*", 0, false},    {"G02X1Y1D01*", 0, false},
+      {"X0Y0D02*", 0, false},    {"X00Y00D02*", 0, true},    {"X1Y1D03*   ", 1, true},
       {"G01X1Y1D03*", 1, true},
   };
   for (const Row& row : rows) {
@@ -157,10 +159,10 @@ TEST(Reader, OperationCodesAreNeverApertures) {
       "D10*\n"
       "G54D03*\n"  // selects nothing
       "X5Y5D02*\n"
-      "D03*\n"     // flashes with aperture 10, not with an aperture 3
-      "D012*\n"    // selects 12; not a stroke
+      "D03*\n"   // flashes with aperture 10, not with an aperture 3
+      "D012*\n"  // selects 12; not a stroke
       "X9Y5D03*\n"
-      "D030*\n"    // selects 30; not a flash
+      "D030*\n"  // selects 30; not a flash
       "D20*\n"
       "X9Y7D01*\n");
   const std::vector<Rectangle> expected = {{4.5, 5.5, 4.5, 5.5}, {8, 10, 4, 6}, {7, 11, 3, 9}};
@@ -203,13 +205,13 @@ TEST(Reader, LongRecordsAreReadWhole) {
 
 TEST(Reader, UnreadableFieldsNameFileLineAndText) {
   const char* bad_lines[] = {
-      "X12",            "XABY1D03*",       "X1Y1.2.3D03*",  "X1Y*",
-      "%FSLAX2aY24*%",  "%FSLAX24Y2?*%",   "%ADD10C,0.01*%", "%ADD010C,0.01",
-      "%ADD010C,abc*%", "%ADD010R,0.01*%", "D1X*",           "G54D*", "D10",
+      "X12",           "XABY1D03*",      "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
+      "%FSLAX24Y2?*%", "%ADD10C,0.01*%", "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,0.01*%",
+      "D1X*",          "G54D*",          "D10",
   };
   for (const char* line : bad_lines) {
-    const std::string message = message_of(std::string("G04 two good lines*\n%MOMM*%\n") + line +
-                                           "\nX1Y1D03*\n");
+    const std::string message =
+        message_of(std::string("G04 two good lines*\n%MOMM*%\n") + line + "\nX1Y1D03*\n");
     EXPECT_EQ(message.rfind("bad.gbr:3: ", 0), 0u) << line << ": " << message;
     EXPECT_NE(message.find(std::string("\"") + line + "\""), std::string::npos) << message;
   }

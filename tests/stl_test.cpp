@@ -14,8 +14,6 @@
 namespace foilcad {
 namespace {
 
-using testing::crlf_lines;
-
 std::string field(double value) {
   const NumberField f = format_number_field(value);
   return std::string(f.begin(), f.end());
@@ -27,27 +25,34 @@ TEST(NumberField, OneDecimalInEightCharacters) {
     const char* text;
   };
   const Row rows[] = {
-      {0.0, "     0.0"},       {-0.0, "     0.0"},      {0.5, "     0.5"},
-      {-0.5, "    -0.5"},      {12.345, "    12.3"},    {1.6, "     1.6"},
+      {0.0, "     0.0"},
+      {-0.0, "     0.0"},
+      {0.5, "     0.5"},
+      {-0.5, "    -0.5"},
+      {12.345, "    12.3"},
+      {1.6, "     1.6"},
       // Exact halves go to the even tenth; 0.05 and 0.35 are not exact halves.
-      {0.25, "     0.2"},      {1.25, "     1.2"},     {1.75, "     1.8"},
-      {-1.25, "    -1.2"},     {0.05, "     0.1"},     {0.35, "     0.3"},
+      {0.25, "     0.2"},
+      {1.25, "     1.2"},
+      {1.75, "     1.8"},
+      {-1.25, "    -1.2"},
+      {0.05, "     0.1"},
+      {0.35, "     0.3"},
       // Negative values that round to zero carry no sign.
-      {-0.04, "     0.0"},     {-0.05, "    -0.1"},    {-0.06, "    -0.1"},
-      {999999.9375, "999999.9"}, {999999.96875, "********"}, {-99999.9, "-99999.9"},
-      {-99999.96875, "********"}, {1234567.0, "********"},
-      {1.0000000150474662e+30, "********"}, {-1.0000000150474662e+30, "********"},
+      {-0.04, "     0.0"},
+      {-0.05, "    -0.1"},
+      {-0.06, "    -0.1"},
+      {999999.9375, "999999.9"},
+      {999999.96875, "********"},
+      {-99999.9, "-99999.9"},
+      {-99999.96875, "********"},
+      {1234567.0, "********"},
+      {1.0000000150474662e+30, "********"},
+      {-1.0000000150474662e+30, "********"},
       {std::numeric_limits<double>::infinity(), "********"},
       {std::numeric_limits<double>::quiet_NaN(), "********"},
   };
   for (const Row& row : rows) EXPECT_EQ(field(row.value), row.text) << row.value;
-}
-
-// "136" is the vertex (1, 3, 6).
-std::string vertex_line(const char* xyz) {
-  std::string line = "      vertex";
-  for (int c = 0; c < 3; ++c) line.append("      ").append(1, xyz[c]).append(".0");
-  return line;
 }
 
 struct Face {
@@ -56,7 +61,8 @@ struct Face {
   const char* second[3];
 };
 
-// The box x 1..2, y 3..4, z 5..6: top, bottom, +y, -y, +x, -x.
+// Vertices as digits naming the bound: 1 x1, 2 x2, 3 y1, 4 y2, 5 z1, 6 z2.
+// Top, bottom, +y, -y, +x, -x.
 const Face kFaces[6] = {
     {"0. 0. 1.", {"136", "236", "246"}, {"136", "246", "146"}},
     {"0. 0. -1.", {"135", "245", "235"}, {"135", "145", "245"}},
@@ -66,14 +72,22 @@ const Face kFaces[6] = {
     {"-1. 0. 0.", {"145", "135", "136"}, {"145", "136", "146"}},
 };
 
-std::string expected_box(const bool sides[4]) {
+// The text of one box whose six bounds are single digits, given as
+// "x1x2y1y2z1z2" and followed by the sides to write: "123456+y-x".
+std::string expected_box(std::string_view box) {
+  const char* const side_names[4] = {"+y", "-y", "+x", "-x"};
   std::string text;
   for (int face = 0; face < 6; ++face) {
-    if (face >= 2 && !sides[face - 2]) continue;
+    if (face >= 2 && box.find(side_names[face - 2]) == std::string_view::npos) continue;
     for (const auto* vertices : {kFaces[face].first, kFaces[face].second}) {
       text.append("   facet normal ").append(kFaces[face].normal).append("\r\n");
       text.append("     outer loop\r\n");
-      for (int v = 0; v < 3; ++v) text.append(vertex_line(vertices[v])).append("\r\n");
+      for (int v = 0; v < 3; ++v) {
+        text.append("      vertex");
+        for (int c = 0; c < 3; ++c)
+          text.append("      ").append(1, box[vertices[v][c] - '1']).append(".0");
+        text.append("\r\n");
+      }
       text.append("     endloop\r\n   endfacet\r\n");
     }
   }
@@ -81,13 +95,17 @@ std::string expected_box(const bool sides[4]) {
 }
 
 TEST(Cube, FacesVerticesAndNormalsForEverySideSelection) {
+  const char* const names[4] = {"+y", "-y", "+x", "-x"};
   for (int mask = 0; mask < 16; ++mask) {
-    const bool sides[4] = {(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, (mask & 8) != 0};
-    const SideFlags flags{sides[0], sides[1], sides[2], sides[3]};
+    std::string box = "123456";
+    for (int side = 0; side < 4; ++side) {
+      if (mask & (1 << side)) box += names[side];
+    }
+    const SideFlags flags{(mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, (mask & 8) != 0};
     std::string out = "before\r\n";
     cube(out, 1, 2, 3, 4, 5, 6, flags);
-    EXPECT_EQ(out, "before\r\n" + expected_box(sides)) << "sides " << mask;
-    EXPECT_EQ(box_bytes(flags), out.size() - 8) << "sides " << mask;
+    EXPECT_EQ(out, "before\r\n" + expected_box(box)) << box;
+    EXPECT_EQ(box_bytes(flags), out.size() - 8) << box;
   }
   // Four to twelve facets of 193 or 194 bytes each.
   EXPECT_EQ(box_bytes({}), 774u);
@@ -98,10 +116,7 @@ TEST(Cube, FacesVerticesAndNormalsForEverySideSelection) {
 TEST(Cube, VertexLine) {
   std::string out;
   cube(out, 12.345, 20, 5, 6, 0, 1.6, {});
-  const auto lines = crlf_lines(out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "      vertex     12.3      5.0      1.6");
-  EXPECT_EQ(lines.size(), 28u);
+  EXPECT_EQ(out.substr(43, 41), "      vertex     12.3      5.0      1.6\r\n");
 }
 
 struct StringSink : ByteSink {
@@ -109,114 +124,58 @@ struct StringSink : ByteSink {
   void write(std::string_view bytes) override { text.append(bytes); }
 };
 
-// Each box of a solid as "x1..x2 y1..y2 sides", its sides named in the order
-// they were written; checks the frame of the solid on the way.
-std::vector<std::string> boxes(const std::string& solid, const std::string& name) {
-  const auto lines = crlf_lines(solid);
-  EXPECT_TRUE(solid.ends_with("\r\n"));
-  EXPECT_GE(lines.size(), 2u);
-  if (lines.size() < 2) return {};
-  EXPECT_EQ(lines.front(), " solid " + name);
-  EXPECT_EQ(lines.back(), " endsolid " + name);
-  EXPECT_EQ((lines.size() - 2) % 7, 0u);
-  const auto trimmed = [](const std::string& line, std::size_t column) {
-    std::string f = line.substr(column, 8);
-    return f.substr(f.find_first_not_of(' '));
-  };
-  std::vector<std::string> out;
-  int facets = 0;
-  for (std::size_t at = 1; at + 7 < lines.size(); at += 7) {
-    const std::string normal = lines[at].substr(16);
-    if (normal == "0. 0. 1." && (out.empty() || facets >= 4)) {
-      const std::string& v1 = lines[at + 2];
-      const std::string& v3 = lines[at + 4];
-      out.push_back(trimmed(v1, 13) + ".." + trimmed(v3, 13) + " " + trimmed(v1, 22) + ".." +
-                    trimmed(v3, 22) + " ");
-      facets = 0;
-    } else if (facets >= 4 && facets % 2 == 0) {
-      out.back() += normal == "0. 1. 0."    ? "+y"
-                    : normal == "0. -1. 0." ? "-y"
-                    : normal == "1. 0. 0."  ? "+x"
-                                            : "-x";
-    }
-    ++facets;
-  }
-  return out;
+// A solid with its boxes, each given as for expected_box with z from 0 to 1.
+std::string solid(const std::string& name, std::initializer_list<const char*> boxes) {
+  std::string text = " solid " + name + "\r\n";
+  for (const char* box : boxes) text += expected_box(box);
+  return text + " endsolid " + name + "\r\n";
 }
 
-struct Solids {
-  std::vector<std::string> conductor;
-  std::vector<std::string> insulator;
-  std::string conductor_text;
-  std::string insulator_text;
-};
-
-Solids emit(const CoordinateLists& lists, const std::vector<std::uint8_t>& flags) {
+void expect_solids(const CoordinateLists& lists, const std::vector<std::uint8_t>& flags,
+                   const std::string& conductor, const std::string& insulator) {
   const CellMap map{lists.x.size() - 1, lists.y.size() - 1, flags};
-  StringSink conductor, insulator;
-  const SolidsSummary summary = emit_solids(conductor, insulator, 0, 1, lists, map);
-  Solids s{boxes(conductor.text, "blob"), boxes(insulator.text, "nblob"), conductor.text,
-           insulator.text};
-  EXPECT_EQ(summary.conductor_bytes, conductor.text.size());
-  EXPECT_EQ(summary.insulator_bytes, insulator.text.size());
-  EXPECT_EQ(summary.conductor_boxes, s.conductor.size());
-  EXPECT_EQ(summary.insulator_boxes, s.insulator.size());
-  return s;
+  StringSink c, i;
+  const SolidsSummary summary = emit_solids(c, i, 0, 1, lists, map);
+  EXPECT_EQ(c.text, conductor);
+  EXPECT_EQ(i.text, insulator);
+  EXPECT_EQ(summary.conductor_bytes, c.text.size());
+  EXPECT_EQ(summary.insulator_bytes, i.text.size());
 }
-
-const std::string kEmptyInsulator = " solid nblob\r\n endsolid nblob\r\n";
 
 TEST(Solids, OneCellGrid) {
-  const Solids copper = emit({{0, 1}, {0, 1}}, {1});
-  EXPECT_EQ(copper.conductor, (std::vector<std::string>{"0.0..1.0 0.0..1.0 +y-y+x-x"}));
-  EXPECT_EQ(copper.insulator_text, kEmptyInsulator);
-  const Solids other = emit({{0, 1}, {0, 1}}, {0});
-  EXPECT_EQ(other.conductor_text, " solid blob\r\n endsolid blob\r\n");
-  EXPECT_EQ(other.insulator, (std::vector<std::string>{"0.0..1.0 0.0..1.0 +y-y+x-x"}));
+  expect_solids({{0, 1}, {0, 1}}, {1}, solid("blob", {"010101+y-y+x-x"}), solid("nblob", {}));
+  expect_solids({{0, 1}, {0, 1}}, {0}, solid("blob", {}), solid("nblob", {"010101+y-y+x-x"}));
 }
 
 TEST(Solids, AllCopperHasSidesOnlyOnTheBorder) {
   // Three columns, two rows; cells go out column by column.
-  const Solids s = emit({{0, 1, 2, 3}, {0, 1, 2}}, {1, 1, 1, 1, 1, 1});
-  EXPECT_EQ(s.conductor, (std::vector<std::string>{
-                             "0.0..1.0 0.0..1.0 -y-x", "0.0..1.0 1.0..2.0 +y-x",
-                             "1.0..2.0 0.0..1.0 -y", "1.0..2.0 1.0..2.0 +y",
-                             "2.0..3.0 0.0..1.0 -y+x", "2.0..3.0 1.0..2.0 +y+x"}));
-  EXPECT_EQ(s.insulator_text, kEmptyInsulator);
+  expect_solids({{0, 1, 2, 3}, {0, 1, 2}}, {1, 1, 1, 1, 1, 1},
+                solid("blob", {"010101-y-x", "011201+y-x", "120101-y", "121201+y", "230101-y+x",
+                               "231201+y+x"}),
+                solid("nblob", {}));
 }
 
 TEST(Solids, ChequerboardBoxesHaveAllSides) {
-  std::vector<std::uint8_t> flags;
-  for (int k = 0; k < 3; ++k) {
-    for (int i = 0; i < 3; ++i) flags.push_back((i + k) % 2);
-  }
-  const Solids s = emit({{0, 1, 2, 3}, {0, 1, 2, 3}}, flags);
-  EXPECT_EQ(s.conductor.size(), 4u);
-  EXPECT_EQ(s.insulator.size(), 5u);
-  for (const auto* list : {&s.conductor, &s.insulator}) {
-    for (const std::string& box : *list) EXPECT_TRUE(box.ends_with(" +y-y+x-x")) << box;
-  }
+  expect_solids(
+      {{0, 1, 2, 3}, {0, 1, 2, 3}}, {1, 0, 1, 0, 1, 0, 1, 0, 1},
+      solid("blob", {"010101+y-y+x-x", "012301+y-y+x-x", "121201+y-y+x-x", "230101+y-y+x-x",
+                     "232301+y-y+x-x"}),
+      solid("nblob", {"011201+y-y+x-x", "120101+y-y+x-x", "122301+y-y+x-x", "231201+y-y+x-x"}));
 }
 
 TEST(Solids, ZeroWidthColumnBetweenCopperCells) {
-  const Solids s = emit({{0, 1, 1, 2}, {0, 1}}, {1, 0, 1});
-  EXPECT_EQ(s.conductor, (std::vector<std::string>{"0.0..1.0 0.0..1.0 +y-y+x-x",
-                                                   "1.0..2.0 0.0..1.0 +y-y+x-x"}));
-  EXPECT_EQ(s.insulator, (std::vector<std::string>{"1.0..1.0 0.0..1.0 +y-y+x-x"}));
+  expect_solids({{0, 1, 1, 2}, {0, 1}}, {1, 0, 1},
+                solid("blob", {"010101+y-y+x-x", "120101+y-y+x-x"}),
+                solid("nblob", {"110101+y-y+x-x"}));
 }
 
 TEST(Solids, CellOrderForThreeGridLinesEachWay) {
   const CoordinateLists lists{{0, 1, 2}, {0, 1, 2}};
-  const Solids none = emit(lists, {0, 0, 0, 0});
-  EXPECT_EQ(none.insulator, (std::vector<std::string>{
-                                "0.0..1.0 0.0..1.0 -y-x", "0.0..1.0 1.0..2.0 +y-x",
-                                "1.0..2.0 0.0..1.0 -y+x", "1.0..2.0 1.0..2.0 +y+x"}));
+  expect_solids(lists, {0, 0, 0, 0}, solid("blob", {}),
+                solid("nblob", {"010101-y-x", "011201+y-x", "120101-y+x", "121201+y+x"}));
   // Cells (1, 1) and (2, 2) copper: each goes to the file its own flag selects.
-  const Solids diagonal = emit(lists, {1, 0, 0, 1});
-  EXPECT_EQ(diagonal.conductor, (std::vector<std::string>{"0.0..1.0 0.0..1.0 +y-y+x-x",
-                                                          "1.0..2.0 1.0..2.0 +y-y+x-x"}));
-  EXPECT_EQ(diagonal.insulator, (std::vector<std::string>{"0.0..1.0 1.0..2.0 +y-y+x-x",
-                                                          "1.0..2.0 0.0..1.0 +y-y+x-x"}));
+  expect_solids(lists, {1, 0, 0, 1}, solid("blob", {"010101+y-y+x-x", "121201+y-y+x-x"}),
+                solid("nblob", {"011201+y-y+x-x", "120101+y-y+x-x"}));
 }
 
 }  // namespace

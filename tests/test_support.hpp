@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iomanip>
-#include <ostream>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -20,8 +20,8 @@ namespace foilcad {
 
 // Full precision in failure messages: the tests compare doubles bit for bit.
 inline void PrintTo(const Rectangle& r, std::ostream* os) {
-  *os << std::setprecision(17) << "{x " << r.lower_x << " .. " << r.upper_x << ", y "
-      << r.lower_y << " .. " << r.upper_y << "}";
+  *os << std::setprecision(17) << "{x " << r.lower_x << " .. " << r.upper_x << ", y " << r.lower_y
+      << " .. " << r.upper_y << "}";
 }
 
 inline void PrintTo(const CoordinateExtremes& e, std::ostream* os) {
@@ -56,7 +56,8 @@ class ScratchDir {
   // Names of the entries in the folder, sorted.
   std::vector<std::string> entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(path_))
+      names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -77,19 +78,6 @@ inline void write_file(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
-// Splits text into lines at CR LF; a line ending of any other kind stays in
-// the line, where comparisons will notice it.
-inline std::vector<std::string> crlf_lines(std::string_view text) {
-  std::vector<std::string> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find("\r\n");
-    lines.emplace_back(text.substr(0, end));
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 2);
-  }
-  return lines;
 }
 
 }  // namespace foilcad::testing
