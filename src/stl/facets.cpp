@@ -37,9 +37,7 @@ struct FacetTemplate {
 
 FacetTemplate make_facet(std::string_view normal, std::array<Field, 9> vertices) {
   FacetTemplate facet;
-  facet.text = " ";
-  facet.text += normal;
-  facet.text += "\r\n     outer loop\r\n";
+  facet.text.append(" ").append(normal).append("\r\n     outer loop\r\n");
   for (int v = 0; v < 3; ++v) {
     facet.text += "      vertex ";
     for (int c = 0; c < 3; ++c) {

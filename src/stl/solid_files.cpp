@@ -111,9 +111,14 @@ class TemporaryFile {
  public:
   explicit TemporaryFile(const std::filesystem::path& target) : target_(target) {
     static std::atomic<unsigned> counter{0};
+    // Only the start of the target's name goes into the temporary's, so that
+    // the added text never makes a name that fits too long for the folder
+    // (with ".previous" behind it, see replace_targets).
+    constexpr std::size_t kKeptNameBytes = 200;
+    const std::string kept = target.filename().string().substr(0, kKeptNameBytes);
     for (;;) {
-      path_ = target.string() + ".partial-" + std::to_string(::getpid()) + "-" +
-              std::to_string(counter++);
+      path_ = target.parent_path() / (kept + ".partial-" + std::to_string(::getpid()) + "-" +
+                                      std::to_string(counter++));
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) return;
       if (errno != EEXIST) throw file_error(target, "cannot create", errno);

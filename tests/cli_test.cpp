@@ -1,0 +1,127 @@
+// foilcad-convert as scripts use it: exit status, messages, where files go.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "test_support.hpp"
+
+namespace foilcad {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::ScratchDir;
+using testing::write_file;
+
+const fs::path kData = FOILCAD_TEST_DATA;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs foilcad-convert with args (already quoted for the shell) in dir.
+Outcome run(const ScratchDir& dir, const std::string& args) {
+  const std::string command =
+      "cd '" + dir.path().string() + "' && '" FOILCAD_CONVERT_EXE "' " + args + " >.out 2>.err";
+  const int raw = std::system(command.c_str());
+  Outcome result;
+  if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
+  result.out = read_file(dir / ".out");
+  result.err = read_file(dir / ".err");
+  fs::remove(dir / ".out");
+  fs::remove(dir / ".err");
+  return result;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(Cli, ConvertsNextToTheInputAndReportsEachStage) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  const Outcome r = run(dir, "--thickness 1.6 pad.gbr");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
+  // Rectangles read, pieces after splitting, grid, copper cells, bytes.
+  for (const char* part :
+       {"5 rectangles", "1 pieces", "4 x 4", "1 copper", "2351 bytes", "12415 bytes"}) {
+    EXPECT_TRUE(contains(r.err, part)) << part << " missing in:\n" << r.err;
+  }
+}
+
+TEST(Cli, QuietIntoAnotherFolder) {
+  ScratchDir dir;
+  fs::copy_file(kData / "track_pad.gbr", dir / "track_pad.gbr");
+  fs::create_directory(dir / "out");
+  const Outcome r =
+      run(dir, "--quiet --elevation -0.2 --thickness 1.6 --out-dir out track_pad.gbr");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(read_file(dir / "out/track_pad_CND.stl"),
+            read_file(kData / "expected/track_pad_CND.stl"));
+  EXPECT_EQ(read_file(dir / "out/track_pad_INS.stl"),
+            read_file(kData / "expected/track_pad_INS.stl"));
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out", "track_pad.gbr"}));
+}
+
+TEST(Cli, UsageErrorsExitWithTwo) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  const char* cases[] = {
+      "pad.gbr",                  // no thickness
+      "--thickness 1.6",          // no input
+      "--thickness abc pad.gbr",  // not a number
+      "--thickness 1.5mm pad.gbr",
+      "--thickness 1.6 --elevation '' pad.gbr",
+      "--thickness 1e999 pad.gbr",             // not finite
+      "--thickness 1.6 --colour red pad.gbr",  // unknown option
+      "--thickness 1.6 pad.gbr other.gbr",
+  };
+  for (const char* args : cases) {
+    const Outcome r = run(dir, args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err, "") << args;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr"}));
+}
+
+TEST(Cli, HelpAndVersion) {
+  ScratchDir dir;
+  const Outcome help = run(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "--thickness")) << help.out;
+  EXPECT_TRUE(contains(help.out, "--out-dir")) << help.out;
+  const Outcome version = run(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(contains(version.out, "foilcad-convert")) << version.out;
+}
+
+TEST(Cli, FailuresExitWithOneAndSayWhy) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  write_file(dir / "bad.gbr", "G04 bad*\n%FSLAX24Y24*%\nX12Y3QD01*\nX1Y1D03*\n");
+  struct Row {
+    const char* args;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"--thickness 1.6 missing.gbr", "missing.gbr"},
+      {"--thickness 1.6 bad.gbr", "bad.gbr:3: "},
+      {"--thickness 1.6 --out-dir nowhere pad.gbr", "nowhere/pad_"},
+  };
+  for (const Row& row : rows) {
+    const Outcome r = run(dir, row.args);
+    EXPECT_EQ(r.status, 1) << row.args;
+    EXPECT_TRUE(contains(r.err, row.said)) << row.args << ":\n" << r.err;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.gbr", "pad.gbr"}));
+}
+
+}  // namespace
+}  // namespace foilcad

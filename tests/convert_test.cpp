@@ -1,0 +1,193 @@
+// The conversion as a whole: output names, heights, whole files, and what is
+// left behind when a conversion fails.
+#include "convert/convert.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+#include "test_support.hpp"
+
+namespace foilcad {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::ScratchDir;
+using testing::write_file;
+
+const fs::path kData = FOILCAD_TEST_DATA;
+
+TEST(OutputPath, OnlyTheFileNameLosesItsExtension) {
+  struct Row {
+    std::string input;
+    std::string conductor;
+  };
+  const std::string folder(300, 'f');
+  const std::string name(300, 'n');
+  const Row rows[] = {
+      {"board.gbr", "board_CND.stl"},
+      {"/boards/rev1.2/top.gbr", "/boards/rev1.2/top_CND.stl"},
+      {"/boards.old/board", "/boards.old/board_CND.stl"},
+      {"/boards/board", "/boards/board_CND.stl"},
+      {"panel/a.b.PHO", "panel/a.b_CND.stl"},
+      {folder + "/" + name + ".gbr", folder + "/" + name + "_CND.stl"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(make_output_path(row.input, "_CND.stl"), fs::path(row.conductor)) << row.input;
+  }
+  EXPECT_EQ(make_output_path("/boards.old/board.gbr", "_INS.stl"),
+            fs::path("/boards.old/board_INS.stl"));
+}
+
+TEST(Parameters, TopAndOutputFolder) {
+  const conversion_parameters here = make_conversion_parameters("in/board.gbr", 0.1, 1.6);
+  EXPECT_EQ(here.elevation, 0.1);
+  EXPECT_EQ(here.top, 1.7000000000000002);  // one double addition
+  EXPECT_EQ(here.conductor_path, fs::path("in/board_CND.stl"));
+  EXPECT_EQ(here.insulator_path, fs::path("in/board_INS.stl"));
+
+  const conversion_parameters there =
+      make_conversion_parameters("in/board.gbr", 1, -1.5, fs::path("out"));
+  EXPECT_EQ(there.top, -0.5);  // a negative thickness is taken as it is
+  EXPECT_EQ(there.conductor_path, fs::path("out/board_CND.stl"));
+  EXPECT_EQ(there.insulator_path, fs::path("out/board_INS.stl"));
+}
+
+// Copies a board from the test data into dir, so that solids written next to
+// it land in the scratch folder.
+fs::path copy_board(const ScratchDir& dir, const std::string& board) {
+  fs::copy_file(kData / board, dir / board);
+  return dir / board;
+}
+
+TEST(Convert, WholeFilesByteForByte) {
+  struct Row {
+    std::string board;  // the input is board.gbr
+    double elevation;
+    double thickness;
+  };
+  const Row rows[] = {
+      {"pad", 0.0, 1.6}, {"track_pad", -0.2, 1.6},  // millimetres, CR LF lines
+  };
+  for (const Row& row : rows) {
+    ScratchDir dir;
+    const auto parameters = make_conversion_parameters(copy_board(dir, row.board + ".gbr"),
+                                                       row.elevation, row.thickness);
+    std::vector<Stage> stages;
+    convert(parameters, [&](Stage stage, const ConversionReport&) { stages.push_back(stage); });
+    EXPECT_EQ(stages, (std::vector<Stage>{Stage::read, Stage::split, Stage::grid, Stage::write}));
+    for (const char* suffix : {"_CND.stl", "_INS.stl"}) {
+      const std::string expected = read_file(kData / "expected" / (row.board + suffix));
+      const std::string written = read_file(dir / (row.board + suffix));
+      EXPECT_TRUE(written == expected) << row.board << suffix << " differs";
+    }
+    EXPECT_EQ(dir.entries().size(), 3u);
+  }
+}
+
+TEST(Convert, ReplacesLargerFilesAndTakesLongNames) {
+  ScratchDir dir;
+  const std::string stem(245, 'b');  // the temporary's name must fit as well
+  fs::copy_file(kData / "pad.gbr", dir / (stem + ".gbr"));
+  write_file(dir / (stem + "_CND.stl"), std::string(100'000, 'x'));
+  convert(make_conversion_parameters(dir / (stem + ".gbr"), 0, 1.6));
+  EXPECT_EQ(read_file(dir / (stem + "_CND.stl")), read_file(kData / "expected/pad_CND.stl"));
+  EXPECT_EQ(read_file(dir / (stem + "_INS.stl")), read_file(kData / "expected/pad_INS.stl"));
+}
+
+// A conversion that must fail: the old solids stay byte for byte, and no
+// temporary is left in the folder.
+class FailedConversion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input_ = copy_board(dir_, "pad.gbr");
+    write_file(dir_ / "pad_CND.stl", kOldConductor);
+    write_file(dir_ / "pad_INS.stl", kOldInsulator);
+  }
+
+  // Runs the conversion and returns the message it failed with.
+  std::string fail(const conversion_parameters& parameters, const WriteOptions& options = {}) {
+    try {
+      convert(parameters, {}, options);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    ADD_FAILURE() << "the conversion did not fail";
+    return {};
+  }
+
+  void expect_old_files_kept() {
+    EXPECT_EQ(read_file(dir_ / "pad_CND.stl"), kOldConductor);
+    EXPECT_EQ(read_file(dir_ / "pad_INS.stl"), kOldInsulator);
+    for (const std::string& name : dir_.entries()) {
+      EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+    }
+  }
+
+  const std::string kOldConductor = " solid blob\r\n old conductor\r\n endsolid blob\r\n";
+  const std::string kOldInsulator = std::string(20'000, 'i');
+  ScratchDir dir_;
+  fs::path input_;
+};
+
+TEST_F(FailedConversion, MissingOutputFolder) {
+  const std::string message = fail(make_conversion_parameters(input_, 0, 1.6, dir_ / "missing"));
+  EXPECT_NE(message.find((dir_ / "missing" / "pad_").string()), std::string::npos) << message;
+  EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  expect_old_files_kept();
+}
+
+TEST_F(FailedConversion, TargetNameIsAFolder) {
+  // Either target; when the insulator's fails, the conductor already renamed
+  // must get its old file back.
+  for (const char* taken : {"pad_CND.stl", "pad_INS.stl"}) {
+    const ScratchDir out;
+    write_file(out / "pad_CND.stl", kOldConductor);
+    write_file(out / "pad_INS.stl", kOldInsulator);
+    fs::remove(out / taken);
+    fs::create_directory(out / taken);
+    const std::string message = fail(make_conversion_parameters(input_, 0, 1.6, out.path()));
+    EXPECT_NE(message.find((out / taken).string()), std::string::npos) << message;
+    EXPECT_TRUE(fs::is_directory(out / taken));
+    for (const char* name : {"pad_CND.stl", "pad_INS.stl"}) {
+      if (std::string(name) == taken) continue;
+      EXPECT_EQ(read_file(out / name), name[4] == 'C' ? kOldConductor : kOldInsulator) << name;
+    }
+    EXPECT_EQ(out.entries().size(), 2u);
+  }
+  expect_old_files_kept();
+}
+
+TEST_F(FailedConversion, FullDisk) {
+  // The two solids of pad.gbr together are 2351 + 12415 bytes.
+  for (const std::uint64_t limit : {0, 1, 13, 2351, 5000, 14765}) {
+    const std::string message =
+        fail(make_conversion_parameters(input_, 0, 1.6), WriteOptions{limit});
+    EXPECT_NE(message.find("No space left on device"), std::string::npos) << limit << message;
+    expect_old_files_kept();
+  }
+  convert(make_conversion_parameters(input_, 0, 1.6), {}, WriteOptions{14766});
+  EXPECT_EQ(read_file(dir_ / "pad_INS.stl"), read_file(kData / "expected/pad_INS.stl"));
+}
+
+TEST_F(FailedConversion, UnreadableInput) {
+  write_file(dir_ / "bad.gbr", "%FSLAX24Y24*%\nX1Y1D03*\nX1YD03*\n");
+  write_file(dir_ / "bad_CND.stl", kOldConductor);
+  const std::string message = fail(make_conversion_parameters(dir_ / "bad.gbr", 0, 1.6));
+  EXPECT_EQ(message.rfind((dir_ / "bad.gbr").string() + ":3: ", 0), 0u) << message;
+  EXPECT_TRUE(message.ends_with("\"X1YD03*\"")) << message;
+  EXPECT_EQ(read_file(dir_ / "bad_CND.stl"), kOldConductor);
+  EXPECT_FALSE(fs::exists(dir_ / "bad_INS.stl"));
+
+  fs::remove(input_);
+  const std::string missing = fail(make_conversion_parameters(input_, 0, 1.6));
+  EXPECT_NE(missing.find(input_.string()), std::string::npos) << missing;
+  expect_old_files_kept();
+}
+
+}  // namespace
+}  // namespace foilcad

@@ -1,0 +1,264 @@
+// The photoplot reader and the plot state it drives: which lines count, how
+// coordinates and aperture sizes are scaled, and which rectangles come out.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/error.hpp"
+#include "photoplot/reader.hpp"
+#include "test_support.hpp"
+
+namespace foilcad {
+namespace {
+
+using testing::ScratchDir;
+using testing::write_file;
+
+constexpr double kStart = 1.0000000150474662e+30;  // 1e30 in single precision
+const CoordinateExtremes kNoExtremes{kStart, -kStart, kStart, -kStart};
+
+Photoplot read(std::string_view text) { return read_photoplot_text(text, "board.gbr"); }
+
+std::string message_of(std::string_view text) {
+  try {
+    read_photoplot_text(text, "bad.gbr");
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(PowerFactor, MatchesTheTableBitForBit) {
+  struct Row {
+    int d;
+    double p;
+    double factor;  // mm per coordinate unit after one format statement
+  };
+  const Row rows[] = {
+      {0, 1.0, 25.399999618530273},
+      {1, 0.10000000149011612, 2.539999999701976},
+      {2, 0.010000000298023226, 0.2540000037550926},
+      {3, 0.001000000085681678, 0.02540000179484486},
+      {4, 0.00010000001202570274, 0.0025400002673058725},
+      {5, 1.0000001351581904e-05, 0.0002540000305154826},
+      {6, 1.0000001910375516e-06, 2.540000447088401e-05},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(power_factor(row.d), row.p) << "d = " << row.d;
+    EXPECT_EQ(25.399999618530273 * power_factor(row.d), row.factor) << "d = " << row.d;
+  }
+}
+
+TEST(Reader, FormatStatementsScaleEachAxis) {
+  // Four decimals: the factor is 0.0025400002673058725, not 0.00254.
+  EXPECT_EQ(read("%FSLAX24Y23*%\nX12345Y200D02*\n").extremes,
+            (CoordinateExtremes{31.356303299890996, 31.356303299890996, 5.080000358968972,
+                                5.080000358968972}));
+  // A second statement multiplies again.
+  EXPECT_EQ(read("%FSLAX24Y24*%\n%FSLAX24Y24*%\nX12345D02*\n").extremes.min_x,
+            0.003135630707070682);
+  // Another letter where X or Y should stand leaves that axis alone.
+  EXPECT_EQ(read("%FSLAX24N24*%\nX12345Y1D02*\n").extremes,
+            (CoordinateExtremes{31.356303299890996, 31.356303299890996, 25.399999618530273,
+                                25.399999618530273}));
+  // Without one, coordinates are whole inches.
+  EXPECT_EQ(read("X1Y2D02*\n").extremes,
+            (CoordinateExtremes{25.399999618530273, 25.399999618530273, 50.79999923706055,
+                                50.79999923706055}));
+}
+
+TEST(Reader, StrokeAndFlashRectangles) {
+  const Photoplot plot = read(
+      "%ADD010C,0.0100*%\n"         // 0.2539999961853027 mm
+      "%ADD011R,0.0600X0.0300*%\n"  // 1.5239999771118165 mm; the y size is not read
+      "%MOMM*%\n"
+      "D10*\n"
+      "X10Y0D01*\n"  // from the starting point (0, 0)
+      "X10Y10D02*\n"
+      "X0Y0D01*\n"  // a diagonal covers the whole box
+      "D11*\n"
+      "X5Y5D03*\n"
+      "%ADD012C,0.5*%\n"  // a definition makes its code current
+      "X1Y1D03*\n");
+  const double h = 0.12699999809265136;
+  const std::vector<Rectangle> expected = {
+      {-h, 10.126999998092652, -h, h},
+      {-h, 10.126999998092652, -h, 10.126999998092652},
+      {4.238000011444091, 5.761999988555909, 4.238000011444091, 5.761999988555909},
+      {0.75, 1.25, 0.75, 1.25},
+  };
+  EXPECT_EQ(plot.rectangles, expected);
+  EXPECT_EQ(plot.extremes, (CoordinateExtremes{0, 10, 0, 10}));
+}
+
+TEST(Reader, OperationsOnCoordinateLines) {
+  const Photoplot plot = read(
+      "%MOMM*%\n%ADD010C,1*%\n"
+      "X1Y1D02*\n"
+      "X3Y1*\n"   // no operation code: a stroke
+      "Y4D01*\n"  // x stays 3
+      "X7Y7D03*\n"
+      "X8Y8D02*\n"
+      "X20Y8D1*\n"   // a one-digit code only moves the coordinates, not the pen
+      "X10Y8D01*\n"  // so this stroke starts at (8, 8)
+      "G01X12Y8D01*\n");
+  const std::vector<Rectangle> expected = {
+      {0.5, 3.5, 0.5, 1.5},  {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},
+      {7.5, 10.5, 7.5, 8.5}, {9.5, 12.5, 7.5, 8.5},
+  };
+  EXPECT_EQ(plot.rectangles, expected);
+  EXPECT_EQ(plot.extremes, (CoordinateExtremes{1, 20, 1, 8}));
+}
+
+TEST(Reader, LinesThatAreIgnoredOrRead) {
+  struct Row {
+    const char* line;
+    std::size_t rectangles;
+    bool moves_extremes;
+  };
+  const Row rows[] = {
+      {"X1", 0, false},  // shorter than three characters
+      {"G01*", 0, false},        {"G01X1", 0, false},        {"G01*X1Y1D03*", 0, false},
+      {"*X1Y1D03*", 0, false},   {"G04 X1Y1D03*", 0, false}, {"%INX1Y1D03*", 0, false},
+      {"%LPX1Y1D03*", 0, false}, {" X1Y1D03*", 0, false},    {"G02X1Y1D01*", 0, false},
+      {"X0Y0D02*", 0, false},    {"X00Y00D02*", 0, true},    {"X1Y1D03*   ", 1, true},
+      {"G01X1Y1D03*", 1, true},
+  };
+  for (const Row& row : rows) {
+    const Photoplot plot = read(std::string("%MOMM*%\n%ADD010C,1*%\n") + row.line + "\n");
+    EXPECT_EQ(plot.rectangles.size(), row.rectangles) << row.line;
+    EXPECT_EQ(plot.extremes != kNoExtremes, row.moves_extremes) << row.line;
+  }
+}
+
+TEST(Reader, EmptyFilesMovesAndTheEndStatement) {
+  EXPECT_TRUE(read("").rectangles.empty());
+  EXPECT_EQ(read("").extremes, kNoExtremes);
+  EXPECT_EQ(read("G04 nothing here*\n").extremes, kNoExtremes);
+
+  const Photoplot moves = read("%MOMM*%\nX-3Y7D02*\nX4Y-2D02*\n");
+  EXPECT_TRUE(moves.rectangles.empty());
+  EXPECT_EQ(moves.extremes, (CoordinateExtremes{-3, 4, -2, 7}));
+
+  const Photoplot ended = read("%MOMM*%\nX1Y1D03*\nM02*\nX2Y2D03*\nX*Y\n");
+  EXPECT_EQ(ended.rectangles.size(), 1u);
+  EXPECT_EQ(ended.extremes.max_x, 1.0);
+  EXPECT_EQ(ended.records, 3u);
+}
+
+TEST(Reader, UndefinedAperturesHaveSizeZero) {
+  // The starting code 0, then a code that was selected but never defined.
+  const Photoplot plot = read("%MOMM*%\nX5Y5D03*\nD77*\nX6Y5D01*\nX6Y6D03*\n");
+  const std::vector<Rectangle> expected = {{5, 5, 5, 5}, {5, 6, 5, 5}, {6, 6, 6, 6}};
+  EXPECT_EQ(plot.rectangles, expected);
+}
+
+TEST(Reader, OperationCodesAreNeverApertures) {
+  const Photoplot plot = read(
+      "%MOMM*%\n%ADD010C,1*%\n%ADD012C,2*%\n%ADD020C,4*%\n"
+      "D10*\n"
+      "G54D03*\n"  // selects nothing
+      "X5Y5D02*\n"
+      "D03*\n"   // flashes with aperture 10, not with an aperture 3
+      "D012*\n"  // selects 12; not a stroke
+      "X9Y5D03*\n"
+      "D030*\n"  // selects 30; not a flash
+      "D20*\n"
+      "X9Y7D01*\n");
+  const std::vector<Rectangle> expected = {{4.5, 5.5, 4.5, 5.5}, {8, 10, 4, 6}, {7, 11, 3, 9}};
+  EXPECT_EQ(plot.rectangles, expected);
+}
+
+TEST(Reader, MillimetreAndInchStatements) {
+  // A format statement read in millimetres scales the inch factors as well.
+  const Photoplot plot = read(
+      "%MOMM*%\n%FSLAX24Y24*%\n%ADD010C,0.5*%\nX12345Y12345D03*\n"
+      "%MOIN*%\n%ADD011C,0.0100*%\nX12345Y12345D03*\n");
+  const double mm = 1.2345001484573004;  // 12345 x p(4)
+  const double in = 31.356303299890996;
+  const double h = 0.12699999809265136;
+  const std::vector<Rectangle> expected = {{mm - 0.25, mm + 0.25, mm - 0.25, mm + 0.25},
+                                           {in - h, in + h, in - h, in + h}};
+  EXPECT_EQ(plot.rectangles, expected);
+  EXPECT_EQ(plot.extremes, (CoordinateExtremes{mm, in, mm, in}));
+}
+
+TEST(Reader, CarriageReturnsBelongToTheLineEnding) {
+  const std::string lf = "%MOMM*%\n%ADD010C,1*%\nX1\nG01*  \nX2Y3D03*\nM02\n";
+  std::string crlf;
+  for (const char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const Photoplot a = read(lf);
+  const Photoplot b = read(crlf);
+  EXPECT_EQ(b.rectangles, a.rectangles);
+  EXPECT_EQ(b.rectangles, (std::vector<Rectangle>{{1.5, 2.5, 2.5, 3.5}}));
+  EXPECT_EQ(b.records, a.records);
+  const std::string message = message_of("%MOMM*%\r\nX1Y\r\n");
+  EXPECT_EQ(message.rfind("bad.gbr:2: ", 0), 0u) << message;
+  EXPECT_TRUE(message.ends_with("\"X1Y\"")) << message;
+}
+
+TEST(Reader, LongRecordsAreReadWhole) {
+  const Photoplot plot = read("%MOMM*%\n%ADD010C,1*%\nG04 " + std::string(200, 'c') + "*\nX" +
+                              std::string(100, '0') + "5Y5D03*\n");
+  EXPECT_EQ(plot.rectangles, (std::vector<Rectangle>{{4.5, 5.5, 4.5, 5.5}}));
+}
+
+TEST(Reader, UnreadableFieldsNameFileLineAndText) {
+  const char* bad_lines[] = {
+      "X12",           "XABY1D03*",      "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
+      "%FSLAX24Y2?*%", "%ADD10C,0.01*%", "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,0.01*%",
+      "D1X*",          "G54D*",          "D10",
+  };
+  for (const char* line : bad_lines) {
+    const std::string message =
+        message_of(std::string("G04 two good lines*\n%MOMM*%\n") + line + "\nX1Y1D03*\n");
+    EXPECT_EQ(message.rfind("bad.gbr:3: ", 0), 0u) << line << ": " << message;
+    EXPECT_NE(message.find(std::string("\"") + line + "\""), std::string::npos) << message;
+  }
+}
+
+TEST(ReaderFile, FilesThatCannotBeRead) {
+  ScratchDir dir;
+  for (const auto& path : {dir / "missing.gbr", dir.path()}) {
+    try {
+      read_photoplot(path);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(path.string() + ": ", 0), 0u) << e.what();
+    }
+  }
+}
+
+// Large files are read in blocks: records that span blocks, or are longer
+// than one, must come out exactly as in a small file.
+TEST(ReaderFile, RecordsAcrossReadBlocks) {
+  std::string text = "%MOMM*%\r\n%ADD010C,1*%\r\n";
+  std::size_t lines = 2;
+  for (int i = 0; i < 20; ++i) {
+    text += "G04 " + std::string(i % 5 == 4 ? 1'500'000 : 123'457 * i, 'c') + "*\r\n";
+    const std::string n = std::to_string(i);
+    text.append("X").append(n).append("Y").append(n).append("D03*\r\n");
+    lines += 2;
+  }
+  ScratchDir dir;
+  write_file(dir / "big.gbr", text + "M02*\r\nX99Y99D03*\r\n");
+  const Photoplot plot = read_photoplot(dir / "big.gbr");
+  ASSERT_EQ(plot.rectangles.size(), 20u);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(plot.rectangles[i], (Rectangle{i - 0.5, i + 0.5, i - 0.5, i + 0.5})) << i;
+  }
+  EXPECT_EQ(plot.records, lines + 1);
+
+  // A fault far into the file is reported at its own line.
+  write_file(dir / "bad.gbr", text + "X1Y1D03*\r\nXQ*\r\n");
+  try {
+    read_photoplot(dir / "bad.gbr");
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    const std::string at = std::string(":").append(std::to_string(lines + 2)).append(": ");
+    EXPECT_NE(std::string(e.what()).find(at), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace foilcad

@@ -1,0 +1,83 @@
+// Small helpers shared by the test programs: scratch folders and whole files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "photoplot/plot_state.hpp"
+
+namespace foilcad {
+
+// Full precision in failure messages: the tests compare doubles bit for bit.
+inline void PrintTo(const Rectangle& r, std::ostream* os) {
+  *os << std::setprecision(17) << "{x " << r.lower_x << " .. " << r.upper_x << ", y " << r.lower_y
+      << " .. " << r.upper_y << "}";
+}
+
+inline void PrintTo(const CoordinateExtremes& e, std::ostream* os) {
+  *os << std::setprecision(17) << "{x " << e.min_x << " .. " << e.max_x << ", y " << e.min_y
+      << " .. " << e.max_y << "}";
+}
+
+}  // namespace foilcad
+
+namespace foilcad::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the test ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "foilcad-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  ~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const fs::path& name) const { return path_ / name; }
+
+  // Names of the entries in the folder, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+inline std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot open " << path;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void write_file(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+}  // namespace foilcad::testing
