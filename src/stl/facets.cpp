@@ -37,7 +37,7 @@ struct FacetTemplate {
 
 FacetTemplate make_facet(std::string_view normal, std::array<Field, 9> vertices) {
   FacetTemplate facet;
-  facet.text = " ";
+  facet.text.push_back(' ');
   facet.text += normal;
   facet.text += "\r\n     outer loop\r\n";
   for (int v = 0; v < 3; ++v) {
