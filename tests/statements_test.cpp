@@ -4,7 +4,10 @@
 // the warnings for what the converter does not draw as the file means.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/error.hpp"
 #include "photoplot/reader.hpp"
@@ -134,6 +137,46 @@ TEST(Statements, WarningsCountEachKindOnce) {
 TEST(Statements, UnreadableStatementsStillStop) {
   for (const char* text : {"%ADDxxC,1*%\n", "%FSLAX2*%\n", "%ADD10C*%\n", "X1Y2I3K4D01*\n"}) {
     EXPECT_THROW(read(text), Error) << text;
+  }
+}
+
+}  // namespace
+}  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// Excerpts of copper layers written by today's layout tools (each names its
+// tool in its first line): every one reads without an error, draws copper,
+// and warns about exactly what it holds that is not drawn as meant.
+TEST(Statements, LayoutToolExcerptsRead) {
+  struct Case {
+    const char* file;
+    std::vector<WarningKind> warnings;
+  };
+  using K = WarningKind;
+  const Case cases[] = {
+      {"kicad6-arcs-regions.gbr", {K::arcs, K::regions}},
+      {"kicad6-custom-pad-macros.gbr", {K::unsized_apertures}},
+      {"kicad6-freepoly-large-macro.gbr", {K::unsized_apertures}},
+      {"kicad6-freepoly-large-macro.regions.gbr", {K::regions}},
+      {"kicad6-nomacros-regions-with-arcs.gbr", {K::regions, K::arcs}},
+      {"kicad6-roundrect-pads.gbr", {K::unsized_apertures}},
+      {"pcb-rnd-arcs-octagons.gbr", {K::regions, K::arcs}},
+      {"pcb-rnd-fractured-pour-mm.gbr", {K::regions, K::arcs}},
+      {"pcb-rnd-polygon-pads.gbr", {K::regions}},
+  };
+  for (const Case& c : cases) {
+    const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
+    Photoplot plot;
+    ASSERT_NO_THROW(plot = read_photoplot(path)) << c.file;
+    EXPECT_FALSE(plot.rectangles.empty()) << c.file;
+    std::vector<WarningKind> kinds;
+    for (const Warning& w : plot.warnings) kinds.push_back(w.kind);
+    std::sort(kinds.begin(), kinds.end());
+    std::vector<WarningKind> expected = c.warnings;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(kinds, expected) << c.file;
   }
 }
 
