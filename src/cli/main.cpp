@@ -26,6 +26,15 @@ std::string check_millimetres(const std::string& text) {
 
 double millimetres(const std::string& text) { return *foilcad::parse_free_number(text); }
 
+// One line per kind of warning, never one per statement.
+void print_warnings(const foilcad::ConversionReport& r, const foilcad::conversion_parameters& p) {
+  for (const foilcad::Warning& w : r.warnings) {
+    const std::string text(foilcad::describe(w.kind));
+    std::fprintf(stderr, "foilcad-convert: warning: %s:%zu: %s (%zu %s)\n", p.input_path.c_str(),
+                 w.first_line, text.c_str(), w.count, w.count == 1 ? "time" : "times");
+  }
+}
+
 void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
                   const foilcad::conversion_parameters& p) {
   const double s = r.seconds[static_cast<int>(stage)];
@@ -74,7 +83,10 @@ int main(int argc, char** argv) {
       ->check(check_millimetres);
   app.add_option("--out-dir", out_dir, "Folder for the solids (default: next to the input)")
       ->type_name("DIR");
-  app.add_flag("-q,--quiet", quiet, "Do not report the stages on stderr");
+  bool strict = false;
+  app.add_flag("-q,--quiet", quiet, "Do not report the stages on stderr (warnings still are)");
+  app.add_flag("--strict", strict,
+               "Treat every warning as an error: stop before any output is written");
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -88,12 +100,16 @@ int main(int argc, char** argv) {
   const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
       input, millimetres(elevation_text), millimetres(thickness_text),
       out_dir ? std::optional<std::filesystem::path>(*out_dir) : std::nullopt);
-  foilcad::StageObserver observer;
-  if (!quiet) {
-    observer = [&](foilcad::Stage stage, const foilcad::ConversionReport& report) {
-      report_stage(stage, report, parameters);
-    };
-  }
+  const foilcad::StageObserver observer = [&](foilcad::Stage stage,
+                                              const foilcad::ConversionReport& report) {
+    if (!quiet) report_stage(stage, report, parameters);
+    if (stage != foilcad::Stage::read) return;
+    print_warnings(report, parameters);
+    if (strict && !report.warnings.empty()) {
+      throw foilcad::Error(parameters.input_path.string() +
+                           ": stopped on warnings (--strict); no output written");
+    }
+  };
   try {
     foilcad::convert(parameters, observer);
   } catch (const foilcad::Error& e) {

@@ -63,6 +63,7 @@ ConversionReport convert(const conversion_parameters& parameters, const StageObs
   Photoplot plot = read_photoplot(parameters.input_path);
   report.records = plot.records;
   report.rectangles = plot.rectangles.size();
+  report.warnings = plot.warnings;
   finished(Stage::read);
 
   const std::size_t count = split_rectangles(plot.rectangles);

@@ -8,7 +8,9 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <vector>
 
+#include "photoplot/reader.hpp"
 #include "stl/solid_files.hpp"
 
 namespace foilcad {
@@ -44,6 +46,7 @@ enum class Stage { read, split, grid, write };
 struct ConversionReport {
   std::size_t records = 0;
   std::size_t rectangles = 0;  // read, outline included
+  std::vector<Warning> warnings;
   std::size_t pieces = 0;      // active rectangles after splitting
   std::size_t grid_x = 0;      // grid lines per axis
   std::size_t grid_y = 0;

@@ -1,14 +1,19 @@
 // The photoplot reader: the line-oriented subset of RS-274X (Gerber) that a
 // board layout tool writes for one copper layer.
 //
-// One statement per record, its code in column 1; the coordinates of an
-// operation and its code on one line ("X...Y...D01*"); aperture definitions
-// with three-digit codes at fixed columns. Lengths are inches unless the file
-// switches to millimetres with "%MOMM". Records that match no rule are skipped.
+// A record may hold several statements ("G54D11*X100Y200D02*"); an extended
+// command runs from "%" to "%" and may span records (aperture macros do).
+// Each statement is read as if it stood on a line of its own, by rules that
+// look at its leading characters, so files written one statement per line
+// with three-digit aperture codes at fixed columns read exactly as they
+// always have. Lengths are inches unless the file says millimetres ("%MOMM",
+// "G71"). Statements that match no rule are skipped; those whose meaning the
+// converter does not draw are counted in warnings.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,11 +21,34 @@
 
 namespace foilcad {
 
+// Things a file means that the converter does not draw as the file means them.
+enum class WarningKind {
+  arcs,
+  regions,
+  clear_polarity,
+  step_and_repeat,
+  incremental_coordinates,
+  unsized_apertures,
+  coordinates_without_operation,
+  not_copper,
+};
+
+// One line of a report for a kind: how often it occurred and where first.
+struct Warning {
+  WarningKind kind;
+  std::size_t count = 0;
+  std::size_t first_line = 0;
+};
+
+// A sentence that says what the converter did, for messages.
+std::string_view describe(WarningKind kind);
+
 // What a photoplot leaves for the board geometry.
 struct Photoplot {
   std::vector<Rectangle> rectangles;  // one per stroke or flash, in file order
   CoordinateExtremes extremes;
   std::size_t records = 0;  // records read, up to "M02" or the end of the file
+  std::vector<Warning> warnings;  // in the order the kinds first occurred
 };
 
 // p(d): 0.1 in single precision raised to the power d, with the roundings the

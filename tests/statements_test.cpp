@@ -1,0 +1,184 @@
+// Photoplots as today's layout tools write them: several statements on a
+// record, extended commands over several records, any number of aperture code
+// digits, format statements in all their spellings, the old unit codes, and
+// the warnings for what the converter does not draw as the file means.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+#include "photoplot/reader.hpp"
+
+namespace foilcad {
+namespace {
+
+Photoplot read(const std::string& text) { return read_photoplot_text(text, "test.gbr"); }
+
+void expect_same_plot(const std::string& a, const std::string& b) {
+  const Photoplot pa = read(a);
+  const Photoplot pb = read(b);
+  EXPECT_EQ(pa.rectangles, pb.rectangles);
+  EXPECT_EQ(pa.extremes, pb.extremes);
+}
+
+const Warning* find_warning(const Photoplot& plot, WarningKind kind) {
+  for (const Warning& w : plot.warnings) {
+    if (w.kind == kind) return &w;
+  }
+  return nullptr;
+}
+
+TEST(Statements, SeveralOnOneRecordReadAsSeparateLines) {
+  expect_same_plot(
+      "%FSLAX24Y24*%\n%ADD010C,0.0100*%\nG54D10*X1000Y2000D02*X3000D01*Y4000D01*X5000Y5000D03*\n",
+      "%FSLAX24Y24*%\n%ADD010C,0.0100*%\nG54D10*\nX1000Y2000D02*\nX3000D01*\nY4000D01*\n"
+      "X5000Y5000D03*\n");
+  // Long records are read whole: the operation code at column 90 counts.
+  const std::string padding(80, ' ');
+  const Photoplot plot = read("X0001Y0001D02*" + padding + "X0002Y0002D03*\n");
+  EXPECT_EQ(plot.rectangles.size(), 1u);
+}
+
+TEST(Statements, ExtendedCommandsHoldWordsAndSpanRecords) {
+  expect_same_plot("%FSLAX24Y24*MOMM*%\nX1000Y1000D03*\n", "%FSLAX24Y24*%\n%MOMM*%\nX1000Y1000D03*\n");
+  // A macro over several records, then a definition that uses it: no error,
+  // and what follows the closing "%" on its record is read.
+  const Photoplot plot = read(
+      "%FSLAX24Y24*%\n%AMRoundRect*\n0 Rectangle with rounded corners*\n"
+      "21,1,$1,$2,0,0,0*%D10*\n%ADD12RoundRect,0.25X0.5X0.5*%\nX1000Y1000D03*\n");
+  ASSERT_EQ(plot.rectangles.size(), 1u);
+  EXPECT_EQ(plot.rectangles[0].lower_x, plot.rectangles[0].upper_x);  // no size yet
+  const Warning* w = find_warning(plot, WarningKind::unsized_apertures);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->first_line, 5u);
+  // An old-style single statement without its closing "%" stays on its record.
+  expect_same_plot("%FSLAX24Y24*\nX1000Y1000D03*\n", "%FSLAX24Y24*%\nX1000Y1000D03*\n");
+}
+
+TEST(Statements, ApertureCodesOfAnyLength) {
+  // Two-digit codes, circle and rectangle: the x size is used for both sides.
+  expect_same_plot("%FSLAX24Y24*%\n%ADD10C,0.0100*%\nD10*\nX1000Y1000D03*\n",
+                   "%FSLAX24Y24*%\n%ADD010C,0.0100*%\nD10*\nX1000Y1000D03*\n");
+  expect_same_plot("%FSLAX24Y24*%\n%ADD1234R,0.0600X0.0300*%\nD1234*\nX1000Y1000D03*\n",
+                   "%FSLAX24Y24*%\n%ADD011R,0.0600X0.0300*%\nD11*\nX1000Y1000D03*\n");
+  // A circle with a hole keeps its outer diameter.
+  expect_same_plot("%FSLAX24Y24*%\n%ADD10C,0.0100X0.0050*%\nX1000Y1000D03*\n",
+                   "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX1000Y1000D03*\n");
+  // Millimetre sizes are not scaled.
+  const Photoplot mm = read("%FSLAX46Y46*%\n%MOMM*%\n%ADD10R,1.016000X4.572000*%\nX0Y0D03*\n");
+  ASSERT_EQ(mm.rectangles.size(), 1u);
+  EXPECT_EQ(mm.rectangles[0].upper_x - mm.rectangles[0].lower_x, 1.016);
+}
+
+TEST(Statements, FormatStatementSpellings) {
+  const std::string pads = "%ADD10C,0.0100*%\nX12345Y-2500D03*\n";
+  expect_same_plot("%FSAX24Y24*%\n" + pads, "%FSLAX24Y24*%\n" + pads);
+  expect_same_plot("%FSLAX24Y24*%\n" + pads, "%FSLAX24Y24*%\n" + pads);
+  // Trailing zeros omitted: digits are padded to the full count of six.
+  expect_same_plot("%FSTAX24Y24*%\n%ADD10C,0.0100*%\nX12345Y-25D03*\n",
+                   "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX123450Y-250000D03*\n");
+  // Incremental notation is read as absolute, with one warning.
+  const Photoplot incremental = read("%FSLIX24Y24*%\n" + pads + "%FSLIX24Y24*%\n");
+  const Warning* w = find_warning(incremental, WarningKind::incremental_coordinates);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->count, 2u);
+  EXPECT_EQ(w->first_line, 1u);
+}
+
+TEST(Statements, OldUnitCodes) {
+  const std::string body = "%FSLAX33Y33*%\n%ADD10C,0.5*%\nX1000Y2000D03*\n";
+  expect_same_plot("G71*\n" + body, "%MOMM*%\n" + body);
+  expect_same_plot("%MOMM*%\nG70*\n" + body, body);
+  // In front of other words.
+  expect_same_plot("%FSLAX33Y33*%\nG71D10*\n%ADD10C,0.5*%\nX1000Y2000D03*\n",
+                   "%FSLAX33Y33*%\n%MOMM*%\n%ADD10C,0.5*%\nD10*\nX1000Y2000D03*\n");
+}
+
+TEST(Statements, OperationCodeAloneAfterAMove) {
+  expect_same_plot("%ADD10C,0.0100*%\nX1Y2D02*\nD03*\n", "%ADD10C,0.0100*%\nX1Y2D03*\n");
+}
+
+TEST(Statements, WarningsCountEachKindOnce) {
+  const Photoplot plot = read(
+      "G04 #@! TF.FileFunction,Soldermask,Top*\n"   // 1
+      "%FSLAX24Y24*%\n"                              // 2
+      "%ADD10C,0.0100*%\n%ADD11O,0.01X0.02*%\n"      // 3, 4
+      "%LPC*%\n"                                     // 5
+      "%SRX3Y1I0.1J0*%\n%SR*%\n"                     // 6, 7
+      "G36*X0Y0D02*X100Y0D01*X100Y100D01*G37*\n"     // 8
+      "X1Y1D02*\nX2Y2*\nX3Y3*\n"                     // 9, 10, 11
+      "G75*G03X5Y5I1J1D01*\n"                        // 12
+      "%SRX1Y1*%\n%LPD*%\n");
+  struct Expected {
+    WarningKind kind;
+    std::size_t count;
+    std::size_t first_line;
+  };
+  const Expected expected[] = {
+      {WarningKind::not_copper, 1, 1},       {WarningKind::unsized_apertures, 1, 4},
+      {WarningKind::clear_polarity, 1, 5},   {WarningKind::step_and_repeat, 1, 6},
+      {WarningKind::regions, 1, 8},          {WarningKind::coordinates_without_operation, 1, 10},
+      {WarningKind::arcs, 1, 12},
+  };
+  ASSERT_EQ(plot.warnings.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(plot.warnings[i].kind, expected[i].kind) << i;
+    EXPECT_EQ(plot.warnings[i].count, expected[i].count) << i;
+    EXPECT_EQ(plot.warnings[i].first_line, expected[i].first_line) << i;
+  }
+  // A copper layer says so and gets no warning.
+  EXPECT_TRUE(read("%TF.FileFunction,Copper,L1,Top*%\n").warnings.empty());
+  EXPECT_EQ(read("%TF.FileFunction,Legend,Top*%\n").warnings.size(), 1u);
+}
+
+TEST(Statements, UnreadableStatementsStillStop) {
+  for (const char* text : {"%ADDxxC,1*%\n", "%FSLAX2*%\n", "%ADD10C*%\n", "X1Y2I3K4D01*\n"}) {
+    EXPECT_THROW(read(text), Error) << text;
+  }
+}
+
+}  // namespace
+}  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// Excerpts of copper layers written by today's layout tools (each names its
+// tool in its first line): every one reads without an error, draws copper,
+// and warns about exactly what it holds that is not drawn as meant.
+TEST(Statements, LayoutToolExcerptsRead) {
+  struct Case {
+    const char* file;
+    std::vector<WarningKind> warnings;
+  };
+  using K = WarningKind;
+  const Case cases[] = {
+      {"kicad6-arcs-regions.gbr", {K::arcs, K::regions}},
+      {"kicad6-custom-pad-macros.gbr", {K::unsized_apertures}},
+      {"kicad6-freepoly-large-macro.gbr", {K::unsized_apertures}},
+      {"kicad6-freepoly-large-macro.regions.gbr", {K::regions}},
+      {"kicad6-nomacros-regions-with-arcs.gbr", {K::regions, K::arcs}},
+      {"kicad6-roundrect-pads.gbr", {K::unsized_apertures}},
+      {"pcb-rnd-arcs-octagons.gbr", {K::regions, K::arcs}},
+      {"pcb-rnd-fractured-pour-mm.gbr", {K::regions, K::arcs}},
+      {"pcb-rnd-polygon-pads.gbr", {K::regions}},
+  };
+  for (const Case& c : cases) {
+    const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
+    Photoplot plot;
+    ASSERT_NO_THROW(plot = read_photoplot(path)) << c.file;
+    EXPECT_FALSE(plot.rectangles.empty()) << c.file;
+    std::vector<WarningKind> kinds;
+    for (const Warning& w : plot.warnings) kinds.push_back(w.kind);
+    std::sort(kinds.begin(), kinds.end());
+    std::vector<WarningKind> expected = c.warnings;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(kinds, expected) << c.file;
+  }
+}
+
+}  // namespace
+}  // namespace foilcad
