@@ -118,8 +118,8 @@ TEST(Reader, LinesThatAreIgnoredOrRead) {
   };
   const Row rows[] = {
       {"X1", 0, false},  // shorter than three characters
-      {"G01*", 0, false},        {"G01X1", 0, false},        {"G01*X1Y1D03*", 0, false},
-      {"*X1Y1D03*", 0, false},   {"G04 X1Y1D03*", 0, false}, {"%INX1Y1D03*", 0, false},
+      {"G01*", 0, false},        {"G01X1", 0, false},        {"G01*X1Y1D03*", 1, true},
+      {"*X1Y1D03*", 1, true},    {"G04 X1Y1D03*", 0, false}, {"%INX1Y1D03*", 0, false},
       {"%LPX1Y1D03*", 0, false}, {" X1Y1D03*", 0, false},    {"G02X1Y1D01*", 0, false},
       {"X0Y0D02*", 0, false},    {"X00Y00D02*", 0, true},    {"X1Y1D03*   ", 1, true},
       {"G01X1Y1D03*", 1, true},
@@ -206,7 +206,7 @@ TEST(Reader, LongRecordsAreReadWhole) {
 TEST(Reader, UnreadableFieldsNameFileLineAndText) {
   const char* bad_lines[] = {
       "X12",           "XABY1D03*",      "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
-      "%FSLAX24Y2?*%", "%ADD10C,0.01*%", "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,0.01*%",
+      "%FSLAX24Y2?*%", "%ADDC,0.01*%",   "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,0.01*%",
       "D1X*",          "G54D*",          "D10",
   };
   for (const char* line : bad_lines) {

@@ -85,8 +85,14 @@ class Reader {
   // Reads one record. Returns false when it ends the reading ("M02").
   bool record(std::string_view line, std::size_t line_number);
 
-  // The end of the file: an extended command still open is dropped.
+  // The end of the file. An extended command still open means the file was
+  // cut short: what it meant cannot be known.
   Photoplot finish(std::size_t records) {
+    if (!open_extended_.empty()) {
+      throw input_error(name_, open_extended_line_,
+                        "the extended command that begins here is never closed by \"%\"",
+                        open_extended_record_);
+    }
     return Photoplot{std::move(plot_.rectangles), plot_.extremes, records, std::move(warnings_)};
   }
 
@@ -146,6 +152,7 @@ class Reader {
   // An extended command that continues on the next record.
   std::string open_extended_;
   std::size_t open_extended_line_ = 0;
+  std::string open_extended_record_;
   std::string_view line_;
   std::size_t line_number_ = 0;
 };
@@ -240,6 +247,7 @@ bool Reader::record(std::string_view line, std::size_t line_number) {
         if (open.ends_with('*') && !open.starts_with("%AM")) return statement(rest);
         open_extended_.assign(rest);
         open_extended_line_ = line_number;
+        open_extended_record_.assign(line);
         return true;
       }
       s = rest.substr(0, close + 1);
