@@ -3,7 +3,10 @@
 //
 //   foilcad-bench [--dir DIR] [--runs N] [--features N,N,...] [--write-limit GB]
 //                 [--reference-seconds S] [--reader-lines N]
-//   foilcad-bench checksums BOARD.gbr THICKNESS   (the plain geometry's output)
+//   foilcad-bench checksums BOARD.gbr THICKNESS [plain|grouped]
+//       md5 sums of both solids from the plain (default) or the grouped
+//       geometry through the simple writer (emit_solids), nothing stored
+//   foilcad-bench board FEATURES FILE.gbr   (writes a generated board)
 //
 // Every size runs in a child process of its own, so that its peak memory is
 // its own. Times are medians of --runs runs. The writer is measured against a
@@ -403,6 +406,7 @@ class PipeSink : public ByteSink {
  public:
   explicit PipeSink(const char* label) {
     const std::string command = std::string("md5sum | sed 's/-$/") + label + "/'";
+    // The label is ours and holds no quote or slash.
     pipe_ = ::popen(command.c_str(), "w");
   }
   ~PipeSink() override { ::pclose(pipe_); }
@@ -412,17 +416,28 @@ class PipeSink : public ByteSink {
   FILE* pipe_;
 };
 
-int checksums(const char* board, double thickness) {
+// With plain, the geometry of the plain loops; otherwise the grouped stages
+// (to check the block writer alone on boards the loops cannot finish).
+int checksums(const char* board, double thickness, bool plain) {
   const Clock::time_point start = Clock::now();
   Photoplot plot = read_photoplot(board);
-  reference::split_rectangles(plot.rectangles);
-  const CoordinateLists lists = reference::build_coordinate_lists(plot.rectangles, plot.extremes);
-  const CellMap map = reference::build_cell_map(plot.rectangles, lists);
-  std::fprintf(stderr, "plain geometry: %zu x %zu lines in %.1f s\n", lists.x.size(),
-               lists.y.size(), since(start));
+  CoordinateLists lists;
+  CellMap map;
+  if (plain) {
+    reference::split_rectangles(plot.rectangles);
+    lists = reference::build_coordinate_lists(plot.rectangles, plot.extremes);
+    map = reference::build_cell_map(plot.rectangles, lists);
+  } else {
+    const SplitBoard split = split_rectangles(plot.rectangles);
+    lists = build_coordinate_lists(split, plot.extremes);
+    map = build_cell_map(split, lists);
+  }
+  const char* how = plain ? "plain geometry" : "grouped geometry";
+  std::fprintf(stderr, "%s: %zu x %zu lines in %.1f s\n", how, lists.x.size(), lists.y.size(),
+               since(start));
   {
-    PipeSink conductor("conductor (plain geometry)");
-    PipeSink insulator("insulator (plain geometry)");
+    PipeSink conductor((std::string("conductor, ") + how + ", simple writer").c_str());
+    PipeSink insulator((std::string("insulator, ") + how + ", simple writer").c_str());
     emit_solids(conductor, insulator, 0.0, thickness, lists, map);
   }
   return 0;
@@ -442,7 +457,13 @@ std::vector<int> parse_list(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "checksums") == 0) return checksums(argv[2], std::atof(argv[3]));
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
+    return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "board") == 0) {
+    write_text(argv[3], make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    return 0;
+  }
   Options options;
   for (int a = 1; a + 1 < argc; a += 2) {
     const std::string name = argv[a];
