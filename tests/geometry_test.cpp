@@ -1,6 +1,7 @@
 // Board geometry: cutting rectangles along each other's edges, the grid lines
-// and the copper cells.
-#include "geometry/geometry.hpp"
+// and the copper cells, as the plain algorithms do it piece by piece. The
+// grouped stages are held to these results by the equivalence test.
+#include "geometry/reference.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 
 namespace foilcad {
 namespace {
+
+using reference::build_cell_map;
+using reference::build_coordinate_lists;
+using reference::split_rectangles;
 
 constexpr double kTol = 1.000000013351432e-10;     // 1e-10 in single precision
 constexpr double kStart = 1.0000000150474662e+30;  // 1e30 in single precision

@@ -66,12 +66,12 @@ ConversionReport convert(const conversion_parameters& parameters, const StageObs
   report.warnings = plot.warnings;
   finished(Stage::read);
 
-  const std::size_t count = split_rectangles(plot.rectangles);
-  report.pieces = count > kFirstActive ? count - kFirstActive : 0;
+  const SplitBoard board = split_rectangles(plot.rectangles);
+  report.pieces = static_cast<std::size_t>(board.pieces);
   finished(Stage::split);
 
-  const CoordinateLists lists = build_coordinate_lists(plot.rectangles, plot.extremes);
-  const CellMap map = build_cell_map(plot.rectangles, lists);
+  const CoordinateLists lists = build_coordinate_lists(board, plot.extremes);
+  const CellMap map = build_cell_map(board, lists);
   report.grid_x = lists.x.size();
   report.grid_y = lists.y.size();
   report.cells = map.flags.size();

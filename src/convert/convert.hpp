@@ -47,7 +47,7 @@ struct ConversionReport {
   std::size_t records = 0;
   std::size_t rectangles = 0;  // read, outline included
   std::vector<Warning> warnings;
-  std::size_t pieces = 0;      // active rectangles after splitting
+  std::size_t pieces = 0;      // active pieces after splitting
   std::size_t grid_x = 0;      // grid lines per axis
   std::size_t grid_y = 0;
   std::size_t cells = 0;

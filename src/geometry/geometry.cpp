@@ -2,99 +2,363 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace foilcad {
 
 namespace {
 
-// True when e lies more than the tolerance inside both bounds. Both tests are
-// strict and the sums are formed in double precision.
-bool cuts(double lower, double upper, double e) {
-  return lower + kTolerance < e && e < upper - kTolerance;
-}
-
 bool same(double a, double b) { return std::fabs(a - b) < kTolerance; }
 
-void offer(std::vector<double>& list, double value) {
-  if (std::none_of(list.begin(), list.end(), [&](double held) { return same(held, value); })) {
-    list.push_back(value);
+// Ascending order with NaN last, so that sorting stays well defined should a
+// NaN ever arrive; for all other values it is plain <.
+bool before(double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); }
+
+struct Offer {
+  double value;
+  std::uint32_t order;  // 2 * active index, + 1 for the upper bound
+};
+
+// Sorts the bounds of one axis into tolerance groups and writes the group of
+// every bound to groups (indexed by offer order).
+template <class Bound>
+EdgeGroups group_axis(std::size_t active, Bound bound, std::vector<std::int32_t>& groups) {
+  EdgeGroups result;
+  const auto offers_count = static_cast<std::uint32_t>(2 * active);
+  std::vector<Offer> offers;
+  offers.reserve(offers_count);
+  groups.assign(offers_count, kNoGroup);
+  std::vector<std::uint32_t> infinite_above;
+  for (std::uint32_t order = 0; order < offers_count; ++order) {
+    const double value = bound(order);
+    if (std::isfinite(value)) {
+      offers.push_back({value, order});
+    } else if (value < 0) {
+      groups[order] = kBelow;
+    } else if (value > 0) {
+      infinite_above.push_back(order);
+    }
   }
+  // Equal values (0.0 and -0.0 among them) in offer order, so that the first
+  // offer of a group is found without a second pass.
+  std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
+    return a.value < b.value || (a.value == b.value && a.order < b.order);
+  });
+  std::uint32_t first_offer = 0;
+  for (std::size_t i = 0; i < offers.size(); ++i) {
+    const Offer& offer = offers[i];
+    if (i == 0 || !same(offers[i - 1].value, offer.value)) {
+      result.kept.push_back(offer.value);
+      first_offer = offer.order;
+    } else if (offer.order < first_offer) {
+      result.kept.back() = offer.value;
+      first_offer = offer.order;
+    }
+    groups[offer.order] = static_cast<std::int32_t>(result.kept.size() - 1);
+  }
+  const auto above = static_cast<std::int32_t>(result.kept.size());
+  for (const std::uint32_t order : infinite_above) groups[order] = above;
+  return result;
+}
+
+// How many intervals a rectangle falls into on one axis: every group strictly
+// between the groups of its bounds cuts it once. A bound in no group, bounds in
+// one group, or bounds the wrong way round leave it whole.
+std::uint64_t intervals(std::int32_t lower, std::int32_t upper) {
+  if (lower == kNoGroup || upper == kNoGroup || lower >= upper) return 1;
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>(upper) - lower);
+}
+
+void count_infinite(EdgeGroups& axis, std::int32_t group, std::uint64_t pieces) {
+  if (group == kBelow) axis.below += pieces;
+  if (group == static_cast<std::int32_t>(axis.kept.size())) axis.above += pieces;
 }
 
 }  // namespace
 
-std::size_t split_rectangles(std::vector<Rectangle>& list) {
-  // Pieces appended while the loops run are visited in their turn, both as j
-  // and as k, so both bounds are read afresh at every step. j keeps the lower
-  // part and the piece is the upper part.
-  for (std::size_t j = kFirstActive; j < list.size(); ++j) {
-    for (std::size_t k = kFirstActive; k < list.size(); ++k) {
-      if (k == j) continue;
-      const double edges_x[2] = {list[k].lower_x, list[k].upper_x};
-      for (const double e : edges_x) {
-        const Rectangle r = list[j];
-        if (cuts(r.lower_x, r.upper_x, e)) {
-          list.push_back({e, r.upper_x, r.lower_y, r.upper_y});
-          list[j].upper_x = e;
-        }
-      }
-      const double edges_y[2] = {list[k].lower_y, list[k].upper_y};
-      for (const double e : edges_y) {
-        const Rectangle r = list[j];
-        if (cuts(r.lower_y, r.upper_y, e)) {
-          list.push_back({r.lower_x, r.upper_x, e, r.upper_y});
-          list[j].upper_y = e;
-        }
-      }
-    }
+SplitBoard split_rectangles(std::span<const Rectangle> list) {
+  SplitBoard board;
+  const auto active = list.subspan(std::min(list.size(), kFirstActive));
+  std::vector<std::int32_t> x_groups;
+  std::vector<std::int32_t> y_groups;
+  board.x = group_axis(
+      active.size(),
+      [&](std::uint32_t order) {
+        const Rectangle& r = active[order / 2];
+        return order % 2 == 0 ? r.lower_x : r.upper_x;
+      },
+      x_groups);
+  board.y = group_axis(
+      active.size(),
+      [&](std::uint32_t order) {
+        const Rectangle& r = active[order / 2];
+        return order % 2 == 0 ? r.lower_y : r.upper_y;
+      },
+      y_groups);
+  board.bounds.resize(active.size());
+  for (std::size_t a = 0; a < active.size(); ++a) {
+    const BoundGroups b{x_groups[2 * a], x_groups[2 * a + 1], y_groups[2 * a], y_groups[2 * a + 1]};
+    board.bounds[a] = b;
+    const std::uint64_t columns = intervals(b.lower_x, b.upper_x);
+    const std::uint64_t rows = intervals(b.lower_y, b.upper_y);
+    board.pieces += columns * rows;
+    // The pieces in a rectangle's first column carry its lower x, those in its
+    // last column its upper x; likewise for rows.
+    count_infinite(board.x, b.lower_x, rows);
+    count_infinite(board.x, b.upper_x, rows);
+    count_infinite(board.y, b.lower_y, columns);
+    count_infinite(board.y, b.upper_y, columns);
   }
-  return list.size();
+  return board;
 }
 
-CoordinateLists build_coordinate_lists(std::span<const Rectangle> list,
-                                       const CoordinateExtremes& extremes) {
-  CoordinateLists lists;
-  for (std::size_t r = kFirstActive; r < list.size(); ++r) {
-    offer(lists.x, list[r].lower_x);
-    offer(lists.y, list[r].lower_y);
-    offer(lists.x, list[r].upper_x);
-    offer(lists.y, list[r].upper_y);
+namespace {
+
+std::vector<double> axis_lines(const EdgeGroups& groups, double smallest, double largest) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  std::vector<double> lines;
+  lines.reserve(groups.below + groups.kept.size() + groups.above + 2);
+  lines.insert(lines.end(), groups.below, -kInfinity);
+  lines.insert(lines.end(), groups.kept.begin(), groups.kept.end());
+  lines.insert(lines.end(), groups.above, kInfinity);
+  // An extreme goes behind every line that does not sort after it, so an
+  // extreme equal to a kept value (or to the other extreme) follows it.
+  for (const double extreme : {smallest, largest}) {
+    lines.insert(std::upper_bound(lines.begin(), lines.end(), extreme, before), extreme);
   }
-  // The extremes go in without the tolerance test: one that equals a gathered
-  // value stands twice and leaves a column or row of zero width.
-  lists.x.push_back(extremes.min_x);
-  lists.x.push_back(extremes.max_x);
-  lists.y.push_back(extremes.min_y);
-  lists.y.push_back(extremes.max_y);
-  // Stable, so that values that compare equal (0.0 and -0.0) keep the order
-  // that exchanging neighbours only when strictly smaller would leave.
-  std::stable_sort(lists.x.begin(), lists.x.end());
-  std::stable_sort(lists.y.begin(), lists.y.end());
-  return lists;
+  return lines;
+}
+
+}  // namespace
+
+CoordinateLists build_coordinate_lists(const SplitBoard& board, const CoordinateExtremes& extremes) {
+  return {axis_lines(board.x, extremes.min_x, extremes.max_x),
+          axis_lines(board.y, extremes.min_y, extremes.max_y)};
 }
 
 std::size_t CellMap::copper_cells() const {
   return static_cast<std::size_t>(std::count(flags.begin(), flags.end(), std::uint8_t{1}));
 }
 
-CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& lists) {
+namespace {
+
+// The group whose kept value lies within the tolerance of a grid line, or
+// kNoGroup. Kept values of different groups are never within the tolerance of
+// each other, so at most the two neighbours of the line's place can match;
+// the lower one is taken first, which keeps the answer ascending with the line.
+std::int32_t group_of(const std::vector<double>& kept, double line) {
+  if (!std::isfinite(line)) return kNoGroup;
+  const auto place = static_cast<std::size_t>(
+      std::lower_bound(kept.begin(), kept.end(), line) - kept.begin());
+  if (place > 0 && same(kept[place - 1], line)) return static_cast<std::int32_t>(place - 1);
+  if (place < kept.size() && same(kept[place], line)) return static_cast<std::int32_t>(place);
+  return kNoGroup;
+}
+
+// What a column (or row) of the grid can match, in group terms: the interval
+// between neighbouring groups j and j + 1, the zero width of group j, or
+// nothing (a line of it is an extreme away from every edge value, or infinite).
+struct Label {
+  enum Kind : std::uint8_t { none, interval, point } kind = none;
+  std::int32_t index = 0;
+};
+
+std::vector<Label> label_axis(const std::vector<double>& lines, const EdgeGroups& groups) {
+  std::vector<Label> labels;
+  if (lines.size() < 2) return labels;
+  std::vector<std::int32_t> line_groups(lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) line_groups[i] = group_of(groups.kept, lines[i]);
+  labels.resize(lines.size() - 1);
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::int32_t a = line_groups[i];
+    const std::int32_t b = line_groups[i + 1];
+    if (a == kNoGroup || b == kNoGroup) continue;
+    if (b == a + 1) labels[i] = {Label::interval, a};
+    if (b == a) labels[i] = {Label::point, a};
+  }
+  return labels;
+}
+
+// The labels a rectangle's pieces match on one axis: intervals begin to end
+// (exclusive), or the one point begin. Pieces that reach an infinite bound
+// match nothing.
+struct Reach {
+  Label::Kind kind = Label::none;
+  std::int32_t begin = 0;
+  std::int32_t end = 0;
+};
+
+Reach reach(std::int32_t lower, std::int32_t upper, std::size_t group_count) {
+  const auto groups = static_cast<std::int32_t>(group_count);
+  if (lower == kNoGroup || upper == kNoGroup) return {};
+  if (lower < upper) {
+    const std::int32_t begin = std::max(lower, 0);
+    const std::int32_t end = std::min(upper, groups - 1);
+    if (begin < end) return {Label::interval, begin, end};
+    return {};
+  }
+  if (lower == upper && lower >= 0 && lower < groups) return {Label::point, lower, lower + 1};
+  return {};
+}
+
+// Which column labels the current set of rectangles covers. Intervals are
+// counted in a difference array, points directly.
+class ColumnCover {
+ public:
+  explicit ColumnCover(std::size_t groups)
+      : groups_(groups),
+        point_base_(groups > 0 ? groups - 1 : 0),
+        none_slot_(point_base_ + groups),
+        interval_diff_(groups + 1, 0),
+        point_count_(groups, 0),
+        covered_(none_slot_ + 1, 0) {}
+
+  void add(const Reach& x, int delta) {
+    if (x.kind == Label::interval) {
+      interval_diff_[static_cast<std::size_t>(x.begin)] += delta;
+      interval_diff_[static_cast<std::size_t>(x.end)] -= delta;
+    } else if (x.kind == Label::point) {
+      point_count_[static_cast<std::size_t>(x.begin)] += delta;
+    }
+  }
+
+  // Coverage per slot; the none slot is never covered.
+  const std::vector<std::uint8_t>& covered() {
+    std::int64_t running = 0;
+    for (std::size_t j = 0; j < point_base_; ++j) {
+      running += interval_diff_[j];
+      covered_[j] = running > 0;
+    }
+    for (std::size_t p = 0; p < groups_; ++p) covered_[point_base_ + p] = point_count_[p] > 0;
+    return covered_;
+  }
+
+  std::uint32_t slot(const Label& label) const {
+    switch (label.kind) {
+      case Label::interval:
+        return static_cast<std::uint32_t>(label.index);
+      case Label::point:
+        return static_cast<std::uint32_t>(point_base_ + static_cast<std::size_t>(label.index));
+      case Label::none:
+        break;
+    }
+    return static_cast<std::uint32_t>(none_slot_);
+  }
+
+ private:
+  std::size_t groups_;
+  std::size_t point_base_;
+  std::size_t none_slot_;
+  std::vector<std::int64_t> interval_diff_;
+  std::vector<std::int64_t> point_count_;
+  std::vector<std::uint8_t> covered_;
+};
+
+struct RowSpan {
+  std::int32_t begin;
+  std::int32_t end;
+  Reach x;
+};
+
+}  // namespace
+
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
   CellMap map;
-  map.columns = lists.x.size() - 1;
-  map.rows = lists.y.size() - 1;
+  map.columns = lists.x.empty() ? 0 : lists.x.size() - 1;
+  map.rows = lists.y.empty() ? 0 : lists.y.size() - 1;
   map.flags.assign(map.columns * map.rows, 0);
-  for (std::size_t i = 0; i < map.columns; ++i) {
-    for (std::size_t k = 0; k < map.rows; ++k) {
-      for (std::size_t r = kFirstActive; r < list.size(); ++r) {
-        const Rectangle& rect = list[r];
-        if (same(lists.x[i], rect.lower_x) && same(lists.x[i + 1], rect.upper_x) &&
-            same(lists.y[k], rect.lower_y) && same(lists.y[k + 1], rect.upper_y)) {
-          map.flags[i + map.columns * k] = 1;
-          break;
-        }
+  if (map.flags.empty()) return map;
+
+  const std::vector<Label> column_labels = label_axis(lists.x, board.x);
+  const std::vector<Label> row_labels = label_axis(lists.y, board.y);
+
+  // Each rectangle covers a block of labels: a range of columns times a range
+  // of rows, or a point on either axis. Rectangles with a range of rows are
+  // swept row by row (added at their first row, removed behind their last);
+  // those with a point row are applied only to rows of that zero height.
+  std::vector<RowSpan> ranged;
+  std::vector<RowSpan> pointed;
+  for (const BoundGroups& b : board.bounds) {
+    const Reach x = reach(b.lower_x, b.upper_x, board.x.kept.size());
+    const Reach y = reach(b.lower_y, b.upper_y, board.y.kept.size());
+    if (x.kind == Label::none || y.kind == Label::none) continue;
+    (y.kind == Label::interval ? ranged : pointed).push_back({y.begin, y.end, x});
+  }
+  std::vector<const RowSpan*> by_begin(ranged.size());
+  std::vector<const RowSpan*> by_end(ranged.size());
+  for (std::size_t r = 0; r < ranged.size(); ++r) by_begin[r] = by_end[r] = &ranged[r];
+  std::sort(by_begin.begin(), by_begin.end(),
+            [](const RowSpan* a, const RowSpan* b) { return a->begin < b->begin; });
+  std::sort(by_end.begin(), by_end.end(),
+            [](const RowSpan* a, const RowSpan* b) { return a->end < b->end; });
+  std::sort(pointed.begin(), pointed.end(),
+            [](const RowSpan& a, const RowSpan& b) { return a.begin < b.begin; });
+
+  ColumnCover sweep(board.x.kept.size());
+  ColumnCover at_point(board.x.kept.size());
+  std::vector<std::uint32_t> column_slots(map.columns);
+  for (std::size_t i = 0; i < map.columns; ++i) column_slots[i] = sweep.slot(column_labels[i]);
+
+  const auto fill_row = [&](std::size_t k, const std::vector<std::uint8_t>& covered) {
+    std::uint8_t* row = map.flags.data() + k * map.columns;
+    const std::uint8_t* cover = covered.data();
+    const std::uint32_t* slots = column_slots.data();
+    for (std::size_t i = 0; i < map.columns; ++i) row[i] = cover[slots[i]];
+  };
+
+  // Interval rows come in ascending order of their label, so each rectangle
+  // is added and removed once.
+  std::size_t next_begin = 0;
+  std::size_t next_end = 0;
+  for (std::size_t k = 0; k < map.rows; ++k) {
+    const Label label = row_labels[k];
+    if (label.kind == Label::interval) {
+      while (next_begin < by_begin.size() && by_begin[next_begin]->begin <= label.index) {
+        sweep.add(by_begin[next_begin++]->x, +1);
       }
+      while (next_end < by_end.size() && by_end[next_end]->end <= label.index) {
+        sweep.add(by_end[next_end++]->x, -1);
+      }
+      fill_row(k, sweep.covered());
+    } else if (label.kind == Label::point) {
+      const auto [first, last] = std::equal_range(
+          pointed.begin(), pointed.end(), RowSpan{label.index, label.index + 1, {}},
+          [](const RowSpan& a, const RowSpan& b) { return a.begin < b.begin; });
+      for (auto r = first; r != last; ++r) at_point.add(r->x, +1);
+      fill_row(k, at_point.covered());
+      for (auto r = first; r != last; ++r) at_point.add(r->x, -1);
     }
   }
   return map;
 }
+
+// DESIGN NOTE: what the grouped stages give where values sit on the tolerance.
+//
+// Cutting piece by piece, a value e cuts a rectangle when lower + tol < e and
+// e < upper - tol, and two values are one grid line when |a - b| < tol, each
+// formed in double precision. The stages above decide both per group: a group
+// cuts a rectangle when it lies strictly between the groups of the
+// rectangle's bounds, and a grid line matches a piece bound when it lies
+// within the tolerance of its group's kept value. The two agree exactly when
+// (a) every group is narrower than the tolerance (each value of it, and each
+// extreme within the tolerance of one of them, within the tolerance of every
+// other) and (b) the values of neighbouring groups pass the cut test against
+// each other. Where they do not, piece-by-piece cutting depends on the order
+// in which it meets the values, and the stages here give:
+//  - a chain of values each within the tolerance of the next but spanning
+//    more than it: one grid line (the chain's first offered value), where the
+//    loops keep one or more of them depending on the order of the pieces;
+//  - two values neither within the tolerance of each other nor more than it
+//    apart in the cut test (exactly the tolerance apart, or around 1e6 mm
+//    where a double's step exceeds the tolerance): two grid lines that cut each
+//    other, where the loops let neither cut a rectangle bounded by the other,
+//    and that rectangle then matches no cell;
+//  - in a group of several different values, the value offered first in list
+//    order before cutting, where the loops keep the one their pieces offer
+//    first. Such values differ by rounding only and print alike in the output
+//    unless they straddle a multiple of 0.05 mm within 1e-13 mm; the cell map
+//    is the same either way. 0.0 and -0.0 are such a group.
+// No board written in a photoplot's decimal steps meets (a) or (b) wrongly:
+// its values are multiples of at least 1e-6 inch, rounded to within 1e-12 mm.
 
 }  // namespace foilcad

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/error.hpp"
+#include "stl/block_writer.hpp"
 #include "stl/facets.hpp"
 
 namespace foilcad {
@@ -64,15 +66,13 @@ std::vector<NumberField> format_all(const std::vector<double>& values) {
   return fields;
 }
 
-}  // namespace
-
-SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
-                          const CoordinateLists& lists, const CellMap& map) {
-  SolidBuffer copper(conductor);
-  SolidBuffer other(insulator);
-  copper.put(kConductorHeader);
-  other.put(kInsulatorHeader);
-
+// Walks the cells column by column and, within a column, by increasing y,
+// and writes each as a box into the solid its flag selects. Out has room for
+// one more box at reserve(), takes it with commit(end) and copies text with
+// put(text).
+template <class Out>
+void walk_cells(Out& copper, Out& other, double z1, double z2, const CoordinateLists& lists,
+                const CellMap& map) {
   const std::vector<NumberField> xs = format_all(lists.x);
   const std::vector<NumberField> ys = format_all(lists.y);
   BoxFields box{{}, {}, {}, {}, format_number_field(z1), format_number_field(z2)};
@@ -94,10 +94,21 @@ SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, d
       };
       box.y1 = ys[k];
       box.y2 = ys[k + 1];
-      SolidBuffer& solid = flag != 0 ? copper : other;
+      Out& solid = flag != 0 ? copper : other;
       solid.commit(cube(solid.reserve(), box, sides));
     }
   }
+}
+
+}  // namespace
+
+SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
+                          const CoordinateLists& lists, const CellMap& map) {
+  SolidBuffer copper(conductor);
+  SolidBuffer other(insulator);
+  copper.put(kConductorHeader);
+  other.put(kInsulatorHeader);
+  walk_cells(copper, other, z1, z2, lists, map);
   copper.put(kConductorTrailer);
   other.put(kInsulatorTrailer);
   return {copper.total(), other.total(), copper.boxes(), other.boxes()};
@@ -149,30 +160,54 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
-class FileSink : public ByteSink {
+// One solid on its way to a BlockWriter. Boxes are formatted straight into
+// the writer's buffers; a box that runs past the block's end spills into the
+// buffer's slack and is carried over into the next block, so that every block
+// but the last is exactly block_size() long.
+class BlockStream {
  public:
-  FileSink(const TemporaryFile& file, std::uint64_t& written, std::uint64_t fail_after)
-      : file_(file), written_(written), fail_after_(fail_after) {}
+  explicit BlockStream(BlockWriter& writer)
+      : writer_(writer), block_size_(writer.block_size()), block_(writer.take()) {}
 
-  void write(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      std::size_t size = bytes.size();
-      if (written_ >= fail_after_) throw file_error(file_.target(), "cannot write", ENOSPC);
-      if (fail_after_ - written_ < size) size = static_cast<std::size_t>(fail_after_ - written_);
-      const ssize_t done = ::write(file_.fd(), bytes.data(), size);
-      if (done < 0) {
-        if (errno == EINTR) continue;
-        throw file_error(file_.target(), "cannot write", errno);
-      }
-      written_ += static_cast<std::uint64_t>(done);
-      bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
+  char* reserve() { return block_ + used_; }
+  void commit(const char* end) {
+    const auto size = static_cast<std::size_t>(end - (block_ + used_));
+    used_ += size;
+    total_ += size;
+    ++boxes_;
+    if (used_ >= block_size_) pass_on();
   }
+  void put(std::string_view text) {
+    std::memcpy(block_ + used_, text.data(), text.size());
+    used_ += text.size();
+    total_ += text.size();
+    if (used_ >= block_size_) pass_on();
+  }
+  // Writes the last block and waits for the writer.
+  void finish() {
+    writer_.submit(block_, used_);
+    block_ = nullptr;
+    writer_.finish();
+  }
+  std::uint64_t total() const { return total_; }
+  std::uint64_t boxes() const { return boxes_; }
 
  private:
-  const TemporaryFile& file_;
-  std::uint64_t& written_;
-  std::uint64_t fail_after_;
+  void pass_on() {
+    char* next = writer_.take();
+    const std::size_t over = used_ - block_size_;
+    std::memcpy(next, block_ + block_size_, over);
+    writer_.submit(block_, block_size_);
+    block_ = next;
+    used_ = over;
+  }
+
+  BlockWriter& writer_;
+  std::size_t block_size_;
+  char* block_;
+  std::size_t used_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t boxes_ = 0;
 };
 
 // Renames both temporaries over their targets. Should the second rename fail,
@@ -202,16 +237,36 @@ void replace_targets(TemporaryFile& first, TemporaryFile& second) {
 
 }  // namespace
 
+SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
+                                double z2, const CoordinateLists& lists, const CellMap& map,
+                                const WriteOptions& options) {
+  static_assert(kWriteBlock % kBlockAlignment == 0);
+  static_assert(kMaxBoxBytes < kWriteBlock);
+  WriteBudget budget(options.fail_after_bytes);
+  // Two blocks per file in flight besides the one being filled.
+  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock, kMaxBoxBytes, 3);
+  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock, kMaxBoxBytes, 3);
+  BlockStream copper(conductor_writer);
+  BlockStream other(insulator_writer);
+  copper.put(kConductorHeader);
+  other.put(kInsulatorHeader);
+  walk_cells(copper, other, z1, z2, lists, map);
+  copper.put(kConductorTrailer);
+  other.put(kInsulatorTrailer);
+  copper.finish();
+  other.finish();
+  return {copper.total(), other.total(), copper.boxes(), other.boxes()};
+}
+
 SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options) {
   TemporaryFile conductor(conductor_path);
   TemporaryFile insulator(insulator_path);
-  std::uint64_t written = 0;
-  FileSink conductor_sink(conductor, written, options.fail_after_bytes);
-  FileSink insulator_sink(insulator, written, options.fail_after_bytes);
-  const SolidsSummary summary = emit_solids(conductor_sink, insulator_sink, z1, z2, lists, map);
+  const SolidsSummary summary =
+      write_open_solids({conductor.fd(), conductor_path}, {insulator.fd(), insulator_path}, z1, z2,
+                        lists, map, options);
   conductor.close();
   insulator.close();
   replace_targets(conductor, insulator);

@@ -6,6 +6,7 @@
 // is closed without interior walls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -39,6 +40,20 @@ struct WriteOptions {
   // have gone to the two files together: how tests reach a full disk.
   std::uint64_t fail_after_bytes = std::numeric_limits<std::uint64_t>::max();
 };
+
+// An output file that is already open for writing, and its name for messages.
+struct OpenSolid {
+  int fd;
+  std::filesystem::path name;
+};
+
+// Writes both solids into two open files, which stay open: boxes are formatted
+// into 4 MiB blocks that a thread per file writes, with O_DIRECT where the
+// file system allows it. Throws foilcad::Error naming the file that failed.
+inline constexpr std::size_t kWriteBlock = std::size_t{4} << 20;
+SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
+                                double z2, const CoordinateLists& lists, const CellMap& map,
+                                const WriteOptions& options = {});
 
 // Writes both solids to temporary files beside their targets and renames them
 // over the targets only when both are complete. On any failure the temporaries

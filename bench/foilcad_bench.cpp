@@ -1,0 +1,500 @@
+// foilcad-bench: how fast each stage of a conversion runs on generated boards
+// of growing size, run by hand (see README.md beside this file).
+//
+//   foilcad-bench [--dir DIR] [--runs N] [--features N,N,...] [--write-limit GB]
+//                 [--reference-seconds S] [--reader-lines N]
+//   foilcad-bench checksums BOARD.gbr THICKNESS [plain|grouped]
+//       md5 sums of both solids from the plain (default) or the grouped
+//       geometry through the simple writer (emit_solids), nothing stored
+//   foilcad-bench board FEATURES FILE.gbr   (writes a generated board)
+//
+// Every size runs in a child process of its own, so that its peak memory is
+// its own. Times are medians of --runs runs. The writer is measured against a
+// raw O_DIRECT write of the same byte count in 1 MiB blocks to the same
+// folder, the two taking turns, because the disk's speed drifts during a run.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+#include "convert/convert.hpp"
+#include "geometry/geometry.hpp"
+#include "geometry/reference.hpp"
+#include "photoplot/reader.hpp"
+#include "stl/solid_files.hpp"
+
+namespace fs = std::filesystem;
+using namespace foilcad;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+// A board as a layout tool writes it: 2.4 format in inches, a frame of four
+// strokes first, then pads on a 25 mil routing grid and tracks between grid
+// points, mostly horizontal and vertical, in four widths. The routing grid
+// grows with the feature count up to 364 x 364 points, so that 1,500 features
+// give some 2,000 grid lines per axis and 10,000 to 40,000 features about
+// 5,000; 50,000 features get twice the points and about 10,000 lines.
+std::string make_board(int features, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo + 1));
+  };
+  const long long pitch = 250;  // 0.025 inch in 1e-4 inch
+  const long long cap = 364 * std::max(1, features / 20000);
+  const long long span = std::clamp<long long>(features / 5, 40, cap);
+  std::string text = "G04 foilcad-bench board*\n%FSLAX24Y24*%\n%MOIN*%\n";
+  text += "%ADD010C,0.0100*%\n%ADD011C,0.0080*%\n%ADD012C,0.0120*%\n%ADD013C,0.0200*%\n";
+  text += "%ADD014C,0.0600*%\n%ADD015R,0.0700X0.0700*%\n%ADD016R,0.0500X0.0300*%\n";
+  const long long edge = (span + 1) * pitch;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "G54D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", edge,
+                edge, edge, edge);
+  text += line;
+  long long x = 0;
+  long long y = 0;
+  for (int f = 0; f < features; ++f) {
+    if (pick(0, 99) < 40) {
+      std::snprintf(line, sizeof line, "G54D%lld*\nX%lldY%lldD03*\n", pick(13, 16),
+                    pick(1, span) * pitch, pick(1, span) * pitch);
+      text += line;
+      continue;
+    }
+    if (pick(0, 99) < 30) {
+      x = pick(1, span);
+      y = pick(1, span);
+      std::snprintf(line, sizeof line, "G54D%lld*\nX%lldY%lldD02*\n", pick(10, 13), x * pitch,
+                    y * pitch);
+      text += line;
+    }
+    // Mostly horizontal and vertical runs, now and then a short 45 degree one.
+    const long long kind = pick(0, 19);
+    const long long length = kind == 0 ? pick(1, 5) : pick(1, 40);
+    const long long step_x = pick(0, 1) != 0 ? length : -length;
+    const long long step_y = pick(0, 1) != 0 ? length : -length;
+    if (kind == 0 || kind % 2 == 1) x = std::clamp(x + step_x, 1LL, span);
+    if (kind == 0 || kind % 2 == 0) y = std::clamp(y + step_y, 1LL, span);
+    std::snprintf(line, sizeof line, "X%lldY%lldD01*\n", x * pitch, y * pitch);
+    text += line;
+  }
+  text += "M02*\n";
+  return text;
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  std::fclose(file);
+}
+
+// Writes bytes of zeros with O_DIRECT in 1 MiB blocks, like
+// "dd if=/dev/zero bs=1M oflag=direct", and returns the seconds taken.
+double raw_direct_write(const fs::path& path, std::uint64_t bytes) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  char* block = static_cast<char*>(std::aligned_alloc(4096, kBlock));
+  std::memset(block, 0, kBlock);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_DIRECT, 0644);
+  if (fd < 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  const Clock::time_point start = Clock::now();
+  for (std::uint64_t done = 0; done < bytes;) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes - done));
+    const std::size_t whole = (length + 4095) / 4096 * 4096;  // dd pads the last block
+    if (::write(fd, block, whole) < 0) {
+      std::perror("raw write");
+      std::exit(1);
+    }
+    done += length;
+  }
+  ::close(fd);
+  const double seconds = since(start);
+  std::free(block);
+  fs::remove(path);
+  return seconds;
+}
+
+struct Options {
+  fs::path dir = fs::current_path();
+  int runs = 3;
+  std::vector<int> features = {10, 30, 100, 300, 1000, 1500, 3000, 10000, 20000, 50000};
+  double write_limit_gb = 6;       // sizes with more output skip the writer
+  double reference_seconds = 60;  // the plain geometry gets this long per run
+  long long reader_lines = 1000000;
+};
+
+// What one size gave, sent from the child to the parent.
+struct Result {
+  int features = 0;
+  std::size_t rectangles = 0;
+  std::uint64_t pieces = 0;
+  std::size_t grid_x = 0;
+  std::size_t grid_y = 0;
+  double read = 0;
+  double split = 0;
+  double lists = 0;
+  double map = 0;
+  double format_gbs = 0;     // to /dev/null
+  double output_gb = 0;
+  double write = 0;          // 0: not measured
+  double raw = 0;
+  double convert = 0;        // the whole conversion, end to end
+  double convert_raw = 0;
+  double reference = 0;      // plain geometry; < 0: did not end in time
+  bool reference_same = false;
+  double peak_mb = 0;
+};
+
+double peak_rss_mb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The plain geometry in a child of its own, killed after the time allowed.
+// Returns its seconds (< 0 when it did not end) and whether its map and lists
+// equal the fast ones.
+double run_reference(const Photoplot& plot, const CoordinateLists& lists, const CellMap& map,
+                     double allowed, bool& same) {
+  int channel[2];
+  if (::pipe(channel) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    std::vector<Rectangle> pieces = plot.rectangles;
+    const Clock::time_point start = Clock::now();
+    reference::split_rectangles(pieces);
+    const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, plot.extremes);
+    const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
+    // Lists may keep another member of a group of values that differ by
+    // rounding only; the map must be the same bit for bit.
+    const auto close = [](const std::vector<double>& a, const std::vector<double>& b) {
+      return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double u, double v) {
+               return u == v || std::fabs(u - v) < kTolerance;
+             });
+    };
+    const bool equal = plain_map == map && close(plain_lists.x, lists.x) && close(plain_lists.y, lists.y);
+    const double report[2] = {since(start), equal ? 1.0 : 0.0};
+    if (::write(channel[1], report, sizeof report) < 0) _exit(1);
+    _exit(0);
+  }
+  ::close(channel[1]);
+  const Clock::time_point start = Clock::now();
+  double report[2] = {-1, 0};
+  for (;;) {
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    if (since(start) > allowed) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      ::close(channel[0]);
+      return -1;
+    }
+    ::usleep(20000);
+  }
+  if (::read(channel[0], report, sizeof report) != sizeof report) report[0] = -1;
+  ::close(channel[0]);
+  same = report[1] != 0;
+  return report[0];
+}
+
+Result measure(const Options& options, int features) {
+  Result result;
+  result.features = features;
+  const fs::path board = options.dir / ("bench-" + std::to_string(features) + ".gbr");
+  write_text(board, make_board(features, 1000u + static_cast<unsigned>(features)));
+
+  std::vector<double> read, split, lists_time, map_time, format, write, raw, whole, whole_raw;
+  CoordinateLists lists;
+  CellMap map;
+  Photoplot plot;
+  for (int run = 0; run < options.runs; ++run) {
+    Clock::time_point start = Clock::now();
+    plot = read_photoplot(board);
+    read.push_back(since(start));
+    start = Clock::now();
+    const SplitBoard split_board = split_rectangles(plot.rectangles);
+    split.push_back(since(start));
+    start = Clock::now();
+    lists = build_coordinate_lists(split_board, plot.extremes);
+    lists_time.push_back(since(start));
+    start = Clock::now();
+    map = build_cell_map(split_board, lists);
+    map_time.push_back(since(start));
+    result.rectangles = plot.rectangles.size();
+    result.pieces = split_board.pieces;
+  }
+  result.grid_x = lists.x.size();
+  result.grid_y = lists.y.size();
+
+  // Formatting alone: the whole writer, into /dev/null.
+  SolidsSummary summary;
+  for (int run = 0; run < options.runs; ++run) {
+    const int a = ::open("/dev/null", O_WRONLY);
+    const int b = ::open("/dev/null", O_WRONLY);
+    const Clock::time_point start = Clock::now();
+    summary = write_open_solids({a, "/dev/null"}, {b, "/dev/null"}, 0.0, 1.6, lists, map);
+    format.push_back(since(start));
+    ::close(a);
+    ::close(b);
+  }
+  const auto bytes = summary.conductor_bytes + summary.insulator_bytes;
+  result.output_gb = static_cast<double>(bytes) / 1e9;
+  result.format_gbs = result.output_gb / median(format);
+
+  if (result.output_gb <= options.write_limit_gb) {
+    const fs::path raw_file = options.dir / "bench-raw.tmp";
+    const auto parameters = make_conversion_parameters(board, 0.0, 1.6, options.dir);
+    for (int run = 0; run < options.runs; ++run) {
+      Clock::time_point start = Clock::now();
+      write_solids(parameters.conductor_path, parameters.insulator_path, 0.0, 1.6, lists, map);
+      write.push_back(since(start));
+      fs::remove(parameters.conductor_path);
+      fs::remove(parameters.insulator_path);
+      raw.push_back(raw_direct_write(raw_file, bytes));
+      start = Clock::now();
+      convert(parameters);
+      whole.push_back(since(start));
+      fs::remove(parameters.conductor_path);
+      fs::remove(parameters.insulator_path);
+      whole_raw.push_back(raw_direct_write(raw_file, bytes));
+    }
+  }
+  result.read = median(read);
+  result.split = median(split);
+  result.lists = median(lists_time);
+  result.map = median(map_time);
+  result.write = median(write);
+  result.raw = median(raw);
+  result.convert = median(whole);
+  result.convert_raw = median(whole_raw);
+  result.peak_mb = peak_rss_mb();
+  fs::remove(board);
+
+  if (options.reference_seconds > 0) {
+    std::vector<double> times;
+    for (int run = 0; run < options.runs; ++run) {
+      bool same = false;
+      const double seconds = run_reference(plot, lists, map, options.reference_seconds, same);
+      if (seconds < 0) {
+        times.clear();
+        break;
+      }
+      times.push_back(seconds);
+      result.reference_same = same;
+    }
+    result.reference = times.empty() ? -1 : median(times);
+  }
+  return result;
+}
+
+// Runs measure() in a child so that each size's peak memory is its own.
+bool measure_in_child(const Options& options, int features, Result& result) {
+  int channel[2];
+  if (::pipe(channel) != 0) return false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    try {
+      const Result r = measure(options, features);
+      if (::write(channel[1], &r, sizeof r) != sizeof r) _exit(1);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
+      _exit(1);
+    }
+    _exit(0);
+  }
+  ::close(channel[1]);
+  const bool ok = ::read(channel[0], &result, sizeof result) == sizeof result;
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return ok;
+}
+
+void print_header() {
+  std::printf(
+      "| features | rects | pieces | grid | read s | split s | lists s | map s | geometry s | "
+      "vs plain | format GB/s | output GB | write GB/s | raw GB/s | write/raw | convert/raw | "
+      "peak MB | MB allowed |\n");
+  std::printf(
+      "|---:|---:|---:|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+}
+
+void print_row(const Result& r) {
+  const double geometry = r.split + r.lists + r.map;
+  char versus[64] = "-";
+  if (r.reference > 0) {
+    std::snprintf(versus, sizeof versus, "%.3g s, x%.0f%s", r.reference, r.reference / geometry,
+                  r.reference_same ? "" : " DIFFERENT");
+  } else if (r.reference < 0) {
+    std::snprintf(versus, sizeof versus, "> limit");
+  }
+  char write[160] = "- | - | - | -";
+  if (r.write > 0) {
+    const double write_gbs = r.output_gb / r.write;
+    const double raw_gbs = r.output_gb / r.raw;
+    std::snprintf(write, sizeof write, "%.2f | %.2f | %.2f | %.2f", write_gbs, raw_gbs,
+                  write_gbs / raw_gbs, r.convert_raw / r.convert);
+  }
+  const double cells = static_cast<double>(r.grid_x - 1) * static_cast<double>(r.grid_y - 1);
+  std::printf("| %d | %zu | %llu | %zu x %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %s | %.2f | %.2f | "
+              "%s | %.0f | %.0f |\n",
+              r.features, r.rectangles, static_cast<unsigned long long>(r.pieces), r.grid_x,
+              r.grid_y, r.read, r.split, r.lists, r.map, geometry, versus, r.format_gbs,
+              r.output_gb, write, r.peak_mb, cells / 1e6 + 100);
+  std::fflush(stdout);
+}
+
+// The reader on a file of many plain lines.
+void measure_reader(const Options& options) {
+  std::string text = "%FSLAX24Y24*%\n%MOIN*%\n%ADD010C,0.0100*%\nG54D10*\n";
+  std::mt19937_64 rng(7);
+  char line[64];
+  for (long long l = 0; l < options.reader_lines; ++l) {
+    std::snprintf(line, sizeof line, "X%lluY%lluD0%d*\n",
+                  static_cast<unsigned long long>(rng() % 100000),
+                  static_cast<unsigned long long>(rng() % 100000), l % 3 == 0 ? 2 : 1);
+    text += line;
+  }
+  const fs::path file = options.dir / "bench-reader.gbr";
+  write_text(file, text);
+  std::vector<double> times;
+  for (int run = 0; run < std::max(options.runs, 3); ++run) {
+    const Clock::time_point start = Clock::now();
+    const Photoplot plot = read_photoplot(file);
+    times.push_back(since(start));
+  }
+  fs::remove(file);
+  std::printf("\nreader: %lld lines in %.3f s (median of %zu)\n", options.reader_lines,
+              median(times), times.size());
+}
+
+// Streams both solids of the plain geometry and the simple writer into
+// md5sum, for comparing with the files foilcad-convert writes.
+class PipeSink : public ByteSink {
+ public:
+  explicit PipeSink(const char* label) {
+    const std::string command = std::string("md5sum | sed 's/-$/") + label + "/'";
+    // The label is ours and holds no quote or slash.
+    pipe_ = ::popen(command.c_str(), "w");
+  }
+  ~PipeSink() override { ::pclose(pipe_); }
+  void write(std::string_view bytes) override { std::fwrite(bytes.data(), 1, bytes.size(), pipe_); }
+
+ private:
+  FILE* pipe_;
+};
+
+// With plain, the geometry of the plain loops; otherwise the grouped stages
+// (to check the block writer alone on boards the loops cannot finish).
+int checksums(const char* board, double thickness, bool plain) {
+  const Clock::time_point start = Clock::now();
+  Photoplot plot = read_photoplot(board);
+  CoordinateLists lists;
+  CellMap map;
+  if (plain) {
+    reference::split_rectangles(plot.rectangles);
+    lists = reference::build_coordinate_lists(plot.rectangles, plot.extremes);
+    map = reference::build_cell_map(plot.rectangles, lists);
+  } else {
+    const SplitBoard split = split_rectangles(plot.rectangles);
+    lists = build_coordinate_lists(split, plot.extremes);
+    map = build_cell_map(split, lists);
+  }
+  const char* how = plain ? "plain geometry" : "grouped geometry";
+  std::fprintf(stderr, "%s: %zu x %zu lines in %.1f s\n", how, lists.x.size(), lists.y.size(),
+               since(start));
+  {
+    PipeSink conductor((std::string("conductor, ") + how + ", simple writer").c_str());
+    PipeSink insulator((std::string("insulator, ") + how + ", simple writer").c_str());
+    emit_solids(conductor, insulator, 0.0, thickness, lists, map);
+  }
+  return 0;
+}
+
+std::vector<int> parse_list(const char* text) {
+  std::vector<int> values;
+  for (const char* p = text; *p != '\0';) {
+    values.push_back(std::atoi(p));
+    p = std::strchr(p, ',');
+    if (p == nullptr) break;
+    ++p;
+  }
+  return values;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
+    return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "board") == 0) {
+    write_text(argv[3], make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    return 0;
+  }
+  Options options;
+  for (int a = 1; a + 1 < argc; a += 2) {
+    const std::string name = argv[a];
+    const char* value = argv[a + 1];
+    if (name == "--dir") {
+      options.dir = value;
+    } else if (name == "--runs") {
+      options.runs = std::max(1, std::atoi(value));
+    } else if (name == "--features") {
+      options.features = parse_list(value);
+    } else if (name == "--write-limit") {
+      options.write_limit_gb = std::atof(value);
+    } else if (name == "--reference-seconds") {
+      options.reference_seconds = std::atof(value);
+    } else if (name == "--reader-lines") {
+      options.reader_lines = std::atoll(value);
+    } else {
+      std::fprintf(stderr, "foilcad-bench: unknown option %s\n", name.c_str());
+      return 2;
+    }
+  }
+  std::printf("folder %s, medians of %d runs\n\n", options.dir.c_str(), options.runs);
+  print_header();
+  for (const int features : options.features) {
+    Result result;
+    if (!measure_in_child(options, features, result)) {
+      std::fprintf(stderr, "foilcad-bench: size %d failed\n", features);
+      return 1;
+    }
+    print_row(result);
+  }
+  if (options.reader_lines > 0) measure_reader(options);
+  return 0;
+}

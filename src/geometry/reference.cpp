@@ -1,0 +1,96 @@
+#include "geometry/reference.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace foilcad::reference {
+
+namespace {
+
+// True when e lies more than the tolerance inside both bounds. Both tests are
+// strict and the sums are formed in double precision.
+bool cuts(double lower, double upper, double e) {
+  return lower + kTolerance < e && e < upper - kTolerance;
+}
+
+bool same(double a, double b) { return std::fabs(a - b) < kTolerance; }
+
+void offer(std::vector<double>& list, double value) {
+  if (std::none_of(list.begin(), list.end(), [&](double held) { return same(held, value); })) {
+    list.push_back(value);
+  }
+}
+
+}  // namespace
+
+std::size_t split_rectangles(std::vector<Rectangle>& list) {
+  // Pieces appended while the loops run are visited in their turn, both as j
+  // and as k, so both bounds are read afresh at every step. j keeps the lower
+  // part and the piece is the upper part.
+  for (std::size_t j = kFirstActive; j < list.size(); ++j) {
+    for (std::size_t k = kFirstActive; k < list.size(); ++k) {
+      if (k == j) continue;
+      const double edges_x[2] = {list[k].lower_x, list[k].upper_x};
+      for (const double e : edges_x) {
+        const Rectangle r = list[j];
+        if (cuts(r.lower_x, r.upper_x, e)) {
+          list.push_back({e, r.upper_x, r.lower_y, r.upper_y});
+          list[j].upper_x = e;
+        }
+      }
+      const double edges_y[2] = {list[k].lower_y, list[k].upper_y};
+      for (const double e : edges_y) {
+        const Rectangle r = list[j];
+        if (cuts(r.lower_y, r.upper_y, e)) {
+          list.push_back({r.lower_x, r.upper_x, e, r.upper_y});
+          list[j].upper_y = e;
+        }
+      }
+    }
+  }
+  return list.size();
+}
+
+CoordinateLists build_coordinate_lists(std::span<const Rectangle> list,
+                                       const CoordinateExtremes& extremes) {
+  CoordinateLists lists;
+  for (std::size_t r = kFirstActive; r < list.size(); ++r) {
+    offer(lists.x, list[r].lower_x);
+    offer(lists.y, list[r].lower_y);
+    offer(lists.x, list[r].upper_x);
+    offer(lists.y, list[r].upper_y);
+  }
+  // The extremes go in without the tolerance test: one that equals a gathered
+  // value stands twice and leaves a column or row of zero width.
+  lists.x.push_back(extremes.min_x);
+  lists.x.push_back(extremes.max_x);
+  lists.y.push_back(extremes.min_y);
+  lists.y.push_back(extremes.max_y);
+  // Stable, so that values that compare equal (0.0 and -0.0) keep the order
+  // that exchanging neighbours only when strictly smaller would leave.
+  std::stable_sort(lists.x.begin(), lists.x.end());
+  std::stable_sort(lists.y.begin(), lists.y.end());
+  return lists;
+}
+
+CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& lists) {
+  CellMap map;
+  map.columns = lists.x.size() - 1;
+  map.rows = lists.y.size() - 1;
+  map.flags.assign(map.columns * map.rows, 0);
+  for (std::size_t i = 0; i < map.columns; ++i) {
+    for (std::size_t k = 0; k < map.rows; ++k) {
+      for (std::size_t r = kFirstActive; r < list.size(); ++r) {
+        const Rectangle& rect = list[r];
+        if (same(lists.x[i], rect.lower_x) && same(lists.x[i + 1], rect.upper_x) &&
+            same(lists.y[k], rect.lower_y) && same(lists.y[k + 1], rect.upper_y)) {
+          map.flags[i + map.columns * k] = 1;
+          break;
+        }
+      }
+    }
+  }
+  return map;
+}
+
+}  // namespace foilcad::reference

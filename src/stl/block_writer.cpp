@@ -1,0 +1,161 @@
+#include "stl/block_writer.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+
+#include "common/error.hpp"
+
+namespace foilcad {
+
+void WriteBudget::give_back(std::size_t size) { taken_.fetch_sub(size); }
+
+std::size_t WriteBudget::take(std::size_t size) {
+  const std::uint64_t before = taken_.fetch_add(size);
+  if (before >= limit_) return 0;
+  return limit_ - before < size ? static_cast<std::size_t>(limit_ - before) : size;
+}
+
+void BlockWriter::FreeAligned::operator()(char* p) const { std::free(p); }
+
+BlockWriter::BlockWriter(int fd, std::filesystem::path name, WriteBudget& budget,
+                         std::size_t block_size, std::size_t slack, int buffers)
+    : fd_(fd), name_(std::move(name)), budget_(budget), block_size_(block_size) {
+  const std::size_t capacity =
+      (block_size + slack + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
+  for (int b = 0; b < buffers; ++b) {
+    char* buffer = static_cast<char*>(std::aligned_alloc(kBlockAlignment, capacity));
+    if (buffer == nullptr) throw std::bad_alloc();
+    storage_.emplace_back(buffer);
+    free_.push_back(buffer);
+  }
+  // File systems without direct I/O (tmpfs, some network and FUSE file
+  // systems) refuse the flag here; the file is then written as usual.
+  const int flags = ::fcntl(fd_, F_GETFL);
+  direct_ = flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: submit() writes on the caller's thread.
+  }
+}
+
+BlockWriter::~BlockWriter() {
+  if (thread_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      queue_.clear();
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+}
+
+char* BlockWriter::take() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !free_.empty(); });
+  char* buffer = free_.back();
+  free_.pop_back();
+  return buffer;
+}
+
+void BlockWriter::submit(char* buffer, std::size_t size) {
+  if (!thread_.joinable()) {
+    if (error_ == 0) write_block(buffer, size);
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(buffer);
+    }
+    if (error_ != 0) fail();
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (error_ != 0) {
+      free_.push_back(buffer);
+      fail();
+    }
+    queue_.push_back({buffer, size});
+  }
+  changed_.notify_all();
+}
+
+void BlockWriter::finish() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return queue_.empty() && !writing_; });
+  if (error_ != 0) fail();
+}
+
+void BlockWriter::fail() const { throw file_error(name_, "cannot write", error_); }
+
+void BlockWriter::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    const Job job = queue_.front();
+    queue_.pop_front();
+    writing_ = error_ == 0;
+    if (writing_) {
+      lock.unlock();
+      write_block(job.data, job.size);
+      lock.lock();
+      writing_ = false;
+    }
+    free_.push_back(job.data);
+    changed_.notify_all();
+  }
+}
+
+void BlockWriter::stop_direct() {
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+  direct_ = false;
+}
+
+// Runs on the writer thread (or the caller's, without one); error_ is read
+// by the caller only under the mutex or after finish().
+void BlockWriter::write_block(const char* data, std::size_t size) {
+  std::size_t done = 0;
+  int error = 0;
+  while (done < size) {
+    std::size_t length = budget_.take(size - done);
+    if (length == 0) {
+      error = ENOSPC;
+      break;
+    }
+    // Direct I/O takes whole aligned blocks only: the short last block, or
+    // whatever follows a short write, goes through the page cache.
+    if (direct_ && (length % kBlockAlignment != 0 || done % kBlockAlignment != 0)) stop_direct();
+    const ssize_t written = ::write(fd_, data + done, length);
+    if (written < 0) {
+      const int cause = errno;
+      if (cause == EINTR) {
+        budget_.give_back(length);
+        continue;
+      }
+      if (cause == EINVAL && direct_) {
+        // Some file systems accept the flag and refuse the writes.
+        budget_.give_back(length);
+        stop_direct();
+        continue;
+      }
+      error = cause;
+      break;
+    }
+    const auto count = static_cast<std::size_t>(written);
+    if (count < length) budget_.give_back(length - count);
+    done += count;
+  }
+  if (error != 0) {
+    std::lock_guard lock(mutex_);
+    error_ = error;
+  }
+}
+
+}  // namespace foilcad

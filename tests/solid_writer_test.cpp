@@ -1,0 +1,167 @@
+// The block writer of write_solids against emit_solids into memory: the same
+// bytes on grids whose files span several blocks, and failures that leave no
+// temporaries and no touched targets, whenever in the run they come.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "common/error.hpp"
+#include "stl/solid_files.hpp"
+
+namespace foilcad {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StringSink : public ByteSink {
+ public:
+  void write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Grid {
+  CoordinateLists lists;
+  CellMap map;
+};
+
+// A grid of columns x rows cells with uneven spacing, copper in random blocks
+// and single cells, so that boxes of every size occur.
+Grid make_grid(std::size_t columns, std::size_t rows, unsigned seed, int copper_percent) {
+  std::mt19937 rng(seed);
+  Grid grid;
+  double x = -3.0;
+  for (std::size_t i = 0; i <= columns; ++i) grid.lists.x.push_back(x += 0.05 * (rng() % 7));
+  double y = 100.0;
+  for (std::size_t k = 0; k <= rows; ++k) grid.lists.y.push_back(y += 0.13 * (rng() % 5));
+  grid.map.columns = columns;
+  grid.map.rows = rows;
+  grid.map.flags.assign(columns * rows, 0);
+  for (auto& flag : grid.map.flags) flag = static_cast<int>(rng() % 100) < copper_percent;
+  return grid;
+}
+
+class SolidWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("foilcad-writer-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes through write_solids into dir and expects exactly what
+  // emit_solids gives.
+  void expect_same_bytes(const Grid& grid, const fs::path& dir) {
+    StringSink conductor;
+    StringSink insulator;
+    const SolidsSummary expected =
+        emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map);
+    const SolidsSummary summary = write_solids(dir / "b_CND.stl", dir / "b_INS.stl", 0.0, 1.6,
+                                               grid.lists, grid.map);
+    EXPECT_EQ(summary.conductor_bytes, expected.conductor_bytes);
+    EXPECT_EQ(summary.insulator_bytes, expected.insulator_bytes);
+    EXPECT_EQ(summary.conductor_boxes, expected.conductor_boxes);
+    EXPECT_EQ(summary.insulator_boxes, expected.insulator_boxes);
+    EXPECT_TRUE(read_file(dir / "b_CND.stl") == conductor.text);
+    EXPECT_TRUE(read_file(dir / "b_INS.stl") == insulator.text);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(SolidWriterTest, SameBytesAsTheSimplePath) {
+  // One cell; all copper; no copper; files of several 4 MiB blocks each,
+  // where boxes straddle the block ends.
+  expect_same_bytes(make_grid(1, 1, 1, 100), dir_);
+  expect_same_bytes(make_grid(7, 3, 2, 100), dir_);
+  expect_same_bytes(make_grid(5, 9, 3, 0), dir_);
+  expect_same_bytes(make_grid(130, 110, 4, 40), dir_);
+  expect_same_bytes(make_grid(300, 90, 5, 3), dir_);
+}
+
+TEST_F(SolidWriterTest, SameBytesWhereDirectWritesAreRefused) {
+  // tmpfs takes no O_DIRECT: the writer falls back to ordinary writes.
+  const fs::path shm = "/dev/shm";
+  if (!fs::is_directory(shm)) GTEST_SKIP() << "no /dev/shm";
+  const fs::path dir = shm / ("foilcad-writer-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  expect_same_bytes(make_grid(120, 100, 6, 30), dir);
+  fs::remove_all(dir);
+}
+
+TEST_F(SolidWriterTest, AFullDiskAnywhereLeavesTheTargetsAsTheyWere) {
+  const Grid grid = make_grid(130, 110, 7, 40);
+  StringSink conductor;
+  StringSink insulator;
+  const SolidsSummary whole = emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map);
+  const std::uint64_t total = whole.conductor_bytes + whole.insulator_bytes;
+  {
+    std::ofstream(dir_ / "b_CND.stl") << "old conductor";
+    std::ofstream(dir_ / "b_INS.stl") << "old insulator";
+  }
+  // Before the first byte, inside the first block, at a block's end, and one
+  // byte short of the end.
+  for (const std::uint64_t limit :
+       {std::uint64_t{0}, std::uint64_t{1000}, std::uint64_t{kWriteBlock}, total - 1}) {
+    SCOPED_TRACE(limit);
+    WriteOptions options;
+    options.fail_after_bytes = limit;
+    try {
+      write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map,
+                   options);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(read_file(dir_ / "b_CND.stl"), "old conductor");
+    EXPECT_EQ(read_file(dir_ / "b_INS.stl"), "old insulator");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  }
+  // Exactly enough room.
+  WriteOptions options;
+  options.fail_after_bytes = total;
+  write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map, options);
+  EXPECT_TRUE(read_file(dir_ / "b_CND.stl") == conductor.text);
+  EXPECT_TRUE(read_file(dir_ / "b_INS.stl") == insulator.text);
+}
+
+TEST_F(SolidWriterTest, WritesIntoOpenFilesAndLeavesThemOpen) {
+  const Grid grid = make_grid(40, 30, 8, 50);
+  StringSink conductor;
+  StringSink insulator;
+  emit_solids(conductor, insulator, -1.0, 2.5, grid.lists, grid.map);
+  const fs::path c = dir_ / "c.stl";
+  const fs::path i = dir_ / "i.stl";
+  std::ofstream(c).close();
+  std::ofstream(i).close();
+  const int cfd = ::open(c.c_str(), O_WRONLY);
+  const int ifd = ::open(i.c_str(), O_WRONLY);
+  ASSERT_GE(cfd, 0);
+  ASSERT_GE(ifd, 0);
+  write_open_solids({cfd, c}, {ifd, i}, -1.0, 2.5, grid.lists, grid.map);
+  EXPECT_EQ(::write(cfd, "", 0), 0);  // still open
+  ::close(cfd);
+  ::close(ifd);
+  EXPECT_TRUE(read_file(c) == conductor.text);
+  EXPECT_TRUE(read_file(i) == insulator.text);
+}
+
+}  // namespace
+}  // namespace foilcad
