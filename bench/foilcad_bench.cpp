@@ -248,6 +248,7 @@ Result measure(const Options& options, int features) {
     start = Clock::now();
     lists = build_coordinate_lists(split_board, plot.extremes);
     lists_time.push_back(since(start));
+    map = CellMap{};  // so that two maps never live at once
     start = Clock::now();
     map = build_cell_map(split_board, lists);
     map_time.push_back(since(start));

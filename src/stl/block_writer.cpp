@@ -1,10 +1,10 @@
 #include "stl/block_writer.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <new>
 #include <system_error>
 
@@ -20,18 +20,21 @@ std::size_t WriteBudget::take(std::size_t size) {
   return limit_ - before < size ? static_cast<std::size_t>(limit_ - before) : size;
 }
 
-void BlockWriter::FreeAligned::operator()(char* p) const { std::free(p); }
+void BlockWriter::Unmap::operator()(char* p) const { ::munmap(p, size); }
 
 BlockWriter::BlockWriter(int fd, std::filesystem::path name, WriteBudget& budget,
                          std::size_t block_size, std::size_t slack, int buffers)
     : fd_(fd), name_(std::move(name)), budget_(budget), block_size_(block_size) {
+  // Mapped rather than allocated: page aligned as O_DIRECT wants, and given
+  // back whole, so that one conversion after another does not grow the heap.
   const std::size_t capacity =
       (block_size + slack + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
   for (int b = 0; b < buffers; ++b) {
-    char* buffer = static_cast<char*>(std::aligned_alloc(kBlockAlignment, capacity));
-    if (buffer == nullptr) throw std::bad_alloc();
-    storage_.emplace_back(buffer);
-    free_.push_back(buffer);
+    void* buffer =
+        ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (buffer == MAP_FAILED) throw std::bad_alloc();
+    storage_.emplace_back(static_cast<char*>(buffer), Unmap{capacity});
+    free_.push_back(static_cast<char*>(buffer));
   }
   // File systems without direct I/O (tmpfs, some network and FUSE file
   // systems) refuse the flag here; the file is then written as usual.

@@ -78,10 +78,11 @@ class BlockWriter {
     char* data;
     std::size_t size;
   };
-  struct FreeAligned {
+  struct Unmap {
+    std::size_t size;
     void operator()(char* p) const;
   };
-  std::vector<std::unique_ptr<char, FreeAligned>> storage_;
+  std::vector<std::unique_ptr<char, Unmap>> storage_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
