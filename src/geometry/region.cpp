@@ -73,6 +73,7 @@ struct OpenInterval {
   double lo;
   double hi;
   std::size_t index;  // into out
+  bool exact;         // bounded by vertical edges only
 };
 
 class Sweep {
@@ -86,7 +87,7 @@ class Sweep {
  private:
   void enter_slab(const std::vector<Edge>& edges, std::size_t& next, double bottom, double top);
   void fill_row(double bottom, double top);
-  void emit(double lo, double hi, double bottom, double top);
+  void emit(double lo, double hi, double bottom, double top, bool exact);
   void end_row(double top);
 
   std::vector<Rectangle>& out_;
@@ -202,6 +203,7 @@ void Sweep::fill_row(double bottom, double top) {
   bool inside = false;  // parity to the right of the clusters passed
   bool open = false;    // an interval has started and not yet ended
   double start = 0.0;
+  bool exact = true;    // every cluster in the open interval has zero width
   bool in_cluster = false;
   double cluster_lo = 0.0;
   double cluster_hi = 0.0;
@@ -211,11 +213,14 @@ void Sweep::fill_row(double bottom, double top) {
     if (!open) {
       open = true;
       start = cluster_lo;
+      exact = true;
     }
+    exact = exact && cluster_lo == cluster_hi;
     inside = inside != cluster_odd;
     if (!inside) {
-      // A cluster of cancelled-out vertical edges on the outside has no width.
-      if (cluster_hi > start) emit(start, cluster_hi, bottom, top);
+      // A cluster of vertical edges on the outside that came to nothing
+      // (coincident cut lines) has no width and gives nothing.
+      if (cluster_hi > start) emit(start, cluster_hi, bottom, top, exact);
       open = false;
     }
   };
@@ -241,17 +246,18 @@ void Sweep::fill_row(double bottom, double top) {
   if (in_cluster) close_cluster();
   // A closed contour crosses every row an even number of times, so nothing is
   // left open; should rounding ever leave something, cover it rather than lose it.
-  if (open && cluster_hi > start) emit(start, cluster_hi, bottom, top);
+  if (open && cluster_hi > start) emit(start, cluster_hi, bottom, top, false);
   end_row(top);
 }
 
 // Appends [lo, hi] x [bottom, top], or extends the previous row's rectangle
-// upward when it has exactly these sides.
-void Sweep::emit(double lo, double hi, double bottom, double top) {
+// upward when both are exact and have the same sides. Rectangles bounded by
+// a slanted edge are never joined, so each stays within its row's height.
+void Sweep::emit(double lo, double hi, double bottom, double top, bool exact) {
   while (previous_pos_ < previous_.size() && previous_[previous_pos_].lo < lo) ++previous_pos_;
-  if (previous_pos_ < previous_.size() && previous_top_ == bottom) {
+  if (exact && previous_pos_ < previous_.size() && previous_top_ == bottom) {
     const OpenInterval& p = previous_[previous_pos_];
-    if (p.lo == lo && p.hi == hi) {
+    if (p.exact && p.lo == lo && p.hi == hi) {
       out_[p.index].upper_y = top;
       current_.push_back(p);
       return;
@@ -262,7 +268,7 @@ void Sweep::emit(double lo, double hi, double bottom, double top) {
                             std::to_string(limits_.rectangles) + " rectangles");
   }
   out_.push_back({lo, hi, bottom, top});
-  current_.push_back({lo, hi, out_.size() - 1});
+  current_.push_back({lo, hi, out_.size() - 1, exact});
 }
 
 void Sweep::end_row(double top) {

@@ -47,8 +47,8 @@ struct RegionLimits {
 // Covers the region bounded by the closed contour (the last point joins the
 // first; arcs arrive flattened into points) with axis-aligned rectangles,
 // filled by the even-odd rule, and appends them to out. The rectangles do not
-// overlap; rectangles of consecutive rows with the same sides are joined into
-// one.
+// overlap. Where vertical edges bound a rectangle on both sides, consecutive
+// rows with the same sides are joined into one rectangle.
 //
 // Rows crossed by a slanted edge are no taller than max_slab_height; a value
 // that is not a positive finite number sets no limit (each row then spans
