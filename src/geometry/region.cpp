@@ -60,9 +60,11 @@ bool same_line(const Crossing& a, const Crossing& b) {
   return nearly_equal(a.lo, b.lo) && nearly_equal(a.hi, b.hi) && nearly_equal(a.bottom, b.bottom);
 }
 
-// One active edge and its x at the middle of the current slab.
+// One active edge, held by value so that the sweep reads the active list
+// front to back instead of chasing pointers, and its x at the middle of the
+// current slab.
 struct Slot {
-  const Edge* edge;
+  Edge edge;
   double key;
 };
 
@@ -124,7 +126,7 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
     const double height = y1 - y0;
     std::size_t rows = 1;
     const bool slanted = std::any_of(active_.begin(), active_.end(),
-                                     [](const Slot& s) { return s.edge->slanted(); });
+                                     [](const Slot& s) { return s.edge.slanted(); });
     if (slanted) {
       const double wanted = height / row_height;
       if (wanted > 1.0) {
@@ -143,13 +145,14 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
 
     bottom_x_.resize(active_.size());
     top_x_.resize(active_.size());
-    for (std::size_t i = 0; i < active_.size(); ++i) bottom_x_[i] = active_[i].edge->x_at(y0);
+    for (std::size_t i = 0; i < active_.size(); ++i) bottom_x_[i] = active_[i].edge.x_at(y0);
     double bottom = y0;
     for (std::size_t r = 1; r <= rows; ++r) {
-      const double top =
-          r == rows ? y1 : std::min(y1, y0 + height * static_cast<double>(r) / static_cast<double>(rows));
+      // The fraction first, so that a huge height cannot overflow.
+      const double fraction = static_cast<double>(r) / static_cast<double>(rows);
+      const double top = r == rows ? y1 : std::min(y1, y0 + height * fraction);
       if (!(top > bottom)) continue;  // rounding left no height
-      for (std::size_t i = 0; i < active_.size(); ++i) top_x_[i] = active_[i].edge->x_at(top);
+      for (std::size_t i = 0; i < active_.size(); ++i) top_x_[i] = active_[i].edge.x_at(top);
       fill_row(bottom, top);
       std::swap(bottom_x_, top_x_);
       bottom = top;
@@ -164,12 +167,12 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
 void Sweep::enter_slab(const std::vector<Edge>& edges, std::size_t& next, double bottom,
                        double top) {
   const double middle = bottom + (top - bottom) / 2;
-  std::erase_if(active_, [&](const Slot& s) { return s.edge->y_high <= bottom; });
-  for (Slot& s : active_) s.key = s.edge->x_at(middle);
+  std::erase_if(active_, [&](const Slot& s) { return s.edge.y_high <= bottom; });
+  for (Slot& s : active_) s.key = s.edge.x_at(middle);
 
   entering_.clear();
   for (; next < edges.size() && edges[next].y_low <= bottom; ++next) {
-    entering_.push_back({&edges[next], edges[next].x_at(middle)});
+    entering_.push_back({edges[next], edges[next].x_at(middle)});
   }
   if (!entering_.empty()) {
     std::sort(entering_.begin(), entering_.end(), by_key);
