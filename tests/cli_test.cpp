@@ -123,5 +123,34 @@ TEST(Cli, FailuresExitWithOneAndSayWhy) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.gbr", "pad.gbr"}));
 }
 
+TEST(Cli, DryRunPreviewAndSummary) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  const Outcome r = run(dir, "-q --thickness 1.6 --dry-run --preview pad.png --json pad.json pad.gbr");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // No solid is written; the summary counts the bytes they would have, the
+  // same as a real run writes.
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr", "pad.json", "pad.png"}));
+  const std::string json = read_file(dir / "pad.json");
+  for (const char* part : {"\"written\":false", "\"units\":\"inch\"", "\"outline\":true",
+                           "\"x_lines\":4", "\"copper_cells\":1", "\"facets\":12,\"bytes\":2351",
+                           "\"bytes\":12415", "\"warnings\":[]", "\"flashes\":1"}) {
+    EXPECT_TRUE(contains(json, part)) << part << " missing in:\n" << json;
+  }
+  EXPECT_TRUE(read_file(dir / "pad.png").starts_with("\x89PNG"));
+  // --json - prints the summary instead.
+  const Outcome printed = run(dir, "-q --thickness 1.6 --dry-run --json - pad.gbr");
+  EXPECT_TRUE(printed.out.starts_with("{\"input\":\"pad.gbr\"")) << printed.out;
+}
+
+TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
+  ScratchDir dir;
+  write_file(dir / "pads.gbr", "%FSLAX24Y24*%\n%ADD10C,0.01*%\nX1000Y1000D03*\nM02*\n");
+  const Outcome r = run(dir, "-q --strict --thickness 1 pads.gbr");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "pads.gbr:3: no board outline")) << r.err;
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pads.gbr"}));
+}
+
 }  // namespace
 }  // namespace foilcad

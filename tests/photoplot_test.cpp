@@ -70,7 +70,7 @@ TEST(Reader, FormatStatementsScaleEachAxis) {
 TEST(Reader, StrokeAndFlashRectangles) {
   const Photoplot plot = read(
       "%ADD010C,0.0100*%\n"         // 0.2539999961853027 mm
-      "%ADD011R,0.0600X0.0300*%\n"  // 1.5239999771118165 mm; the y size is not read
+      "%ADD011R,0.0600X0.0300*%\n"  // 1.5239999771118165 by 0.7619999885559082 mm
       "%MOMM*%\n"
       "D10*\n"
       "X10Y0D01*\n"  // from the starting point (0, 0)
@@ -84,7 +84,7 @@ TEST(Reader, StrokeAndFlashRectangles) {
   const std::vector<Rectangle> expected = {
       {-h, 10.126999998092652, -h, h},
       {-h, 10.126999998092652, -h, 10.126999998092652},
-      {4.238000011444091, 5.761999988555909, 4.238000011444091, 5.761999988555909},
+      {4.238000011444091, 5.761999988555909, 4.619000005722046, 5.380999994277954},
       {0.75, 1.25, 0.75, 1.25},
   };
   EXPECT_EQ(plot.rectangles, expected);
@@ -120,7 +120,7 @@ TEST(Reader, LinesThatAreIgnoredOrRead) {
       {"X1", 0, false},  // shorter than three characters
       {"G01*", 0, false},        {"G01X1", 0, false},        {"G01*X1Y1D03*", 1, true},
       {"*X1Y1D03*", 1, true},    {"G04 X1Y1D03*", 0, false}, {"%INX1Y1D03*", 0, false},
-      {"%LPX1Y1D03*", 0, false}, {" X1Y1D03*", 0, false},    {"G02X1Y1D01*", 0, false},
+      {"%LPX1Y1D03*", 0, false}, {" X1Y1D03*", 0, false},    {"G02X1Y1D01*", 1, true},
       {"X0Y0D02*", 0, false},    {"X00Y00D02*", 0, true},    {"X1Y1D03*   ", 1, true},
       {"G01X1Y1D03*", 1, true},
   };
@@ -206,7 +206,7 @@ TEST(Reader, LongRecordsAreReadWhole) {
 TEST(Reader, UnreadableFieldsNameFileLineAndText) {
   const char* bad_lines[] = {
       "X12",           "XABY1D03*",      "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
-      "%FSLAX24Y2?*%", "%ADDC,0.01*%",   "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,0.01*%",
+      "%FSLAX24Y2?*%", "%ADDC,0.01*%",   "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,*%",
       "D1X*",          "G54D*",          "D10",
   };
   for (const char* line : bad_lines) {

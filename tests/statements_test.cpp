@@ -50,10 +50,9 @@ TEST(Statements, ExtendedCommandsHoldWordsAndSpanRecords) {
       "%FSLAX24Y24*%\n%AMRoundRect*\n0 Rectangle with rounded corners*\n"
       "21,1,$1,$2,0,0,0*%D10*\n%ADD12RoundRect,0.25X0.5X0.5*%\nX1000Y1000D03*\n");
   ASSERT_EQ(plot.rectangles.size(), 1u);
-  EXPECT_EQ(plot.rectangles[0].lower_x, plot.rectangles[0].upper_x);  // no size yet
-  const Warning* w = find_warning(plot, WarningKind::unsized_apertures);
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ(w->first_line, 5u);
+  EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
+  // The centre line 0.25 wide and 0.5 high gives the flash its size.
+  EXPECT_DOUBLE_EQ(plot.rectangles[0].upper_x - plot.rectangles[0].lower_x, 0.25 * kInchFactor);
   // An old-style single statement without its closing "%" stays on its record.
   expect_same_plot("%FSLAX24Y24*\nX1000Y1000D03*\n", "%FSLAX24Y24*%\nX1000Y1000D03*\n");
 }
@@ -104,24 +103,22 @@ TEST(Statements, OperationCodeAloneAfterAMove) {
 TEST(Statements, WarningsCountEachKindOnce) {
   const Photoplot plot = read(
       "G04 #@! TF.FileFunction,Soldermask,Top*\n"   // 1
-      "%FSLAX24Y24*%\n"                              // 2
-      "%ADD10C,0.0100*%\n%ADD11O,0.01X0.02*%\n"      // 3, 4
-      "%LPC*%\n"                                     // 5
-      "%SRX3Y1I0.1J0*%\n%SR*%\n"                     // 6, 7
-      "G36*X0Y0D02*X100Y0D01*X100Y100D01*G37*\n"     // 8
-      "X1Y1D02*\nX2Y2*\nX3Y3*\n"                     // 9, 10, 11
-      "G75*G03X5Y5I1J1D01*\n"                        // 12
-      "%SRX1Y1*%\n%LPD*%\n");
+      "%FSLIX24Y24*%\n"                              // 2
+      "%ADD10C,0.0100*%\n%ADD11NOSUCHMACRO,1*%\n"   // 3, 4
+      "X1Y1D02*\nX2Y2*\nX3Y3*\n"                     // 5, 6, 7
+      "X4Y4D03*\nX5Y5*\n"                            // 8, 9
+      "G91*\n");                                     // 10
   struct Expected {
     WarningKind kind;
     std::size_t count;
     std::size_t first_line;
   };
   const Expected expected[] = {
-      {WarningKind::not_copper, 1, 1},       {WarningKind::unsized_apertures, 1, 4},
-      {WarningKind::clear_polarity, 1, 5},   {WarningKind::step_and_repeat, 1, 6},
-      {WarningKind::regions, 1, 8},          {WarningKind::coordinates_without_operation, 1, 10},
-      {WarningKind::arcs, 1, 12},
+      {WarningKind::not_copper, 1, 1},
+      {WarningKind::incremental_coordinates, 2, 2},
+      {WarningKind::unsized_apertures, 1, 4},
+      {WarningKind::coordinates_without_operation, 2, 6},
+      {WarningKind::no_outline, 1, 6},
   };
   ASSERT_EQ(plot.warnings.size(), std::size(expected));
   for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -156,15 +153,15 @@ TEST(Statements, LayoutToolExcerptsRead) {
   };
   using K = WarningKind;
   const Case cases[] = {
-      {"kicad6-arcs-regions.gbr", {K::arcs, K::regions}},
-      {"kicad6-custom-pad-macros.gbr", {K::unsized_apertures}},
-      {"kicad6-freepoly-large-macro.gbr", {K::unsized_apertures}},
-      {"kicad6-freepoly-large-macro.regions.gbr", {K::regions}},
-      {"kicad6-nomacros-regions-with-arcs.gbr", {K::regions, K::arcs}},
-      {"kicad6-roundrect-pads.gbr", {K::unsized_apertures}},
-      {"pcb-rnd-arcs-octagons.gbr", {K::regions, K::arcs}},
-      {"pcb-rnd-fractured-pour-mm.gbr", {K::regions, K::arcs}},
-      {"pcb-rnd-polygon-pads.gbr", {K::regions}},
+      {"kicad6-arcs-regions.gbr", {K::no_outline}},
+      {"kicad6-custom-pad-macros.gbr", {K::no_outline}},
+      {"kicad6-freepoly-large-macro.gbr", {K::no_outline}},
+      {"kicad6-freepoly-large-macro.regions.gbr", {K::no_outline}},
+      {"kicad6-nomacros-regions-with-arcs.gbr", {K::no_outline}},
+      {"kicad6-roundrect-pads.gbr", {K::no_outline}},
+      {"pcb-rnd-arcs-octagons.gbr", {K::no_outline}},
+      {"pcb-rnd-fractured-pour-mm.gbr", {K::no_outline}},
+      {"pcb-rnd-polygon-pads.gbr", {K::no_outline}},
   };
   for (const Case& c : cases) {
     const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;

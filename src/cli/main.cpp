@@ -3,10 +3,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "cli/preview.hpp"
+#include "cli/summary_json.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
 #include "convert/convert.hpp"
@@ -33,6 +36,17 @@ void print_warnings(const foilcad::ConversionReport& r, const foilcad::conversio
     std::fprintf(stderr, "foilcad-convert: warning: %s:%zu: %s (%zu %s)\n", p.input_path.c_str(),
                  w.first_line, text.c_str(), w.count, w.count == 1 ? "time" : "times");
   }
+}
+
+void write_json(const std::string& file, const std::string& text) {
+  if (file == "-") {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return;
+  }
+  std::ofstream out(file, std::ios::binary);
+  out << text;
+  out.close();
+  if (!out) throw foilcad::Error(file + ": cannot write the summary");
 }
 
 void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
@@ -87,6 +101,20 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", quiet, "Do not report the stages on stderr (warnings still are)");
   app.add_flag("--strict", strict,
                "Treat every warning as an error: stop before any output is written");
+  std::optional<std::string> preview;
+  std::optional<double> preview_dpi;
+  std::optional<std::string> json;
+  bool dry_run = false;
+  app.add_option("--preview", preview, "Write a picture of the result seen from above (PNG)")
+      ->type_name("FILE.png");
+  app.add_option("--preview-dpi", preview_dpi,
+                 "Resolution of the picture (default: at most 2000 pixels a side)")
+      ->type_name("D")
+      ->check(CLI::Range(1.0, 100000.0));
+  app.add_option("--json", json, "Write the run's summary as JSON (\"-\" for stdout)")
+      ->type_name("FILE");
+  app.add_flag("--dry-run", dry_run,
+               "Read and build the grid, report (and draw the picture), write no solids");
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -110,8 +138,27 @@ int main(int argc, char** argv) {
                            ": stopped on warnings (--strict); no output written");
     }
   };
+  foilcad::ConversionReport report;
   try {
-    foilcad::convert(parameters, observer);
+    const foilcad::Board board = foilcad::build_board(parameters.input_path, report, observer);
+    if (preview) {
+      const double scale = foilcad::preview_scale(board.lists, preview_dpi);
+      const foilcad::PreviewSize size =
+          foilcad::write_preview(*preview, board.lists, board.map, scale);
+      if (!quiet) std::fprintf(stderr, "preview %s: %d x %d pixels\n", preview->c_str(), size.width, size.height);
+    }
+    if (dry_run) {
+      if (!quiet) {
+        std::fprintf(stderr, "dry run: %s would have %llu bytes, %s %llu bytes\n",
+                     parameters.conductor_path.c_str(),
+                     static_cast<unsigned long long>(report.solids.conductor_bytes),
+                     parameters.insulator_path.c_str(),
+                     static_cast<unsigned long long>(report.solids.insulator_bytes));
+      }
+    } else {
+      foilcad::write_board(board, parameters, report, observer);
+    }
+    if (json) write_json(*json, foilcad::summary_json(parameters, report, !dry_run));
   } catch (const foilcad::Error& e) {
     std::fprintf(stderr, "foilcad-convert: %s\n", e.what());
     return kExitFailure;

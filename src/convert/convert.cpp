@@ -1,5 +1,6 @@
 #include "convert/convert.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -51,36 +52,84 @@ class StageClock {
 
 }  // namespace
 
+namespace {
+
+// Times the stages of one call and tells the observer as each ends.
+class Stages {
+ public:
+  Stages(ConversionReport& report, const StageObserver& observer)
+      : report_(report), observer_(observer) {}
+  void finished(Stage stage) {
+    report_.seconds[static_cast<int>(stage)] = clock_.lap();
+    if (observer_) observer_(stage, report_);
+  }
+
+ private:
+  ConversionReport& report_;
+  const StageObserver& observer_;
+  StageClock clock_;
+};
+
+}  // namespace
+
+Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
+                  const StageObserver& observer) {
+  Stages stages(report, observer);
+  const Photoplot plot = read_photoplot(input_path);
+  report.records = plot.records;
+  report.rectangles = plot.rectangles.size();
+  report.objects = plot.counts;
+  report.inches = plot.inches_used;
+  report.millimetres = plot.millimetres_used;
+  report.outline = plot.outline;
+  report.warnings = plot.warnings;
+  stages.finished(Stage::read);
+
+  const std::size_t first_active = plot.first_active();
+  const SplitBoard split = split_rectangles(plot.rectangles, first_active);
+  report.pieces = static_cast<std::size_t>(split.pieces);
+  stages.finished(Stage::split);
+
+  // Clear polarity runs count in active rectangles, like the split board.
+  PolarityRuns clear_runs;
+  for (const auto& [first, second] : plot.clear_runs) {
+    if (second <= first_active) continue;
+    clear_runs.emplace_back(std::max(first, first_active) - first_active, second - first_active);
+  }
+  Board board;
+  // Without an outline the grid ends at the outermost copper; an axis with
+  // fewer than two edge values (only zero-size objects) ends at the extremes.
+  board.lists = plot.outline ? build_coordinate_lists(split, plot.extremes)
+                             : build_coordinate_lists(split);
+  if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
+    board.lists = build_coordinate_lists(split, plot.extremes);
+  }
+  board.map = build_cell_map(split, board.lists, clear_runs);
+  report.grid_x = board.lists.x.size();
+  report.grid_y = board.lists.y.size();
+  report.cells = board.map.flags.size();
+  report.copper_cells = board.map.copper_cells();
+  report.extent = {board.lists.x.front(), board.lists.x.back(), board.lists.y.front(),
+                   board.lists.y.back()};
+  report.solids = measure_solids(board.map);
+  stages.finished(Stage::grid);
+  return board;
+}
+
+void write_board(const Board& board, const conversion_parameters& parameters,
+                 ConversionReport& report, const StageObserver& observer,
+                 const WriteOptions& options) {
+  Stages stages(report, observer);
+  write_solids(parameters.conductor_path, parameters.insulator_path, parameters.elevation,
+               parameters.top, board.lists, board.map, options);
+  stages.finished(Stage::write);
+}
+
 ConversionReport convert(const conversion_parameters& parameters, const StageObserver& observer,
                          const WriteOptions& options) {
   ConversionReport report;
-  StageClock clock;
-  const auto finished = [&](Stage stage) {
-    report.seconds[static_cast<int>(stage)] = clock.lap();
-    if (observer) observer(stage, report);
-  };
-
-  Photoplot plot = read_photoplot(parameters.input_path);
-  report.records = plot.records;
-  report.rectangles = plot.rectangles.size();
-  report.warnings = plot.warnings;
-  finished(Stage::read);
-
-  const SplitBoard board = split_rectangles(plot.rectangles);
-  report.pieces = static_cast<std::size_t>(board.pieces);
-  finished(Stage::split);
-
-  const CoordinateLists lists = build_coordinate_lists(board, plot.extremes);
-  const CellMap map = build_cell_map(board, lists);
-  report.grid_x = lists.x.size();
-  report.grid_y = lists.y.size();
-  report.cells = map.flags.size();
-  report.copper_cells = map.copper_cells();
-  finished(Stage::grid);
-
-  report.solids = write_solids(parameters.conductor_path, parameters.insulator_path,
-                               parameters.elevation, parameters.top, lists, map, options);
-  finished(Stage::write);
+  const Board board = build_board(parameters.input_path, report, observer);
+  write_board(board, parameters, report, observer, options);
   return report;
 }
 

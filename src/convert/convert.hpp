@@ -46,18 +46,39 @@ enum class Stage { read, split, grid, write };
 struct ConversionReport {
   std::size_t records = 0;
   std::size_t rectangles = 0;  // read, outline included
+  ObjectCounts objects;
+  bool inches = false;       // coordinates were read in inches
+  bool millimetres = false;  // or in millimetres
+  bool outline = false;      // the first four rectangles were a board outline
   std::vector<Warning> warnings;
   std::size_t pieces = 0;      // active pieces after splitting
   std::size_t grid_x = 0;      // grid lines per axis
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  SolidsSummary solids;
+  CoordinateExtremes extent;  // of the grid, mm
+  SolidsSummary solids;       // counted once the grid is known
   double seconds[4] = {0, 0, 0, 0};  // by Stage
 };
 
 // Called after each stage with the report so far.
 using StageObserver = std::function<void(Stage, const ConversionReport&)>;
+
+// The grid and its cell map: what the solids (and a picture) are made of.
+struct Board {
+  CoordinateLists lists;
+  CellMap map;
+};
+
+// Reads the photoplot and builds the grid and the cell map, filling in the
+// report up to the count of what the solids will hold.
+Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
+                  const StageObserver& observer = {});
+
+// Writes the two solids of a board.
+void write_board(const Board& board, const conversion_parameters& parameters,
+                 ConversionReport& report, const StageObserver& observer = {},
+                 const WriteOptions& options = {});
 
 // Runs the stages in order. Throws foilcad::Error; on failure no output file
 // has been touched.

@@ -76,9 +76,9 @@ void count_infinite(EdgeGroups& axis, std::int32_t group, std::uint64_t pieces) 
 
 }  // namespace
 
-SplitBoard split_rectangles(std::span<const Rectangle> list) {
+SplitBoard split_rectangles(std::span<const Rectangle> list, std::size_t first_active) {
   SplitBoard board;
-  const auto active = list.subspan(std::min(list.size(), kFirstActive));
+  const auto active = list.subspan(std::min(list.size(), first_active));
   std::vector<std::int32_t> x_groups;
   std::vector<std::int32_t> y_groups;
   board.x = group_axis(
@@ -114,13 +114,18 @@ SplitBoard split_rectangles(std::span<const Rectangle> list) {
 
 namespace {
 
-std::vector<double> axis_lines(const EdgeGroups& groups, double smallest, double largest) {
+std::vector<double> edge_lines(const EdgeGroups& groups) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   std::vector<double> lines;
   lines.reserve(groups.below + groups.kept.size() + groups.above + 2);
   lines.insert(lines.end(), groups.below, -kInfinity);
   lines.insert(lines.end(), groups.kept.begin(), groups.kept.end());
   lines.insert(lines.end(), groups.above, kInfinity);
+  return lines;
+}
+
+std::vector<double> axis_lines(const EdgeGroups& groups, double smallest, double largest) {
+  std::vector<double> lines = edge_lines(groups);
   // An extreme goes behind every line that does not sort after it, so an
   // extreme equal to a kept value (or to the other extreme) follows it.
   for (const double extreme : {smallest, largest}) {
@@ -130,6 +135,10 @@ std::vector<double> axis_lines(const EdgeGroups& groups, double smallest, double
 }
 
 }  // namespace
+
+CoordinateLists build_coordinate_lists(const SplitBoard& board) {
+  return {edge_lines(board.x), edge_lines(board.y)};
+}
 
 CoordinateLists build_coordinate_lists(const SplitBoard& board, const CoordinateExtremes& extremes) {
   return {axis_lines(board.x, extremes.min_x, extremes.max_x),
@@ -327,6 +336,42 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
       for (auto r = first; r != last; ++r) at_point.add(r->x, +1);
       fill_row(k, at_point.covered());
       for (auto r = first; r != last; ++r) at_point.add(r->x, -1);
+    }
+  }
+  return map;
+}
+
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+                       const PolarityRuns& clear_runs) {
+  if (clear_runs.empty()) return build_cell_map(board, lists);
+  // Layers of one polarity in file order, each mapped on the full grid and
+  // laid over the ones before: dark adds copper, clear takes it away.
+  struct Layer {
+    std::size_t begin, end;
+    bool clear;
+  };
+  std::vector<Layer> layers;
+  const std::size_t count = board.bounds.size();
+  std::size_t at = 0;
+  for (const auto& [first, second] : clear_runs) {
+    const std::size_t begin = std::min(first, count);
+    const std::size_t end = std::min(second, count);
+    if (end <= begin || begin < at) continue;
+    if (at < begin) layers.push_back({at, begin, false});
+    layers.push_back({begin, end, true});
+    at = end;
+  }
+  if (at < count) layers.push_back({at, count, false});
+
+  SplitBoard layer{board.x, board.y, {}, 0};
+  CellMap map = build_cell_map(layer, lists);
+  for (const Layer& l : layers) {
+    layer.bounds.assign(board.bounds.begin() + static_cast<std::ptrdiff_t>(l.begin),
+                        board.bounds.begin() + static_cast<std::ptrdiff_t>(l.end));
+    const CellMap cover = build_cell_map(layer, lists);
+    const std::uint8_t paint = l.clear ? 0 : 1;
+    for (std::size_t c = 0; c < map.flags.size(); ++c) {
+      if (cover.flags[c] != 0) map.flags[c] = paint;
     }
   }
   return map;

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "photoplot/plot_state.hpp"
@@ -38,7 +39,8 @@ namespace foilcad {
 // built with this exact value, not with 1e-10.
 inline constexpr double kTolerance = static_cast<double>(1e-10f);  // 1.000000013351432e-10
 
-// Rectangles before this index are the board outline.
+// Rectangles before this index are the board outline, when the file begins
+// with one.
 inline constexpr std::size_t kFirstActive = 4;
 
 // The grid lines: the distinct edge values of the active rectangles (values
@@ -101,12 +103,18 @@ struct SplitBoard {
 // Cuts every active rectangle along the edge lines of every other active
 // rectangle that pass through its interior (more than kTolerance inside both
 // bounds), without making the pieces.
-SplitBoard split_rectangles(std::span<const Rectangle> list);
+SplitBoard split_rectangles(std::span<const Rectangle> list,
+                            std::size_t first_active = kFirstActive);
 
 // The grid lines of each axis: the kept value of each group, one line per
 // infinite piece bound, and the two extremes (whether or not they equal a
 // value already there), sorted ascending; equal values keep that order.
 CoordinateLists build_coordinate_lists(const SplitBoard& board, const CoordinateExtremes& extremes);
+
+// The grid lines of a board without an outline: the edge values alone, so the
+// grid ends exactly at the outermost copper and no extreme line adds a column
+// or row of zero width beside it.
+CoordinateLists build_coordinate_lists(const SplitBoard& board);
 
 // A cell is copper when a piece coincides with it within the tolerance on all
 // four sides: a piece spanning two neighbouring groups matches a cell whose
@@ -114,5 +122,16 @@ CoordinateLists build_coordinate_lists(const SplitBoard& board, const Coordinate
 // only a cell of zero width in that group. A rectangle that an extreme line
 // crosses therefore makes the cells on either side of that line not copper.
 CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists);
+
+// Ranges [first, second) of active rectangles, in list order, that were drawn
+// in clear polarity.
+using PolarityRuns = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// The same when some rectangles were drawn in clear polarity: in file order,
+// each dark rectangle makes the cells it covers copper and each clear one
+// makes them not copper, so a cell is what the last rectangle covering it
+// says. Costs one pass over the cells for every run of one polarity.
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+                       const PolarityRuns& clear_runs);
 
 }  // namespace foilcad

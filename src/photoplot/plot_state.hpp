@@ -1,12 +1,14 @@
-// The plot state: where tracks and pads become rectangles.
+// The plot state: where tracks, pads and regions become rectangles.
 //
-// Lengths are millimetres. Every stroke becomes the bounding box of its two end
-// points grown on every side by half the aperture size; every flash becomes the
-// square of the aperture size centred on the point. Nothing else is drawn.
+// Lengths are millimetres. Every aperture has an extent around its origin: a
+// circle its diameter on both sides, a rectangle or obround its two sizes, a
+// macro the box of its exposed primitives. A stroke becomes the bounding box
+// of its path grown by that extent; a flash the extent placed on the point.
 #pragma once
 
 #include <cstddef>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace foilcad {
@@ -40,34 +42,102 @@ struct CoordinateExtremes {
   friend bool operator==(const CoordinateExtremes&, const CoordinateExtremes&) = default;
 };
 
-// The state a photoplot reader drives. Operations take constant time; the
-// rectangle list only ever grows at its end, in file order.
+// Where an aperture reaches around its origin, in millimetres.
+struct ApertureExtent {
+  double min_x = 0.0;
+  double max_x = 0.0;
+  double min_y = 0.0;
+  double max_y = 0.0;
+};
+
+// A straight stroke as drawn: where it started and ended.
+struct StrokePath {
+  double x0, y0, x1, y1;
+};
+
+// How many objects of each kind a file drew.
+struct ObjectCounts {
+  std::size_t strokes = 0;
+  std::size_t arcs = 0;
+  std::size_t flashes = 0;
+  std::size_t regions = 0;
+  std::size_t region_rectangles = 0;
+  std::size_t step_and_repeat_copies = 0;  // rectangles placed again by %SR
+};
+
+// The state a photoplot reader drives. The rectangle list only ever grows at
+// its end, in file order (a step and repeat block appends its copies).
 class PlotState {
  public:
-  // Stores the size (mm) of an aperture code; a redefinition replaces it, and
+  // A circle or square of the given size; a redefinition replaces it, and
   // rectangles already made keep the size they were made with.
   void define_aperture(long long code, double size_mm);
+  void define_aperture(long long code, const ApertureExtent& extent);
   void select_aperture(long long code);
   void set_x(double x_mm);
   void set_y(double y_mm);
   void plot_move();
   void plot_stroke();
   void plot_flash();
+  // The arc from the previous to the current point around (cx, cy): the box
+  // of the arc, through the extreme points it passes, grown by the aperture.
+  void plot_arc(double cx, double cy, bool clockwise);
+  // A rectangle of a filled region; region edges are not grown.
+  void add_region_rectangle(const Rectangle& r);
 
-  // Size of a code; 0 for a code never defined (the starting code 0 too).
+  // Objects after a clear polarity switch remove copper instead of adding it.
+  void set_clear_polarity(bool clear);
+  // Objects from here to the close are placed again at every step.
+  void open_step_and_repeat(long long steps_x, long long steps_y, double step_x, double step_y);
+  void close_step_and_repeat();
+
+  // Width of a code's extent; 0 for a code never defined (the starting code 0
+  // too).
   double aperture_size(long long code) const;
   long long current_aperture() const { return current_aperture_; }
+  double x() const { return x_; }
+  double y() const { return y_; }
+  double previous_x() const { return previous_x_; }
+  double previous_y() const { return previous_y_; }
 
   std::vector<Rectangle> rectangles;
   CoordinateExtremes extremes;
+  // Index ranges [first, second) of rectangles drawn in clear polarity.
+  std::vector<std::pair<std::size_t, std::size_t>> clear_runs;
+  // The paths of the first four objects when they were straight strokes; an
+  // object that was not one ends the list.
+  std::vector<StrokePath> leading_strokes;
+  ObjectCounts counts;
 
  private:
-  std::unordered_map<long long, double> apertures_;
+  const ApertureExtent& current_extent() const;
+  void append(const Rectangle& r, bool straight_stroke);
+  void note_coordinate_x(double x);
+  void note_coordinate_y(double y);
+
+  std::unordered_map<long long, ApertureExtent> apertures_;
   long long current_aperture_ = 0;
   double x_ = 0.0;
   double y_ = 0.0;
   double previous_x_ = 0.0;
   double previous_y_ = 0.0;
+  bool clear_ = false;
+  bool leading_open_ = true;
+  // The open step and repeat block.
+  bool repeating_ = false;
+  long long steps_x_ = 1;
+  long long steps_y_ = 1;
+  double step_x_ = 0.0;
+  double step_y_ = 0.0;
+  std::size_t block_begin_ = 0;
+  CoordinateExtremes block_extremes_;
 };
+
+// The box of the arc from (x0, y0) to (x1, y1) around (cx, cy), through the
+// axis points it passes; equal end points make a full circle.
+struct ArcBox {
+  double min_x, max_x, min_y, max_y;
+};
+ArcBox arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise);
 
 }  // namespace foilcad

@@ -3,12 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
+#include <map>
+#include <numbers>
+#include <optional>
 #include <string>
 
 #include "common/error.hpp"
 #include "common/number.hpp"
+#include "geometry/region.hpp"
+#include "photoplot/macro.hpp"
 
 namespace foilcad {
 
@@ -37,22 +44,16 @@ double power_factor(int d) {
 
 std::string_view describe(WarningKind kind) {
   switch (kind) {
-    case WarningKind::arcs:
-      return "arcs (G02/G03) are not drawn as arcs";
-    case WarningKind::regions:
-      return "regions (G36/G37) are stroked along their contour, not filled";
-    case WarningKind::clear_polarity:
-      return "clear polarity (%LPC) is not drawn: cleared areas stay copper";
-    case WarningKind::step_and_repeat:
-      return "step and repeat (%SR) is not drawn: the block is placed once";
     case WarningKind::incremental_coordinates:
       return "incremental coordinates are read as absolute";
     case WarningKind::unsized_apertures:
-      return "apertures of a shape without a known size are drawn with size 0";
+      return "apertures of an unknown macro are drawn with size 0";
     case WarningKind::coordinates_without_operation:
       return "coordinates without an operation code after a move or flash are stroked";
     case WarningKind::not_copper:
       return "the file says it is not a copper layer";
+    case WarningKind::no_outline:
+      return "no board outline comes first: the grid ends at the copper's outer edges";
   }
   return "unknown warning";
 }
@@ -72,6 +73,55 @@ std::string_view trim_trailing_blanks(std::string_view s) {
   return s.substr(0, n == std::string_view::npos ? 0 : n + 1);
 }
 
+// Slabs of a filled region are no taller than the resolution the solids are
+// written at, so that no copper is lost where an edge is slanted.
+constexpr double kRegionSlab = 0.1;
+
+// Points along an arc, close enough that a chord never strays more than a
+// micrometre from the arc; the end point is the last.
+void append_arc_points(std::vector<Point>& points, double x0, double y0, double x1, double y1,
+                       double cx, double cy, bool clockwise) {
+  const double r = std::hypot(x0 - cx, y0 - cy);
+  const double start = std::atan2(y0 - cy, x0 - cx);
+  const double end = std::atan2(y1 - cy, x1 - cx);
+  constexpr double kTurn = 2.0 * std::numbers::pi;
+  double sweep = clockwise ? start - end : end - start;
+  if (x0 == x1 && y0 == y1) {
+    sweep = kTurn;
+  } else {
+    while (sweep <= 0.0) sweep += kTurn;
+  }
+  constexpr double kSagitta = 0.001;
+  constexpr int kMaxChords = 4096;
+  int chords = 1;
+  if (r > kSagitta && std::isfinite(r)) {
+    const double step = 2.0 * std::acos(1.0 - kSagitta / r);
+    chords = static_cast<int>(std::min<double>(kMaxChords, std::ceil(sweep / step)));
+  }
+  for (int k = 1; k < chords; ++k) {
+    const double a = start + (clockwise ? -1.0 : 1.0) * sweep * k / chords;
+    points.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+  }
+  points.push_back({x1, y1});
+}
+
+// The first four objects are a board outline when they are straight strokes
+// that join end to end into a closed axis-parallel frame.
+bool is_closed_frame(const std::vector<StrokePath>& strokes) {
+  if (strokes.size() != 4) return false;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const StrokePath& a = strokes[k];
+    const StrokePath& b = strokes[(k + 1) % 4];
+    const bool horizontal = a.y0 == a.y1 && a.x0 != a.x1;
+    const bool vertical = a.x0 == a.x1 && a.y0 != a.y1;
+    if (!horizontal && !vertical) return false;
+    if (a.x1 != b.x0 || a.y1 != b.y0) return false;
+    const bool next_horizontal = b.y0 == b.y1 && b.x0 != b.x1;
+    if (horizontal == next_horizontal) return false;
+  }
+  return true;
+}
+
 // The digit counts of one axis of a format statement.
 struct AxisFormat {
   int integer_digits = 0;
@@ -86,21 +136,21 @@ class Reader {
   bool record(std::string_view line, std::size_t line_number);
 
   // The end of the file. An extended command still open means the file was
-  // cut short: what it meant cannot be known.
-  Photoplot finish(std::size_t records) {
-    if (!open_extended_.empty()) {
-      throw input_error(name_, open_extended_line_,
-                        "the extended command that begins here is never closed by \"%\"",
-                        open_extended_record_);
-    }
-    return Photoplot{std::move(plot_.rectangles), plot_.extremes, records, std::move(warnings_)};
-  }
+  // cut short: what it meant cannot be known. An open region is closed and
+  // filled, an open step and repeat block placed.
+  Photoplot finish(std::size_t records);
 
  private:
   enum class Operation { none, move, stroke, flash };
 
   bool statement(std::string_view s);
   bool extended(std::string_view s);
+  void macro_definition(std::string_view s);
+  void step_and_repeat(std::string_view s);
+  void draw(double offset_i, double offset_j);
+  bool arc_centre(double x0, double y0, double x1, double y1, double i, double j, double& cx,
+                  double& cy) const;
+  void end_contour();
   void format_statement(std::string_view s);
   void aperture_definition(std::string_view s, double unit);
   void attribute(std::string_view s);
@@ -148,6 +198,16 @@ class Reader {
   AxisFormat format_x_;
   AxisFormat format_y_;
   bool circular_ = false;  // G02/G03 in force
+  bool clockwise_ = false;
+  bool multi_quadrant_ = false;  // G75; single quadrant (G74) until it is said
+  // Regions: the contour being gathered between G36 and G37.
+  bool region_ = false;
+  std::vector<Point> contour_;
+  std::vector<Rectangle> region_rectangles_;
+  std::map<std::string, ApertureMacro, std::less<>> macros_;
+  std::size_t first_object_line_ = 0;
+  bool inches_used_ = false;
+  bool millimetres_used_ = false;
   Operation last_operation_ = Operation::none;
   // An extended command that continues on the next record.
   std::string open_extended_;
@@ -266,8 +326,11 @@ bool Reader::record(std::string_view line, std::size_t line_number) {
 // An extended command may hold several "*"-ended words ("%FSLAX24Y24*MOIN*%");
 // each is read as a statement of its own. A macro definition is one whole.
 bool Reader::extended(std::string_view s) {
+  if (s.starts_with("%AM")) {
+    macro_definition(s);
+    return true;
+  }
   std::string_view body = s.substr(1, s.size() >= 2 ? s.size() - 2 : 0);
-  if (body.starts_with("AM")) return true;
   std::string word;
   while (!body.empty()) {
     const std::size_t star = body.find('*');
@@ -333,41 +396,92 @@ void Reader::format_statement(std::string_view s) {
 }
 
 void Reader::aperture_definition(std::string_view s, double unit) {
-  // Three-digit codes at fixed columns: the shape letter in column 8 and the
-  // size from column 10 ("%ADD010C,0.0100*%"), as files were always read.
+  long long code = 0;
+  std::string_view shape;
+  std::size_t modifiers_begin = 0;
   if (s.size() >= 10 && !is_digit(s[7]) && parse_integer(s.substr(4, 3))) {
-    const long long code = integer_field(s.substr(4, 3), "aperture code");
-    plot_.select_aperture(code);
-    const char shape = s[7];
-    if (shape == 'C' || shape == 'R') {
-      // A circle's size ends at its "*" or, with a hole, at the "X" before it.
-      const std::size_t end = terminator(s, 9, shape == 'C' ? "X*" : "X", "aperture size");
-      plot_.define_aperture(code, size_field(s.substr(9, end - 9), unit));
+    // Three-digit codes at fixed columns: the shape letter in column 8 and the
+    // modifiers from column 10 ("%ADD010C,0.0100*%"), as files always were read.
+    code = integer_field(s.substr(4, 3), "aperture code");
+    shape = s.substr(7, 1);
+    modifiers_begin = 9;
+  } else {
+    // Any number of code digits, the shape (a letter or a macro's name), then
+    // "," and the modifiers separated by "X": "%ADD10R,1.016000X4.572000*%".
+    std::size_t i = 4;
+    while (i < s.size() && is_digit(s[i])) ++i;
+    if (i == 4) fail("cannot read the aperture code as an integer");
+    code = integer_field(s.substr(4, i - 4), "aperture code");
+    const std::size_t shape_end = s.find_first_of(",*", i);
+    if (shape_end == std::string_view::npos || shape_end == i) {
+      fail("cannot read the shape of the aperture definition");
+    }
+    shape = s.substr(i, shape_end - i);
+    modifiers_begin = s[shape_end] == ',' ? shape_end + 1 : shape_end;
+  }
+  plot_.select_aperture(code);
+  const std::size_t star = terminator(s, modifiers_begin, "*", "aperture size");
+  std::vector<std::string_view> modifiers;
+  for (std::string_view rest = s.substr(modifiers_begin, star - modifiers_begin); !rest.empty();) {
+    const std::size_t x = rest.find('X');
+    modifiers.push_back(rest.substr(0, x));
+    rest.remove_prefix(x == std::string_view::npos ? rest.size() : x + 1);
+  }
+  const bool standard = shape.size() == 1 && std::string_view("CROP").find(shape[0]) != std::string_view::npos;
+  if (standard) {
+    if (modifiers.empty()) fail("the aperture definition has no size");
+    const double first = size_field(modifiers[0], unit);
+    if ((shape == "R" || shape == "O") && modifiers.size() >= 2) {
+      // Rectangles and obrounds keep both sides; a square one keeps exactly
+      // the edges a one-size aperture gives.
+      const double second = size_field(modifiers[1], unit);
+      const double hx = 0.5 * first;
+      const double hy = 0.5 * second;
+      plot_.define_aperture(code, ApertureExtent{-hx, hx, -hy, hy});
     } else {
-      warn(WarningKind::unsized_apertures);
+      // A circle's diameter, a polygon's outer diameter: the same on both
+      // sides. A hole does not narrow the pad.
+      plot_.define_aperture(code, first);
     }
     return;
   }
-  // Any number of code digits, the shape (a letter or a macro's name), then
-  // "," and the modifiers separated by "X": "%ADD10R,1.016000X4.572000*%".
-  std::size_t i = 4;
-  while (i < s.size() && is_digit(s[i])) ++i;
-  if (i == 4) fail("cannot read the aperture code as an integer");
-  const long long code = integer_field(s.substr(4, i - 4), "aperture code");
-  const std::size_t shape_end = s.find_first_of(",*", i);
-  if (shape_end == std::string_view::npos || shape_end == i) {
-    fail("cannot read the shape of the aperture definition");
-  }
-  const std::string_view shape = s.substr(i, shape_end - i);
-  plot_.select_aperture(code);
-  if ((shape == "C" || shape == "R") && s[shape_end] == ',') {
-    const std::size_t end = s.find_first_of("X*", shape_end + 1);
-    if (end == std::string_view::npos) fail("cannot read the aperture size: its terminator is missing");
-    plot_.define_aperture(code, size_field(s.substr(shape_end + 1, end - shape_end - 1), unit));
+  const auto macro = macros_.find(std::string(shape));
+  if (macro == macros_.end()) {
+    warn(WarningKind::unsized_apertures);
+    plot_.define_aperture(code, 0.0);
     return;
   }
-  if (shape == "C" || shape == "R") fail("the aperture definition has no size");
-  warn(WarningKind::unsized_apertures);
+  std::vector<double> parameters;
+  for (const std::string_view m : modifiers) parameters.push_back(number_field(m, "macro parameter"));
+  std::optional<MacroExtent> extent;
+  try {
+    extent = macro_extent(macro->second, parameters);
+  } catch (const MacroError& e) {
+    fail(e.what());
+  }
+  if (!extent) {
+    plot_.define_aperture(code, 0.0);
+    return;
+  }
+  const ApertureExtent scaled{extent->min_x * unit, extent->max_x * unit, extent->min_y * unit,
+                              extent->max_y * unit};
+  for (const double v : {scaled.min_x, scaled.max_x, scaled.min_y, scaled.max_y}) {
+    if (!std::isfinite(v)) fail("the aperture size is out of range");
+  }
+  plot_.define_aperture(code, scaled);
+}
+
+void Reader::macro_definition(std::string_view s) {
+  // The body between "%AM" and the closing "%".
+  std::string_view body = s.substr(3);
+  if (body.ends_with('%')) body.remove_suffix(1);
+  try {
+    ApertureMacro macro = parse_aperture_macro(body);
+    std::string name = macro.name();
+    macros_.insert_or_assign(std::move(name), std::move(macro));
+  } catch (const MacroError& e) {
+    fail(e.what());
+  }
 }
 
 void Reader::attribute(std::string_view s) {
@@ -403,7 +517,8 @@ bool Reader::statement(std::string_view line) {
   if (s.starts_with("%IN")) return true;                    // 5
   if (s.starts_with("M02")) return false;                   // 6
   if (s.starts_with("%LP")) {                               // 7
-    if (s.starts_with("%LPC")) warn(WarningKind::clear_polarity);
+    // Clear polarity removes copper that earlier objects made.
+    plot_.set_clear_polarity(s.starts_with("%LPC"));
     return true;
   }
   if (s.starts_with("X0Y0D02*")) {                          // 8
@@ -423,28 +538,28 @@ bool Reader::statement(std::string_view line) {
     return true;
   }
   if (s.starts_with("%SR")) {
-    // "%SRX1Y1*%" (and the closing "%SR*%") place the block once: harmless.
-    const std::size_t x = s.find('X');
-    const std::size_t y = s.find('Y');
-    const auto repeats = [&](std::size_t at) {
-      if (at == std::string_view::npos) return false;
-      std::size_t end = at + 1;
-      while (end < s.size() && is_digit(s[end])) ++end;
-      const auto count = parse_integer(s.substr(at + 1, end - at - 1));
-      return count && *count > 1;
-    };
-    if (repeats(x) || repeats(y)) warn(WarningKind::step_and_repeat);
+    step_and_repeat(s);
     return true;
+  }
+  if (s.starts_with("G74") || s.starts_with("G75")) {
+    multi_quadrant_ = s[2] == '5';
+    s.remove_prefix(3);
+    if (s.size() < 3) return true;
   }
   if (s.starts_with("G02") || s.starts_with("G03")) {
-    // Arcs are not drawn: a statement that begins with the code is skipped
-    // whole, and later coordinates in that mode are stroked straight.
     circular_ = true;
-    if (s.size() > 4) warn(WarningKind::arcs);
+    clockwise_ = s[2] == '2';
+    s.remove_prefix(3);
+    if (s.size() < 3) return true;
+  }
+  if (s.starts_with("G36")) {
+    end_contour();
+    region_ = true;
     return true;
   }
-  if (s.starts_with("G36") || s.starts_with("G37")) {
-    if (s.starts_with("G36")) warn(WarningKind::regions);
+  if (s.starts_with("G37")) {
+    end_contour();
+    region_ = false;
     return true;
   }
   if (s.starts_with("G91")) {
@@ -466,6 +581,7 @@ bool Reader::statement(std::string_view line) {
     select_if_aperture(integer_field(s.substr(4, end - 4), "aperture code"));
   }
   bool coordinates = false;
+  if (s.front() == 'X' || s.front() == 'Y') (millimetres_ ? millimetres_used_ : inches_used_) = true;
   const double factor_x = millimetres_ ? mm_factor_x_ : inch_factor_x_;
   const double factor_y = millimetres_ ? mm_factor_y_ : inch_factor_y_;
   if (s.front() == 'X') {                                   // 13: X field
@@ -484,15 +600,22 @@ bool Reader::statement(std::string_view line) {
     s.remove_prefix(end);
     coordinates = true;
   }
-  // Arc centre offsets are read for their syntax and not drawn.
+  // Arc centre offsets hold for this statement only.
+  double offset_i = 0.0;
+  double offset_j = 0.0;
   for (const char letter : {'I', 'J'}) {
     if (!s.empty() && s.front() == letter) {
-      const std::size_t end = terminator(s, 1, letter == 'I' ? "JD*" : "D*", "arc centre offset");
-      coordinate(s.substr(1, end - 1), letter == 'I' ? format_x_ : format_y_, "arc centre offset");
+      const bool is_i = letter == 'I';
+      const std::size_t end = terminator(s, 1, is_i ? "JD*" : "D*", "arc centre offset");
+      const double v = coordinate(s.substr(1, end - 1), is_i ? format_x_ : format_y_,
+                                  "arc centre offset") * (is_i ? factor_x : factor_y);
+      if (!std::isfinite(v)) fail("the arc centre offset is out of range");
+      (is_i ? offset_i : offset_j) = v;
       s.remove_prefix(end);
     }
   }
   if (starts_with_code(s, "D02")) {                         // 15
+    if (region_) end_contour();
     plot_.plot_move();
     last_operation_ = Operation::move;
   }
@@ -501,15 +624,147 @@ bool Reader::statement(std::string_view line) {
     if (bare && (last_operation_ == Operation::move || last_operation_ == Operation::flash)) {
       warn(WarningKind::coordinates_without_operation);
     }
-    if (circular_) warn(WarningKind::arcs);
-    plot_.plot_stroke();
+    draw(offset_i, offset_j);
     last_operation_ = Operation::stroke;
   }
   if (starts_with_code(s, "D03")) {                         // 17
-    plot_.plot_flash();
+    if (!region_) plot_.plot_flash();
     last_operation_ = Operation::flash;
   }
+  if (first_object_line_ == 0 && !plot_.rectangles.empty()) first_object_line_ = line_number_;
   return true;
+}
+
+void Reader::step_and_repeat(std::string_view s) {
+  // "%SRX3Y2I5.0J4.0*%" opens a block placed 3 x 2 times, 5.0 and 4.0 apart
+  // (in the file's units); "%SR*%" or the next "%SR" closes it.
+  plot_.close_step_and_repeat();
+  long long steps[2] = {1, 1};
+  double distances[2] = {0.0, 0.0};
+  std::size_t i = 3;
+  while (i < s.size() && s[i] != '*' && s[i] != '%') {
+    const char letter = s[i];
+    const std::size_t end = s.find_first_of("XYIJ*%", i + 1);
+    const std::string_view field = s.substr(i + 1, (end == std::string_view::npos ? s.size() : end) - i - 1);
+    if (letter == 'X' || letter == 'Y') {
+      const long long n = integer_field(field, "step and repeat count");
+      if (n < 1) fail("the step and repeat count is out of range");
+      steps[letter == 'Y'] = n;
+    } else if (letter == 'I' || letter == 'J') {
+      const double d = number_field(field, "step and repeat distance") *
+                       (millimetres_ ? 1.0 : kInchFactor);
+      if (!std::isfinite(d)) fail("the step and repeat distance is out of range");
+      distances[letter == 'J'] = d;
+    } else {
+      fail("cannot read the step and repeat statement");
+    }
+    if (end == std::string_view::npos) break;
+    i = end;
+  }
+  // The copies are rectangles of their own; a count that would exhaust the
+  // memory is refused before any is made.
+  constexpr long long kMaxPlacements = 1'000'000;
+  if (steps[0] > kMaxPlacements / steps[1]) fail("the step and repeat counts are too large");
+  if (steps[0] > 1 || steps[1] > 1) {
+    plot_.open_step_and_repeat(steps[0], steps[1], distances[0], distances[1]);
+  }
+}
+
+void Reader::draw(double offset_i, double offset_j) {
+  const double x0 = plot_.previous_x();
+  const double y0 = plot_.previous_y();
+  const double x1 = plot_.x();
+  const double y1 = plot_.y();
+  double cx = 0.0;
+  double cy = 0.0;
+  const bool arc = circular_ && arc_centre(x0, y0, x1, y1, offset_i, offset_j, cx, cy);
+  if (!region_) {
+    if (arc) {
+      plot_.plot_arc(cx, cy, clockwise_);
+    } else {
+      plot_.plot_stroke();
+    }
+    return;
+  }
+  // In a region the path is the contour; arcs are followed by short chords.
+  if (contour_.empty()) contour_.push_back({x0, y0});
+  if (arc) {
+    append_arc_points(contour_, x0, y0, x1, y1, cx, cy, clockwise_);
+  } else {
+    contour_.push_back({x1, y1});
+  }
+  plot_.plot_move();
+}
+
+bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, double j,
+                        double& cx, double& cy) const {
+  if (i == 0.0 && j == 0.0) return false;
+  if (multi_quadrant_) {
+    cx = x0 + i;
+    cy = y0 + j;
+    return true;
+  }
+  // Single quadrant: the offsets carry no sign. The centre is the candidate
+  // from which the arc, in its direction, turns at most a quarter, with both
+  // end points at the same distance as nearly as the file's digits allow.
+  if (x0 == x1 && y0 == y1) return false;
+  double best = std::numeric_limits<double>::infinity();
+  for (const double si : {1.0, -1.0}) {
+    for (const double sj : {1.0, -1.0}) {
+      const double px = x0 + si * std::fabs(i);
+      const double py = y0 + sj * std::fabs(j);
+      double sweep = std::atan2(y1 - py, x1 - px) - std::atan2(y0 - py, x0 - px);
+      if (clockwise_) sweep = -sweep;
+      while (sweep < 0.0) sweep += 2.0 * std::numbers::pi;
+      const double mismatch =
+          std::fabs(std::hypot(x0 - px, y0 - py) - std::hypot(x1 - px, y1 - py));
+      const double score = mismatch + (sweep <= std::numbers::pi / 2 + 1e-9 ? 0.0 : 1e300);
+      if (score < best) {
+        best = score;
+        cx = px;
+        cy = py;
+      }
+    }
+  }
+  return true;
+}
+
+void Reader::end_contour() {
+  if (contour_.size() >= 3) {
+    region_rectangles_.clear();
+    fill_region(contour_, kRegionSlab, region_rectangles_);
+    for (const Rectangle& r : region_rectangles_) plot_.add_region_rectangle(r);
+    ++plot_.counts.regions;
+  }
+  contour_.clear();
+}
+
+Photoplot Reader::finish(std::size_t records) {
+  if (!open_extended_.empty()) {
+    throw input_error(name_, open_extended_line_,
+                      "the extended command that begins here is never closed by \"%\"",
+                      open_extended_record_);
+  }
+  end_contour();
+  plot_.close_step_and_repeat();
+  Photoplot plot;
+  plot.records = records;
+  plot.extremes = plot_.extremes;
+  plot.clear_runs = std::move(plot_.clear_runs);
+  std::erase_if(plot.clear_runs, [](const auto& run) { return run.first == run.second; });
+  plot.outline = is_closed_frame(plot_.leading_strokes);
+  plot.counts = plot_.counts;
+  plot.inches_used = inches_used_;
+  plot.millimetres_used = millimetres_used_;
+  plot.rectangles = std::move(plot_.rectangles);
+  if (!plot.outline && !plot.rectangles.empty()) {
+    line_number_ = first_object_line_;
+    warn(WarningKind::no_outline);
+  }
+  std::stable_sort(warnings_.begin(), warnings_.end(),
+                   [](const Warning& a, const Warning& b) { return a.first_line < b.first_line; });
+  plot.warnings = std::move(warnings_);
+  return plot;
 }
 
 // Splits text into records at LF; a CR before the LF belongs to the line

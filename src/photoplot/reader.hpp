@@ -23,14 +23,11 @@ namespace foilcad {
 
 // Things a file means that the converter does not draw as the file means them.
 enum class WarningKind {
-  arcs,
-  regions,
-  clear_polarity,
-  step_and_repeat,
   incremental_coordinates,
   unsized_apertures,
   coordinates_without_operation,
   not_copper,
+  no_outline,
 };
 
 // One line of a report for a kind: how often it occurred and where first.
@@ -48,7 +45,22 @@ struct Photoplot {
   std::vector<Rectangle> rectangles;  // one per stroke or flash, in file order
   CoordinateExtremes extremes;
   std::size_t records = 0;  // records read, up to "M02" or the end of the file
-  std::vector<Warning> warnings;  // in the order the kinds first occurred
+  std::vector<Warning> warnings;  // by the line each kind first occurred on
+  // Index ranges [first, second) of rectangles drawn in clear polarity: they
+  // remove copper that earlier rectangles made.
+  std::vector<std::pair<std::size_t, std::size_t>> clear_runs;
+  // The first four rectangles are a board outline (four strokes that close an
+  // axis-parallel frame): they take no part in the geometry and the grid ends
+  // at the coordinate extremes. Otherwise every rectangle is copper and the
+  // grid ends at the rectangles' outer edges.
+  bool outline = false;
+  ObjectCounts counts;
+  // The units coordinates were read in: inches, millimetres, or both.
+  bool inches_used = false;
+  bool millimetres_used = false;
+
+  // Where the first rectangle that counts as copper stands.
+  std::size_t first_active() const { return outline ? 4 : 0; }
 };
 
 // p(d): 0.1 in single precision raised to the power d, with the roundings the

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -270,6 +271,42 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
   conductor.close();
   insulator.close();
   replace_targets(conductor, insulator);
+  return summary;
+}
+
+SolidsSummary measure_solids(const CellMap& map) {
+  // Bytes and facets of a box for each of the 16 side selections.
+  std::uint64_t bytes[16];
+  std::uint64_t facets[16];
+  for (unsigned m = 0; m < 16; ++m) {
+    const SideFlags sides{(m & 1) != 0, (m & 2) != 0, (m & 4) != 0, (m & 8) != 0};
+    bytes[m] = box_bytes(sides);
+    facets[m] = 4 + 2 * static_cast<std::uint64_t>(std::popcount(m));
+  }
+  SolidsSummary summary;
+  summary.conductor_bytes = kConductorHeader.size() + kConductorTrailer.size();
+  summary.insulator_bytes = kInsulatorHeader.size() + kInsulatorTrailer.size();
+  const std::size_t columns = map.columns;
+  const std::size_t rows = map.rows;
+  for (std::size_t k = 0; k < rows; ++k) {
+    const std::uint8_t* row = map.flags.data() + columns * k;
+    for (std::size_t i = 0; i < columns; ++i) {
+      const std::uint8_t flag = row[i];
+      const unsigned m = (k + 1 == rows || row[i + columns] != flag ? 1u : 0u) |
+                         (k == 0 || row[i - columns] != flag ? 2u : 0u) |
+                         (i + 1 == columns || row[i + 1] != flag ? 4u : 0u) |
+                         (i == 0 || row[i - 1] != flag ? 8u : 0u);
+      if (flag != 0) {
+        summary.conductor_bytes += bytes[m];
+        summary.conductor_facets += facets[m];
+        ++summary.conductor_boxes;
+      } else {
+        summary.insulator_bytes += bytes[m];
+        summary.insulator_facets += facets[m];
+        ++summary.insulator_boxes;
+      }
+    }
+  }
   return summary;
 }
 

@@ -28,7 +28,16 @@ struct SolidsSummary {
   std::uint64_t insulator_bytes = 0;
   std::uint64_t conductor_boxes = 0;
   std::uint64_t insulator_boxes = 0;
+  std::uint64_t conductor_facets = 0;
+  std::uint64_t insulator_facets = 0;
+
+  friend bool operator==(const SolidsSummary&, const SolidsSummary&) = default;
 };
+
+// What the two solids of a grid will hold, counted without writing them:
+// every line of a facet has a fixed length, so the bytes follow from the side
+// faces each box gets.
+SolidsSummary measure_solids(const CellMap& map);
 
 // Writes both solids, header to trailer, into the two sinks, with z1 the bottom
 // and z2 the top of every box.

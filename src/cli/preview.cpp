@@ -1,0 +1,113 @@
+#include "cli/preview.hpp"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "common/error.hpp"
+
+namespace foilcad {
+
+namespace {
+
+constexpr unsigned char kCopper[3] = {0xd8, 0x8a, 0x2c};
+constexpr unsigned char kInsulator[3] = {0x1d, 0x4d, 0x2b};
+constexpr double kMmPerInch = 25.4;
+// A picture is refused beyond this many pixels a side rather than exhausting
+// memory on a dots-per-inch value that does not suit the board.
+constexpr double kMaxSide = 30000;
+
+struct Extent {
+  double min_x, max_x, min_y, max_y;
+};
+
+Extent extent_of(const CoordinateLists& lists) {
+  return {lists.x.front(), lists.x.back(), lists.y.front(), lists.y.back()};
+}
+
+// For each pixel centre along one axis, the cell index it falls in; -1 where
+// it falls outside the grid. Cells of zero width are never hit.
+std::vector<long> cell_indices(const std::vector<double>& lines, int pixels, double origin,
+                               double pixels_per_mm, bool downwards) {
+  std::vector<long> cells(static_cast<std::size_t>(pixels), -1);
+  for (int p = 0; p < pixels; ++p) {
+    const double offset = (p + 0.5) / pixels_per_mm;
+    const double v = downwards ? origin - offset : origin + offset;
+    const auto above = std::upper_bound(lines.begin(), lines.end(), v);
+    if (above == lines.begin() || above == lines.end()) continue;
+    cells[static_cast<std::size_t>(p)] = (above - lines.begin()) - 1;
+  }
+  return cells;
+}
+
+}  // namespace
+
+double preview_scale(const CoordinateLists& lists, std::optional<double> dots_per_inch,
+                     int max_side) {
+  if (dots_per_inch) return *dots_per_inch / kMmPerInch;
+  const Extent e = extent_of(lists);
+  const double longest = std::max(e.max_x - e.min_x, e.max_y - e.min_y);
+  if (!(longest > 0.0) || !std::isfinite(longest)) return 1.0;
+  return max_side / longest;
+}
+
+PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
+                          const CellMap& map, double pixels_per_mm) {
+  const Extent e = extent_of(lists);
+  // A side that comes out a hair over a whole number of pixels (the scale
+  // factors of a photoplot are not exact) does not get a pixel column of its own.
+  constexpr double kSlack = 1e-3;
+  const double w = std::ceil((e.max_x - e.min_x) * pixels_per_mm - kSlack);
+  const double h = std::ceil((e.max_y - e.min_y) * pixels_per_mm - kSlack);
+  if (!std::isfinite(w) || !std::isfinite(h) || w > kMaxSide || h > kMaxSide) {
+    throw Error(file.string() + ": the preview would be larger than 30000 pixels a side");
+  }
+  const PreviewSize size{std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
+  const std::vector<long> columns = cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
+  const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
+
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (out == nullptr) throw file_error(file, "cannot create the preview", errno);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    throw Error(file.string() + ": cannot start the PNG encoder");
+  }
+  std::vector<unsigned char> row(static_cast<std::size_t>(size.width) * 3);
+  // libpng reports errors by longjmp: nothing with a destructor may be
+  // created between here and the end of the encoding.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw Error(file.string() + ": cannot write the preview");
+  }
+  png_init_io(png, out);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(size.width),
+               static_cast<png_uint_32>(size.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  const auto dots_per_metre = static_cast<png_uint_32>(std::lround(pixels_per_mm * 1000.0));
+  png_set_pHYs(png, info, dots_per_metre, dots_per_metre, PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  for (int y = 0; y < size.height; ++y) {
+    const long k = rows[static_cast<std::size_t>(y)];
+    for (int x = 0; x < size.width; ++x) {
+      const long i = columns[static_cast<std::size_t>(x)];
+      const bool copper = i >= 0 && k >= 0 &&
+                          map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0;
+      std::copy_n(copper ? kCopper : kInsulator, 3, row.data() + static_cast<std::size_t>(x) * 3);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
+  return size;
+}
+
+}  // namespace foilcad
