@@ -30,10 +30,6 @@ inline constexpr std::string_view kPhotoplotFilter = "Gerber files|*.pho;*.gbr|"
 // A field is read as the number at the start of its first 80 characters.
 inline constexpr std::size_t kFieldTextLength = 80;
 
-// The number that text starts with: its first item (after leading blanks, up
-// to the first blank, comma or slash) read as a free-format number. No number
-// when that item is not one, is empty, or is too large for a double.
-std::optional<double> read_number_item(std::string_view text);
 
 // The number at the start of an edit field of the current form.
 std::optional<double> read_field_number(int field);

@@ -125,4 +125,16 @@ std::optional<double> parse_free_number(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<double> read_number_item(std::string_view text) {
+  const std::size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return std::nullopt;
+  text.remove_prefix(begin);
+  text = text.substr(0, text.find_first_of(" ,/"));
+  if (text.empty()) return std::nullopt;
+  const std::optional<double> value = parse_free_number(text);
+  // A thickness of 1e400 mm would put every top face at infinity.
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return value;
+}
+
 }  // namespace foilcad

@@ -18,4 +18,10 @@ std::optional<double> parse_free_number(std::string_view text);
 // decimal digits. No number when it is not such an integer or does not fit.
 std::optional<long long> parse_integer(std::string_view text);
 
+// The number that text starts with: its first item (after leading blanks, up
+// to the first blank, comma or slash) read as a free-format number. No number
+// when that item is not one, is empty, or is too large for a double. This is
+// how the input form reads its fields.
+std::optional<double> read_number_item(std::string_view text);
+
 }  // namespace foilcad

@@ -70,12 +70,7 @@ class Stages {
   StageClock clock_;
 };
 
-}  // namespace
-
-Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
-                  const StageObserver& observer) {
-  Stages stages(report, observer);
-  const Photoplot plot = read_photoplot(input_path);
+Board build_from_plot(const Photoplot& plot, ConversionReport& report, Stages& stages) {
   report.records = plot.records;
   report.rectangles = plot.rectangles.size();
   report.objects = plot.counts;
@@ -115,6 +110,21 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
   stages.finished(Stage::grid);
   return board;
 }
+
+}  // namespace
+
+Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
+                  const StageObserver& observer) {
+  Stages stages(report, observer);
+  const Photoplot plot = read_photoplot(input_path);
+  return build_from_plot(plot, report, stages);
+}
+
+Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer) {
+  Stages stages(report, observer);
+  return build_from_plot(plot, report, stages);
+}
+
 
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer,

@@ -75,6 +75,10 @@ struct Board {
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
                   const StageObserver& observer = {});
 
+// The same for a photoplot already read.
+Board build_board(const Photoplot& plot, ConversionReport& report,
+                  const StageObserver& observer = {});
+
 // Writes the two solids of a board.
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer = {},
