@@ -119,8 +119,9 @@ CoordinateLists build_coordinate_lists(const SplitBoard& board);
 // A cell is copper when a piece coincides with it within the tolerance on all
 // four sides: a piece spanning two neighbouring groups matches a cell whose
 // lines lie in those groups, a piece of zero width (both bounds in one group)
-// only a cell of zero width in that group. A rectangle that an extreme line
-// crosses therefore makes the cells on either side of that line not copper.
+// only a cell of zero width in that group. A piece that an extreme line
+// crosses matches no cell, so the cells on either side of that line within
+// it are not copper.
 CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists);
 
 // Ranges [first, second) of active rectangles, in list order, that were drawn
