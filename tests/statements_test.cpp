@@ -132,7 +132,9 @@ TEST(Statements, WarningsCountEachKindOnce) {
 }
 
 TEST(Statements, UnreadableStatementsStillStop) {
-  for (const char* text : {"%ADDxxC,1*%\n", "%FSLAX2*%\n", "%ADD10C*%\n", "X1Y2I3K4D01*\n"}) {
+  for (const char* text : {"%ADDxxC,1*%\n", "%FSLAX2*%\n", "%ADD10C*%\n", "X1Y2I3K4D01*\n",
+                           // Half an aperture beyond the largest double.
+                           "%MOMM*%\n%ADD10C,1e308*%\nX17e307Y0D03*\n"}) {
     EXPECT_THROW(read(text), Error) << text;
   }
 }

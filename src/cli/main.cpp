@@ -165,6 +165,11 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "foilcad-convert: out of memory\n");
     return kExitFailure;
+  } catch (const std::exception& e) {
+    // A limit of the standard library (a vector's largest size) is a
+    // failure of this conversion like any other.
+    std::fprintf(stderr, "foilcad-convert: %s: %s\n", parameters.input_path.c_str(), e.what());
+    return kExitFailure;
   }
   return 0;
 }

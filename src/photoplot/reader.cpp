@@ -151,6 +151,7 @@ class Reader {
   bool arc_centre(double x0, double y0, double x1, double y1, double i, double j, double& cx,
                   double& cy) const;
   void end_contour();
+  void check_new_rectangles();
   void format_statement(std::string_view s);
   void aperture_definition(std::string_view s, double unit);
   void attribute(std::string_view s);
@@ -206,6 +207,7 @@ class Reader {
   std::vector<Rectangle> region_rectangles_;
   std::map<std::string, ApertureMacro, std::less<>> macros_;
   std::size_t first_object_line_ = 0;
+  std::size_t checked_rectangles_ = 0;
   bool inches_used_ = false;
   bool millimetres_used_ = false;
   Operation last_operation_ = Operation::none;
@@ -632,7 +634,22 @@ bool Reader::statement(std::string_view line) {
     last_operation_ = Operation::flash;
   }
   if (first_object_line_ == 0 && !plot_.rectangles.empty()) first_object_line_ = line_number_;
+  check_new_rectangles();
   return true;
+}
+
+void Reader::check_new_rectangles() {
+  // A coordinate near the largest double plus half an aperture (or a step
+  // and repeat copy far away) overflows to an infinity: such a rectangle has
+  // no place on a grid, and every cell around it would be unbounded.
+  const std::vector<Rectangle>& all = plot_.rectangles;
+  for (; checked_rectangles_ < all.size(); ++checked_rectangles_) {
+    const Rectangle& r = all[checked_rectangles_];
+    if (!std::isfinite(r.lower_x) || !std::isfinite(r.upper_x) || !std::isfinite(r.lower_y) ||
+        !std::isfinite(r.upper_y)) {
+      fail("the object reaches beyond the range of numbers");
+    }
+  }
 }
 
 void Reader::step_and_repeat(std::string_view s) {
@@ -747,6 +764,7 @@ Photoplot Reader::finish(std::size_t records) {
   }
   end_contour();
   plot_.close_step_and_repeat();
+  check_new_rectangles();
   Photoplot plot;
   plot.records = records;
   plot.extremes = plot_.extremes;
