@@ -12,6 +12,7 @@
 #include "cli/summary_json.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
+#include "common/signal_cleanup.hpp"
 #include "convert/convert.hpp"
 
 namespace {
@@ -124,6 +125,10 @@ int main(int argc, char** argv) {
     const int status = app.exit(e);
     return status == 0 ? 0 : kExitUsage;
   }
+
+  // SIGINT and SIGTERM remove the temporaries being written and end with
+  // status 130 and 143; the files that had the target names stay as they were.
+  foilcad::install_signal_cleanup();
 
   const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
       input, millimetres(elevation_text), millimetres(thickness_text),
