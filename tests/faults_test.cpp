@@ -1,5 +1,6 @@
 // Faults a conversion must survive without losing a file the user had or
-// leaving a half-written one: signals during the writing.
+// leaving a half-written one: limits refused before anything is written,
+// inputs that are no photoplot, and signals during the writing.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
+#include "convert/limits.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -45,6 +47,135 @@ std::string error_of(F&& f) {
   }
   ADD_FAILURE() << "no error";
   return {};
+}
+
+// ---------------------------------------------------------------- limits
+
+TEST(Limits, CellMapThatDoesNotFitIsRefusedNamingTheGrid) {
+  EXPECT_EQ(error_of([] { check_cell_map_memory(164425, 11746, 1'200'000'000); }),
+            "the grid of 164425 x 11746 lines needs 1.93 GB for its cell map; "
+            "1.20 GB are available");
+  // Exactly enough, or no figure to go by: no refusal.
+  const std::uint64_t cells = std::uint64_t{164424} * 11745;
+  EXPECT_EQ(cell_map_bytes(164425, 11746), cells);
+  EXPECT_NO_THROW(check_cell_map_memory(164425, 11746, cells));
+  EXPECT_NO_THROW(check_cell_map_memory(164425, 11746, std::nullopt));
+  EXPECT_THROW(check_cell_map_memory(164425, 11746, cells - 1), Error);
+  // Line counts whose product overflows still count as too many.
+  const std::uint64_t huge = std::uint64_t{1} << 40;
+  EXPECT_EQ(cell_map_bytes(huge, huge), UINT64_MAX);
+  EXPECT_THROW(check_cell_map_memory(huge, huge, UINT64_MAX - 1), Error);
+  EXPECT_EQ(cell_map_bytes(2, 2), 1u);
+  EXPECT_EQ(cell_map_bytes(1, 5), 0u);
+}
+
+TEST(Limits, SolidsThatDoNotFitAreRefusedNamingBothFigures) {
+  const std::string message =
+      error_of([] { check_disk_space("/out", 3'521'234'567, 1'000'000'000); });
+  EXPECT_EQ(message,
+            "/out: the solids need 3.52 GB (3521234567 bytes); its file system has 1.00 GB free "
+            "(1000000000 bytes)");
+  EXPECT_NO_THROW(check_disk_space("/out", 1000, 1000));
+  EXPECT_THROW(check_disk_space("/out", 1001, 1000), Error);
+}
+
+TEST(Limits, FiguresInMessages) {
+  EXPECT_EQ(format_bytes(0), "0 bytes");
+  EXPECT_EQ(format_bytes(1), "1 byte");
+  EXPECT_EQ(format_bytes(999), "999 bytes");
+  EXPECT_EQ(format_bytes(1000), "1.00 kB");
+  EXPECT_EQ(format_bytes(14'766), "14.8 kB");
+  EXPECT_EQ(format_bytes(999'499), "999 kB");
+  EXPECT_EQ(format_bytes(999'500), "1.00 MB");
+  EXPECT_EQ(format_bytes(360'000'000'000), "360 GB");
+  EXPECT_EQ(format_bytes(UINT64_MAX), "18.4 EB");
+}
+
+TEST(Limits, MemoryAvailableFromMeminfo) {
+  const std::string meminfo =
+      "MemTotal:       24669612 kB\nMemFree:        20000000 kB\n"
+      "MemAvailable:   23896604 kB\nBuffers:          120000 kB\n";
+  EXPECT_EQ(parse_mem_available(meminfo), std::uint64_t{23896604} * 1024);
+  // Kernels before 3.14 have no such line; anything unreadable is no figure.
+  for (const char* text : {"MemTotal: 1 kB\n", "", "MemAvailable: lots kB\n",
+                           "MemAvailable: 12 MB\n", "MemAvailable: -5 kB\n",
+                           "MemAvailable: 99999999999999999999 kB\n"}) {
+    EXPECT_EQ(parse_mem_available(text), std::nullopt) << text;
+  }
+  // This machine has the line.
+  EXPECT_NE(available_memory(), std::nullopt);
+}
+
+TEST(Limits, FreeSpaceOfTheTargetFolder) {
+  ScratchDir dir;
+  const auto space = free_space(dir.path());
+  ASSERT_NE(space, std::nullopt);
+  EXPECT_GT(space->bytes, 0u);
+  EXPECT_EQ(free_space(dir / "missing"), std::nullopt);
+  EXPECT_EQ(folder_of("board_CND.stl"), fs::path("."));
+  EXPECT_EQ(folder_of("/out/board_CND.stl"), fs::path("/out"));
+}
+
+// ------------------------------------------------------ inputs that are no photoplot
+
+// A conversion of input that must fail before any solid is written: the
+// message starts with the input's name and the folder holds what it held.
+std::string refused_input(const ScratchDir& dir, const fs::path& input) {
+  const std::vector<std::string> before = dir.entries();
+  const std::string message =
+      error_of([&] { convert(make_conversion_parameters(input, 0, 1.6)); });
+  EXPECT_EQ(message.rfind(input.string() + ":", 0), 0u) << message;
+  EXPECT_EQ(dir.entries(), before);
+  return message;
+}
+
+TEST(Inputs, NothingToConvertIsAnError) {
+  ScratchDir dir;
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"empty.gbr", "", "the photoplot holds no coordinates: nothing to convert"},
+      {"blank.gbr", "\n\r\n\n", "the photoplot holds no coordinates"},
+      {"header.gbr", "G04 only a header*\n%FSLAX24Y24*%\n%MOIN*%\n%ADD10C,0.01*%\nM02*\n",
+       "the photoplot holds no coordinates"},
+      // A zero-size flash where no coordinate was ever set.
+      {"origin.gbr", "%FSLAX24Y24*%\n%ADD10C,0*%\nD10*\nD03*\n", "holds no coordinates"},
+      {"only_x.gbr", "%FSLAX24Y24*%\nX100D02*\nM02*\n", "holds no Y coordinate"},
+      {"only_y.gbr", "%FSLAX24Y24*%\nY100D02*\nM02*\n", "holds no X coordinate"},
+  };
+  for (const Row& row : rows) {
+    write_file(dir / row.name, row.text);
+    const std::string message = refused_input(dir, dir / row.name);
+    EXPECT_TRUE(contains(message, row.said)) << row.name << ": " << message;
+  }
+  // One flash with a size draws a box even without coordinates.
+  write_file(dir / "flash.gbr", "%FSLAX24Y24*%\n%ADD10C,0.01*%\nD10*\nD03*\n");
+  convert(make_conversion_parameters(dir / "flash.gbr", 0, 1.6));
+  EXPECT_TRUE(fs::exists(dir / "flash_CND.stl"));
+}
+
+TEST(Inputs, FoldersAndBinaryFiles) {
+  ScratchDir dir;
+  fs::create_directory(dir / "folder.gbr");
+  EXPECT_TRUE(contains(refused_input(dir, dir / "folder.gbr"), "Is a directory"));
+
+  // Random bytes, with and without line ends and NUL bytes, and a program's
+  // header: an unreadable field or no coordinates, never solids.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    std::string bytes(1000 + 500 * round, '\0');
+    for (char& c : bytes) c = static_cast<char>(rng() % (round % 2 == 0 ? 256 : 128));
+    write_file(dir / "noise.gbr", bytes);
+    refused_input(dir, dir / "noise.gbr");
+  }
+  std::string program = "\x7f" "ELF\x02\x01\x01";
+  program.append(64, '\0');
+  program += "X\x01\x02Y\x03" "D03*\nGLIBC_2.34\n";
+  write_file(dir / "program.gbr", program);
+  refused_input(dir, dir / "program.gbr");
 }
 
 // ------------------------------------------------------ the command-line converter
@@ -95,6 +226,55 @@ Outcome run(const ScratchDir& dir, const std::vector<std::string>& args) {
 // -Wrestrict quiet.
 void add_flash(std::string& text, long x, long y) {
   text.append("X").append(std::to_string(x)).append("Y").append(std::to_string(y)).append("D03*\n");
+}
+
+TEST(CliFaults, InputsThatAreNoPhotoplotExitWithOne) {
+  ScratchDir dir;
+  fs::create_directory(dir / "folder.gbr");
+  write_file(dir / "empty.gbr", "");
+  write_file(dir / "binary.gbr", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) + "\xff\xfe");
+  for (const char* name : {"folder.gbr", "empty.gbr", "binary.gbr"}) {
+    const Outcome r = run(dir, {"-q", "--thickness", "1.6", name});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_TRUE(r.err.starts_with(std::string("foilcad-convert: ") + name + ": ")) << r.err;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"binary.gbr", "empty.gbr", "folder.gbr"}));
+}
+
+TEST(CliFaults, TargetThatIsAFolderExitsWithOne) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  fs::create_directory(dir / "pad_INS.stl");
+  write_file(dir / "pad_CND.stl", "old");
+  const Outcome r = run(dir, {"-q", "--thickness", "1.6", "pad.gbr"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "pad_INS.stl: cannot replace")) << r.err;
+  EXPECT_EQ(read_file(dir / "pad_CND.stl"), "old");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
+}
+
+TEST(CliFaults, ForceIsAcceptedAndARefusalWritesNothing) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  const Outcome forced = run(dir, {"-q", "--force", "--thickness", "1.6", "pad.gbr"});
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(read_file(dir / "pad_CND.stl"), read_file(kData / "expected/pad_CND.stl"));
+
+  // 300000 flashes on a diagonal: 600000 grid lines a side, whose cell map
+  // (360 GB) no test machine has.
+  std::string text = "%FSLAX24Y24*%\n%MOIN*%\n%ADD10C,0.002*%\nD10*\n";
+  for (int i = 0; i < 300'000; ++i) {
+    add_flash(text, i * 100, i * 100);
+  }
+  write_file(dir / "diagonal.gbr", text);
+  const Outcome refused =
+      run(dir, {"-q", "--force", "--thickness", "1.6", "--json", "d.json", "diagonal.gbr"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(contains(refused.err, "the grid of 600000 x 600000 lines needs 360 GB for its "
+                                    "cell map; "))
+      << refused.err;
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
 }
 
 // ------------------------------------------------------ signals during the writing

@@ -48,6 +48,9 @@ struct WriteOptions {
   // Makes every write fail with "No space left on device" once this many bytes
   // have gone to the two files together: how tests reach a full disk.
   std::uint64_t fail_after_bytes = std::numeric_limits<std::uint64_t>::max();
+  // Writes even when the target folder's file system reports less free space
+  // than the solids need (write_board checks it otherwise).
+  bool skip_space_check = false;
 };
 
 // An output file that is already open for writing, and its name for messages.
