@@ -217,6 +217,20 @@ TEST(Reader, UnreadableFieldsNameFileLineAndText) {
   }
 }
 
+TEST(Reader, ApertureCodesMustFitAnInt) {
+  // Beyond the int range a code would alias another aperture once kept.
+  for (const char* line : {"%ADD2147483648C,0.01*%", "%ADD99999999999R,1X1*%", "D2147483648*",
+                           "G54D4294967306*", "D-2147483649*"}) {
+    const std::string message =
+        message_of(std::string("G04 two good lines*\n%MOMM*%\n") + line + "\nX1Y1D03*\n");
+    EXPECT_EQ(message.rfind("bad.gbr:3: the aperture code is out of range", 0), 0u)
+        << line << ": " << message;
+  }
+  // The largest code still is one.
+  const Photoplot plot = read("%MOMM*%\n%ADD2147483647C,2*%\nD2147483647*\nX1Y1D03*\n");
+  EXPECT_EQ(plot.rectangles, (std::vector<Rectangle>{{0, 2, 0, 2}}));
+}
+
 TEST(ReaderFile, FilesThatCannotBeRead) {
   ScratchDir dir;
   for (const auto& path : {dir / "missing.gbr", dir.path()}) {

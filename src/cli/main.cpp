@@ -12,6 +12,7 @@
 #include "cli/summary_json.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
+#include "common/signal_cleanup.hpp"
 #include "convert/convert.hpp"
 
 namespace {
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   std::optional<double> preview_dpi;
   std::optional<std::string> json;
   bool dry_run = false;
+  bool force = false;
   app.add_option("--preview", preview, "Write a picture of the result seen from above (PNG)")
       ->type_name("FILE.png");
   app.add_option("--preview-dpi", preview_dpi,
@@ -115,6 +117,9 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_flag("--dry-run", dry_run,
                "Read and build the grid, report (and draw the picture), write no solids");
+  app.add_flag("--force", force,
+               "Write even when the output folder's file system has less free space than the "
+               "solids need");
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -124,6 +129,10 @@ int main(int argc, char** argv) {
     const int status = app.exit(e);
     return status == 0 ? 0 : kExitUsage;
   }
+
+  // SIGINT and SIGTERM remove the temporaries being written and end with
+  // status 130 and 143; the files that had the target names stay as they were.
+  foilcad::install_signal_cleanup();
 
   const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
       input, millimetres(elevation_text), millimetres(thickness_text),
@@ -156,7 +165,9 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(report.solids.insulator_bytes));
       }
     } else {
-      foilcad::write_board(board, parameters, report, observer);
+      foilcad::WriteOptions options;
+      options.skip_space_check = force;
+      foilcad::write_board(board, parameters, report, observer, options);
     }
     if (json) write_json(*json, foilcad::summary_json(parameters, report, !dry_run));
   } catch (const foilcad::Error& e) {

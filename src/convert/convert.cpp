@@ -4,6 +4,8 @@
 #include <chrono>
 #include <string>
 
+#include "common/error.hpp"
+#include "convert/limits.hpp"
 #include "geometry/geometry.hpp"
 #include "photoplot/reader.hpp"
 
@@ -70,7 +72,20 @@ class Stages {
   StageClock clock_;
 };
 
-Board build_from_plot(const Photoplot& plot, ConversionReport& report, Stages& stages) {
+// A grid that would have to end at extremes no coordinate ever set would
+// reach to +-1e30 and print as "********" in the solids: refused instead.
+void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& name) {
+  const bool x = e.min_x <= e.max_x;
+  const bool y = e.min_y <= e.max_y;
+  if (x && y) return;
+  const std::string prefix = name.empty() ? std::string() : name.string() + ": ";
+  if (!x && !y) throw Error(prefix + "the photoplot holds no coordinates: nothing to convert");
+  throw Error(prefix + "the photoplot holds no " + (x ? "Y" : "X") +
+              " coordinate: the grid would have no extent along " + (x ? "y" : "x"));
+}
+
+Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
+                      ConversionReport& report, Stages& stages) {
   report.records = plot.records;
   report.rectangles = plot.rectangles.size();
   report.objects = plot.counts;
@@ -94,11 +109,19 @@ Board build_from_plot(const Photoplot& plot, ConversionReport& report, Stages& s
   Board board;
   // Without an outline the grid ends at the outermost copper; an axis with
   // fewer than two edge values (only zero-size objects) ends at the extremes.
-  board.lists = plot.outline ? build_coordinate_lists(split, plot.extremes)
-                             : build_coordinate_lists(split);
+  if (plot.outline) {
+    check_extremes(plot.extremes, name);
+    board.lists = build_coordinate_lists(split, plot.extremes);
+  } else {
+    board.lists = build_coordinate_lists(split);
+  }
   if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
+    check_extremes(plot.extremes, name);
     board.lists = build_coordinate_lists(split, plot.extremes);
   }
+  // One byte a cell: refused here, before the allocation, rather than
+  // failing (or swapping the machine to a halt) halfway through the map.
+  check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
   report.grid_x = board.lists.x.size();
   report.grid_y = board.lists.y.size();
@@ -117,19 +140,52 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
                   const StageObserver& observer) {
   Stages stages(report, observer);
   const Photoplot plot = read_photoplot(input_path);
-  return build_from_plot(plot, report, stages);
+  return build_from_plot(plot, input_path, report, stages);
 }
 
 Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer) {
   Stages stages(report, observer);
-  return build_from_plot(plot, report, stages);
+  return build_from_plot(plot, {}, report, stages);
 }
 
+namespace {
+
+// Both solids on one file system need their sum there; on two, each its own.
+// A folder that cannot be examined is left to the write to report.
+void check_solids_space(const conversion_parameters& parameters, const SolidsSummary& sizes) {
+  const std::filesystem::path conductor_folder = folder_of(parameters.conductor_path);
+  const std::filesystem::path insulator_folder = folder_of(parameters.insulator_path);
+  const auto conductor_space = free_space(conductor_folder);
+  const auto insulator_space = free_space(insulator_folder);
+  if (conductor_space && insulator_space && conductor_space->device == insulator_space->device) {
+    check_disk_space(conductor_folder, sizes.conductor_bytes + sizes.insulator_bytes,
+                     conductor_space->bytes);
+    return;
+  }
+  if (conductor_space) {
+    check_disk_space(conductor_folder, sizes.conductor_bytes, conductor_space->bytes);
+  }
+  if (insulator_space) {
+    check_disk_space(insulator_folder, sizes.insulator_bytes, insulator_space->bytes);
+  }
+}
+
+}  // namespace
 
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer,
                  const WriteOptions& options) {
   Stages stages(report, observer);
+  // Leftovers of killed conversions take room the new solids may need.
+  remove_stale_temporaries(parameters.conductor_path);
+  remove_stale_temporaries(parameters.insulator_path);
+  if (!options.skip_space_check) {
+    // build_board counted them already, unless the report is another one.
+    const bool counted =
+        report.solids.conductor_bytes != 0 && report.cells == board.map.flags.size();
+    const SolidsSummary sizes = counted ? report.solids : measure_solids(board.map);
+    check_solids_space(parameters, sizes);
+  }
   write_solids(parameters.conductor_path, parameters.insulator_path, parameters.elevation,
                parameters.top, board.lists, board.map, options);
   stages.finished(Stage::write);

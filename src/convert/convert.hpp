@@ -71,7 +71,9 @@ struct Board {
 };
 
 // Reads the photoplot and builds the grid and the cell map, filling in the
-// report up to the count of what the solids will hold.
+// report up to the count of what the solids will hold. Refuses a photoplot
+// without coordinates for the grid to end at, and a grid whose cell map needs
+// more than the memory available, before the map is allocated.
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
                   const StageObserver& observer = {});
 
@@ -79,7 +81,10 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
 Board build_board(const Photoplot& plot, ConversionReport& report,
                   const StageObserver& observer = {});
 
-// Writes the two solids of a board.
+// Writes the two solids of a board. Removes stale temporaries of the targets
+// left by killed conversions, then, unless options.skip_space_check, refuses
+// when the target folder's file system has less free space than the solids'
+// exact size; only then opens any file.
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer = {},
                  const WriteOptions& options = {});

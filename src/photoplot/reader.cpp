@@ -171,6 +171,7 @@ class Reader {
   }
   double number_field(std::string_view field, std::string_view what) const;
   long long integer_field(std::string_view field, std::string_view what) const;
+  int aperture_code(std::string_view field) const;
   double size_field(std::string_view field, double unit) const;
   int format_digit(char c) const;
   // The position of the first of terminators in s at or after from; a missing
@@ -229,6 +230,16 @@ long long Reader::integer_field(std::string_view field, std::string_view what) c
   const auto value = parse_integer(field);
   if (!value) fail(std::string("cannot read the ") + std::string(what) + " as an integer");
   return *value;
+}
+
+int Reader::aperture_code(std::string_view field) const {
+  // Apertures are kept and selected by int everywhere after the reader; a
+  // code beyond that range would otherwise alias another aperture.
+  const long long code = integer_field(field, "aperture code");
+  if (code < std::numeric_limits<int>::min() || code > std::numeric_limits<int>::max()) {
+    fail("the aperture code is out of range");
+  }
+  return static_cast<int>(code);
 }
 
 double Reader::size_field(std::string_view field, double unit) const {
@@ -404,7 +415,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
   if (s.size() >= 10 && !is_digit(s[7]) && parse_integer(s.substr(4, 3))) {
     // Three-digit codes at fixed columns: the shape letter in column 8 and the
     // modifiers from column 10 ("%ADD010C,0.0100*%"), as files always were read.
-    code = integer_field(s.substr(4, 3), "aperture code");
+    code = aperture_code(s.substr(4, 3));
     shape = s.substr(7, 1);
     modifiers_begin = 9;
   } else {
@@ -413,7 +424,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     std::size_t i = 4;
     while (i < s.size() && is_digit(s[i])) ++i;
     if (i == 4) fail("cannot read the aperture code as an integer");
-    code = integer_field(s.substr(4, i - 4), "aperture code");
+    code = aperture_code(s.substr(4, i - 4));
     const std::size_t shape_end = s.find_first_of(",*", i);
     if (shape_end == std::string_view::npos || shape_end == i) {
       fail("cannot read the shape of the aperture definition");
@@ -576,11 +587,11 @@ bool Reader::statement(std::string_view line) {
   }
   if (s.front() == 'D') {                                   // 11: selection
     const std::size_t end = terminator(s, 1, "*", "aperture code");
-    select_if_aperture(integer_field(s.substr(1, end - 1), "aperture code"));
+    select_if_aperture(aperture_code(s.substr(1, end - 1)));
   }
   if (s.starts_with("G54D")) {                              // 12: selection
     const std::size_t end = terminator(s, 4, "*", "aperture code");
-    select_if_aperture(integer_field(s.substr(4, end - 4), "aperture code"));
+    select_if_aperture(aperture_code(s.substr(4, end - 4)));
   }
   bool coordinates = false;
   if (s.front() == 'X' || s.front() == 'Y') (millimetres_ ? millimetres_used_ : inches_used_) = true;

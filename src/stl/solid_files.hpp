@@ -48,6 +48,9 @@ struct WriteOptions {
   // Makes every write fail with "No space left on device" once this many bytes
   // have gone to the two files together: how tests reach a full disk.
   std::uint64_t fail_after_bytes = std::numeric_limits<std::uint64_t>::max();
+  // Writes even when the target folder's file system reports less free space
+  // than the solids need (write_board checks it otherwise).
+  bool skip_space_check = false;
 };
 
 // An output file that is already open for writing, and its name for messages.
@@ -64,8 +67,14 @@ SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& ins
                                 double z2, const CoordinateLists& lists, const CellMap& map,
                                 const WriteOptions& options = {});
 
+// Removes the temporaries "<target>.partial-PID-N" (and their ".previous"
+// links) that conversions killed while writing to target left behind: those
+// of processes that no longer run. Those of running processes stay.
+void remove_stale_temporaries(const std::filesystem::path& target);
+
 // Writes both solids to temporary files beside their targets and renames them
-// over the targets only when both are complete. On any failure the temporaries
+// over the targets only when both are complete. Stale temporaries of the
+// targets are removed first. On any failure the temporaries
 // are removed, files that had the target names are left as they were, and a
 // foilcad::Error names the path and the system's reason.
 SolidsSummary write_solids(const std::filesystem::path& conductor_path,
