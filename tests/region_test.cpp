@@ -192,6 +192,17 @@ TEST(RegionLimits, HostileSizesStayBounded) {
   EXPECT_EQ(out, (Rects{{1, 2, 3, 4}}));
 }
 
+// Found by fuzzing: a slanted contour hundreds of metres tall, a few lines of
+// a file, made two million rows under the default limits.
+TEST(RegionLimits, GiantSlantedContourIsCutIntoBoundedRows) {
+  const Contour giant{{0, 0}, {1000, 0}, {500, 300'000}};  // 300 m tall
+  Rects out;
+  fill_region(giant, 0.1, out);
+  EXPECT_LE(out.size(), RegionLimits{}.subdivision_rows + 1);
+  EXPECT_LE(RegionLimits{}.subdivision_rows, 100'000u);
+  expect_conservative(giant, out);
+}
+
 TEST(RegionRandom, CellUnionsAreCoveredExactly) {
   std::mt19937 rng(20240611);
   std::bernoulli_distribution coin;

@@ -33,8 +33,9 @@ struct RegionLimits {
   // Rows made by cutting slanted rows, over the contour's whole height. When
   // the requested row height would need more, the rows are made uniformly
   // taller instead: the cover stays conservative, only coarser. A contour
-  // that needs this is over 100 m tall at 0.1 mm rows.
-  std::size_t subdivision_rows = 1'000'000;
+  // that needs this is over 10 m tall at 0.1 mm rows, far beyond any board;
+  // a higher bound let a 3 kB file spend seconds making millions of rows.
+  std::size_t subdivision_rows = 100'000;
   // Rectangles one call may append.
   std::size_t rectangles = 10'000'000;
   // Work: the sum over all rows of the edges crossing each row, a few seconds'

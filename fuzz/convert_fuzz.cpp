@@ -1,0 +1,98 @@
+// The whole conversion on small inputs: read, build the grid and the cell map,
+// write both solids into memory. The solids must have exactly the bytes,
+// boxes and facets measure_solids() counts in advance, since the converter
+// checks the free disk space against that count.
+//
+// Inputs whose grid would be large are skipped rather than converted: the
+// point is the logic, and a few hundred rectangles already make every kind of
+// overlap. Output is capped by a sink that gives up past kOutputCap bytes.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/error.hpp"
+#include "convert/convert.hpp"
+#include "fuzz_check.hpp"
+#include "photoplot/reader.hpp"
+#include "stl/solid_files.hpp"
+
+namespace {
+
+constexpr std::size_t kMaxRectangles = 400;
+constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 20;
+constexpr std::uint64_t kOutputCap = std::uint64_t{8} << 20;
+
+struct OutputCapReached {};
+
+// Counts bytes and keeps the start and the end of what it was given.
+class CountingSink : public foilcad::ByteSink {
+ public:
+  void write(std::string_view bytes) override {
+    total_ += bytes.size();
+    if (total_ > kOutputCap) throw OutputCapReached{};
+    if (head_.size() < 64) head_.append(bytes.substr(0, 64 - head_.size()));
+    tail_.append(bytes);
+    if (tail_.size() > 64) tail_.erase(0, tail_.size() - 64);
+  }
+  std::uint64_t total() const { return total_; }
+  const std::string& head() const { return head_; }
+  const std::string& tail() const { return tail_; }
+
+ private:
+  std::uint64_t total_ = 0;
+  std::string head_;
+  std::string tail_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using foilcad::fuzz::check;
+  if (size > 4096) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  foilcad::Photoplot plot;
+  try {
+    plot = foilcad::read_photoplot_text(text, "fuzz.gbr");
+  } catch (const foilcad::Error&) {
+    return 0;  // the reader target looks at these
+  }
+  // The grid has at most two lines per rectangle and axis plus the extremes.
+  if (plot.rectangles.size() > kMaxRectangles) return 0;
+
+  foilcad::ConversionReport report;
+  const foilcad::Board board = foilcad::build_board(plot, report);
+  const auto& lists = board.lists;
+  const auto& map = board.map;
+  check(lists.x.size() >= 2 && lists.y.size() >= 2, "a grid with fewer than two lines");
+  check(map.columns == lists.x.size() - 1 && map.rows == lists.y.size() - 1,
+        "a cell map that does not match its grid");
+  check(map.flags.size() == map.columns * map.rows, "a cell map of the wrong size");
+  check(report.cells == map.flags.size(), "a report with the wrong cell count");
+  if (map.flags.size() > kMaxCells) return 0;
+
+  const foilcad::SolidsSummary expected = foilcad::measure_solids(map);
+  check(report.solids == expected, "a report whose solids differ from their measure");
+  if (expected.conductor_bytes + expected.insulator_bytes > kOutputCap) return 0;
+
+  CountingSink conductor;
+  CountingSink insulator;
+  foilcad::SolidsSummary written;
+  try {
+    written = foilcad::emit_solids(conductor, insulator, 0.0, 0.035, lists, map);
+  } catch (const OutputCapReached&) {
+    foilcad::fuzz::broken("more output than measure_solids counted");
+  }
+  // emit_solids counts bytes and boxes; facets only measure_solids does.
+  check(written.conductor_bytes == expected.conductor_bytes &&
+            written.insulator_bytes == expected.insulator_bytes &&
+            written.conductor_boxes == expected.conductor_boxes &&
+            written.insulator_boxes == expected.insulator_boxes,
+        "emit_solids reports other counts than measure_solids");
+  check(conductor.total() == expected.conductor_bytes, "conductor bytes differ from the measure");
+  check(insulator.total() == expected.insulator_bytes, "insulator bytes differ from the measure");
+  check(conductor.head().starts_with(" solid "), "a conductor solid without its header");
+  check(insulator.head().starts_with(" solid "), "an insulator solid without its header");
+  check(conductor.tail().find("endsolid") != std::string::npos, "a conductor solid cut short");
+  check(insulator.tail().find("endsolid") != std::string::npos, "an insulator solid cut short");
+  return 0;
+}

@@ -1,0 +1,27 @@
+// The photoplot reader on arbitrary bytes. A foilcad::Error is the expected
+// answer to bad input, and its message must name the file and a line; any
+// other exception, a crash, a sanitizer report or a hang is a finding.
+#include <string>
+#include <string_view>
+
+#include "common/error.hpp"
+#include "fuzz_check.hpp"
+#include "photoplot/reader.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using foilcad::fuzz::check;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  try {
+    const foilcad::Photoplot plot = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    check(plot.first_active() <= plot.rectangles.size() || !plot.outline,
+          "an outline with fewer than four rectangles");
+    for (const auto& [first, second] : plot.clear_runs) {
+      check(first <= second && second <= plot.rectangles.size(),
+            "a clear polarity run outside the rectangles");
+    }
+  } catch (const foilcad::Error& error) {
+    const std::string message = error.what();
+    check(message.starts_with("fuzz.gbr:"), "an input error that does not name the file");
+  }
+  return 0;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs the converter (--dry-run) on every hostile input in a folder. Each must
+# end with exit status 0 (converted) or 1 (refused); a 1 must come with a
+# message naming the file and a line ("name.gbr:12: ..."). Any other status
+# is a crash, a sanitizer report or an unexpected failure.
+#   hostile_inputs.sh CONVERTER FOLDER
+set -u
+converter=$1
+folder=$2
+failures=0
+count=0
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+for input in "$folder"/*; do
+  [ -f "$input" ] || continue
+  count=$((count + 1))
+  name=$(basename "$input")
+  "$converter" --dry-run -q --thickness 0.035 "$input" >/dev/null 2>"$err"
+  status=$?
+  case $status in
+    0) ;;
+    1)
+      if ! grep -qE "$(printf '%s' "$name" | sed 's/[.[\*^$]/\\&/g'):[0-9]+: " "$err"; then
+        echo "FAIL $name: exit 1 without the file and a line:" >&2
+        cat "$err" >&2
+        failures=$((failures + 1))
+      fi
+      ;;
+    *)
+      echo "FAIL $name: exit status $status" >&2
+      cat "$err" >&2
+      failures=$((failures + 1))
+      ;;
+  esac
+done
+echo "$count hostile inputs, $failures failures"
+[ "$count" -gt 0 ] && [ "$failures" -eq 0 ]
