@@ -60,7 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (plot.rectangles.size() > kMaxRectangles) return 0;
 
   foilcad::ConversionReport report;
-  const foilcad::Board board = foilcad::build_board(plot, report);
+  foilcad::Board board;
+  try {
+    board = foilcad::build_board(plot, report);
+  } catch (const foilcad::Error&) {
+    return 0;  // a photoplot without coordinates, or a grid too large for memory
+  }
   const auto& lists = board.lists;
   const auto& map = board.map;
   check(lists.x.size() >= 2 && lists.y.size() >= 2, "a grid with fewer than two lines");
