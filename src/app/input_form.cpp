@@ -45,8 +45,12 @@ std::optional<Outcome> InputForm::handle(int kind, const toolkit::message& m) {
       if (m.control == kSelectButton) select_file();
       return std::nullopt;
     case toolkit::field_changed:
-      if (m.control == kElevationField) read_elevation();
-      if (m.control == kThicknessField) read_thickness();
+      if (m.control == kElevationField) {
+        read_number_field(kElevationField, state_.elevation, state_.elevation_valid);
+      }
+      if (m.control == kThicknessField) {
+        read_number_field(kThicknessField, state_.thickness, state_.thickness_valid);
+      }
       return std::nullopt;
     default:
       return std::nullopt;
@@ -73,26 +77,15 @@ conversion_parameters InputForm::parameters() const {
   return make_conversion_parameters(state_.input_path, state_.elevation, state_.thickness);
 }
 
-void InputForm::read_elevation() {
-  if (const auto value = read_field_number(kElevationField)) {
-    state_.elevation = *value;
-    state_.elevation_valid = true;
+void InputForm::read_number_field(int field, double& value, bool& valid) {
+  if (const auto number = read_field_number(field)) {
+    value = *number;
+    valid = true;
     show_convert_when_complete();
   } else {
-    // The field keeps its text for the user to correct; the hidden button is
-    // the only sign.
-    state_.elevation_valid = false;
-    toolkit::field_set_state(kConvertButton, toolkit::field_hidden);
-  }
-}
-
-void InputForm::read_thickness() {
-  if (const auto value = read_field_number(kThicknessField)) {
-    state_.thickness = *value;
-    state_.thickness_valid = true;
-    show_convert_when_complete();
-  } else {
-    state_.thickness_valid = false;
+    // The field keeps its text for the user to correct, and the value the
+    // last number it held; the hidden button is the only sign.
+    valid = false;
     toolkit::field_set_state(kConvertButton, toolkit::field_hidden);
   }
 }

@@ -71,8 +71,9 @@ class InputForm {
   conversion_parameters parameters() const;
 
  private:
-  void read_elevation();
-  void read_thickness();
+  // Reads an edit field into value and its flag, showing or hiding
+  // "Convert!" to match.
+  void read_number_field(int field, double& value, bool& valid);
   void select_file();
   void show_convert_when_complete();
 
