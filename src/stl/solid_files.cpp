@@ -84,16 +84,16 @@ void walk_cells(Out& copper, Out& other, double z1, double z2, const CoordinateL
   for (std::size_t i = 0; i < columns; ++i) {
     box.x1 = xs[i];
     box.x2 = xs[i + 1];
-    const std::uint8_t* column = map.flags.data() + i;
     for (std::size_t k = 0; k < rows; ++k) {
-      const std::uint8_t flag = column[columns * k];
+      const std::uint8_t* cell = map.flags.data() + columns * k + i;
+      const std::uint8_t flag = *cell;
       // A side is written where the neighbour is of the other kind or where
       // the grid ends.
       const SideFlags sides{
-          k + 1 == rows || column[columns * (k + 1)] != flag,
-          k == 0 || column[columns * (k - 1)] != flag,
-          i + 1 == columns || column[columns * k + 1] != flag,
-          i == 0 || column[columns * k - 1] != flag,
+          k + 1 == rows || cell[columns] != flag,
+          k == 0 || *(cell - columns) != flag,
+          i + 1 == columns || cell[1] != flag,
+          i == 0 || *(cell - 1) != flag,
       };
       box.y1 = ys[k];
       box.y2 = ys[k + 1];
@@ -364,10 +364,14 @@ SolidsSummary measure_solids(const CellMap& map) {
   const std::size_t rows = map.rows;
   for (std::size_t k = 0; k < rows; ++k) {
     const std::uint8_t* row = map.flags.data() + columns * k;
+    // The rows above and below, where the grid has them; an index below
+    // zero would wrap around the unsigned offset.
+    const std::uint8_t* above = k + 1 < rows ? row + columns : nullptr;
+    const std::uint8_t* below = k > 0 ? row - columns : nullptr;
     for (std::size_t i = 0; i < columns; ++i) {
       const std::uint8_t flag = row[i];
-      const unsigned m = (k + 1 == rows || row[i + columns] != flag ? 1u : 0u) |
-                         (k == 0 || row[i - columns] != flag ? 2u : 0u) |
+      const unsigned m = (above == nullptr || above[i] != flag ? 1u : 0u) |
+                         (below == nullptr || below[i] != flag ? 2u : 0u) |
                          (i + 1 == columns || row[i + 1] != flag ? 4u : 0u) |
                          (i == 0 || row[i - 1] != flag ? 8u : 0u);
       if (flag != 0) {
