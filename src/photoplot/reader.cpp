@@ -511,73 +511,85 @@ bool Reader::statement(std::string_view line) {
   // nothing).
   std::string_view s = trim_trailing_blanks(line);
 
-  // The old unit codes may stand in front of other words ("G71D10*").
-  if (s.starts_with("G70") || s.starts_with("G71")) {
-    millimetres_ = s[2] == '1';
-    s.remove_prefix(3);
-  }
-  if (s.size() < 3) return true;                           // 1
-  if (s.starts_with("G01")) {                               // 2
-    circular_ = false;
-    if (s.size() < 6) return true;
-    s.remove_prefix(3);
-  }
-  if (s.front() == '*') return true;                        // 3
-  if (s.starts_with("G04")) {                               // 4: comment
-    if (s.starts_with("G04 #@! TF")) attribute(s);
-    return true;
-  }
-  if (s.starts_with("%IN")) return true;                    // 5
-  if (s.starts_with("M02")) return false;                   // 6
-  if (s.starts_with("%LP")) {                               // 7
-    // Clear polarity removes copper that earlier objects made.
-    plot_.set_clear_polarity(s.starts_with("%LPC"));
-    return true;
-  }
-  if (s.starts_with("X0Y0D02*")) {                          // 8
-    last_operation_ = Operation::move;
-    return true;
-  }
-  if (s.starts_with("%MOMM")) {                             // units
-    millimetres_ = true;
-    return true;
-  }
-  if (s.starts_with("%MOIN")) {
-    millimetres_ = false;
-    return true;
-  }
-  if (s.starts_with("%TF")) {
-    attribute(s);
-    return true;
-  }
-  if (s.starts_with("%SR")) {
-    step_and_repeat(s);
-    return true;
-  }
-  if (s.starts_with("G74") || s.starts_with("G75")) {
-    multi_quadrant_ = s[2] == '5';
-    s.remove_prefix(3);
-    if (s.size() < 3) return true;
-  }
-  if (s.starts_with("G02") || s.starts_with("G03")) {
-    circular_ = true;
-    clockwise_ = s[2] == '2';
-    s.remove_prefix(3);
-    if (s.size() < 3) return true;
-  }
-  if (s.starts_with("G36")) {
-    end_contour();
-    region_ = true;
-    return true;
-  }
-  if (s.starts_with("G37")) {
-    end_contour();
-    region_ = false;
-    return true;
-  }
-  if (s.starts_with("G91")) {
-    warn(WarningKind::incremental_coordinates);
-    return true;
+  // Coordinate statements, nearly every statement of a file, begin with X,
+  // Y or D; only codes that begin otherwise (and "X0Y0D02*", which is
+  // skipped) need the tests below.
+  const char lead = s.empty() ? ' ' : s.front();
+  if (lead == 'X' || lead == 'Y' || lead == 'D') {
+    if (s.size() < 3) return true;                         // 1
+    if (s.starts_with("X0Y0D02*")) {                        // 8
+      last_operation_ = Operation::move;
+      return true;
+    }
+  } else {
+    // The old unit codes may stand in front of other words ("G71D10*").
+    if (s.starts_with("G70") || s.starts_with("G71")) {
+      millimetres_ = s[2] == '1';
+      s.remove_prefix(3);
+    }
+    if (s.size() < 3) return true;                           // 1
+    if (s.starts_with("G01")) {                               // 2
+      circular_ = false;
+      if (s.size() < 6) return true;
+      s.remove_prefix(3);
+    }
+    if (s.front() == '*') return true;                        // 3
+    if (s.starts_with("G04")) {                               // 4: comment
+      if (s.starts_with("G04 #@! TF")) attribute(s);
+      return true;
+    }
+    if (s.starts_with("%IN")) return true;                    // 5
+    if (s.starts_with("M02")) return false;                   // 6
+    if (s.starts_with("%LP")) {                               // 7
+      // Clear polarity removes copper that earlier objects made.
+      plot_.set_clear_polarity(s.starts_with("%LPC"));
+      return true;
+    }
+    if (s.starts_with("X0Y0D02*")) {                          // 8
+      last_operation_ = Operation::move;
+      return true;
+    }
+    if (s.starts_with("%MOMM")) {                             // units
+      millimetres_ = true;
+      return true;
+    }
+    if (s.starts_with("%MOIN")) {
+      millimetres_ = false;
+      return true;
+    }
+    if (s.starts_with("%TF")) {
+      attribute(s);
+      return true;
+    }
+    if (s.starts_with("%SR")) {
+      step_and_repeat(s);
+      return true;
+    }
+    if (s.starts_with("G74") || s.starts_with("G75")) {
+      multi_quadrant_ = s[2] == '5';
+      s.remove_prefix(3);
+      if (s.size() < 3) return true;
+    }
+    if (s.starts_with("G02") || s.starts_with("G03")) {
+      circular_ = true;
+      clockwise_ = s[2] == '2';
+      s.remove_prefix(3);
+      if (s.size() < 3) return true;
+    }
+    if (s.starts_with("G36")) {
+      end_contour();
+      region_ = true;
+      return true;
+    }
+    if (s.starts_with("G37")) {
+      end_contour();
+      region_ = false;
+      return true;
+    }
+    if (s.starts_with("G91")) {
+      warn(WarningKind::incremental_coordinates);
+      return true;
+    }
   }
 
   const double unit = millimetres_ ? 1.0 : kInchFactor;
