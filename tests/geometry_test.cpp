@@ -31,19 +31,17 @@ std::vector<Rectangle> board(const std::vector<Rectangle>& active) {
   return list;
 }
 
+// A 3 x 3 pad with a 1 x 1 pad inside, after splitting: the outer one in
+// nine pieces, in the order the cuts make them, the inner one whole.
+const std::vector<Rectangle> kNinePieces = {
+    {0, 1, 0, 1}, {1, 2, 1, 2}, {1, 2, 0, 1}, {0, 1, 1, 2}, {1, 2, 1, 2},
+    {2, 3, 0, 1}, {0, 1, 2, 3}, {2, 3, 1, 2}, {1, 2, 2, 3}, {2, 3, 2, 3},
+};
+
 TEST(Split, PadInsideAPadBecomesNinePieces) {
   std::vector<Rectangle> list = board({{0, 3, 0, 3}, {1, 2, 1, 2}});
   EXPECT_EQ(split_rectangles(list), 14u);
-  EXPECT_EQ(list, board({{0, 1, 0, 1},
-                         {1, 2, 1, 2},
-                         {1, 2, 0, 1},
-                         {0, 1, 1, 2},
-                         {1, 2, 1, 2},
-                         {2, 3, 0, 1},
-                         {0, 1, 2, 3},
-                         {2, 3, 1, 2},
-                         {1, 2, 2, 3},
-                         {2, 3, 2, 3}}));
+  EXPECT_EQ(list, board(kNinePieces));
 }
 
 TEST(Split, TrackIsCutByTheEdgesOfAPadItDoesNotTouch) {
@@ -88,16 +86,7 @@ TEST(Split, AnEdgeCutsOnlyMoreThanTheToleranceInside) {
 }
 
 TEST(CoordinateLists, ExtremesThatEqualEdgesStandTwice) {
-  const std::vector<Rectangle> nine = board({{0, 1, 0, 1},
-                                             {1, 2, 1, 2},
-                                             {1, 2, 0, 1},
-                                             {0, 1, 1, 2},
-                                             {1, 2, 1, 2},
-                                             {2, 3, 0, 1},
-                                             {0, 1, 2, 3},
-                                             {2, 3, 1, 2},
-                                             {1, 2, 2, 3},
-                                             {2, 3, 2, 3}});
+  const std::vector<Rectangle> nine = board(kNinePieces);
   const CoordinateLists lists = build_coordinate_lists(nine, {0, 3, 0, 3});
   const std::vector<double> expected = {0, 0, 1, 2, 3, 3};
   EXPECT_EQ(lists.x, expected);
