@@ -37,9 +37,7 @@ Outcome run(const ScratchDir& dir, const std::string& args) {
   return result;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::contains;
 
 TEST(Cli, ConvertsNextToTheInputAndReportsEachStage) {
   ScratchDir dir;

@@ -33,9 +33,7 @@ using testing::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::contains;
 
 // The message of the foilcad::Error that f throws, or "" after a failure.
 template <class F>

@@ -80,4 +80,8 @@ inline void write_file(const fs::path& path, std::string_view bytes) {
   ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 }  // namespace foilcad::testing
