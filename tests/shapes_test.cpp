@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.hpp"
 #include "geometry/geometry.hpp"
 #include "photoplot/reader.hpp"
 
@@ -108,6 +109,57 @@ TEST(Shapes, StepAndRepeatPlacesTheBlockAtEveryStep) {
   EXPECT_EQ(plot.extremes, (CoordinateExtremes{0, 20, 0, 20}));
   // A block left open at the end of the file is placed all the same.
   EXPECT_EQ(read(kMm + "%ADD10C,1*%\n%SRX2Y1I5J0*%\nX0Y0D03*\n").rectangles.size(), 2u);
+}
+
+// The message of the foilcad::Error reading text throws, or "" when it reads.
+std::string refusal(const std::string& text, const ReadLimits& limits) {
+  try {
+    read_photoplot_text(text, "shapes.gbr", limits);
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return {};
+}
+
+TEST(ReadLimits, RectanglesOfTheWholeFileAreCounted) {
+  ReadLimits limits;
+  limits.rectangles = 6;
+  const std::string flashes = "X0Y0D03*X1Y0D03*X2Y0D03*X3Y0D03*X4Y0D03*X5Y0D03*";
+  EXPECT_EQ(refusal(kMm + "%ADD10C,1*%\n" + flashes + "\n", limits), "");
+  const std::string too_many =
+      "shapes.gbr:4: the photoplot makes more than 6 rectangles (step and repeat copies and "
+      "region rows included): too many for any grid: ";
+  EXPECT_EQ(refusal(kMm + "%ADD10C,1*%\n" + flashes + "X6Y0D03*\n", limits),
+            too_many + "\"" + flashes + "X6Y0D03*\"");
+  // Step and repeat copies are counted before they are made, and the refusal
+  // names the line that opened the block, also when the file ends it.
+  for (const std::string close : {"%SR*%\n", ""}) {
+    EXPECT_EQ(refusal(kMm + "%ADD10C,1*%\n%SRX7Y1I5J0*%\nX0Y0D03*\n" + close, limits),
+              too_many + "\"%SRX7Y1I5J0*%\"");
+  }
+  EXPECT_EQ(refusal(kMm + "%ADD10C,1*%\n%SRX3Y2I5J0*%\nX0Y0D03*\n%SR*%\n", limits), "");
+  // Region rows: a triangle 100 mm tall is cut into 1,000 rows of 0.1 mm.
+  const std::string triangle = "G36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\nX0Y0D01*\nG37*\n";
+  limits.rectangles = 1000;
+  EXPECT_EQ(refusal(kMm + triangle, limits), "");
+  EXPECT_EQ(refusal(kMm + "%ADD10C,1*%\nX0Y0D03*\n" + triangle, limits),
+            "shapes.gbr:10: the photoplot makes more than 1000 rectangles (step and repeat copies "
+            "and region rows included): too many for any grid: \"G37*\"");
+}
+
+TEST(ReadLimits, RegionWorkIsBudgetedOverTheWholeFile) {
+  // Two edges cross each of the triangle's 1,000 rows.
+  const std::string triangle = "G36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\nX0Y0D01*\nG37*\n";
+  ReadLimits limits;
+  limits.region_edge_visits = 3000;
+  EXPECT_EQ(refusal(kMm + triangle, limits), "");
+  EXPECT_EQ(refusal(kMm + triangle + triangle, limits),
+            "shapes.gbr:14: the regions of the photoplot are too complex to cover: their sweep "
+            "would visit more than 3000 edges: \"G37*\"");
+  // Fewer rows allowed make coarser rows, not a refusal.
+  limits.region_rows = 100;
+  const Photoplot coarse = read_photoplot_text(kMm + triangle + triangle, "shapes.gbr", limits);
+  EXPECT_EQ(coarse.rectangles.size(), 200u);
 }
 
 TEST(Shapes, ClearPolarityMarksWhatItRemoves) {

@@ -86,17 +86,24 @@ std::optional<double> parse_free_number(std::string_view text) {
   }
 
   // std::from_chars gives the correctly rounded value and is independent of
-  // the C locale, which the form's toolkit may change.
+  // the C locale, which the form's toolkit may change. It reads "123.45"
+  // as it stands; other spellings (".5", "1D3", "1+3") are put into its
+  // form first, and a copy of a hostile number of millions of digits is
+  // worth avoiding where it is not needed.
   std::string normal;
-  normal.reserve(size + 4);
-  normal.append(integer_digits.empty() ? std::string_view("0") : integer_digits);
-  if (!fraction_digits.empty()) normal.append(".").append(fraction_digits);
-  if (!exponent_digits.empty()) {
-    normal.append(exponent_negative ? "e-" : "e");
-    normal.append(exponent_digits);
+  std::string_view digits = text.substr(integer_begin, i - integer_begin);
+  if (integer_digits.empty() || digits.back() == '.' || !exponent_digits.empty()) {
+    normal.reserve(size + 4);
+    normal.append(integer_digits.empty() ? std::string_view("0") : integer_digits);
+    if (!fraction_digits.empty()) normal.append(".").append(fraction_digits);
+    if (!exponent_digits.empty()) {
+      normal.append(exponent_negative ? "e-" : "e");
+      normal.append(exponent_digits);
+    }
+    digits = normal;
   }
   double value = 0.0;
-  const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   if (error == std::errc::result_out_of_range) {
     // Out of range is either an overflow or an underflow. The decimal order of
     // magnitude tells which: digits before the point count up, zeros right
@@ -119,7 +126,7 @@ std::optional<double> parse_free_number(std::string_view text) {
     }
     order += exponent_negative ? -exponent : exponent;
     value = order > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (error != std::errc() || end != normal.data() + normal.size()) {
+  } else if (error != std::errc() || end != digits.data() + digits.size()) {
     return std::nullopt;
   }
   return negative ? -value : value;

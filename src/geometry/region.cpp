@@ -86,6 +86,8 @@ class Sweep {
   // edges sorted by y_low; levels: the distinct end heights, ascending.
   void run(const std::vector<Edge>& edges, const std::vector<double>& levels, double row_height);
 
+  std::size_t visits() const { return visits_; }
+
  private:
   void enter_slab(const std::vector<Edge>& edges, std::size_t& next, double bottom, double top);
   void fill_row(double bottom, double top);
@@ -138,7 +140,7 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
     // Charged before the work is done, so that the limit bounds time too.
     // visits_ never exceeds the limit, and the test cannot overflow.
     if (rows > (limits_.edge_visits - visits_) / active_.size()) {
-      throw std::length_error("region too complex to cover: the sweep would visit more than " +
+      throw RegionTooComplex(RegionTooComplex::Limit::edge_visits, "region too complex to cover: the sweep would visit more than " +
                               std::to_string(limits_.edge_visits) + " edges");
     }
     visits_ += rows * active_.size();
@@ -267,7 +269,7 @@ void Sweep::emit(double lo, double hi, double bottom, double top, bool exact) {
     }
   }
   if (out_.size() - first_ >= limits_.rectangles) {
-    throw std::length_error("region too complex to cover: more than " +
+    throw RegionTooComplex(RegionTooComplex::Limit::rectangles, "region too complex to cover: more than " +
                             std::to_string(limits_.rectangles) + " rectangles");
   }
   out_.push_back({lo, hi, bottom, top});
@@ -283,15 +285,15 @@ void Sweep::end_row(double top) {
 
 }  // namespace
 
-void fill_region(std::span<const Point> contour, double max_slab_height,
-                 std::vector<Rectangle>& out, const RegionLimits& limits) {
+std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
+                        std::vector<Rectangle>& out, const RegionLimits& limits) {
   const std::size_t n = contour.size();
-  if (n < 3) return;
+  if (n < 3) return 0;
 
   double min_x = contour[0].x, max_x = contour[0].x;
   double min_y = contour[0].y, max_y = contour[0].y;
   for (const Point& p : contour) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return 0;
     min_x = std::min(min_x, p.x);
     max_x = std::max(max_x, p.x);
     min_y = std::min(min_y, p.y);
@@ -300,7 +302,7 @@ void fill_region(std::span<const Point> contour, double max_slab_height,
   // With a finite extent every difference of two coordinates is finite, so
   // no interpolation below can overflow.
   const double height = max_y - min_y;
-  if (!std::isfinite(max_x - min_x) || !std::isfinite(height)) return;
+  if (!std::isfinite(max_x - min_x) || !std::isfinite(height)) return 0;
 
   // Horizontal edges (repeated points among them) change no row's parity and
   // are left out; their ends are ends of neighbouring edges.
@@ -316,7 +318,7 @@ void fill_region(std::span<const Point> contour, double max_slab_height,
     levels.push_back(a.y);
     levels.push_back(b.y);
   }
-  if (edges.empty()) return;
+  if (edges.empty()) return 0;
   std::sort(edges.begin(), edges.end(),
             [](const Edge& a, const Edge& b) { return a.y_low < b.y_low; });
   std::sort(levels.begin(), levels.end());
@@ -329,17 +331,19 @@ void fill_region(std::span<const Point> contour, double max_slab_height,
   }
 
   const std::size_t first = out.size();
+  Sweep sweep(out, limits);
   try {
-    Sweep(out, limits).run(edges, levels, row_height);
+    sweep.run(edges, levels, row_height);
   } catch (...) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
     throw;
   }
+  return sweep.visits();
 }
 
-void fill_region(std::span<const Point> contour, double max_slab_height,
-                 std::vector<Rectangle>& out) {
-  fill_region(contour, max_slab_height, out, RegionLimits{});
+std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
+                        std::vector<Rectangle>& out) {
+  return fill_region(contour, max_slab_height, out, RegionLimits{});
 }
 
 }  // namespace foilcad

@@ -17,6 +17,8 @@
 
 #include <cstddef>
 #include <span>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "photoplot/plot_state.hpp"
@@ -41,8 +43,16 @@ struct RegionLimits {
   // Work: the sum over all rows of the edges crossing each row, a few seconds'
   // worth. A pour of 20,000 vertices needs well under a million; a contour
   // built to keep many edges active over many rows could otherwise keep a
-  // call busy for hours.
+  // call busy for hours. Callers that fill many regions hand each call what
+  // is left of a budget for all of them.
   std::size_t edge_visits = 250'000'000;
+};
+
+// What fill_region throws when a limit is reached, and which.
+struct RegionTooComplex : std::length_error {
+  enum class Limit { rectangles, edge_visits };
+  RegionTooComplex(Limit which, const std::string& what) : std::length_error(what), limit(which) {}
+  Limit limit;
 };
 
 // Covers the region bounded by the closed contour (the last point joins the
@@ -62,13 +72,14 @@ struct RegionLimits {
 // within a relative 1e-12 cancel each other, so slivers thinner than that
 // may be dropped.
 //
-// Throws std::length_error when the cover would exceed limits.rectangles or
-// the work limits.edge_visits; out is then left as it was.
-void fill_region(std::span<const Point> contour, double max_slab_height,
-                 std::vector<Rectangle>& out, const RegionLimits& limits);
+// Returns the work done, counted as limits.edge_visits counts it. Throws
+// RegionTooComplex when the cover would exceed limits.rectangles or the work
+// limits.edge_visits; out is then left as it was.
+std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
+                        std::vector<Rectangle>& out, const RegionLimits& limits);
 
 // The same with the default limits.
-void fill_region(std::span<const Point> contour, double max_slab_height,
-                 std::vector<Rectangle>& out);
+std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
+                        std::vector<Rectangle>& out);
 
 }  // namespace foilcad

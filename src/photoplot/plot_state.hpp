@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -90,6 +91,13 @@ class PlotState {
   // Objects from here to the close are placed again at every step.
   void open_step_and_repeat(long long steps_x, long long steps_y, double step_x, double step_y);
   void close_step_and_repeat();
+  // The rectangles closing the open block would add (none when no block is
+  // open). Placements are at most a million, so the product fits.
+  std::uint64_t pending_copies() const {
+    if (!repeating_) return 0;
+    const auto placements = static_cast<std::uint64_t>(steps_x_) * static_cast<std::uint64_t>(steps_y_);
+    return (rectangles.size() - block_begin_) * (placements - 1);
+  }
 
   // Width of a code's extent; 0 for a code never defined (the starting code 0
   // too).

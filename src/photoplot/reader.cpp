@@ -1,6 +1,8 @@
 #include "photoplot/reader.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,7 +132,8 @@ struct AxisFormat {
 
 class Reader {
  public:
-  explicit Reader(const std::filesystem::path& name) : name_(name) {}
+  Reader(const std::filesystem::path& name, const ReadLimits& limits)
+      : name_(name), limits_(limits) {}
 
   // Reads one record. Returns false when it ends the reading ("M02").
   bool record(std::string_view line, std::size_t line_number);
@@ -160,6 +163,12 @@ class Reader {
   [[noreturn]] void fail(std::string_view what) const {
     throw input_error(name_, line_number_, what, line_);
   }
+  std::string too_many_rectangles() const {
+    return "the photoplot makes more than " + std::to_string(limits_.rectangles) +
+           " rectangles (step and repeat copies and region rows included): too many for any grid";
+  }
+  [[noreturn]] void fail_too_many_rectangles() const { fail(too_many_rectangles()); }
+  void close_step_and_repeat();
   void warn(WarningKind kind) {
     for (Warning& w : warnings_) {
       if (w.kind == kind) {
@@ -184,6 +193,10 @@ class Reader {
   }
 
   std::filesystem::path name_;
+  ReadLimits limits_;
+  std::size_t region_visits_ = 0;  // spent of limits_.region_edge_visits
+  std::size_t repeat_line_ = 0;    // where the open step and repeat block began
+  std::string repeat_record_;
   PlotState plot_;
   std::vector<Warning> warnings_;
   // Inch factors carry the inch factor from the start; the millimetre pair
@@ -662,6 +675,7 @@ bool Reader::statement(std::string_view line) {
 }
 
 void Reader::check_new_rectangles() {
+  if (plot_.rectangles.size() > limits_.rectangles) fail_too_many_rectangles();
   // A coordinate near the largest double plus half an aperture (or a step
   // and repeat copy far away) overflows to an infinity: such a rectangle has
   // no place on a grid, and every cell around it would be unbounded.
@@ -678,7 +692,7 @@ void Reader::check_new_rectangles() {
 void Reader::step_and_repeat(std::string_view s) {
   // "%SRX3Y2I5.0J4.0*%" opens a block placed 3 x 2 times, 5.0 and 4.0 apart
   // (in the file's units); "%SR*%" or the next "%SR" closes it.
-  plot_.close_step_and_repeat();
+  close_step_and_repeat();
   long long steps[2] = {1, 1};
   double distances[2] = {0.0, 0.0};
   std::size_t i = 3;
@@ -706,6 +720,9 @@ void Reader::step_and_repeat(std::string_view s) {
   constexpr long long kMaxPlacements = 1'000'000;
   if (steps[0] > kMaxPlacements / steps[1]) fail("the step and repeat counts are too large");
   if (steps[0] > 1 || steps[1] > 1) {
+    // A block too large to place is reported where it was opened.
+    repeat_line_ = line_number_;
+    repeat_record_ = line_;
     plot_.open_step_and_repeat(steps[0], steps[1], distances[0], distances[1]);
   }
 }
@@ -769,10 +786,31 @@ bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, do
   return true;
 }
 
+// The copies are counted before any is made: a block of a million
+// rectangles placed a million times must not be made to find that out.
+void Reader::close_step_and_repeat() {
+  if (plot_.pending_copies() > limits_.rectangles - std::min(limits_.rectangles,
+                                                             plot_.rectangles.size())) {
+    throw input_error(name_, repeat_line_, too_many_rectangles(), repeat_record_);
+  }
+  plot_.close_step_and_repeat();
+}
+
 void Reader::end_contour() {
   if (contour_.size() >= 3) {
     region_rectangles_.clear();
-    fill_region(contour_, kRegionSlab, region_rectangles_);
+    RegionLimits region_limits;
+    region_limits.subdivision_rows = limits_.region_rows;
+    region_limits.rectangles =
+        limits_.rectangles - std::min(limits_.rectangles, plot_.rectangles.size());
+    region_limits.edge_visits = limits_.region_edge_visits - region_visits_;
+    try {
+      region_visits_ += fill_region(contour_, kRegionSlab, region_rectangles_, region_limits);
+    } catch (const RegionTooComplex& e) {
+      if (e.limit == RegionTooComplex::Limit::rectangles) fail_too_many_rectangles();
+      fail("the regions of the photoplot are too complex to cover: their sweep would visit more than " +
+           std::to_string(limits_.region_edge_visits) + " edges");
+    }
     for (const Rectangle& r : region_rectangles_) plot_.add_region_rectangle(r);
     ++plot_.counts.regions;
   }
@@ -786,7 +824,7 @@ Photoplot Reader::finish(std::size_t records) {
                       open_extended_record_);
   }
   end_contour();
-  plot_.close_step_and_repeat();
+  close_step_and_repeat();
   check_new_rectangles();
   Photoplot plot;
   plot.records = records;
@@ -826,14 +864,37 @@ std::size_t for_each_record(std::string_view text, std::size_t first_number, Rea
 
 }  // namespace
 
-Photoplot read_photoplot_text(std::string_view text, const std::filesystem::path& name) {
-  Reader reader(name);
+Photoplot read_photoplot_text(std::string_view text, const std::filesystem::path& name,
+                              const ReadLimits& limits) {
+  Reader reader(name, limits);
   bool stopped = false;
   const std::size_t next = for_each_record(text, 1, reader, stopped);
   return reader.finish(next - 1);
 }
 
-Photoplot read_photoplot(const std::filesystem::path& input_path) {
+namespace {
+
+// What is left to read of an open file, plus already bytes; just already
+// when the size is not known (a pipe).
+std::size_t rest_of_file(int fd, std::size_t already) {
+  struct stat st {};
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || at < 0 || st.st_size < at) return already;
+  return already + static_cast<std::size_t>(st.st_size - at);
+}
+
+// Asks for huge pages for a large buffer: filling one page fault per 2 MiB
+// instead of per 4 kiB. Only advice; a kernel that declines changes nothing.
+void advise_huge_pages(char* data, std::size_t size) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) / page * page;
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
+Photoplot read_photoplot(const std::filesystem::path& input_path, const ReadLimits& limits) {
   const int fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw file_error(input_path, "cannot open the photoplot", errno);
   struct Closer {
@@ -843,7 +904,7 @@ Photoplot read_photoplot(const std::filesystem::path& input_path) {
 
   // Records are taken from 1 MiB chunks; a record that spans chunks (or is
   // longer than one) is gathered in carry before it is read.
-  Reader reader(input_path);
+  Reader reader(input_path, limits);
   std::string chunk(1 << 20, '\0');
   std::string carry;
   std::size_t number = 1;
@@ -859,6 +920,12 @@ Photoplot read_photoplot(const std::filesystem::path& input_path) {
     if (!carry.empty()) {
       const std::size_t lf = data.find('\n');
       if (lf == std::string_view::npos) {
+        // A record longer than a chunk: room for the rest of the file at
+        // once, instead of copying it over and over as it grows.
+        if (carry.capacity() < (std::size_t{4} << 20)) {
+          carry.reserve(rest_of_file(fd, carry.size()));
+          advise_huge_pages(carry.data(), carry.capacity());
+        }
         carry.append(data);
         continue;
       }

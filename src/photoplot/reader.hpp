@@ -67,11 +67,27 @@ struct Photoplot {
 // scale factors of existing files depend on. d is 0 to 9.
 double power_factor(int d);
 
+// Bounds on what one file may make the reader do. A few hundred bytes of
+// step and repeat around a region can ask for billions of rectangles; the
+// largest boards met so far make about 150,000, and their grids already reach
+// terabytes of solids. A file past a bound is refused at the line that
+// crossed it.
+struct ReadLimits {
+  // Rectangles of the whole file: objects, step and repeat copies, region rows.
+  std::size_t rectangles = 2'000'000;
+  // Rows one region's slanted edges may be cut into (see RegionLimits).
+  std::size_t region_rows = 100'000;
+  // The sweep work of all regions together (see RegionLimits::edge_visits):
+  // well under a second; real pours need a few hundred thousand.
+  std::size_t region_edge_visits = 10'000'000;
+};
+
 // Reads the photoplot file. Throws foilcad::Error naming the file (and the
 // line and its text for a field that cannot be read); nothing is written.
-Photoplot read_photoplot(const std::filesystem::path& input_path);
+Photoplot read_photoplot(const std::filesystem::path& input_path, const ReadLimits& limits = {});
 
 // The same over text already in memory; name is used in messages only.
-Photoplot read_photoplot_text(std::string_view text, const std::filesystem::path& name);
+Photoplot read_photoplot_text(std::string_view text, const std::filesystem::path& name,
+                              const ReadLimits& limits = {});
 
 }  // namespace foilcad
