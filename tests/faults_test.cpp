@@ -21,6 +21,8 @@
 #include "common/error.hpp"
 #include "convert/convert.hpp"
 #include "convert/limits.hpp"
+#include "geometry/geometry.hpp"
+#include "stl/solid_files.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -75,6 +77,41 @@ TEST(Limits, SolidsThatDoNotFitAreRefusedNamingBothFigures) {
             "(1000000000 bytes)");
   EXPECT_NO_THROW(check_disk_space("/out", 1000, 1000));
   EXPECT_THROW(check_disk_space("/out", 1001, 1000), Error);
+}
+
+TEST(Limits, SolidsThatCannotFitWhateverTheCellsHoldAreRefusedBeforeTheMap) {
+  // Every cell is a box with at least its top and bottom faces.
+  const std::uint64_t frame = least_solids_bytes(0);
+  const std::uint64_t box = least_solids_bytes(1) - frame;
+  EXPECT_GT(frame, 0u);
+  EXPECT_EQ(least_solids_bytes(1000), frame + 1000 * box);
+  EXPECT_EQ(least_solids_bytes(UINT64_MAX / 2), UINT64_MAX);
+  for (const std::vector<std::uint8_t>& flags :
+       {std::vector<std::uint8_t>(9, 0), std::vector<std::uint8_t>(9, 1),
+        std::vector<std::uint8_t>{0, 1, 0, 1, 1, 1, 0, 1, 0}}) {
+    CellMap map;
+    map.columns = 3;
+    map.rows = 3;
+    map.flags = flags;
+    const SolidsSummary solids = measure_solids(map);
+    EXPECT_GE(solids.conductor_bytes + solids.insulator_bytes, least_solids_bytes(9));
+  }
+
+  ScratchDir dir;
+  const GridCheck check = solids_space_check(make_conversion_parameters(dir / "b.gbr", 0, 1.6));
+  CoordinateLists small;
+  small.x = {0, 1, 2};
+  small.y = {0, 1};
+  EXPECT_NO_THROW(check(small));
+  // A million lines a side: 10^12 cells, hundreds of terabytes at the least.
+  CoordinateLists huge;
+  huge.x.assign(1'000'000, 0.0);
+  huge.y.assign(1'000'000, 0.0);
+  const std::string message = error_of([&] { check(huge); });
+  EXPECT_TRUE(contains(message, dir.path().string() + ": the grid of 1000000 x 1000000 lines "
+                                "makes solids of at least "))
+      << message;
+  EXPECT_TRUE(contains(message, " free (")) << message;
 }
 
 TEST(Limits, FiguresInMessages) {
@@ -273,6 +310,13 @@ TEST(CliFaults, ForceIsAcceptedAndARefusalWritesNothing) {
   EXPECT_TRUE(contains(refused.err, "the grid of 600000 x 600000 lines needs 360 GB for its "
                                     "cell map; "))
       << refused.err;
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
+  // Without --force the solids' least size (279 TB) is refused first.
+  const Outcome unforced = run(dir, {"-q", "--thickness", "1.6", "diagonal.gbr"});
+  EXPECT_EQ(unforced.status, 1);
+  EXPECT_TRUE(contains(unforced.err, "the grid of 600000 x 600000 lines makes solids of at least "))
+      << unforced.err;
   EXPECT_EQ(dir.entries(),
             (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
 }

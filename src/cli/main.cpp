@@ -149,7 +149,12 @@ int main(int argc, char** argv) {
   };
   foilcad::ConversionReport report;
   try {
-    const foilcad::Board board = foilcad::build_board(parameters.input_path, report, observer);
+    // Solids that cannot fit whatever the cells hold are refused before the
+    // cell map is built; a dry run only counts, and --force writes anyway.
+    const foilcad::GridCheck before_map =
+        dry_run || force ? foilcad::GridCheck{} : foilcad::solids_space_check(parameters);
+    const foilcad::Board board =
+        foilcad::build_board(parameters.input_path, report, observer, before_map);
     if (preview) {
       const double scale = foilcad::preview_scale(board.lists, preview_dpi);
       const foilcad::PreviewSize size =

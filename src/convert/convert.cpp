@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "common/error.hpp"
@@ -85,7 +86,7 @@ void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& na
 }
 
 Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
-                      ConversionReport& report, Stages& stages) {
+                      ConversionReport& report, Stages& stages, const GridCheck& before_map) {
   report.records = plot.records;
   report.rectangles = plot.rectangles.size();
   report.objects = plot.counts;
@@ -121,6 +122,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   }
   // One byte a cell: refused here, before the allocation, rather than
   // failing (or swapping the machine to a halt) halfway through the map.
+  if (before_map) before_map(board.lists);
   check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
   report.grid_x = board.lists.x.size();
@@ -137,15 +139,16 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
 }  // namespace
 
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
-                  const StageObserver& observer) {
+                  const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
   const Photoplot plot = read_photoplot(input_path);
-  return build_from_plot(plot, input_path, report, stages);
+  return build_from_plot(plot, input_path, report, stages, before_map);
 }
 
-Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer) {
+Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer,
+                  const GridCheck& before_map) {
   Stages stages(report, observer);
-  return build_from_plot(plot, {}, report, stages);
+  return build_from_plot(plot, {}, report, stages, before_map);
 }
 
 namespace {
@@ -172,6 +175,31 @@ void check_solids_space(const conversion_parameters& parameters, const SolidsSum
 
 }  // namespace
 
+GridCheck solids_space_check(const conversion_parameters& parameters) {
+  return [parameters](const CoordinateLists& lists) {
+    const std::uint64_t cells = cell_map_bytes(lists.x.size(), lists.y.size());  // a byte a cell
+    const std::uint64_t least = least_solids_bytes(cells);
+    const std::filesystem::path conductor_folder = folder_of(parameters.conductor_path);
+    const std::filesystem::path insulator_folder = folder_of(parameters.insulator_path);
+    const auto conductor_space = free_space(conductor_folder);
+    const auto insulator_space = free_space(insulator_folder);
+    if (!conductor_space || !insulator_space) return;  // the write reports why
+    std::uint64_t available = conductor_space->bytes;
+    if (conductor_space->device != insulator_space->device) {
+      // Split between two file systems in a proportion not known yet.
+      const std::uint64_t other = insulator_space->bytes;
+      available = other > UINT64_MAX - available ? UINT64_MAX : available + other;
+    }
+    if (least <= available) return;
+    throw Error(conductor_folder.string() + ": the grid of " + std::to_string(lists.x.size()) +
+                " x " + std::to_string(lists.y.size()) + " lines makes solids of at least " +
+                format_bytes(least) + " (" + std::to_string(least) + " bytes); " +
+                (conductor_space->device == insulator_space->device ? "its file system has "
+                                                                    : "the two file systems have ") +
+                format_bytes(available) + " free (" + std::to_string(available) + " bytes)");
+  };
+}
+
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer,
                  const WriteOptions& options) {
@@ -194,7 +222,9 @@ void write_board(const Board& board, const conversion_parameters& parameters,
 ConversionReport convert(const conversion_parameters& parameters, const StageObserver& observer,
                          const WriteOptions& options) {
   ConversionReport report;
-  const Board board = build_board(parameters.input_path, report, observer);
+  const Board board =
+      build_board(parameters.input_path, report, observer,
+                  options.skip_space_check ? GridCheck{} : solids_space_check(parameters));
   write_board(board, parameters, report, observer, options);
   return report;
 }

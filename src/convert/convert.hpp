@@ -70,16 +70,26 @@ struct Board {
   CellMap map;
 };
 
+// A check of the grid lines, made before the cell map is allocated; it
+// throws foilcad::Error to refuse the grid.
+using GridCheck = std::function<void(const CoordinateLists&)>;
+
+// Refuses a grid whose solids cannot fit onto the targets' file systems
+// whatever its cells turn out to hold (see least_solids_bytes): a grid of
+// billions of cells is turned down at once instead of after its map is built.
+GridCheck solids_space_check(const conversion_parameters& parameters);
+
 // Reads the photoplot and builds the grid and the cell map, filling in the
 // report up to the count of what the solids will hold. Refuses a photoplot
 // without coordinates for the grid to end at, and a grid whose cell map needs
-// more than the memory available, before the map is allocated.
+// more than the memory available or that before_map refuses, before the map
+// is allocated.
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
-                  const StageObserver& observer = {});
+                  const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // The same for a photoplot already read.
 Board build_board(const Photoplot& plot, ConversionReport& report,
-                  const StageObserver& observer = {});
+                  const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // Writes the two solids of a board. Removes stale temporaries of the targets
 // left by killed conversions, then, unless options.skip_space_check, refuses

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,18 +26,27 @@ constexpr std::string_view kConductorTrailer = " endsolid blob\r\n";
 constexpr std::string_view kInsulatorHeader = " solid nblob\r\n";
 constexpr std::string_view kInsulatorTrailer = " endsolid nblob\r\n";
 
-// Boxes are assembled in a large buffer and handed to the sink in big blocks.
+// Boxes are assembled in a buffer and handed to the sink in big blocks. The
+// buffer starts small and doubles up to its full size as a solid grows: a
+// small board's solids cost no more than they need, which matters where many
+// are made in memory, and a large one's go out in 4 MiB blocks.
 class SolidBuffer {
  public:
-  explicit SolidBuffer(ByteSink& sink) : sink_(sink), buffer_(kSize) {}
+  explicit SolidBuffer(ByteSink& sink) : sink_(sink) {}
 
   // Room for one more box.
   char* reserve() {
-    if (kSize - used_ < kMaxBoxBytes) flush();
-    return buffer_.data() + used_;
+    if (capacity_ - used_ < kMaxBoxBytes) {
+      flush();
+      if (capacity_ < kMaxSize) {
+        capacity_ = capacity_ == 0 ? kFirstSize : 2 * capacity_;
+        buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+      }
+    }
+    return buffer_.get() + used_;
   }
   void commit(const char* end) {
-    const auto size = static_cast<std::size_t>(end - (buffer_.data() + used_));
+    const auto size = static_cast<std::size_t>(end - (buffer_.get() + used_));
     used_ += size;
     total_ += size;
     ++boxes_;
@@ -47,16 +57,19 @@ class SolidBuffer {
     total_ += text.size();
   }
   void flush() {
-    if (used_ > 0) sink_.write(std::string_view(buffer_.data(), used_));
+    if (used_ > 0) sink_.write(std::string_view(buffer_.get(), used_));
     used_ = 0;
   }
   std::uint64_t total() const { return total_; }
   std::uint64_t boxes() const { return boxes_; }
 
  private:
-  static constexpr std::size_t kSize = std::size_t{4} << 20;
+  static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
+  static constexpr std::size_t kMaxSize = std::size_t{4} << 20;
+  static_assert(kFirstSize > kMaxBoxBytes);
   ByteSink& sink_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t boxes_ = 0;
@@ -346,6 +359,15 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
   insulator.close();
   replace_targets(conductor, insulator);
   return summary;
+}
+
+std::uint64_t least_solids_bytes(std::uint64_t cells) {
+  const std::uint64_t frame = kConductorHeader.size() + kConductorTrailer.size() +
+                              kInsulatorHeader.size() + kInsulatorTrailer.size();
+  const std::uint64_t box = box_bytes(SideFlags{});
+  const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+  if (cells > (most - frame) / box) return most;
+  return frame + cells * box;
 }
 
 SolidsSummary measure_solids(const CellMap& map) {

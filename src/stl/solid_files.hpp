@@ -39,6 +39,12 @@ struct SolidsSummary {
 // faces each box gets.
 SolidsSummary measure_solids(const CellMap& map);
 
+// The fewest bytes the two solids of a grid of so many cells can have
+// together, known before the cells are: every cell is a box of one solid or
+// the other, and every box has at least its top and bottom faces. Saturates
+// instead of overflowing.
+std::uint64_t least_solids_bytes(std::uint64_t cells);
+
 // Writes both solids, header to trailer, into the two sinks, with z1 the bottom
 // and z2 the top of every box.
 SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
