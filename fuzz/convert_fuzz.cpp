@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr std::size_t kMaxRectangles = 400;
-constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 20;
+constexpr std::size_t kMaxRectangles = 200;
+constexpr std::uint64_t kMaxCells = std::uint64_t{1} << 12;
 constexpr std::uint64_t kOutputCap = std::uint64_t{8} << 20;
 
 struct OutputCapReached {};
@@ -50,9 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using foilcad::fuzz::check;
   if (size > 4096) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  // Reading stops as soon as a file makes more rectangles than are converted.
+  foilcad::ReadLimits limits = foilcad::fuzz::read_limits();
+  limits.rectangles = kMaxRectangles;
+  limits.region_rows = kMaxRectangles;
   foilcad::Photoplot plot;
   try {
-    plot = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    plot = foilcad::read_photoplot_text(text, "fuzz.gbr", limits);
   } catch (const foilcad::Error&) {
     return 0;  // the reader target looks at these
   }

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using foilcad::fuzz::check;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const foilcad::Photoplot plot = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    const foilcad::Photoplot plot =
+        foilcad::read_photoplot_text(text, "fuzz.gbr", foilcad::fuzz::read_limits());
     check(plot.first_active() <= plot.rectangles.size() || !plot.outline,
           "an outline with fewer than four rectangles");
     for (const auto& [first, second] : plot.clear_runs) {
