@@ -457,6 +457,31 @@ pid_t ended_process() {
   return pid;
 }
 
+// The preview and the summary go through a temporary like the solids.
+TEST(Replacing, OnlyACompleteFileReplacesTheOldOne) {
+  ScratchDir dir;
+  const fs::path target = dir / "board.png";
+  write_file(target, "old");
+  const auto put = [](int fd, std::string_view text) {
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  EXPECT_THROW(write_file_replacing(target,
+                                    [&](int fd) {
+                                      put(fd, "half");
+                                      throw Error("the encoder failed");
+                                    }),
+               Error);
+  EXPECT_EQ(read_file(target), "old");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"board.png"});
+  write_file_replacing(target, [&](int fd) { put(fd, "new picture"); });
+  EXPECT_EQ(read_file(target), "new picture");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"board.png"});
+  // A file that was not there is made; a folder that is not there is an error.
+  write_file_replacing(dir / "summary.json", [&](int fd) { put(fd, "{}"); });
+  EXPECT_EQ(read_file(dir / "summary.json"), "{}");
+  EXPECT_THROW(write_file_replacing(dir / "missing" / "a.png", [](int) {}), Error);
+}
+
 TEST(StaleTemporaries, OnlyThoseOfEndedProcessesGo) {
   ScratchDir dir;
   const std::string dead = std::to_string(ended_process());

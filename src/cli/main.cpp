@@ -1,12 +1,13 @@
 // foilcad-convert: the command-line converter for scripts and batch work.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cli/preview.hpp"
 #include "cli/summary_json.hpp"
@@ -44,10 +45,19 @@ void write_json(const std::string& file, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return;
   }
-  std::ofstream out(file, std::ios::binary);
-  out << text;
-  out.close();
-  if (!out) throw foilcad::Error(file + ": cannot write the summary");
+  // Through a temporary, like the solids: a failed write leaves the summary
+  // that was there.
+  foilcad::write_file_replacing(file, [&](int fd) {
+    std::string_view rest = text;
+    while (!rest.empty()) {
+      const ssize_t written = ::write(fd, rest.data(), rest.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        throw foilcad::file_error(file, "cannot write the summary", written < 0 ? errno : EIO);
+      }
+      rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+  });
 }
 
 void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,

@@ -1,6 +1,7 @@
 #include "cli/preview.hpp"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "stl/solid_files.hpp"
 
 namespace foilcad {
 
@@ -56,24 +58,12 @@ double preview_scale(const CoordinateLists& lists, std::optional<double> dots_pe
   return max_side / longest;
 }
 
-PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
-                          const CellMap& map, double pixels_per_mm) {
-  const Extent e = extent_of(lists);
-  // A side that comes out a hair over a whole number of pixels (the scale
-  // factors of a photoplot are not exact) does not get a pixel column of its own.
-  constexpr double kSlack = 1e-3;
-  const double w = std::ceil((e.max_x - e.min_x) * pixels_per_mm - kSlack);
-  const double h = std::ceil((e.max_y - e.min_y) * pixels_per_mm - kSlack);
-  if (!std::isfinite(w) || !std::isfinite(h) || w > kMaxSide || h > kMaxSide) {
-    throw Error(file.string() + ": the preview would be larger than 30000 pixels a side");
-  }
-  const PreviewSize size{std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
-  const std::vector<long> columns = cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
-  const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
+namespace {
 
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (out == nullptr) throw file_error(file, "cannot create the preview", errno);
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
+// Encodes the picture into out.
+void encode(const std::filesystem::path& file, std::FILE* out, const PreviewSize& size,
+            const std::vector<long>& columns, const std::vector<long>& rows, const CellMap& map,
+            double pixels_per_mm) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr) {
@@ -106,7 +96,39 @@ PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLis
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
+}
+
+}  // namespace
+
+PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
+                          const CellMap& map, double pixels_per_mm) {
+  const Extent e = extent_of(lists);
+  // A side that comes out a hair over a whole number of pixels (the scale
+  // factors of a photoplot are not exact) does not get a pixel column of its own.
+  constexpr double kSlack = 1e-3;
+  const double w = std::ceil((e.max_x - e.min_x) * pixels_per_mm - kSlack);
+  const double h = std::ceil((e.max_y - e.min_y) * pixels_per_mm - kSlack);
+  if (!std::isfinite(w) || !std::isfinite(h) || w > kMaxSide || h > kMaxSide) {
+    throw Error(file.string() + ": the preview would be larger than 30000 pixels a side");
+  }
+  const PreviewSize size{std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
+  const std::vector<long> columns = cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
+  const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
+
+  // Through a temporary, like the solids: a failed or interrupted preview
+  // leaves the picture that was there.
+  write_file_replacing(file, [&](int fd) {
+    const int own = ::dup(fd);
+    std::FILE* out = own < 0 ? nullptr : ::fdopen(own, "wb");
+    if (out == nullptr) {
+      const int error = errno;
+      if (own >= 0) ::close(own);
+      throw file_error(file, "cannot create the preview", error);
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
+    encode(file, out, size, columns, rows, map, pixels_per_mm);
+    if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
+  });
   return size;
 }
 

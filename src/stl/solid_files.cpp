@@ -361,6 +361,19 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
   return summary;
 }
 
+void write_file_replacing(const std::filesystem::path& path,
+                          const std::function<void(int fd)>& write) {
+  remove_stale_temporaries(path);
+  TemporaryFile file(path);
+  write(file.fd());
+  file.close();
+  const CommitScope commit;
+  if (::rename(file.path().c_str(), path.c_str()) != 0) {
+    throw file_error(path, "cannot replace", errno);
+  }
+  file.mark_renamed();
+}
+
 std::uint64_t least_solids_bytes(std::uint64_t cells) {
   const std::uint64_t frame = kConductorHeader.size() + kConductorTrailer.size() +
                               kInsulatorHeader.size() + kInsulatorTrailer.size();

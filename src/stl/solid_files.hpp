@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <string_view>
 
@@ -87,5 +88,11 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options = {});
+
+// Writes one file the same way: write fills the open descriptor of a
+// temporary beside path, which is renamed over path once it is complete and
+// closed. When write throws, or a signal comes, path keeps what it held.
+void write_file_replacing(const std::filesystem::path& path,
+                          const std::function<void(int fd)>& write);
 
 }  // namespace foilcad
