@@ -141,6 +141,40 @@ TEST(Limits, MemoryAvailableFromMeminfo) {
   EXPECT_NE(available_memory(), std::nullopt);
 }
 
+TEST(Limits, MemoryRoomUnderACgroupLimit) {
+  EXPECT_EQ(parse_cgroup_room("1073741824\n", "73741824\n"), 1'000'000'000u);
+  EXPECT_EQ(parse_cgroup_room("1000\n", "5000\n"), 0u);  // over the limit already
+  // No limit: version 2's "max", version 1's number near 2^63; unreadable texts.
+  for (const auto& [limit, usage] : std::vector<std::pair<std::string, std::string>>{
+           {"max\n", "5\n"}, {"9223372036854771712\n", "5\n"}, {"", "5\n"},
+           {"12\n", "lots\n"}, {"-4\n", "5\n"}}) {
+    EXPECT_EQ(parse_cgroup_room(limit, usage), std::nullopt) << limit << usage;
+  }
+
+  // A fake /sys/fs/cgroup: the least room of the process's cgroup and its
+  // parents counts, in either version.
+  ScratchDir root;
+  const auto put = [&](const fs::path& folder, const std::string& limit_file,
+                       const std::string& limit, const std::string& usage_file,
+                       const std::string& usage) {
+    fs::create_directories(root / folder);
+    write_file(root / folder / limit_file, limit + "\n");
+    write_file(root / folder / usage_file, usage + "\n");
+  };
+  put("app.slice", "memory.max", "8000", "memory.current", "1000");
+  put("app.slice/job", "memory.max", "max", "memory.current", "900");
+  EXPECT_EQ(cgroup_memory_room(root.path(), "0::/app.slice/job\n"), 7000u);
+  put("app.slice/job", "memory.max", "3000", "memory.current", "900");
+  EXPECT_EQ(cgroup_memory_room(root.path(), "0::/app.slice/job\n"), 2100u);
+  EXPECT_EQ(cgroup_memory_room(root.path(), "0::/\n"), std::nullopt);
+  EXPECT_EQ(cgroup_memory_room(root.path(), "0::/../../elsewhere\n"), std::nullopt);
+  put("memory/docker/c1", "memory.limit_in_bytes", "4096", "memory.usage_in_bytes", "96");
+  EXPECT_EQ(cgroup_memory_room(root.path(), "5:cpu,cpuacct:/x\n4:memory:/docker/c1\n"), 4000u);
+  EXPECT_EQ(cgroup_memory_room(root.path(), "4:memory:/docker/c1\n0::/app.slice/job\n"), 2100u);
+  EXPECT_EQ(cgroup_memory_room(root.path(), "4:cpu:/docker/c1\n"), std::nullopt);
+  EXPECT_EQ(cgroup_memory_room(root.path() / "missing", "0::/app.slice/job\n"), std::nullopt);
+}
+
 TEST(Limits, FreeSpaceOfTheTargetFolder) {
   ScratchDir dir;
   const auto space = free_space(dir.path());

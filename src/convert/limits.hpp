@@ -31,7 +31,20 @@ void check_cell_map_memory(std::uint64_t x_lines, std::uint64_t y_lines,
 // unreadable.
 std::optional<std::uint64_t> parse_mem_available(std::string_view meminfo);
 
-// MemAvailable of this machine, or none when /proc/meminfo cannot be read.
+// The room left under a cgroup's memory limit, from the texts of its limit
+// and usage files ("memory.max" and "memory.current", or version 1's
+// "memory.limit_in_bytes" and "memory.usage_in_bytes"); none without a limit
+// or when a text is unreadable.
+std::optional<std::uint64_t> parse_cgroup_room(std::string_view limit, std::string_view usage);
+
+// The least room under the memory limits of this process's cgroup and its
+// parents, found from the text of /proc/self/cgroup below root (the mount
+// of the cgroup file systems, /sys/fs/cgroup); none without a limit.
+std::optional<std::uint64_t> cgroup_memory_room(const std::filesystem::path& root,
+                                                std::string_view proc_self_cgroup);
+
+// MemAvailable of this machine, or the room under the process's cgroup
+// memory limit when that is less; none when neither can be read.
 std::optional<std::uint64_t> available_memory();
 
 // Throws foilcad::Error naming both figures and the folder when needed bytes
