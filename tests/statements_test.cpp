@@ -126,6 +126,12 @@ TEST(Statements, WarningsCountEachKindOnce) {
     EXPECT_EQ(plot.warnings[i].count, expected[i].count) << i;
     EXPECT_EQ(plot.warnings[i].first_line, expected[i].first_line) << i;
   }
+  // Copper made only when the file ends (a region never closed) is warned
+  // about at the last line.
+  const Photoplot open_region = read("%FSLAX24Y24*%\nG36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\n");
+  ASSERT_EQ(open_region.warnings.size(), 1u);
+  EXPECT_EQ(open_region.warnings[0].kind, WarningKind::no_outline);
+  EXPECT_EQ(open_region.warnings[0].first_line, 5u);
   // A copper layer says so and gets no warning.
   EXPECT_TRUE(read("%TF.FileFunction,Copper,L1,Top*%\n").warnings.empty());
   EXPECT_EQ(read("%TF.FileFunction,Legend,Top*%\n").warnings.size(), 1u);

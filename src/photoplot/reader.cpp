@@ -837,7 +837,9 @@ Photoplot Reader::finish(std::size_t records) {
   plot.millimetres_used = millimetres_used_;
   plot.rectangles = std::move(plot_.rectangles);
   if (!plot.outline && !plot.rectangles.empty()) {
-    line_number_ = first_object_line_;
+    // Objects made only at the end of the file (a region or a step and
+    // repeat block still open) come from its last line.
+    line_number_ = first_object_line_ != 0 ? first_object_line_ : records;
     warn(WarningKind::no_outline);
   }
   std::stable_sort(warnings_.begin(), warnings_.end(),
