@@ -346,11 +346,16 @@ TEST(CliFaults, ForceIsAcceptedAndARefusalWritesNothing) {
       << refused.err;
   EXPECT_EQ(dir.entries(),
             (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
-  // Without --force the solids' least size (279 TB) is refused first.
-  const Outcome unforced = run(dir, {"-q", "--thickness", "1.6", "diagonal.gbr"});
-  EXPECT_EQ(unforced.status, 1);
-  EXPECT_TRUE(contains(unforced.err, "the grid of 600000 x 600000 lines makes solids of at least "))
-      << unforced.err;
+  // Without --force the solids' least size (279 TB) is refused first, in a
+  // dry run too.
+  for (const bool dry : {false, true}) {
+    std::vector<std::string> args = {"-q", "--thickness", "1.6", "diagonal.gbr"};
+    if (dry) args.insert(args.begin(), "--dry-run");
+    const Outcome unforced = run(dir, args);
+    EXPECT_EQ(unforced.status, 1);
+    EXPECT_TRUE(contains(unforced.err, "the grid of 600000 x 600000 lines makes solids of at least "))
+        << unforced.err;
+  }
   EXPECT_EQ(dir.entries(),
             (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
 }

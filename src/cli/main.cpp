@@ -160,9 +160,10 @@ int main(int argc, char** argv) {
   foilcad::ConversionReport report;
   try {
     // Solids that cannot fit whatever the cells hold are refused before the
-    // cell map is built; a dry run only counts, and --force writes anyway.
+    // cell map is built, in a dry run too: the map alone can take minutes and
+    // gigabytes, for a conversion that could not be written. --force goes on.
     const foilcad::GridCheck before_map =
-        dry_run || force ? foilcad::GridCheck{} : foilcad::solids_space_check(parameters);
+        force ? foilcad::GridCheck{} : foilcad::solids_space_check(parameters);
     const foilcad::Board board =
         foilcad::build_board(parameters.input_path, report, observer, before_map);
     if (preview) {
