@@ -112,7 +112,8 @@ PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLis
     throw Error(file.string() + ": the preview would be larger than 30000 pixels a side");
   }
   const PreviewSize size{std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
-  const std::vector<long> columns = cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
+  const std::vector<long> columns =
+      cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
   const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
 
   // Through a temporary, like the solids: a failed or interrupted preview

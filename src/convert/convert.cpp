@@ -194,8 +194,9 @@ GridCheck solids_space_check(const conversion_parameters& parameters) {
     throw Error(conductor_folder.string() + ": the grid of " + std::to_string(lists.x.size()) +
                 " x " + std::to_string(lists.y.size()) + " lines makes solids of at least " +
                 format_bytes(least) + " (" + std::to_string(least) + " bytes); " +
-                (conductor_space->device == insulator_space->device ? "its file system has "
-                                                                    : "the two file systems have ") +
+                (conductor_space->device == insulator_space->device
+                     ? "its file system has "
+                     : "the two file systems have ") +
                 format_bytes(available) + " free (" + std::to_string(available) + " bytes)");
   };
 }

@@ -140,8 +140,9 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
     // Charged before the work is done, so that the limit bounds time too.
     // visits_ never exceeds the limit, and the test cannot overflow.
     if (rows > (limits_.edge_visits - visits_) / active_.size()) {
-      throw RegionTooComplex(RegionTooComplex::Limit::edge_visits, "region too complex to cover: the sweep would visit more than " +
-                              std::to_string(limits_.edge_visits) + " edges");
+      throw RegionTooComplex(RegionTooComplex::Limit::edge_visits,
+                             "region too complex to cover: the sweep would visit more than " +
+                                 std::to_string(limits_.edge_visits) + " edges");
     }
     visits_ += rows * active_.size();
 
@@ -269,8 +270,9 @@ void Sweep::emit(double lo, double hi, double bottom, double top, bool exact) {
     }
   }
   if (out_.size() - first_ >= limits_.rectangles) {
-    throw RegionTooComplex(RegionTooComplex::Limit::rectangles, "region too complex to cover: more than " +
-                            std::to_string(limits_.rectangles) + " rectangles");
+    throw RegionTooComplex(RegionTooComplex::Limit::rectangles,
+                           "region too complex to cover: more than " +
+                               std::to_string(limits_.rectangles) + " rectangles");
   }
   out_.push_back({lo, hi, bottom, top});
   current_.push_back({lo, hi, out_.size() - 1, exact});

@@ -95,7 +95,8 @@ class PlotState {
   // open). Placements are at most a million, so the product fits.
   std::uint64_t pending_copies() const {
     if (!repeating_) return 0;
-    const auto placements = static_cast<std::uint64_t>(steps_x_) * static_cast<std::uint64_t>(steps_y_);
+    const auto placements =
+        static_cast<std::uint64_t>(steps_x_) * static_cast<std::uint64_t>(steps_y_);
     return (rectangles.size() - block_begin_) * (placements - 1);
   }
 

@@ -789,8 +789,8 @@ bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, do
 // The copies are counted before any is made: a block of a million
 // rectangles placed a million times must not be made to find that out.
 void Reader::close_step_and_repeat() {
-  if (plot_.pending_copies() > limits_.rectangles - std::min(limits_.rectangles,
-                                                             plot_.rectangles.size())) {
+  if (plot_.pending_copies() >
+      limits_.rectangles - std::min(limits_.rectangles, plot_.rectangles.size())) {
     throw input_error(name_, repeat_line_, too_many_rectangles(), repeat_record_);
   }
   plot_.close_step_and_repeat();
@@ -808,8 +808,8 @@ void Reader::end_contour() {
       region_visits_ += fill_region(contour_, kRegionSlab, region_rectangles_, region_limits);
     } catch (const RegionTooComplex& e) {
       if (e.limit == RegionTooComplex::Limit::rectangles) fail_too_many_rectangles();
-      fail("the regions of the photoplot are too complex to cover: their sweep would visit more than " +
-           std::to_string(limits_.region_edge_visits) + " edges");
+      fail("the regions of the photoplot are too complex to cover: their sweep would visit " +
+           std::string("more than ") + std::to_string(limits_.region_edge_visits) + " edges");
     }
     for (const Rectangle& r : region_rectangles_) plot_.add_region_rectangle(r);
     ++plot_.counts.regions;
