@@ -353,7 +353,8 @@ TEST(CliFaults, ForceIsAcceptedAndARefusalWritesNothing) {
     if (dry) args.insert(args.begin(), "--dry-run");
     const Outcome unforced = run(dir, args);
     EXPECT_EQ(unforced.status, 1);
-    EXPECT_TRUE(contains(unforced.err, "the grid of 600000 x 600000 lines makes solids of at least "))
+    EXPECT_TRUE(
+        contains(unforced.err, "the grid of 600000 x 600000 lines makes solids of at least "))
         << unforced.err;
   }
   EXPECT_EQ(dir.entries(),
