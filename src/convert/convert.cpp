@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/error.hpp"
@@ -153,23 +154,40 @@ Board build_board(const Photoplot& plot, ConversionReport& report, const StageOb
 
 namespace {
 
+// Where the two solids go and the free space there; a folder that cannot be
+// examined has none, and is left to the write to report.
+struct TargetSpace {
+  std::filesystem::path conductor_folder;
+  std::filesystem::path insulator_folder;
+  std::optional<FreeSpace> conductor;
+  std::optional<FreeSpace> insulator;
+
+  bool one_file_system() const {
+    return conductor && insulator && conductor->device == insulator->device;
+  }
+};
+
+TargetSpace target_space(const conversion_parameters& parameters) {
+  TargetSpace space{folder_of(parameters.conductor_path), folder_of(parameters.insulator_path),
+                    std::nullopt, std::nullopt};
+  space.conductor = free_space(space.conductor_folder);
+  space.insulator = free_space(space.insulator_folder);
+  return space;
+}
+
 // Both solids on one file system need their sum there; on two, each its own.
-// A folder that cannot be examined is left to the write to report.
 void check_solids_space(const conversion_parameters& parameters, const SolidsSummary& sizes) {
-  const std::filesystem::path conductor_folder = folder_of(parameters.conductor_path);
-  const std::filesystem::path insulator_folder = folder_of(parameters.insulator_path);
-  const auto conductor_space = free_space(conductor_folder);
-  const auto insulator_space = free_space(insulator_folder);
-  if (conductor_space && insulator_space && conductor_space->device == insulator_space->device) {
-    check_disk_space(conductor_folder, sizes.conductor_bytes + sizes.insulator_bytes,
-                     conductor_space->bytes);
+  const TargetSpace space = target_space(parameters);
+  if (space.one_file_system()) {
+    check_disk_space(space.conductor_folder, sizes.conductor_bytes + sizes.insulator_bytes,
+                     space.conductor->bytes);
     return;
   }
-  if (conductor_space) {
-    check_disk_space(conductor_folder, sizes.conductor_bytes, conductor_space->bytes);
+  if (space.conductor) {
+    check_disk_space(space.conductor_folder, sizes.conductor_bytes, space.conductor->bytes);
   }
-  if (insulator_space) {
-    check_disk_space(insulator_folder, sizes.insulator_bytes, insulator_space->bytes);
+  if (space.insulator) {
+    check_disk_space(space.insulator_folder, sizes.insulator_bytes, space.insulator->bytes);
   }
 }
 
@@ -179,24 +197,20 @@ GridCheck solids_space_check(const conversion_parameters& parameters) {
   return [parameters](const CoordinateLists& lists) {
     const std::uint64_t cells = cell_map_bytes(lists.x.size(), lists.y.size());  // a byte a cell
     const std::uint64_t least = least_solids_bytes(cells);
-    const std::filesystem::path conductor_folder = folder_of(parameters.conductor_path);
-    const std::filesystem::path insulator_folder = folder_of(parameters.insulator_path);
-    const auto conductor_space = free_space(conductor_folder);
-    const auto insulator_space = free_space(insulator_folder);
-    if (!conductor_space || !insulator_space) return;  // the write reports why
-    std::uint64_t available = conductor_space->bytes;
-    if (conductor_space->device != insulator_space->device) {
+    const TargetSpace space = target_space(parameters);
+    if (!space.conductor || !space.insulator) return;  // the write reports why
+    std::uint64_t available = space.conductor->bytes;
+    if (!space.one_file_system()) {
       // Split between two file systems in a proportion not known yet.
-      const std::uint64_t other = insulator_space->bytes;
+      const std::uint64_t other = space.insulator->bytes;
       available = other > UINT64_MAX - available ? UINT64_MAX : available + other;
     }
     if (least <= available) return;
-    throw Error(conductor_folder.string() + ": the grid of " + std::to_string(lists.x.size()) +
-                " x " + std::to_string(lists.y.size()) + " lines makes solids of at least " +
-                format_bytes(least) + " (" + std::to_string(least) + " bytes); " +
-                (conductor_space->device == insulator_space->device
-                     ? "its file system has "
-                     : "the two file systems have ") +
+    throw Error(space.conductor_folder.string() + ": the grid of " +
+                std::to_string(lists.x.size()) + " x " + std::to_string(lists.y.size()) +
+                " lines makes solids of at least " + format_bytes(least) + " (" +
+                std::to_string(least) + " bytes); " +
+                (space.one_file_system() ? "its file system has " : "the two file systems have ") +
                 format_bytes(available) + " free (" + std::to_string(available) + " bytes)");
   };
 }
