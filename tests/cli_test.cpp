@@ -145,7 +145,8 @@ TEST(Cli, DryRunPreviewAndSummary) {
 
 // The summary is read by scripts: every key, its place and every value are
 // pinned here. Only the stage times change from run to run; they are checked
-// to be numbers under the same four keys.
+// to be numbers under the same four keys. Lengths are JSON reals throughout,
+// so a whole number of millimetres is written as 0.0, never 0.
 std::string without_times(const std::string& json) {
   static const std::regex kTimes(
       R"("seconds":\{"read":[-+.e0-9]+,"split":[-+.e0-9]+,"grid":[-+.e0-9]+,"write":[-+.e0-9]+\})");
@@ -159,17 +160,17 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
   fs::copy_file(kExamples / "board.gbr", dir / "board.gbr");
   const Outcome board = run(dir, "-q --thickness 1.6 --json - board.gbr");
   EXPECT_EQ(board.status, 0) << board.err;
-  EXPECT_EQ(
-      without_times(board.out),
-      R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
-      R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
-      R"("outline":true,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
-      R"("extent_mm":{"min_x":0,"max_x":50.80000534611745,"min_y":0,"max_y":38.10000400958809}},)"
-      R"("copper_cells":183,"solids":{"written":true,)"
-      R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
-      R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
-      R"("warnings":[],"seconds":TIMES})"
-      "\n");
+  EXPECT_EQ(without_times(board.out),
+            R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
+            R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
+            R"("outline":true,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
+            R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
+            R"("max_y":38.10000400958809}},)"
+            R"("copper_cells":183,"solids":{"written":true,)"
+            R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
+            R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
+            R"("warnings":[],"seconds":TIMES})"
+            "\n");
 
   // Warnings, millimetres, a dry run, and a name that needs escaping.
   write_file(dir / "we\"ird.gbr",
@@ -190,6 +191,19 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
       R"("message":"no board outline comes first: the grid ends at the copper's outer edges",)"
       R"("count":1,"first_line":4}],"seconds":TIMES})"
       "\n");
+}
+
+// File names need not be UTF-8; the summary must be. A name that is not
+// is written with U+FFFD in place of the stray bytes, and the run succeeds.
+TEST(Cli, SummaryOfANameThatIsNotUtf8IsStillJson) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "caf\xe9.gbr");
+  const Outcome r = run(dir, "-q --thickness 1.6 --json - 'caf\xe9.gbr'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with("{\"input\":\"caf\xef\xbf\xbd.gbr\"")) << r.out;
+  EXPECT_TRUE(contains(r.out, "\"path\":\"caf\xef\xbf\xbd_CND.stl\"")) << r.out;
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"caf\xe9.gbr", "caf\xe9_CND.stl", "caf\xe9_INS.stl"}));
 }
 
 TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
