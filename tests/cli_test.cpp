@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 #include "test_support.hpp"
@@ -16,6 +17,7 @@ using testing::ScratchDir;
 using testing::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
+const fs::path kExamples = FOILCAD_EXAMPLES;
 
 struct Outcome {
   int status = -1;
@@ -139,6 +141,69 @@ TEST(Cli, DryRunPreviewAndSummary) {
   // --json - prints the summary instead.
   const Outcome printed = run(dir, "-q --thickness 1.6 --dry-run --json - pad.gbr");
   EXPECT_TRUE(printed.out.starts_with("{\"input\":\"pad.gbr\"")) << printed.out;
+}
+
+// The summary is read by scripts: every key, its place and every value are
+// pinned here. Only the stage times change from run to run; they are checked
+// to be numbers under the same four keys. Lengths are JSON reals throughout,
+// so a whole number of millimetres is written as 0.0, never 0.
+std::string without_times(const std::string& json) {
+  static const std::regex kTimes(
+      R"("seconds":\{"read":[-+.e0-9]+,"split":[-+.e0-9]+,"grid":[-+.e0-9]+,"write":[-+.e0-9]+\})");
+  std::smatch match;
+  EXPECT_TRUE(std::regex_search(json, match, kTimes)) << json;
+  return std::regex_replace(json, kTimes, R"("seconds":TIMES)");
+}
+
+TEST(Cli, SummaryKeysAndValuesArePinned) {
+  ScratchDir dir;
+  fs::copy_file(kExamples / "board.gbr", dir / "board.gbr");
+  const Outcome board = run(dir, "-q --thickness 1.6 --json - board.gbr");
+  EXPECT_EQ(board.status, 0) << board.err;
+  EXPECT_EQ(without_times(board.out),
+            R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
+            R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
+            R"("outline":true,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
+            R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
+            R"("max_y":38.10000400958809}},)"
+            R"("copper_cells":183,"solids":{"written":true,)"
+            R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
+            R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
+            R"("warnings":[],"seconds":TIMES})"
+            "\n");
+
+  // Warnings, millimetres, a dry run, and a name that needs escaping.
+  write_file(dir / "we\"ird.gbr",
+             "%FSLAX24Y24*%\n%MOMM*%\n%ADD10C,0.5*%\nX10000Y10000D03*\nX20000Y10000D03*\nM02*\n");
+  const Outcome pads = run(dir, "-q --dry-run --thickness 1 --json - 'we\"ird.gbr'");
+  EXPECT_EQ(pads.status, 0) << pads.err;
+  EXPECT_EQ(
+      without_times(pads.out),
+      R"({"input":"we\"ird.gbr","units":"mm","objects":{"strokes":0,"arcs":0,"flashes":2,)"
+      R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":2,)"
+      R"("outline":false,"pieces":2,"grid":{"x_lines":4,"y_lines":2,"cells":3,)"
+      R"("extent_mm":{"min_x":0.7500001202570274,"max_x":2.250000240514055,)"
+      R"("min_y":0.7500001202570274,"max_y":1.2500001202570274}},)"
+      R"("copper_cells":2,"solids":{"written":false,)"
+      R"("conductor":{"path":"we\"ird_CND.stl","boxes":2,"facets":24,"bytes":4673},)"
+      R"("insulator":{"path":"we\"ird_INS.stl","boxes":1,"facets":12,"bytes":2353}},)"
+      R"("warnings":[{"kind":"no_outline",)"
+      R"("message":"no board outline comes first: the grid ends at the copper's outer edges",)"
+      R"("count":1,"first_line":4}],"seconds":TIMES})"
+      "\n");
+}
+
+// File names need not be UTF-8; the summary must be. A name that is not
+// is written with U+FFFD in place of the stray bytes, and the run succeeds.
+TEST(Cli, SummaryOfANameThatIsNotUtf8IsStillJson) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "caf\xe9.gbr");
+  const Outcome r = run(dir, "-q --thickness 1.6 --json - 'caf\xe9.gbr'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with("{\"input\":\"caf\xef\xbf\xbd.gbr\"")) << r.out;
+  EXPECT_TRUE(contains(r.out, "\"path\":\"caf\xef\xbf\xbd_CND.stl\"")) << r.out;
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"caf\xe9.gbr", "caf\xe9_CND.stl", "caf\xe9_INS.stl"}));
 }
 
 TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
