@@ -150,5 +150,19 @@ TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pads.gbr"}));
 }
 
+TEST(Cli, NegativeImageReportsThePlane) {
+  ScratchDir dir;
+  fs::copy_file(kData / "image" / "plane-ipneg.gbr", dir / "plane.gbr");
+  const Outcome r = run(dir, "--thickness 1 --dry-run --json - plane.gbr");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The copper is the plane, not the clearances drawn.
+  for (const char* part : {"negative image", "195 cells, 161 copper"}) {
+    EXPECT_TRUE(contains(r.err, part)) << part << " missing in:\n" << r.err;
+  }
+  for (const char* part : {"\"negative_image\":true", "\"copper_cells\":161", "\"boxes\":161"}) {
+    EXPECT_TRUE(contains(r.out, part)) << part << " missing in:\n" << r.out;
+  }
+}
+
 }  // namespace
 }  // namespace foilcad

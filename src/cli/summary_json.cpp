@@ -141,6 +141,7 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
       .close();
   json.number("rectangles", report.rectangles)
       .boolean("outline", report.outline)
+      .boolean("negative_image", report.negative)
       .number("pieces", report.pieces);
   json.open("grid")
       .number("x_lines", report.grid_x)
