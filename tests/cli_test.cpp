@@ -163,7 +163,7 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
   EXPECT_EQ(without_times(board.out),
             R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
             R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
-            R"("outline":true,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
+            R"("outline":true,"negative_image":false,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
             R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
             R"("max_y":38.10000400958809}},)"
             R"("copper_cells":183,"solids":{"written":true,)"
@@ -181,7 +181,7 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
       without_times(pads.out),
       R"({"input":"we\"ird.gbr","units":"mm","objects":{"strokes":0,"arcs":0,"flashes":2,)"
       R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":2,)"
-      R"("outline":false,"pieces":2,"grid":{"x_lines":4,"y_lines":2,"cells":3,)"
+      R"("outline":false,"negative_image":false,"pieces":2,"grid":{"x_lines":4,"y_lines":2,"cells":3,)"
       R"("extent_mm":{"min_x":0.7500001202570274,"max_x":2.250000240514055,)"
       R"("min_y":0.7500001202570274,"max_y":1.2500001202570274}},)"
       R"("copper_cells":2,"solids":{"written":false,)"
@@ -213,6 +213,20 @@ TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "pads.gbr:3: no board outline")) << r.err;
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pads.gbr"}));
+}
+
+TEST(Cli, NegativeImageReportsThePlane) {
+  ScratchDir dir;
+  fs::copy_file(kData / "image" / "plane-ipneg.gbr", dir / "plane.gbr");
+  const Outcome r = run(dir, "--thickness 1 --dry-run --json - plane.gbr");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The copper is the plane, not the clearances drawn.
+  for (const char* part : {"negative image", "195 cells, 161 copper"}) {
+    EXPECT_TRUE(contains(r.err, part)) << part << " missing in:\n" << r.err;
+  }
+  for (const char* part : {"\"negative_image\":true", "\"copper_cells\":161", "\"boxes\":161"}) {
+    EXPECT_TRUE(contains(r.out, part)) << part << " missing in:\n" << r.out;
+  }
 }
 
 }  // namespace

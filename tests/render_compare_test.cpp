@@ -76,7 +76,8 @@ TEST(RenderCompare, PreviewAgreesWithGerbv) {
   const fs::path work = fs::temp_directory_path() / ("foilcad-render-" + std::to_string(::getpid()));
   fs::create_directories(work);
   constexpr int kDpi = 254;  // ten pixels a millimetre
-  for (const char* name : {"rectangles", "regions"}) {
+  // The negative plane: gerbv draws the plane, which must be our copper.
+  for (const char* name : {"rectangles", "regions", "negative-plane"}) {
     const fs::path input = fs::path(FOILCAD_TEST_DATA) / "render" / (std::string(name) + ".gbr");
     const fs::path preview = work / (std::string(name) + ".png");
     const fs::path rendered = work / (std::string(name) + "-gerbv.png");

@@ -65,8 +65,9 @@ void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
   const double s = r.seconds[static_cast<int>(stage)];
   switch (stage) {
     case foilcad::Stage::read:
-      std::fprintf(stderr, "read   %s: %zu records, %zu rectangles (%.3f s)\n",
-                   p.input_path.c_str(), r.records, r.rectangles, s);
+      std::fprintf(stderr, "read   %s: %zu records, %zu rectangles%s (%.3f s)\n",
+                   p.input_path.c_str(), r.records, r.rectangles,
+                   r.negative ? ", negative image" : "", s);
       break;
     case foilcad::Stage::split:
       std::fprintf(stderr, "split  %zu pieces (%.3f s)\n", r.pieces, s);

@@ -55,6 +55,7 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
                      {"step_and_repeat_copies", o.step_and_repeat_copies}};
   json["rectangles"] = report.rectangles;
   json["outline"] = report.outline;
+  json["negative_image"] = report.negative;
   json["pieces"] = report.pieces;
   // An extent that is not finite (no coordinate at all) is written as null:
   // JSON has no infinities.

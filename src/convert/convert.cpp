@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/error.hpp"
 #include "convert/limits.hpp"
@@ -86,6 +88,51 @@ void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& na
               " coordinate: the grid would have no extent along " + (x ? "y" : "x"));
 }
 
+// The rectangle a negative image with an outline adds as its first active
+// rectangle: the frame's box, in clear polarity so that it draws nothing. Its
+// edges become grid lines and cut every object that reaches across the frame,
+// so the cells inside the frame are decided by what covers them.
+Rectangle frame_rectangle(const CoordinateExtremes& frame) {
+  return {frame.min_x, frame.max_x, frame.min_y, frame.max_y};
+}
+
+// The pieces the frame rectangle was cut into: cut along every group strictly
+// inside it, as split_rectangles counts them.
+std::uint64_t frame_pieces(const SplitBoard& split) {
+  if (split.bounds.empty()) return 0;
+  const BoundGroups& b = split.bounds.front();
+  const auto intervals = [](std::int32_t lower, std::int32_t upper) -> std::uint64_t {
+    if (lower == kNoGroup || upper == kNoGroup || lower >= upper) return 1;
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(upper) - lower);
+  };
+  return intervals(b.lower_x, b.upper_x) * intervals(b.lower_y, b.upper_y);
+}
+
+// A negative image: copper is every cell of the image's extent that the
+// objects, dark and clear in file order, leave undrawn. The extent is the
+// outline's frame when there is one (cells outside it are not copper), else
+// the whole grid, which then ends at the outermost object.
+void invert_cells(CellMap& map, const CoordinateLists& lists, const CoordinateExtremes* frame) {
+  std::vector<std::uint8_t> inside_x(map.columns, 1);
+  std::vector<std::uint8_t> inside_y(map.rows, 1);
+  if (frame != nullptr) {
+    for (std::size_t i = 0; i < map.columns; ++i) {
+      inside_x[i] =
+          lists.x[i] > frame->min_x - kTolerance && lists.x[i + 1] < frame->max_x + kTolerance;
+    }
+    for (std::size_t k = 0; k < map.rows; ++k) {
+      inside_y[k] =
+          lists.y[k] > frame->min_y - kTolerance && lists.y[k + 1] < frame->max_y + kTolerance;
+    }
+  }
+  for (std::size_t k = 0; k < map.rows; ++k) {
+    std::uint8_t* row = map.flags.data() + k * map.columns;
+    for (std::size_t i = 0; i < map.columns; ++i) {
+      row[i] = static_cast<std::uint8_t>(inside_x[i] & inside_y[k] & (row[i] ^ 1));
+    }
+  }
+}
+
 Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
                       ConversionReport& report, Stages& stages, const GridCheck& before_map) {
   report.records = plot.records;
@@ -94,27 +141,54 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   report.inches = plot.inches_used;
   report.millimetres = plot.millimetres_used;
   report.outline = plot.outline;
+  report.negative = plot.negative;
   report.warnings = plot.warnings;
   stages.finished(Stage::read);
 
   const std::size_t first_active = plot.first_active();
-  const SplitBoard split = split_rectangles(plot.rectangles, first_active);
-  report.pieces = static_cast<std::size_t>(split.pieces);
+  // A negative image with an outline gets the frame as its first active
+  // rectangle (see frame_rectangle); the list is copied only then.
+  const bool framed = plot.negative && plot.outline;
+  std::vector<Rectangle> with_frame;
+  if (framed) {
+    with_frame.reserve(plot.rectangles.size() + 1);
+    with_frame.assign(plot.rectangles.begin(),
+                      plot.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active));
+    with_frame.push_back(frame_rectangle(plot.frame));
+    with_frame.insert(with_frame.end(),
+                      plot.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
+                      plot.rectangles.end());
+  }
+  const SplitBoard split = split_rectangles(
+      framed ? std::span<const Rectangle>(with_frame) : plot.rectangles, first_active);
+  report.pieces = static_cast<std::size_t>(split.pieces - (framed ? frame_pieces(split) : 0));
   stages.finished(Stage::split);
 
   // Clear polarity runs count in active rectangles, like the split board.
+  const std::size_t shift = framed ? 1 : 0;
   PolarityRuns clear_runs;
+  if (framed) clear_runs.emplace_back(0, 1);
   for (const auto& [first, second] : plot.clear_runs) {
     if (second <= first_active) continue;
-    clear_runs.emplace_back(std::max(first, first_active) - first_active, second - first_active);
+    const std::size_t begin = std::max(first, first_active) - first_active + shift;
+    const std::size_t end = second - first_active + shift;
+    if (!clear_runs.empty() && clear_runs.back().second == begin) {
+      clear_runs.back().second = end;
+    } else {
+      clear_runs.emplace_back(begin, end);
+    }
   }
   Board board;
   // Without an outline the grid ends at the outermost copper; an axis with
   // fewer than two edge values (only zero-size objects) ends at the extremes.
-  if (plot.outline) {
+  // A negative image with an outline ends at its frame and the objects: the
+  // extreme lines would cross objects at the frame and keep them from
+  // clearing the cells they cover.
+  if (plot.outline && !framed) {
     check_extremes(plot.extremes, name);
     board.lists = build_coordinate_lists(split, plot.extremes);
   } else {
+    if (plot.outline) check_extremes(plot.extremes, name);
     board.lists = build_coordinate_lists(split);
   }
   if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
@@ -126,6 +200,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   if (before_map) before_map(board.lists);
   check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
+  if (plot.negative) invert_cells(board.map, board.lists, framed ? &plot.frame : nullptr);
   report.grid_x = board.lists.x.size();
   report.grid_y = board.lists.y.size();
   report.cells = board.map.flags.size();

@@ -50,6 +50,7 @@ struct ConversionReport {
   bool inches = false;       // coordinates were read in inches
   bool millimetres = false;  // or in millimetres
   bool outline = false;      // the first four rectangles were a board outline
+  bool negative = false;     // a negative image: copper where the file draws nothing
   std::vector<Warning> warnings;
   std::size_t pieces = 0;      // active pieces after splitting
   std::size_t grid_x = 0;      // grid lines per axis

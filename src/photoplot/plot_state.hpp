@@ -56,6 +56,36 @@ struct StrokePath {
   double x0, y0, x1, y1;
 };
 
+// How the image of a photoplot is placed: mirror, scale factor, offset,
+// rotation and axis select, always applied in this order whatever the order
+// of their statements. The first three act on coordinates only (A is the
+// first coordinate, B the second): apertures and step and repeat distances
+// are neither mirrored nor scaled. The rotation (counterclockwise about the
+// origin) and the axis select turn the whole image, apertures and step and
+// repeat distances included. Each step at its identity value is skipped, so
+// the identity leaves every value as it was, bit for bit.
+struct ImageTransform {
+  bool mirror_a = false;
+  bool mirror_b = false;
+  double scale_a = 1.0;  // positive
+  double scale_b = 1.0;
+  double offset_a = 0.0;  // mm
+  double offset_b = 0.0;
+  int rotation = 0;        // degrees: 0, 90, 180 or 270
+  bool swap_axes = false;  // %ASAYBX: the first device axis takes the data's y
+
+  bool identity() const;
+  // Mirror, scale and offset of one data axis (0 = x, 1 = y) on an interval.
+  void coordinates(int axis, double& low, double& high) const;
+  // Rotation and axis select on a box: where it lies once the image is turned.
+  void turn(double& min_x, double& max_x, double& min_y, double& max_y) const;
+  // Both on a box of coordinates.
+  void place(double& min_x, double& max_x, double& min_y, double& max_y) const;
+  void place(double& x, double& y) const;
+  // The device axis a data axis ends up on, and whether it is negated there.
+  int device_axis(int axis, bool& negated) const;
+};
+
 // How many objects of each kind a file drew.
 struct ObjectCounts {
   std::size_t strokes = 0;
@@ -75,15 +105,18 @@ class PlotState {
   void define_aperture(long long code, double size_mm);
   void define_aperture(long long code, const ApertureExtent& extent);
   void select_aperture(long long code);
-  void set_x(double x_mm);
-  void set_y(double y_mm);
+  // Return the coordinate as placed on the device: the reader refuses one
+  // that the image transform carried beyond the range of numbers.
+  double set_x(double x_mm);
+  double set_y(double y_mm);
   void plot_move();
   void plot_stroke();
   void plot_flash();
   // The arc from the previous to the current point around (cx, cy): the box
   // of the arc, through the extreme points it passes, grown by the aperture.
   void plot_arc(double cx, double cy, bool clockwise);
-  // A rectangle of a filled region; region edges are not grown.
+  // A rectangle of a filled region, already placed on the device; region
+  // edges are not grown.
   void add_region_rectangle(const Rectangle& r);
 
   // Objects after a clear polarity switch remove copper instead of adding it.
@@ -109,6 +142,11 @@ class PlotState {
   double previous_x() const { return previous_x_; }
   double previous_y() const { return previous_y_; }
 
+  // Applied to every object from where it is set. Rectangles, extremes and
+  // the leading strokes are placed on the device; the current and previous
+  // points stay as the file wrote them.
+  ImageTransform transform;
+
   std::vector<Rectangle> rectangles;
   CoordinateExtremes extremes;
   // Index ranges [first, second) of rectangles drawn in clear polarity.
@@ -119,10 +157,12 @@ class PlotState {
   ObjectCounts counts;
 
  private:
-  const ApertureExtent& current_extent() const;
+  // The current aperture's extent, turned with the image.
+  ApertureExtent current_extent() const;
   void append(const Rectangle& r, bool straight_stroke);
-  void note_coordinate_x(double x);
-  void note_coordinate_y(double y);
+  // Notes a device coordinate on device axis 0 (x) or 1 (y).
+  void note_coordinate(int axis, double v);
+  double set_coordinate(int axis, double v);
 
   std::unordered_map<long long, ApertureExtent> apertures_;
   long long current_aperture_ = 0;

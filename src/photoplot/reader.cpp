@@ -158,6 +158,7 @@ class Reader {
   void format_statement(std::string_view s);
   void aperture_definition(std::string_view s, double unit);
   void attribute(std::string_view s);
+  void image_parameter(std::string_view s);
   double coordinate(std::string_view digits, const AxisFormat& format, std::string_view what) const;
 
   [[noreturn]] void fail(std::string_view what) const {
@@ -225,6 +226,10 @@ class Reader {
   bool inches_used_ = false;
   bool millimetres_used_ = false;
   Operation last_operation_ = Operation::none;
+  // A negative image, said by "%IPNEG" or by the attribute
+  // ".FilePolarity,Negative": what the file draws is where copper is not.
+  bool image_negative_ = false;
+  bool polarity_negative_ = false;
   // An extended command that continues on the next record.
   std::string open_extended_;
   std::size_t open_extended_line_ = 0;
@@ -513,9 +518,83 @@ void Reader::macro_definition(std::string_view s) {
 void Reader::attribute(std::string_view s) {
   // "TF.FileFunction,Copper,L1,Top" or the same in a "G04 #@! " comment.
   const std::size_t at = s.find("TF.FileFunction,");
-  if (at == std::string_view::npos) return;
-  const std::string_view function = s.substr(at + 16);
-  if (!function.starts_with("Copper")) warn(WarningKind::not_copper);
+  if (at != std::string_view::npos) {
+    const std::string_view function = s.substr(at + 16);
+    if (!function.starts_with("Copper")) warn(WarningKind::not_copper);
+  }
+  // "TF.FilePolarity,Negative": the image shows where the copper is removed.
+  constexpr std::string_view kPolarity = "TF.FilePolarity,";
+  const std::size_t polarity = s.find(kPolarity);
+  if (polarity != std::string_view::npos) {
+    const std::string_view value = s.substr(polarity + kPolarity.size());
+    if (value.starts_with("Negative")) polarity_negative_ = true;
+    if (value.starts_with("Positive")) polarity_negative_ = false;
+  }
+}
+
+// "%MIA1B0*%", "%SFA2B1*%", "%OFA1.5B-2*%", "%IR90*%", "%ASAYBX*%": each
+// sets its part of the image transform, which places every object from here
+// on (layout tools write them once, in the header).
+void Reader::image_parameter(std::string_view s) {
+  const std::string_view code = s.substr(1, 2);
+  const std::size_t star =
+      terminator(s, 3, "*", code == "IR" ? "image rotation" : "image parameter");
+  const std::string_view body = s.substr(3, star - 3);
+  ImageTransform& t = plot_.transform;
+  if (code == "AS") {
+    if (body != "AXBY" && body != "AYBX") fail("cannot read the axis select statement");
+    t.swap_axes = body == "AYBX";
+    return;
+  }
+  if (code == "IR") {
+    const long long degrees = integer_field(body, "image rotation");
+    if (degrees % 90 != 0) fail("the image rotation is not 0, 90, 180 or 270 degrees");
+    t.rotation = static_cast<int>(((degrees % 360) + 360) % 360);
+    return;
+  }
+  // The A and B parts, each optional: a letter and its value up to the next.
+  std::string_view values[2];
+  bool given[2] = {false, false};
+  for (std::size_t i = 0; i < body.size();) {
+    const char letter = body[i];
+    if (letter != 'A' && letter != 'B') fail("cannot read the image parameter");
+    const std::size_t end = std::min(body.find_first_of("AB", i + 1), body.size());
+    values[letter == 'B'] = body.substr(i + 1, end - i - 1);
+    given[letter == 'B'] = true;
+    i = end;
+  }
+  if (code == "MI") {
+    bool mirror[2] = {false, false};  // a part left out is not mirrored
+    for (int axis = 0; axis < 2; ++axis) {
+      if (!given[axis]) continue;
+      if (values[axis] != "0" && values[axis] != "1")
+        fail("cannot read the mirror image statement");
+      mirror[axis] = values[axis] == "1";
+    }
+    t.mirror_a = mirror[0];
+    t.mirror_b = mirror[1];
+  } else if (code == "SF") {
+    double scale[2] = {1.0, 1.0};  // a part left out scales by 1
+    for (int axis = 0; axis < 2; ++axis) {
+      if (!given[axis]) continue;
+      scale[axis] = number_field(values[axis], "scale factor");
+      if (!std::isfinite(scale[axis]) || !(scale[axis] > 0))
+        fail("the scale factor is out of range");
+    }
+    t.scale_a = scale[0];
+    t.scale_b = scale[1];
+  } else {
+    // Offsets are in the file's units.
+    const double unit = millimetres_ ? 1.0 : kInchFactor;
+    double offset[2] = {0.0, 0.0};
+    for (int axis = 0; axis < 2; ++axis) {
+      if (!given[axis]) continue;
+      offset[axis] = number_field(values[axis], "image offset") * unit;
+      if (!std::isfinite(offset[axis])) fail("the image offset is out of range");
+    }
+    t.offset_a = offset[0];
+    t.offset_b = offset[1];
+  }
 }
 
 bool Reader::statement(std::string_view line) {
@@ -574,6 +653,16 @@ bool Reader::statement(std::string_view line) {
       attribute(s);
       return true;
     }
+    if (s.starts_with("%IP")) {
+      if (s.starts_with("%IPNEG")) image_negative_ = true;
+      if (s.starts_with("%IPPOS")) image_negative_ = false;
+      return true;
+    }
+    if (s.starts_with("%MI") || s.starts_with("%SF") || s.starts_with("%OF") ||
+        s.starts_with("%IR") || s.starts_with("%AS")) {
+      image_parameter(s);
+      return true;
+    }
     if (s.starts_with("%SR")) {
       step_and_repeat(s);
       return true;
@@ -626,7 +715,8 @@ bool Reader::statement(std::string_view line) {
     const std::size_t end = terminator(s, 1, "YIJD*", "X coordinate");
     const double x = coordinate(s.substr(1, end - 1), format_x_, "X coordinate") * factor_x;
     if (!std::isfinite(x)) fail("the X coordinate is out of range");
-    plot_.set_x(x);
+    // The image transform may carry it beyond the range too.
+    if (!std::isfinite(plot_.set_x(x))) fail("the X coordinate is out of range");
     s.remove_prefix(end);
     coordinates = true;
   }
@@ -634,7 +724,8 @@ bool Reader::statement(std::string_view line) {
     const std::size_t end = terminator(s, 1, "IJD*", "Y coordinate");
     const double y = coordinate(s.substr(1, end - 1), format_y_, "Y coordinate") * factor_y;
     if (!std::isfinite(y)) fail("the Y coordinate is out of range");
-    plot_.set_y(y);
+    // The image transform may carry it beyond the range too.
+    if (!std::isfinite(plot_.set_y(y))) fail("the Y coordinate is out of range");
     s.remove_prefix(end);
     coordinates = true;
   }
@@ -798,6 +889,15 @@ void Reader::close_step_and_repeat() {
 
 void Reader::end_contour() {
   if (contour_.size() >= 3) {
+    // The contour is filled where it lies on the device, so that its slabs
+    // keep their height whatever the image transform.
+    if (!plot_.transform.identity()) {
+      for (Point& p : contour_) {
+        plot_.transform.place(p.x, p.y);
+        if (!std::isfinite(p.x) || !std::isfinite(p.y))
+          fail("the region reaches beyond the range of numbers");
+      }
+    }
     region_rectangles_.clear();
     RegionLimits region_limits;
     region_limits.subdivision_rows = limits_.region_rows;
@@ -832,6 +932,19 @@ Photoplot Reader::finish(std::size_t records) {
   plot.clear_runs = std::move(plot_.clear_runs);
   std::erase_if(plot.clear_runs, [](const auto& run) { return run.first == run.second; });
   plot.outline = is_closed_frame(plot_.leading_strokes);
+  if (plot.outline) {
+    for (const StrokePath& p : plot_.leading_strokes) {
+      for (const double x : {p.x0, p.x1}) {
+        plot.frame.min_x = std::min(plot.frame.min_x, x);
+        plot.frame.max_x = std::max(plot.frame.max_x, x);
+      }
+      for (const double y : {p.y0, p.y1}) {
+        plot.frame.min_y = std::min(plot.frame.min_y, y);
+        plot.frame.max_y = std::max(plot.frame.max_y, y);
+      }
+    }
+  }
+  plot.negative = image_negative_ || polarity_negative_;
   plot.counts = plot_.counts;
   plot.inches_used = inches_used_;
   plot.millimetres_used = millimetres_used_;

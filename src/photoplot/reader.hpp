@@ -54,6 +54,12 @@ struct Photoplot {
   // at the coordinate extremes. Otherwise every rectangle is copper and the
   // grid ends at the rectangles' outer edges.
   bool outline = false;
+  // The box of the outline's centre lines, when there is an outline.
+  CoordinateExtremes frame;
+  // A negative image ("%IPNEG", or the attribute ".FilePolarity,Negative"):
+  // the rectangles are where the copper is removed, and the copper is what
+  // they leave of the outline's frame, or of their own extent without one.
+  bool negative = false;
   ObjectCounts counts;
   // The units coordinates were read in: inches, millimetres, or both.
   bool inches_used = false;
