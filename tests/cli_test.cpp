@@ -213,6 +213,19 @@ TEST(Cli, StrictStopsOnWarningsBeforeWriting) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "pads.gbr:3: no board outline")) << r.err;
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pads.gbr"}));
+  // A warning found with the grid (no copper) stops the conversion too, and
+  // each warning is printed once.
+  write_file(dir / "moves.gbr", "%FSLAX24Y24*%\n%ADD10C,0.01*%\nX1000Y1000D02*\nX2000Y1000D02*\n");
+  const Outcome moves = run(dir, "-q --strict --thickness 1 --preview m.png moves.gbr");
+  EXPECT_EQ(moves.status, 1);
+  EXPECT_TRUE(contains(moves.err, "moves.gbr:4: the photoplot has coordinates but draws no copper"))
+      << moves.err;
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"moves.gbr", "pads.gbr"}));
+  const Outcome loose = run(dir, "-q --thickness 1 --dry-run --json - moves.gbr");
+  EXPECT_EQ(loose.status, 0);
+  EXPECT_TRUE(contains(loose.out, "\"kind\":\"no_copper\"")) << loose.out;
+  EXPECT_EQ(loose.err.find("no copper"), loose.err.rfind("no copper")) << loose.err;
+  EXPECT_TRUE(contains(loose.err, "no copper")) << loose.err;
 }
 
 TEST(Cli, NegativeImageReportsThePlane) {

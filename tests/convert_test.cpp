@@ -88,6 +88,32 @@ TEST(Convert, WholeFilesByteForByte) {
   }
 }
 
+// Coordinates that draw nothing leave an empty conductor: the report says so
+// once, at the last line read.
+TEST(Convert, NoCopperIsWarnedAbout) {
+  const std::string head = "%FSLAX24Y24*%\n%ADD10R,0.0100X0.0100*%\n";
+  const std::string empty[] = {
+      head + "X1000Y1000D02*\nX2000Y2000D02*\n",          // only moves
+      head + "X1000Y1000D02*\nX2000Y2000D4*\nM02*\n",     // a code that is no operation
+      head + "X1000Y1000D03*\n%LPC*%\nX1000Y1000D03*\n",  // cleared again
+  };
+  for (const std::string& text : empty) {
+    const Photoplot plot = read_photoplot_text(text, "empty.gbr");
+    ConversionReport report;
+    build_board(plot, report);
+    EXPECT_EQ(report.copper_cells, 0u) << text;
+    ASSERT_FALSE(report.warnings.empty()) << text;
+    const Warning& last = report.warnings.back();
+    EXPECT_EQ(last.kind, WarningKind::no_copper) << text;
+    EXPECT_EQ(last.count, 1u);
+    EXPECT_EQ(last.first_line, plot.records);
+  }
+  const Photoplot copper = read_photoplot_text(head + "X1000Y1000D03*\n", "pad.gbr");
+  ConversionReport report;
+  build_board(copper, report);
+  for (const Warning& w : report.warnings) EXPECT_NE(w.kind, WarningKind::no_copper);
+}
+
 TEST(Convert, ReplacesLargerFilesAndTakesLongNames) {
   ScratchDir dir;
   const std::string stem(245, 'b');  // the temporary's name must fit as well

@@ -160,6 +160,20 @@ TEST(MacroParse, ReadsLayoutAsFilesWriteIt) {
              {-1, 1, -1, 1}, 0, "layout");
   EXPECT_EQ(parse_aperture_macro("$Mac.1*1,1,1,0,0*").name(), "$Mac.1");
   EXPECT_TRUE(extent("N*1,1,2,0,0").has_value());  // last '*' missing
+  // Names as tools write them: blanks and punctuation inside are kept, blanks
+  // around are not.
+  EXPECT_EQ(parse_aperture_macro("VB_Custom_Obstruct Trace/Via Round 5.0 Both*1,1,1,0,0*").name(),
+            "VB_Custom_Obstruct Trace/Via Round 5.0 Both");
+  EXPECT_EQ(parse_aperture_macro(" Rect-W1650000-H1650000-RO1.500 \r\n*1,1,1,0,0*").name(),
+            "Rect-W1650000-H1650000-RO1.500");
+  // A byte that does not print is named by its code in messages.
+  try {
+    parse_aperture_macro(std::string("A\x01") + "B*1,1,1*");
+    ADD_FAILURE() << "no error";
+  } catch (const MacroError& e) {
+    EXPECT_NE(std::string(e.what()).find("aperture macro \"A\\x01B\""), std::string::npos)
+        << e.what();
+  }
 }
 
 TEST(MacroParse, RejectsMalformedDefinitions) {

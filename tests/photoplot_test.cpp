@@ -95,16 +95,16 @@ TEST(Reader, OperationsOnCoordinateLines) {
   const Photoplot plot = read(
       "%MOMM*%\n%ADD010C,1*%\n"
       "X1Y1D02*\n"
-      "X3Y1*\n"   // no operation code: a stroke
-      "Y4D01*\n"  // x stays 3
+      "X3Y1*\n"   // no operation code: the move is repeated
+      "Y4D01*\n"  // from (3, 1); x stays 3
       "X7Y7D03*\n"
       "X8Y8D02*\n"
-      "X20Y8D1*\n"   // a one-digit code only moves the coordinates, not the pen
-      "X10Y8D01*\n"  // so this stroke starts at (8, 8)
+      "X20Y8D1*\n"  // a one-digit code is the same operation: a stroke from (8, 8)
+      "X10Y8D01*\n"
       "G01X12Y8D01*\n");
   const std::vector<Rectangle> expected = {
-      {0.5, 3.5, 0.5, 1.5},  {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},
-      {7.5, 10.5, 7.5, 8.5}, {9.5, 12.5, 7.5, 8.5},
+      {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},  {7.5, 20.5, 7.5, 8.5},
+      {9.5, 20.5, 7.5, 8.5}, {9.5, 12.5, 7.5, 8.5},
   };
   EXPECT_EQ(plot.rectangles, expected);
   EXPECT_EQ(plot.extremes, (CoordinateExtremes{1, 20, 1, 8}));

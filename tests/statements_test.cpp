@@ -100,25 +100,170 @@ TEST(Statements, OperationCodeAloneAfterAMove) {
   expect_same_plot("%ADD10C,0.0100*%\nX1Y2D02*\nD03*\n", "%ADD10C,0.0100*%\nX1Y2D03*\n");
 }
 
+TEST(Statements, ShortOperationCodes) {
+  const std::string head = "%FSLAX24Y24*%\n%ADD10C,0.0100*%\n%ADD11R,0.0600X0.0300*%\nD10*\n";
+  const std::string full =
+      head + "X1000Y1000D02*\nX5000Y1000D01*\nD11*\nX5000Y5000D03*\nX1000Y5000D02*\nD03*\n";
+  // Leading zeros may be left out or added, after coordinates and alone.
+  expect_same_plot(head + "X1000Y1000D2*\nX5000Y1000D1*\nD11*\nX5000Y5000D3*\nX1000Y5000D2*\nD3*\n",
+                   full);
+  expect_same_plot(
+      head + "X1000Y1000D002*\nX5000Y1000D001*\nD11*\nX5000Y5000D3*\nX1000Y5000D2*\nD003*\n", full);
+  // Alone they never select an aperture: the flash keeps aperture 11.
+  expect_same_plot(head + "D11*\nX1000Y1000D2*\nD1*\nD2*\nD3*\n",
+                   head + "D11*\nX1000Y1000D02*\nD01*\nD02*\nD03*\n");
+  EXPECT_EQ(read(head + "D11*\nX1000Y1000D2*\nD3*\n").rectangles.size(), 1u);
+  // A further digit makes a selection ("D012" is aperture 12), as before.
+  EXPECT_TRUE(read(head + "X1000Y1000D012*\n").rectangles.empty());
+}
+
+TEST(Statements, OperationFollowedByTheEnd) {
+  const std::string head = "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX1000Y1000D03*\n";
+  for (const char* end : {"D02M02*", "D2M02*", "X2000Y2000D02M02*", "N9D02M02*"}) {
+    const Photoplot plot = read(head + end + "\nX3000Y3000D03*\n");
+    EXPECT_EQ(plot.rectangles.size(), 1u) << end;
+    EXPECT_EQ(plot.records, 4u) << end;
+  }
+  // Only an operation code may stand before the end; anything else after
+  // "D" is still a selection that cannot be read.
+  EXPECT_THROW(read(head + "D10M02*\n"), Error);
+}
+
+// Coordinates without an operation code repeat the last one given.
+TEST(Statements, ModalOperationCodes) {
+  const std::string head = "%FSLAX24Y24*%\n%ADD10C,0.0100*%\n";
+  expect_same_plot(head +
+                       "X1000Y1000D02*\nX2000Y1000*\nX2000Y3000D01*\nX4000Y3000*\n"
+                       "X5000Y5000D03*\nX6000Y5000*\nX7000Y5000*\n",
+                   head +
+                       "X1000Y1000D02*\nX2000Y1000D02*\nX2000Y3000D01*\nX4000Y3000D01*\n"
+                       "X5000Y5000D03*\nX6000Y5000D03*\nX7000Y5000D03*\n");
+  // Arcs likewise, and behind G01.
+  expect_same_plot(head +
+                       "G75*\nX1000Y0D02*\nG03X0Y1000I-1000J0D01*\nX-1000Y0I0J-1000*\n"
+                       "X1000Y0D02*\nG01X0Y1000*\n",
+                   head +
+                       "G75*\nX1000Y0D02*\nG03X0Y1000I-1000J0D01*\nX-1000Y0I0J-1000D01*\n"
+                       "X1000Y0D02*\nG01X0Y1000D02*\n");
+  // A move in a region ends its contour: two squares, not one shape through both.
+  expect_same_plot(head +
+                       "G36*\nX0Y0D02*\nX100Y0D01*\nX100Y100*\nX0Y100*\nX0Y0*\n"
+                       "X500Y0D02*\nX500Y100*\nX600Y100D01*\nX600Y0*\nX500Y0*\nG37*\n",
+                   head +
+                       "G36*\nX0Y0D02*\nX100Y0D01*\nX100Y100D01*\nX0Y100D01*\nX0Y0D01*\n"
+                       "X500Y0D02*\nX500Y100D02*\nX600Y100D01*\nX600Y0D01*\nX500Y0D01*\nG37*\n");
+  // Only before the first operation code do they stroke, with a warning.
+  const Photoplot first = read(head + "X1000Y1000*\nX2000Y1000*\nX3000Y1000D02*\nX4000Y1000*\n");
+  expect_same_plot(head + "X1000Y1000*\nX2000Y1000*\nX3000Y1000D02*\nX4000Y1000*\n",
+                   head + "X1000Y1000D01*\nX2000Y1000D01*\nX3000Y1000D02*\nX4000Y1000D02*\n");
+  const Warning* w = find_warning(first, WarningKind::coordinates_without_operation);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->count, 2u);
+  EXPECT_EQ(w->first_line, 3u);
+  EXPECT_EQ(find_warning(read(head + "X1000Y1000D02*\nX2000Y1000*\nX3000Y1000D03*\nX4000Y1000*\n"),
+                         WarningKind::coordinates_without_operation),
+            nullptr);
+}
+
+TEST(Statements, OlderFormatStatements) {
+  const std::string pads = "%ADD10C,0.0100*%\nX12345Y-2500D03*\nX1Y2D03*\n";
+  // Digit counts of sequence numbers and G, D and M codes are not needed.
+  for (const char* format :
+       {"%FSLAN2X34Y34*%", "%FSLAN2G2X34Y34*%", "%FSLAN2G2D2M2X34Y34*%", "%FSN2X34Y34*%",
+        "%FSD2M2X34Y34*%", "%FSLAX34Y34D2M2*%", "%FSTAN2X34Y34*%"}) {
+    const std::string spelled(format);
+    const std::string plain = spelled.starts_with("%FST") ? "%FSTAX34Y34*%" : "%FSLAX34Y34*%";
+    expect_same_plot(spelled + "\n" + pads, plain + "\n" + pads);
+  }
+  for (const char* bad : {"%FSLAN2*%", "%FSLANX34Y34*%", "%FSLAN2Q2X34Y34*%"}) {
+    EXPECT_THROW(read(std::string(bad) + "\n" + pads), Error) << bad;
+  }
+}
+
+TEST(Statements, SequenceNumbersAreSkipped) {
+  expect_same_plot(
+      "%FSLAN2X24Y24*%\n%ADD10C,0.0100*%\n%ADD11C,0.0200*%\nN01G54D11*\nN2X1000Y1000D02*\n"
+      "N03X3000Y1000D01*\nN4G01X3000Y2000D01*\nN05D10*\nN123X0500Y0500D03*\nN07X0Y0D02*\n"
+      "N08M02*\nX2Y2D03*\n",
+      "%FSLAX24Y24*%\n%ADD10C,0.0100*%\n%ADD11C,0.0200*%\nG54D11*\nX1000Y1000D02*\n"
+      "X3000Y1000D01*\nG01X3000Y2000D01*\nD10*\nX0500Y0500D03*\nX0Y0D02*\nM02*\n");
+  // A statement that is nothing but its number is empty.
+  EXPECT_TRUE(read("N1*\nN22\n").rectangles.empty());
+}
+
+// Aperture definitions: the fixed three-digit layout only for a standard
+// shape letter and a comma; anything else names a macro.
+TEST(Statements, ThreeDigitCodesWithMacroNames) {
+  const std::string macros =
+      "%FSLAX24Y24*%\n%AMTHD121*\n7,0,0,0.080,0.060,0.012,45*%\n"
+      "%AMROUNDEDRECTD161*\n21,1,0.070,0.050,0,0,0*\n21,1,0.050,0.070,0,0,0*%\n";
+  const Photoplot plot = read(macros +
+                              "%ADD121THD121*%\n%ADD161ROUNDEDRECTD161*%\n%ADD010C,0.0100*%\n"
+                              "D121*\nX10000Y10000D03*\nD161*\nX20000Y10000D03*\n"
+                              "D010*\nX30000Y10000D03*\n");
+  EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
+  ASSERT_EQ(plot.rectangles.size(), 3u);
+  const auto width = [&](std::size_t i) {
+    return plot.rectangles[i].upper_x - plot.rectangles[i].lower_x;
+  };
+  EXPECT_NEAR(width(0), 0.080 * kInchFactor, 1e-12);  // the thermal's outer diameter
+  EXPECT_NEAR(width(1), 0.070 * kInchFactor, 1e-12);
+  EXPECT_NEAR(width(2), 0.2539999961853027, 1e-12);  // "%ADD010C,0.0100*%" as it always read
+  // Codes of other lengths with a macro name alike.
+  expect_same_plot(macros + "%ADD1210THD121*%\nX10000Y10000D03*\n",
+                   macros + "%ADD12THD121*%\nX10000Y10000D03*\n");
+  // A name that begins with a shape letter without a comma behind it.
+  const Photoplot rect = read("%AMRECT*\n21,1,0.070,0.050,0,0,0*%\n%ADD121RECT*%\nX0Y0D03*\n");
+  ASSERT_EQ(rect.rectangles.size(), 1u);
+  EXPECT_NEAR(rect.rectangles[0].upper_y, 0.025 * kInchFactor, 1e-12);
+  // A name the file never defined is drawn with size 0 and warned about.
+  const Photoplot unknown = read("%ADD121THD121*%\nX10000Y10000D03*\n");
+  EXPECT_NE(find_warning(unknown, WarningKind::unsized_apertures), nullptr);
+}
+
+TEST(Statements, MacroNamesAsWrittenAndNumbersEndingInAPoint) {
+  const std::string text =
+      "%FSLAX35Y35*%\n%MOMM*%\n"
+      "%AMVB_Custom_Obstruct Trace/Via Round 5.0 Both*\n1,1,$1,0.,0.*%\n"
+      "%AMRect-W1650000-H1650000-RO1.500*\n21,1,1.65,1.65,0.,0.,0.*%\n"
+      "%ADD20VB_Custom_Obstruct Trace/Via Round 5.0 Both,2.*%\n"
+      "%ADD21Rect-W1650000-H1650000-RO1.500*%\n%ADD22R,1.X2.*%\n"
+      "D20*\nX100000Y100000D03*\nD21*\nX500000Y100000D03*\nD22*\nX900000Y100000D03*\n";
+  const Photoplot plot = read(text);
+  EXPECT_TRUE(plot.warnings.size() == 1 && plot.warnings[0].kind == WarningKind::no_outline);
+  const std::vector<Rectangle> expected = {
+      {0, 2, 0, 2}, {4.175, 5.825, 0.175, 1.825}, {8.5, 9.5, 0, 2}};
+  ASSERT_EQ(plot.rectangles.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    // The scale factor of five decimals is a single-precision power of 0.1.
+    EXPECT_NEAR(plot.rectangles[i].lower_x, expected[i].lower_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].upper_x, expected[i].upper_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].lower_y, expected[i].lower_y, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].upper_y, expected[i].upper_y, 1e-5) << i;
+  }
+  // Matched as written: a name that differs by a blank is another macro.
+  EXPECT_NE(find_warning(read("%AMA B*\n1,1,1,0,0*%\n%ADD10AB*%\nX1Y1D03*\n"),
+                         WarningKind::unsized_apertures),
+            nullptr);
+}
+
 TEST(Statements, WarningsCountEachKindOnce) {
   const Photoplot plot = read(
-      "G04 #@! TF.FileFunction,Soldermask,Top*\n"   // 1
-      "%FSLIX24Y24*%\n"                              // 2
-      "%ADD10C,0.0100*%\n%ADD11NOSUCHMACRO,1*%\n"   // 3, 4
-      "X1Y1D02*\nX2Y2*\nX3Y3*\n"                     // 5, 6, 7
-      "X4Y4D03*\nX5Y5*\n"                            // 8, 9
-      "G91*\n");                                     // 10
+      "G04 #@! TF.FileFunction,Soldermask,Top*\n"  // 1
+      "%FSLIX24Y24*%\n"                            // 2
+      "%ADD10C,0.0100*%\n%ADD11NOSUCHMACRO,1*%\n"  // 3, 4
+      "X1Y1*\nX2Y2*\nX3Y3D02*\n"                   // 5, 6, 7
+      "X4Y4D03*\nX5Y5*\n"                          // 8, 9: flashes
+      "G91*\n");                                   // 10
   struct Expected {
     WarningKind kind;
     std::size_t count;
     std::size_t first_line;
   };
   const Expected expected[] = {
-      {WarningKind::not_copper, 1, 1},
-      {WarningKind::incremental_coordinates, 2, 2},
-      {WarningKind::unsized_apertures, 1, 4},
-      {WarningKind::coordinates_without_operation, 2, 6},
-      {WarningKind::no_outline, 1, 6},
+      {WarningKind::not_copper, 1, 1},        {WarningKind::incremental_coordinates, 2, 2},
+      {WarningKind::unsized_apertures, 1, 4}, {WarningKind::coordinates_without_operation, 2, 5},
+      {WarningKind::no_outline, 1, 5},
   };
   ASSERT_EQ(plot.warnings.size(), std::size(expected));
   for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -170,6 +315,13 @@ TEST(Statements, LayoutToolExcerptsRead) {
       {"pcb-rnd-arcs-octagons.gbr", {K::no_outline}},
       {"pcb-rnd-fractured-pour-mm.gbr", {K::no_outline}},
       {"pcb-rnd-polygon-pads.gbr", {K::no_outline}},
+      // Made for these tests in the patterns of other tools.
+      {"diptrace-short-codes.gbr", {K::no_outline}},
+      {"pcad-short-codes-end.gbr", {K::no_outline}},
+      {"plane-modal-operation-codes.gbr", {}},
+      {"old-format-sequence-numbers.gbr", {K::no_outline}},
+      {"macro-names-as-written.gbr", {K::no_outline}},
+      {"plane-thermals-3digit-codes.gbr", {K::no_outline}},
   };
   for (const Case& c : cases) {
     const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
@@ -182,6 +334,34 @@ TEST(Statements, LayoutToolExcerptsRead) {
     std::vector<WarningKind> expected = c.warnings;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(kinds, expected) << c.file;
+  }
+}
+
+// The excerpts made in the patterns of other tools draw what their forms mean:
+// short and modal operation codes, older format statements, macro names.
+TEST(Statements, ExcerptsOfOtherFormsDrawWhatTheyMean) {
+  struct Case {
+    const char* file;
+    std::size_t strokes;
+    std::size_t flashes;
+    std::size_t regions;
+  };
+  const Case cases[] = {
+      {"diptrace-short-codes.gbr", 4, 4, 0},
+      {"pcad-short-codes-end.gbr", 4, 2, 0},
+      // Four strokes of the frame and eight of the plane: none across the
+      // second move or from pad to pad.
+      {"plane-modal-operation-codes.gbr", 12, 4, 0},
+      {"old-format-sequence-numbers.gbr", 3, 3, 0},
+      {"macro-names-as-written.gbr", 2, 4, 0},
+      {"plane-thermals-3digit-codes.gbr", 2, 10, 1},
+  };
+  for (const Case& c : cases) {
+    const Photoplot plot =
+        read_photoplot(std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file);
+    EXPECT_EQ(plot.counts.strokes, c.strokes) << c.file;
+    EXPECT_EQ(plot.counts.flashes, c.flashes) << c.file;
+    EXPECT_EQ(plot.counts.regions, c.regions) << c.file;
   }
 }
 

@@ -31,9 +31,12 @@ std::string check_millimetres(const std::string& text) {
 
 double millimetres(const std::string& text) { return *foilcad::parse_free_number(text); }
 
-// One line per kind of warning, never one per statement.
-void print_warnings(const foilcad::ConversionReport& r, const foilcad::conversion_parameters& p) {
-  for (const foilcad::Warning& w : r.warnings) {
+// One line per kind of warning, never one per statement; from is the first
+// not printed yet.
+void print_warnings(const foilcad::ConversionReport& r, const foilcad::conversion_parameters& p,
+                    std::size_t from) {
+  for (std::size_t i = from; i < r.warnings.size(); ++i) {
+    const foilcad::Warning& w = r.warnings[i];
     const std::string text(foilcad::describe(w.kind));
     std::fprintf(stderr, "foilcad-convert: warning: %s:%zu: %s (%zu %s)\n", p.input_path.c_str(),
                  w.first_line, text.c_str(), w.count, w.count == 1 ? "time" : "times");
@@ -148,12 +151,17 @@ int main(int argc, char** argv) {
   const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
       input, millimetres(elevation_text), millimetres(thickness_text),
       out_dir ? std::optional<std::filesystem::path>(*out_dir) : std::nullopt);
+  // The reader's warnings come with the read stage, one about the cells
+  // (no copper) with the grid; each is printed once, and --strict stops
+  // on it before anything is written.
+  std::size_t warnings_printed = 0;
   const foilcad::StageObserver observer = [&](foilcad::Stage stage,
                                               const foilcad::ConversionReport& report) {
     if (!quiet) report_stage(stage, report, parameters);
-    if (stage != foilcad::Stage::read) return;
-    print_warnings(report, parameters);
-    if (strict && !report.warnings.empty()) {
+    if (report.warnings.size() <= warnings_printed) return;
+    print_warnings(report, parameters, warnings_printed);
+    warnings_printed = report.warnings.size();
+    if (strict) {
       throw foilcad::Error(parameters.input_path.string() +
                            ": stopped on warnings (--strict); no output written");
     }

@@ -24,6 +24,8 @@ std::string_view kind_name(WarningKind kind) {
       return "not_copper";
     case WarningKind::no_outline:
       return "no_outline";
+    case WarningKind::no_copper:
+      return "no_copper";
   }
   return "unknown";
 }

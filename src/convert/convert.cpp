@@ -205,6 +205,12 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   report.grid_y = board.lists.y.size();
   report.cells = board.map.flags.size();
   report.copper_cells = board.map.copper_cells();
+  // Coordinates that draw nothing (operation codes never given, only moves,
+  // everything cleared again) leave an empty conductor: not a success to
+  // pass over in silence. Said at the last line, where it became certain.
+  if (report.copper_cells == 0) {
+    report.warnings.push_back({WarningKind::no_copper, 1, plot.records});
+  }
   report.extent = {board.lists.x.front(), board.lists.x.back(), board.lists.y.front(),
                    board.lists.y.back()};
   report.solids = measure_solids(board.map);

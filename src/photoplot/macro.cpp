@@ -105,12 +105,20 @@ const PrimitiveForm* find_form(int code) {
   return nullptr;
 }
 
-// "aperture macro "NAME"" with long names shortened; names are checked to be
-// printable before they reach a message.
+// "aperture macro "NAME"" with long names shortened. A name may hold any
+// byte; those that do not print are shown by their code.
 std::string describe_macro(std::string_view name) {
   constexpr std::size_t kMaxShown = 40;
   std::string out = "aperture macro \"";
-  out.append(name.substr(0, kMaxShown));
+  for (const char c : name.substr(0, kMaxShown)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f) {
+      out += c;
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out.append("\\x").append(1, kHex[u >> 4]).append(1, kHex[u & 15]);
+    }
+  }
   if (name.size() > kMaxShown) out += "...";
   out += '"';
   return out;
@@ -131,11 +139,6 @@ std::string describe_char(char c) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-bool is_name_char(char c, bool first) {
-  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  return letter || c == '_' || c == '.' || c == '$' || (!first && is_digit(c));
-}
 
 std::string without_blanks(std::string_view text) {
   std::string out;
@@ -717,14 +720,19 @@ ApertureMacro parse_aperture_macro(std::string_view body) {
   if (current.find_first_not_of(" \t") != std::string::npos) statements.push_back(current);
 
   ApertureMacro macro;
-  macro.name_ = statements.empty() ? std::string() : without_blanks(statements.front());
-  if (macro.name_.empty()) throw MacroError("an aperture macro has no name");
-  for (std::size_t i = 0; i < macro.name_.size(); ++i) {
-    if (!is_name_char(macro.name_[i], i == 0)) {
-      throw MacroError(
-          "an aperture macro name must start with a letter, '_', '.' or '$' and hold only "
-          "those and digits");
+  // The name is everything up to the first '*' as written, blanks and
+  // punctuation included ("Rect-W1650000-H1650000-RO1.500"); only blanks
+  // around it are dropped.
+  if (!statements.empty()) {
+    const std::string& first = statements.front();
+    const std::size_t begin = first.find_first_not_of(" \t");
+    if (begin != std::string::npos) {
+      macro.name_ = first.substr(begin, first.find_last_not_of(" \t") + 1 - begin);
     }
+  }
+  if (macro.name_.empty()) throw MacroError("an aperture macro has no name");
+  if (is_digit(macro.name_.front())) {
+    throw MacroError("an aperture macro name must not begin with a digit");
   }
 
   MacroReader reader(macro.name_);

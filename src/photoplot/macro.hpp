@@ -51,7 +51,9 @@ class ApertureMacro {
 };
 
 // Reads body, the text between "%AM" and the closing "%": "NAME*statement*...*".
-// Line breaks are ignored everywhere, blanks everywhere except in comments.
+// The name is all up to the first '*' but the blanks around it, and must not
+// begin with a digit. Line breaks are ignored everywhere, blanks everywhere
+// after the name except in comments.
 // Statements are comments (0 ...), variable definitions ($n=expression) and the
 // primitives 1 (circle), 2 and 20 (vector line), 21 (centre line), 22
 // (lower-left line), 4 (outline), 5 (polygon), 6 (moire) and 7 (thermal).

@@ -51,11 +51,13 @@ std::string_view describe(WarningKind kind) {
     case WarningKind::unsized_apertures:
       return "apertures of an unknown macro are drawn with size 0";
     case WarningKind::coordinates_without_operation:
-      return "coordinates without an operation code after a move or flash are stroked";
+      return "coordinates before the first operation code are stroked";
     case WarningKind::not_copper:
       return "the file says it is not a copper layer";
     case WarningKind::no_outline:
       return "no board outline comes first: the grid ends at the copper's outer edges";
+    case WarningKind::no_copper:
+      return "the photoplot has coordinates but draws no copper: the conductor is empty";
   }
   return "unknown warning";
 }
@@ -64,11 +66,25 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Rules 15 to 17 match an operation code only when no further digit follows,
-// so that a selection such as "D012*" is not read as "D01".
-bool starts_with_code(std::string_view s, std::string_view code) {
-  return s.starts_with(code) && (s.size() == code.size() || !is_digit(s[code.size()]));
+enum class Operation { none, move, stroke, flash };
+
+// The operation code s begins with: "D01", "D02" or "D03", also with the
+// leading zero left out ("D1", as some tools write them) or with more of
+// them. No further digit may follow, so that a selection such as "D012*" is
+// not read as "D01". length receives the characters the code takes.
+Operation operation_code(std::string_view s, std::size_t& length) {
+  if (s.size() < 2 || s[0] != 'D') return Operation::none;
+  std::size_t i = 1;
+  while (i < s.size() && s[i] == '0') ++i;
+  if (i == s.size() || s[i] < '1' || s[i] > '3') return Operation::none;
+  const char digit = s[i++];
+  if (i < s.size() && is_digit(s[i])) return Operation::none;
+  length = i;
+  return digit == '1' ? Operation::stroke : digit == '2' ? Operation::move : Operation::flash;
 }
+
+// "M02" ends the reading, also behind an operation code ("D02M02*").
+bool ends_program(std::string_view s) { return s.starts_with("M02"); }
 
 std::string_view trim_trailing_blanks(std::string_view s) {
   const std::size_t n = s.find_last_not_of(' ');
@@ -144,8 +160,6 @@ class Reader {
   Photoplot finish(std::size_t records);
 
  private:
-  enum class Operation { none, move, stroke, flash };
-
   bool statement(std::string_view s);
   bool extended(std::string_view s);
   void macro_definition(std::string_view s);
@@ -401,8 +415,18 @@ void Reader::format_statement(std::string_view s) {
   std::size_t i = 3;
   bool trailing = false;
   bool incremental = false;
-  if (i < s.size() && (s[i] == 'L' || s[i] == 'T' || s[i] == 'D')) trailing = s[i++] == 'T';
+  const auto counted = [&](std::size_t at) { return at + 1 < s.size() && is_digit(s[at + 1]); };
+  if (i < s.size() && (s[i] == 'L' || s[i] == 'T' || (s[i] == 'D' && !counted(i)))) {
+    trailing = s[i++] == 'T';
+  }
   if (i < s.size() && (s[i] == 'A' || s[i] == 'I')) incremental = s[i++] == 'I';
+  // Older statements give the digit counts of sequence numbers and of G, D
+  // and M codes before X ("%FSLAN2G2X34Y34*%"); coordinates do not need them.
+  while (i < s.size() && std::string_view("NGDM").find(s[i]) != std::string_view::npos &&
+         counted(i)) {
+    ++i;
+    while (i < s.size() && is_digit(s[i])) ++i;
+  }
   const auto axis = [&](char letter, AxisFormat& format) {
     if (i + 2 >= s.size() || s[i] != letter || !is_digit(s[i + 1]) || !is_digit(s[i + 2])) {
       fail("cannot read the format statement");
@@ -430,9 +454,11 @@ void Reader::aperture_definition(std::string_view s, double unit) {
   long long code = 0;
   std::string_view shape;
   std::size_t modifiers_begin = 0;
-  if (s.size() >= 10 && !is_digit(s[7]) && parse_integer(s.substr(4, 3))) {
+  if (s.size() >= 10 && std::string_view("CROP").find(s[7]) != std::string_view::npos &&
+      s[8] == ',' && parse_integer(s.substr(4, 3))) {
     // Three-digit codes at fixed columns: the shape letter in column 8 and the
     // modifiers from column 10 ("%ADD010C,0.0100*%"), as files always were read.
+    // Anything else there begins a macro's name ("%ADD121THD121*%").
     code = aperture_code(s.substr(4, 3));
     shape = s.substr(7, 1);
     modifiers_begin = 9;
@@ -476,7 +502,13 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     }
     return;
   }
-  const auto macro = macros_.find(std::string(shape));
+  // Names are matched as written; blanks around one are not part of it.
+  const std::size_t name_begin = shape.find_first_not_of(" \t");
+  const std::size_t name_end = shape.find_last_not_of(" \t");
+  const std::string_view name = name_begin == std::string_view::npos
+                                    ? std::string_view()
+                                    : shape.substr(name_begin, name_end + 1 - name_begin);
+  const auto macro = macros_.find(name);
   if (macro == macros_.end()) {
     warn(WarningKind::unsized_apertures);
     plot_.define_aperture(code, 0.0);
@@ -614,6 +646,13 @@ bool Reader::statement(std::string_view line) {
       return true;
     }
   } else {
+    // Older files number their statements ("N123X100Y200D01*"); the number
+    // means nothing for the picture.
+    if (lead == 'N' && s.size() > 1 && is_digit(s[1])) {
+      std::size_t digits = 1;
+      while (digits < s.size() && is_digit(s[digits])) ++digits;
+      s.remove_prefix(digits);
+    }
     // The old unit codes may stand in front of other words ("G71D10*").
     if (s.starts_with("G70") || s.starts_with("G71")) {
       millimetres_ = s[2] == '1';
@@ -631,7 +670,7 @@ bool Reader::statement(std::string_view line) {
       return true;
     }
     if (s.starts_with("%IN")) return true;                    // 5
-    if (s.starts_with("M02")) return false;                   // 6
+    if (ends_program(s)) return false;                        // 6
     if (s.starts_with("%LP")) {                               // 7
       // Clear polarity removes copper that earlier objects made.
       plot_.set_clear_polarity(s.starts_with("%LPC"));
@@ -700,8 +739,15 @@ bool Reader::statement(std::string_view line) {
     aperture_definition(s, unit);
   }
   if (s.front() == 'D') {                                   // 11: selection
-    const std::size_t end = terminator(s, 1, "*", "aperture code");
-    select_if_aperture(aperture_code(s.substr(1, end - 1)));
+    // An operation code alone ("D1*", "D02*") or followed by the end
+    // ("D02M02*") selects nothing.
+    std::size_t length = 0;
+    const Operation operation = operation_code(s, length);
+    const std::string_view after = s.substr(length);
+    if (operation == Operation::none || (after != "*" && !ends_program(after))) {
+      const std::size_t end = terminator(s, 1, "*", "aperture code");
+      select_if_aperture(aperture_code(s.substr(1, end - 1)));
+    }
   }
   if (s.starts_with("G54D")) {                              // 12: selection
     const std::size_t end = terminator(s, 4, "*", "aperture code");
@@ -743,26 +789,37 @@ bool Reader::statement(std::string_view line) {
       s.remove_prefix(end);
     }
   }
-  if (starts_with_code(s, "D02")) {                         // 15
-    if (region_) end_contour();
-    plot_.plot_move();
-    last_operation_ = Operation::move;
-  }
-  const bool bare = coordinates && s.starts_with("*");
-  if (starts_with_code(s, "D01") || bare) {                 // 16
-    if (bare && (last_operation_ == Operation::move || last_operation_ == Operation::flash)) {
+  std::size_t operation_length = 0;
+  Operation operation = operation_code(s, operation_length);
+  if (operation != Operation::none) {
+    last_operation_ = operation;
+  } else if (coordinates && s.starts_with("*")) {
+    // Coordinates without an operation code repeat the last one: tools
+    // write "X..Y..D02*" and then "X..Y..*" for the next move. Before any
+    // code was given they stroke.
+    operation = last_operation_;
+    if (operation == Operation::none) {
       warn(WarningKind::coordinates_without_operation);
+      operation = Operation::stroke;
     }
-    draw(offset_i, offset_j);
-    last_operation_ = Operation::stroke;
   }
-  if (starts_with_code(s, "D03")) {                         // 17
-    if (!region_) plot_.plot_flash();
-    last_operation_ = Operation::flash;
+  switch (operation) {
+    case Operation::move:                                   // 15
+      if (region_) end_contour();
+      plot_.plot_move();
+      break;
+    case Operation::stroke:                                 // 16
+      draw(offset_i, offset_j);
+      break;
+    case Operation::flash:                                  // 17
+      if (!region_) plot_.plot_flash();
+      break;
+    case Operation::none:
+      break;
   }
   if (first_object_line_ == 0 && !plot_.rectangles.empty()) first_object_line_ = line_number_;
   check_new_rectangles();
-  return true;
+  return operation_length == 0 || !ends_program(s.substr(operation_length));
 }
 
 void Reader::check_new_rectangles() {

@@ -28,6 +28,8 @@ enum class WarningKind {
   coordinates_without_operation,
   not_copper,
   no_outline,
+  // Found once the cell map is known (build_board), not by the reader.
+  no_copper,
 };
 
 // One line of a report for a kind: how often it occurred and where first.
