@@ -11,17 +11,18 @@
 #include <string_view>
 
 #include "convert/convert.hpp"
+#include "toolkit/form_templates.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace foilcad::app {
 
-inline constexpr int kInputForm = 201;
-inline constexpr int kElevationField = 210;
-inline constexpr int kThicknessField = 211;
-inline constexpr int kFileNameLabel = 213;
-inline constexpr int kSelectButton = 214;
-inline constexpr int kCancelButton = 215;
-inline constexpr int kConvertButton = 216;
+using toolkit::kCancelButton;
+using toolkit::kConvertButton;
+using toolkit::kElevationField;
+using toolkit::kFileNameLabel;
+using toolkit::kInputForm;
+using toolkit::kSelectButton;
+using toolkit::kThicknessField;
 
 inline constexpr std::string_view kMainWindowTitle = "Tarnwick FOILCAD v02";
 inline constexpr std::string_view kFileDialogTitle = "FOILCAD - select an existing photoplot file";

@@ -9,31 +9,41 @@
 
 namespace foilcad::toolkit {
 
-enum class control_type { label, edit, button };
+// The identifiers of the input form and of the controls the program reads or
+// changes; the form's flow (app/) refers to them by these names.
+inline constexpr int kInputForm = 201;
+inline constexpr int kElevationField = 210;
+inline constexpr int kThicknessField = 211;
+inline constexpr int kFileNameLabel = 213;
+inline constexpr int kSelectButton = 214;
+inline constexpr int kCancelButton = 215;
+inline constexpr int kConvertButton = 216;
+
+enum class ControlType { label, edit, button };
 
 // Style bits of a control.
-inline constexpr unsigned style_centred = 1;   // text centred
-inline constexpr unsigned style_sunken = 2;    // sunken edge
-inline constexpr unsigned style_tab_stop = 4;  // reached with Tab
+inline constexpr unsigned kStyleCentred = 1;   // text centred
+inline constexpr unsigned kStyleSunken = 2;    // sunken edge
+inline constexpr unsigned kStyleTabStop = 4;  // reached with Tab
 
-struct control_template {
+struct ControlTemplate {
   int id;
-  control_type type;
+  ControlType type;
   std::string_view text;
   int x, y, width, height;
   unsigned style;
 };
 
-struct form_template {
+struct FormTemplate {
   int id;
   std::string_view caption;
   int width, height;  // of the area inside the window frame
   int font_points;
   bool font_bold;
-  std::span<const control_template> controls;  // in tab order
+  std::span<const ControlTemplate> controls;  // in tab order
 };
 
 // The template of that identifier, or nullptr.
-const form_template* find_form_template(int id);
+const FormTemplate* find_form_template(int id);
 
 }  // namespace foilcad::toolkit

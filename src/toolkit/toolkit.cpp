@@ -222,27 +222,27 @@ int average_letter_width(const QFontMetrics& metrics) {
   return (width / 26 + 1) / 2;
 }
 
-QWidget* make_control(const control_template& plan, QWidget* form) {
+QWidget* make_control(const ControlTemplate& plan, QWidget* form) {
   const QString text = to_qstring(plan.text);
-  const Qt::FocusPolicy focus = (plan.style & style_tab_stop) ? Qt::StrongFocus : Qt::ClickFocus;
+  const Qt::FocusPolicy focus = (plan.style & kStyleTabStop) ? Qt::StrongFocus : Qt::ClickFocus;
   const Qt::Alignment alignment =
-      (plan.style & style_centred) ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
+      (plan.style & kStyleCentred) ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
   switch (plan.type) {
-    case control_type::label: {
+    case ControlType::label: {
       auto* label = new FormLabel(form);
       label->setAlignment(alignment);
-      if (plan.style & style_sunken) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      if (plan.style & kStyleSunken) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       label->set_full_text(text);
       return label;
     }
-    case control_type::edit: {
+    case ControlType::edit: {
       auto* edit = new QLineEdit(text, form);
       edit->setAlignment(alignment);
       edit->setFocusPolicy(focus);
       edit->setMaxLength(kMaxEditLength);
       return edit;
     }
-    case control_type::button: {
+    case ControlType::button: {
       auto* button = new QPushButton(text, form);
       button->setAutoDefault(false);
       button->setDefault(false);
@@ -253,7 +253,7 @@ QWidget* make_control(const control_template& plan, QWidget* form) {
   return nullptr;
 }
 
-FormWindow* build_form(const form_template& plan, QWidget* owner) {
+FormWindow* build_form(const FormTemplate& plan, QWidget* owner) {
   auto* form = new FormWindow(plan.id, owner);
   form->setWindowTitle(to_qstring(plan.caption));
   QFont font(QStringLiteral("Sans Serif"), plan.font_points,
@@ -271,7 +271,7 @@ FormWindow* build_form(const form_template& plan, QWidget* owner) {
 
   // Children join the focus chain in the order they are made, which is the
   // template's order and so its tab order.
-  for (const control_template& control : plan.controls) {
+  for (const ControlTemplate& control : plan.controls) {
     QWidget* widget = make_control(control, form);
     widget->setGeometry(pixels(control.x, unit_x), pixels(control.y, unit_y),
                         pixels(control.width, unit_x), pixels(control.height, unit_y));
@@ -374,7 +374,7 @@ void toolkit_start() {
   g_toolkit = std::move(toolkit);
 }
 
-void window_open(int options, std::optional<point> position, std::optional<extent> size,
+void window_open(int options, std::optional<ScreenPoint> position, std::optional<ScreenSize> size,
                  int /*menu: there are no menus*/, std::string_view title) {
   if (!g_toolkit || g_toolkit->main_window) return;
   auto* window = new MainWindow;
@@ -398,7 +398,7 @@ void form_load(int form) {
     g_toolkit->current = it->second;
     return;
   }
-  const form_template* plan = find_form_template(form);
+  const FormTemplate* plan = find_form_template(form);
   if (plan == nullptr) {
     record(error_no_template);
     return;
@@ -418,7 +418,7 @@ void form_load(int form) {
   }
 }
 
-void form_show(std::optional<point> position, std::optional<int> focus_field, int mode) {
+void form_show(std::optional<ScreenPoint> position, std::optional<int> focus_field, int mode) {
   if (!g_toolkit || !g_toolkit->current) {
     record(error_no_form);
     return;

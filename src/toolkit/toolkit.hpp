@@ -80,12 +80,12 @@ enum error_code : int {
 
 inline constexpr std::size_t kMaxForms = 100;
 
-struct point {
+struct ScreenPoint {
   int x = 0;
   int y = 0;
 };
 
-struct extent {
+struct ScreenSize {
   int width = 0;
   int height = 0;
 };
@@ -98,7 +98,7 @@ void toolkit_start();
 // centred on the screen, without a size it takes 80 % of the screen. With the
 // hidden_window option it is never shown. A second call does nothing. The
 // title loses its trailing blanks; there are no menus, so menu is not used.
-void window_open(int options, std::optional<point> position, std::optional<extent> size, int menu,
+void window_open(int options, std::optional<ScreenPoint> position, std::optional<ScreenSize> size, int menu,
                  std::string_view title);
 
 // Makes the form of that template, invisible, and makes it the current form,
@@ -108,7 +108,7 @@ void form_load(int form);
 
 // Shows the current form: at position (screen pixels) or centred on the
 // screen, with the focus in focus_field or else on the form's first tab stop.
-void form_show(std::optional<point> position, std::optional<int> focus_field, int mode);
+void form_show(std::optional<ScreenPoint> position, std::optional<int> focus_field, int mode);
 
 // The field shows text without its trailing blanks, and only up to a
 // character of code 0 in it.
