@@ -2,11 +2,13 @@
 // of growing size, run by hand (see README.md beside this file).
 //
 //   foilcad-bench [--dir DIR] [--runs N] [--features N,N,...] [--write-limit GB]
-//                 [--reference-seconds S] [--reader-lines N]
+//                 [--reference-seconds S] [--reader-lines N] [--switches N,N,...]
 //   foilcad-bench checksums BOARD.gbr THICKNESS [plain|grouped]
 //       md5 sums of both solids from the plain (default) or the grouped
 //       geometry through the simple writer (emit_solids), nothing stored
 //   foilcad-bench board FEATURES FILE.gbr   (writes a generated board)
+//   foilcad-bench alternating SWITCHES FILE.gbr
+//       (writes a board of flashes in alternating polarity)
 //
 // Every size runs in a child process of its own, so that its peak memory is
 // its own. Times are medians of --runs runs. The writer is measured against a
@@ -159,6 +161,8 @@ struct Options {
   double write_limit_gb = 6;       // sizes with more output skip the writer
   double reference_seconds = 60;  // the plain geometry gets this long per run
   long long reader_lines = 1000000;
+  // Polarity switches of the boards of alternating dark and clear flashes.
+  std::vector<int> switches = {1000, 10000, 100000};
 };
 
 // What one size gave, sent from the child to the parent.
@@ -172,6 +176,7 @@ struct Result {
   double split = 0;
   double lists = 0;
   double map = 0;
+  double map_last_clear = 0;  // the same grid with the last rectangle clear
   double format_gbs = 0;     // to /dev/null
   double output_gb = 0;
   double write = 0;          // 0: not measured
@@ -190,30 +195,18 @@ double peak_rss_mb() {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// The plain geometry in a child of its own, killed after the time allowed.
-// Returns its seconds (< 0 when it did not end) and whether its map and lists
-// equal the fast ones.
-double run_reference(const Photoplot& plot, const CoordinateLists& lists, const CellMap& map,
-                     double allowed, bool& same) {
+// Runs work in a child of its own, killed after the time allowed. work returns
+// its seconds and whether its result equals the fast one. Returns the seconds
+// (< 0 when it did not end).
+template <class Work>
+double run_in_child(double allowed, bool& same, Work work) {
   int channel[2];
   if (::pipe(channel) != 0) return -1;
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(channel[0]);
-    std::vector<Rectangle> pieces = plot.rectangles;
-    const Clock::time_point start = Clock::now();
-    reference::split_rectangles(pieces);
-    const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, plot.extremes);
-    const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
-    // Lists may keep another member of a group of values that differ by
-    // rounding only; the map must be the same bit for bit.
-    const auto close = [](const std::vector<double>& a, const std::vector<double>& b) {
-      return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double u, double v) {
-               return u == v || std::fabs(u - v) < kTolerance;
-             });
-    };
-    const bool equal = plain_map == map && close(plain_lists.x, lists.x) && close(plain_lists.y, lists.y);
-    const double report[2] = {since(start), equal ? 1.0 : 0.0};
+    const auto [seconds, equal] = work();
+    const double report[2] = {seconds, equal ? 1.0 : 0.0};
     if (::write(channel[1], report, sizeof report) < 0) _exit(1);
     _exit(0);
   }
@@ -237,14 +230,38 @@ double run_reference(const Photoplot& plot, const CoordinateLists& lists, const 
   return report[0];
 }
 
+// The plain geometry in a child: its seconds and whether its map and lists
+// equal the fast ones.
+double run_reference(const Photoplot& plot, const CoordinateLists& lists, const CellMap& map,
+                     double allowed, bool& same) {
+  return run_in_child(allowed, same, [&] {
+    std::vector<Rectangle> pieces = plot.rectangles;
+    const Clock::time_point start = Clock::now();
+    reference::split_rectangles(pieces);
+    const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, plot.extremes);
+    const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
+    const double seconds = since(start);
+    // Lists may keep another member of a group of values that differ by
+    // rounding only; the map must be the same bit for bit.
+    const auto close = [](const std::vector<double>& a, const std::vector<double>& b) {
+      return a.size() == b.size() &&
+             std::equal(a.begin(), a.end(), b.begin(),
+                        [](double u, double v) { return u == v || std::fabs(u - v) < kTolerance; });
+    };
+    const bool equal =
+        plain_map == map && close(plain_lists.x, lists.x) && close(plain_lists.y, lists.y);
+    return std::pair{seconds, equal};
+  });
+}
+
 Result measure(const Options& options, int features) {
   Result result;
   result.features = features;
   const fs::path board = options.dir / ("bench-" + std::to_string(features) + ".gbr");
   write_text(board, make_board(features, 1000u + static_cast<unsigned>(features)));
 
-  std::vector<double> read, split, lists_time, map_time, format, write, raw, raw_text, whole,
-      whole_raw;
+  std::vector<double> read, split, lists_time, map_time, map_last_clear, format, write, raw,
+      raw_text, whole, whole_raw;
   CoordinateLists lists;
   CellMap map;
   Photoplot plot;
@@ -328,6 +345,20 @@ Result measure(const Options& options, int features) {
     }
     result.reference = times.empty() ? -1 : median(times);
   }
+
+  // One clear rectangle takes the map through the polarity path. Measured
+  // last, so that the stages above run exactly as without it.
+  map = CellMap{};
+  const SplitBoard split_board = split_rectangles(plot.rectangles);
+  const std::size_t active = split_board.bounds.size();
+  const PolarityRuns last_clear = {{active - 1, active}};
+  for (int run = 0; run < options.runs; ++run) {
+    map = CellMap{};
+    const Clock::time_point start = Clock::now();
+    map = build_cell_map(split_board, lists, last_clear);
+    map_last_clear.push_back(since(start));
+  }
+  result.map_last_clear = median(map_last_clear);
   return result;
 }
 
@@ -357,12 +388,14 @@ bool measure_in_child(const Options& options, int features, Result& result) {
 
 void print_header() {
   std::printf(
-      "| features | rects | pieces | grid | read s | split s | lists s | map s | geometry s | "
+      "| features | rects | pieces | grid | read s | split s | lists s | map s | map s, last "
+      "clear | geometry s | "
       "vs plain | format GB/s | output GB | write GB/s | raw GB/s | write/raw | raw text GB/s | "
       "convert/raw | "
       "peak MB | MB allowed |\n");
   std::printf(
-      "|---:|---:|---:|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+      "---:|---:|\n");
 }
 
 void print_row(const Result& r) {
@@ -382,11 +415,12 @@ void print_row(const Result& r) {
                   write_gbs / raw_gbs, r.output_gb / r.raw_text, r.convert_raw / r.convert);
   }
   const double cells = static_cast<double>(r.grid_x - 1) * static_cast<double>(r.grid_y - 1);
-  std::printf("| %d | %zu | %llu | %zu x %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %s | %.2f | %.2f | "
-              "%s | %.0f | %.0f |\n",
-              r.features, r.rectangles, static_cast<unsigned long long>(r.pieces), r.grid_x,
-              r.grid_y, r.read, r.split, r.lists, r.map, geometry, versus, r.format_gbs,
-              r.output_gb, write, r.peak_mb, cells / 1e6 + 100);
+  std::printf(
+      "| %d | %zu | %llu | %zu x %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %s | %.2f | "
+      "%.2f | %s | %.0f | %.0f |\n",
+      r.features, r.rectangles, static_cast<unsigned long long>(r.pieces), r.grid_x, r.grid_y,
+      r.read, r.split, r.lists, r.map, r.map_last_clear, geometry, versus, r.format_gbs,
+      r.output_gb, write, r.peak_mb, cells / 1e6 + 100);
   std::fflush(stdout);
 }
 
@@ -412,6 +446,118 @@ void measure_reader(const Options& options) {
   fs::remove(file);
   std::printf("\nreader: %lld lines in %.3f s (median of %zu)\n", options.reader_lines,
               median(times), times.size());
+}
+
+// Flashes in dark and clear turn, a polarity switch before each, the way a
+// plane layer with many clearances may be written: a frame of four strokes,
+// then round and rectangular pads on a 25 mil grid of 100 x 100 points, the
+// same for every count, so that only the number of switches grows (the grid
+// has some 600 lines a side). The pads are wider than the grid step, so later
+// ones cut into earlier ones.
+std::string make_alternating_board(int switches, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo + 1));
+  };
+  const long long pitch = 250;
+  const long long span = 100;
+  std::string text = "G04 foilcad-bench alternating polarity*\n%FSLAX24Y24*%\n%MOIN*%\n";
+  text += "%ADD010C,0.0100*%\n%ADD014C,0.0600*%\n%ADD015R,0.0700X0.0700*%\n";
+  text += "%ADD016R,0.0500X0.0300*%\n";
+  const long long edge = (span + 1) * pitch;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "G54D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", edge,
+                edge, edge, edge);
+  text += line;
+  for (int s = 0; s < switches; ++s) {
+    text += s % 2 == 0 ? "%LPD*%\n" : "%LPC*%\n";
+    if (pick(0, 9) == 0) {
+      std::snprintf(line, sizeof line, "G54D%lld*\n", pick(14, 16));
+      text += line;
+    }
+    std::snprintf(line, sizeof line, "X%lldY%lldD03*\n", pick(1, span) * pitch,
+                  pick(1, span) * pitch);
+    text += line;
+  }
+  text += "M02*\n";
+  return text;
+}
+
+// The cell map of boards of alternating polarity, one pass against the runs
+// laid one over the other (the layered reference, in a child killed after
+// --reference-seconds), and the map of the same grid without the clear runs
+// (every rectangle dark: the map of boards without clear polarity).
+void measure_polarity(const Options& options) {
+  std::printf(
+      "\n| switches | rects | clear runs | grid | read s | split s | lists s | map s | map s, all "
+      "dark | layered s | layered / map |\n");
+  std::printf("|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---|\n");
+  for (const int switches : options.switches) {
+    const fs::path file = options.dir / ("bench-polarity-" + std::to_string(switches) + ".gbr");
+    write_text(file, make_alternating_board(switches, 2000u + static_cast<unsigned>(switches)));
+    std::vector<double> read, split, lists_time, map_time, dark_time;
+    Photoplot plot;
+    SplitBoard board;
+    CoordinateLists lists;
+    PolarityRuns runs;
+    CellMap map;
+    for (int run = 0; run < options.runs; ++run) {
+      Clock::time_point start = Clock::now();
+      plot = read_photoplot(file);
+      read.push_back(since(start));
+      const std::size_t first_active = plot.first_active();
+      start = Clock::now();
+      board = split_rectangles(plot.rectangles, first_active);
+      split.push_back(since(start));
+      start = Clock::now();
+      lists = build_coordinate_lists(board, plot.extremes);
+      lists_time.push_back(since(start));
+      // Clear runs counted in active rectangles, as the conversion counts them.
+      runs.clear();
+      for (const auto& [first, second] : plot.clear_runs) {
+        if (second <= first_active) continue;
+        runs.emplace_back(std::max(first, first_active) - first_active, second - first_active);
+      }
+      map = CellMap{};
+      start = Clock::now();
+      map = build_cell_map(board, lists, runs);
+      map_time.push_back(since(start));
+      start = Clock::now();
+      const CellMap dark = build_cell_map(board, lists);
+      dark_time.push_back(since(start));
+    }
+    fs::remove(file);
+
+    std::vector<double> layered;
+    bool same = true;
+    for (int run = 0; run < options.runs && options.reference_seconds > 0; ++run) {
+      bool equal = false;
+      const double seconds = run_in_child(options.reference_seconds, equal, [&] {
+        const Clock::time_point start = Clock::now();
+        const CellMap plain = reference::build_cell_map(board, lists, runs);
+        return std::pair{since(start), plain == map};
+      });
+      if (seconds < 0) {
+        layered.clear();
+        break;
+      }
+      layered.push_back(seconds);
+      same = same && equal;
+    }
+    char versus[96] = "- | -";
+    if (!layered.empty()) {
+      std::snprintf(versus, sizeof versus, "%.3f | x%.0f%s", median(layered),
+                    median(layered) / median(map_time), same ? "" : " DIFFERENT");
+    } else if (options.reference_seconds > 0) {
+      std::snprintf(versus, sizeof versus, "> %.0f s | -", options.reference_seconds);
+    }
+    std::printf("| %d | %zu | %zu | %zu x %zu | %.3f | %.3f | %.3f | %.4f | %.4f | %s |\n",
+                switches, plot.rectangles.size(), runs.size(), lists.x.size(), lists.y.size(),
+                median(read), median(split), median(lists_time), median(map_time),
+                median(dark_time), versus);
+    std::fflush(stdout);
+  }
 }
 
 // Streams both solids of the plain geometry and the simple writer into
@@ -474,6 +620,11 @@ int main(int argc, char** argv) {
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
     return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
   }
+  if (argc == 4 && std::strcmp(argv[1], "alternating") == 0) {
+    const int switches = std::atoi(argv[2]);
+    write_text(argv[3], make_alternating_board(switches, 2000u + static_cast<unsigned>(switches)));
+    return 0;
+  }
   if (argc == 4 && std::strcmp(argv[1], "board") == 0) {
     write_text(argv[3], make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
     return 0;
@@ -494,13 +645,18 @@ int main(int argc, char** argv) {
       options.reference_seconds = std::atof(value);
     } else if (name == "--reader-lines") {
       options.reader_lines = std::atoll(value);
+    } else if (name == "--switches") {
+      options.switches = parse_list(value);
     } else {
       std::fprintf(stderr, "foilcad-bench: unknown option %s\n", name.c_str());
       return 2;
     }
   }
+  // A size of 0 (--features 0) leaves a table out.
+  std::erase_if(options.features, [](int n) { return n <= 0; });
+  std::erase_if(options.switches, [](int n) { return n <= 0; });
   std::printf("folder %s, medians of %d runs\n\n", options.dir.c_str(), options.runs);
-  print_header();
+  if (!options.features.empty()) print_header();
   for (const int features : options.features) {
     Result result;
     if (!measure_in_child(options, features, result)) {
@@ -510,5 +666,6 @@ int main(int argc, char** argv) {
     print_row(result);
   }
   if (options.reader_lines > 0) measure_reader(options);
+  if (!options.switches.empty()) measure_polarity(options);
   return 0;
 }

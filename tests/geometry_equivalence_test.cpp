@@ -323,32 +323,36 @@ TEST(GeometryEquivalence, GroupsCloseToTheTolerance) {
   }
 }
 
+// Flashes and strokes of which some reach past the largest double.
+Board overflowing_board(Rng& rng) {
+  PlotState plot;
+  plot.define_aperture(10, 1e308);
+  plot.define_aperture(11, 0.5);
+  const int features = static_cast<int>(pick(rng, 5, 12));
+  for (int f = 0; f < features; ++f) {
+    plot.select_aperture(chance(rng, 30) ? 10 : 11);
+    const auto coordinate = [&]() {
+      return chance(rng, 15) ? (chance(rng, 50) ? 1.7e308 : -1.7e308)
+                             : static_cast<double>(pick(rng, 0, 6));
+    };
+    plot.set_x(coordinate());
+    plot.set_y(coordinate());
+    if (chance(rng, 50)) {
+      plot.plot_flash();
+    } else {
+      plot.plot_stroke();
+    }
+  }
+  return {plot.rectangles, plot.extremes};
+}
+
 TEST(GeometryEquivalence, OverflowedBoundsAreLinesOfTheirOwn) {
   // A coordinate near the largest double plus half an aperture overflows to
   // an infinity: it is never within the tolerance of anything, so each piece
   // that carries it adds a grid line, and no cell next to one is copper.
   Rng rng(7);
   for (int b = 0; b < 300 * scale(); ++b) {
-    PlotState plot;
-    plot.define_aperture(10, 1e308);
-    plot.define_aperture(11, 0.5);
-    const int features = static_cast<int>(pick(rng, 5, 12));
-    for (int f = 0; f < features; ++f) {
-      plot.select_aperture(chance(rng, 30) ? 10 : 11);
-      const auto coordinate = [&]() {
-        return chance(rng, 15) ? (chance(rng, 50) ? 1.7e308 : -1.7e308)
-                               : static_cast<double>(pick(rng, 0, 6));
-      };
-      plot.set_x(coordinate());
-      plot.set_y(coordinate());
-      if (chance(rng, 50)) {
-        plot.plot_flash();
-      } else {
-        plot.plot_stroke();
-      }
-    }
-    const Board board{plot.rectangles, plot.extremes};
-    ASSERT_TRUE(equivalent(board, Lines::bitwise)) << "board " << b;
+    ASSERT_TRUE(equivalent(overflowing_board(rng), Lines::bitwise)) << "board " << b;
   }
 }
 
@@ -395,6 +399,215 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   EXPECT_EQ(map.at(1, 1), 1);
   EXPECT_EQ(map.at(2, 1), 1);
   EXPECT_EQ(board.pieces, 2u + 2u);
+}
+
+// Clear polarity: the map built in one pass against the runs laid one over
+// the other, each mapped on the whole grid (reference::build_cell_map).
+
+// Clear runs over count active rectangles: many short runs with dark gaps of
+// a few rectangles or none between them; now and then an empty run, a run
+// that begins before the end of the one before, one that reaches past the
+// last rectangle, or one that makes every rectangle clear.
+PolarityRuns random_runs(Rng& rng, std::size_t count) {
+  PolarityRuns runs;
+  if (chance(rng, 3)) return {{0, count}};
+  const auto longest = static_cast<std::size_t>(pick(rng, 1, 4));
+  auto at = static_cast<std::size_t>(pick(rng, 0, 2));
+  while (at < count) {
+    const auto length = chance(rng, 5) ? 0 : static_cast<std::size_t>(pick(rng, 1, longest));
+    runs.emplace_back(at, at + length);
+    at += length + static_cast<std::size_t>(pick(rng, 0, static_cast<long long>(longest)));
+  }
+  if (chance(rng, 10)) runs.emplace_back(count / 2, count + 3);
+  if (chance(rng, 10) && runs.size() > 2) {
+    // An earlier run again, out of order.
+    runs.insert(runs.begin() + 2, runs[static_cast<std::size_t>(pick(rng, 0, 1))]);
+  }
+  return runs;
+}
+
+std::string describe(const PolarityRuns& runs) {
+  std::string text = "clear runs:";
+  for (std::size_t r = 0; r < runs.size() && r < 40; ++r) {
+    text += " [" + std::to_string(runs[r].first) + ", " + std::to_string(runs[r].second) + ")";
+  }
+  return text + (runs.size() > 40 ? " ...\n" : "\n");
+}
+
+// What the boards of a test went through, so that a generator that stopped
+// making the hard cases shows.
+struct Seen {
+  int cleared = 0;            // boards where clear rectangles removed copper
+  int zero_width_copper = 0;  // boards with copper in a column or row of zero width
+};
+
+enum class Grid { extremes, plain_lists, edges_only };
+
+::testing::AssertionResult same_polarity_map(const Board& board, const PolarityRuns& runs,
+                                             Grid grid, Seen& seen) {
+  const std::size_t first_active = grid == Grid::edges_only ? 0 : kFirstActive;
+  const SplitBoard split = split_rectangles(board.rectangles, first_active);
+  CoordinateLists lists;
+  if (grid == Grid::plain_lists) {
+    // Lists that may hold another member of a group than the grouped ones.
+    std::vector<Rectangle> pieces = board.rectangles;
+    reference::split_rectangles(pieces);
+    lists = reference::build_coordinate_lists(pieces, board.extremes);
+  } else if (grid == Grid::edges_only) {
+    // As a board without an outline converts.
+    lists = build_coordinate_lists(split);
+    if (lists.x.size() < 2 || lists.y.size() < 2) {
+      lists = build_coordinate_lists(split, board.extremes);
+    }
+  } else {
+    lists = build_coordinate_lists(split, board.extremes);
+  }
+  const CellMap map = build_cell_map(split, lists, runs);
+  const CellMap layered = reference::build_cell_map(split, lists, runs);
+  if (map.columns != layered.columns || map.rows != layered.rows) {
+    return ::testing::AssertionFailure() << "map size differs\n" << describe(board);
+  }
+  for (std::size_t k = 0; k < map.rows; ++k) {
+    for (std::size_t i = 0; i < map.columns; ++i) {
+      if (map.at(i, k) != layered.at(i, k)) {
+        return ::testing::AssertionFailure()
+               << "cell (" << i << ", " << k << ") is " << int{map.at(i, k)} << ", layer by layer "
+               << int{layered.at(i, k)} << "\n"
+               << describe(board) << describe(runs);
+      }
+    }
+  }
+  if (map != build_cell_map(split, lists)) ++seen.cleared;
+  for (std::size_t k = 0; k < map.rows; ++k) {
+    for (std::size_t i = 0; i < map.columns; ++i) {
+      if (map.at(i, k) != 0 && (lists.x[i] == lists.x[i + 1] || lists.y[k] == lists.y[k + 1])) {
+        ++seen.zero_width_copper;
+        return ::testing::AssertionSuccess();
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::size_t active_count(const Board& board, Grid grid) {
+  const std::size_t first = grid == Grid::edges_only ? 0 : kFirstActive;
+  return board.rectangles.size() > first ? board.rectangles.size() - first : 0;
+}
+
+TEST(GeometryPolarity, DrawnBoardsGiveTheLayeredMap) {
+  // Strokes, flashes and repeats of the photoplot generator; zero-size
+  // apertures and zero-length strokes make pieces of zero width, extremes on
+  // edges make columns of zero width and extremes inside rectangles leave
+  // pieces that match no cell.
+  Rng rng(11);
+  Seen seen;
+  const int boards = 1500 * scale();
+  for (int b = 0; b < boards; ++b) {
+    const Shape& shape = kMixedShapes[static_cast<std::size_t>(b) % kMixedShapes.size()];
+    Board board = draw_board(rng, shape, b % 2 == 0 ? kDyadic : photoplot_inches());
+    move_extremes(rng, board);
+    const Grid grid = chance(rng, 20) ? Grid::edges_only : Grid::extremes;
+    const PolarityRuns runs = random_runs(rng, active_count(board, grid));
+    ASSERT_TRUE(same_polarity_map(board, runs, grid, seen)) << "board " << b;
+  }
+  EXPECT_GT(seen.cleared, boards / 2);
+  EXPECT_GT(seen.zero_width_copper, boards / 50);
+}
+
+TEST(GeometryPolarity, ToleranceGroupsAndOverflowsGiveTheLayeredMap) {
+  Rng rng(12);
+  Seen seen;
+  for (int b = 0; b < 600 * scale(); ++b) {
+    const int count = static_cast<int>(pick(rng, 1, b % 10 == 0 ? 60 : 14));
+    Board board;
+    Grid grid = Grid::extremes;
+    switch (b % 3) {
+      case 0:  // values that differ by rounding, either sign of zero
+        board = nudged_board(rng, count, 8, 0.5, chance(rng, 50) ? 0.0 : 1000.0, 1e-12);
+        grid = chance(rng, 50) ? Grid::plain_lists : Grid::extremes;
+        break;
+      case 1:  // groups a hair more than the tolerance apart
+        board = nudged_board(rng, count, 8, 2.5 * kTolerance, b % 2 == 0 ? 0.0 : 1000.0,
+                             0.1 * kTolerance, false);
+        grid = chance(rng, 50) ? Grid::plain_lists : Grid::edges_only;
+        break;
+      default:
+        board = overflowing_board(rng);
+        break;
+    }
+    const PolarityRuns runs = random_runs(rng, active_count(board, grid));
+    ASSERT_TRUE(same_polarity_map(board, runs, grid, seen)) << "board " << b;
+  }
+  EXPECT_GT(seen.cleared, 100);
+}
+
+TEST(GeometryPolarity, BoardsOfThousandsOfRuns) {
+  // Cost of the layered map: runs times cells, some 10^8 here.
+  Rng rng(13);
+  Seen seen;
+  const std::vector<Shape> shapes = {{3000, 40, 3, 2}, {2000, 60, 2, 3}, {1500, 12, 6}};
+  for (std::size_t b = 0; b < shapes.size(); ++b) {
+    Board board = draw_board(rng, shapes[b], b == 1 ? photoplot_inches() : kDyadic);
+    move_extremes(rng, board);
+    const PolarityRuns runs = random_runs(rng, active_count(board, Grid::extremes));
+    ASSERT_GT(runs.size(), 300u);
+    ASSERT_TRUE(same_polarity_map(board, runs, Grid::extremes, seen)) << "board " << b;
+  }
+  EXPECT_EQ(seen.cleared, 3);
+}
+
+TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
+  // A 2 mm square flash on a 1 mm grid of 60 x 60 points, dark and clear in
+  // turn, with an outline of four strokes. Layer by layer this would be
+  // 100,000 passes over the grid; the flashes alone say what each cell must
+  // be: the polarity of the last flash over it.
+  PlotState plot;
+  plot.define_aperture(10, 0.01);
+  plot.define_aperture(11, ApertureExtent{-1, 1, -1, 1});
+  plot.select_aperture(10);
+  plot.set_x(0);
+  plot.set_y(0);
+  plot.plot_move();
+  for (const auto& [x, y] : {std::pair{61, 0}, {61, 61}, {0, 61}, {0, 0}}) {
+    plot.set_x(x);
+    plot.set_y(y);
+    plot.plot_stroke();
+  }
+  plot.select_aperture(11);
+  Rng rng(14);
+  constexpr int kSwitches = 100'000;
+  for (int f = 0; f < kSwitches; ++f) {
+    plot.set_clear_polarity(f % 2 == 1);
+    plot.set_x(static_cast<double>(pick(rng, 1, 60)));
+    plot.set_y(static_cast<double>(pick(rng, 1, 60)));
+    plot.plot_flash();
+  }
+  ASSERT_EQ(plot.clear_runs.size(), std::size_t{kSwitches / 2});
+
+  PolarityRuns runs;
+  for (const auto& [first, second] : plot.clear_runs) {
+    runs.emplace_back(first - kFirstActive, second - kFirstActive);
+  }
+  const SplitBoard split = split_rectangles(plot.rectangles);
+  const CoordinateLists lists = build_coordinate_lists(split, plot.extremes);
+  const CellMap map = build_cell_map(split, lists, runs);
+
+  // Lines at 0 to 61, the extremes 0 and 61 twice: column c + 1 spans c to
+  // c + 1 for c from 0 to 60.
+  ASSERT_EQ(lists.x.size(), 64u);
+  ASSERT_EQ(lists.y, lists.x);
+  std::vector<std::uint8_t> expected(map.flags.size(), 0);
+  for (std::size_t r = kFirstActive; r < plot.rectangles.size(); ++r) {
+    const Rectangle& flash = plot.rectangles[r];
+    const bool dark = (r - kFirstActive) % 2 == 0;
+    for (auto x = static_cast<std::size_t>(flash.lower_x); x < flash.upper_x; ++x) {
+      for (auto y = static_cast<std::size_t>(flash.lower_y); y < flash.upper_y; ++y) {
+        expected[(x + 1) + map.columns * (y + 1)] = dark ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_EQ(map.flags, expected);
+  EXPECT_GT(map.copper_cells(), 1000u);
 }
 
 }  // namespace

@@ -341,39 +341,294 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
   return map;
 }
 
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
-                       const PolarityRuns& clear_runs) {
-  if (clear_runs.empty()) return build_cell_map(board, lists);
-  // Layers of one polarity in file order, each mapped on the full grid and
-  // laid over the ones before: dark adds copper, clear takes it away.
-  struct Layer {
-    std::size_t begin, end;
-    bool clear;
-  };
-  std::vector<Layer> layers;
-  const std::size_t count = board.bounds.size();
+namespace {
+
+// Which active rectangles are clear: those of the runs, in order; a run that
+// is empty or begins before the end of the run before it is ignored, and runs
+// are cut off at the last rectangle.
+std::vector<std::uint8_t> clear_flags(std::size_t count, const PolarityRuns& runs) {
+  std::vector<std::uint8_t> clear(count, 0);
   std::size_t at = 0;
-  for (const auto& [first, second] : clear_runs) {
+  for (const auto& [first, second] : runs) {
     const std::size_t begin = std::min(first, count);
     const std::size_t end = std::min(second, count);
     if (end <= begin || begin < at) continue;
-    if (at < begin) layers.push_back({at, begin, false});
-    layers.push_back({begin, end, true});
+    std::fill(clear.begin() + static_cast<std::ptrdiff_t>(begin),
+              clear.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{1});
     at = end;
   }
-  if (at < count) layers.push_back({at, count, false});
+  return clear;
+}
 
-  SplitBoard layer{board.x, board.y, {}, 0};
-  CellMap map = build_cell_map(layer, lists);
-  for (const Layer& l : layers) {
-    layer.bounds.assign(board.bounds.begin() + static_cast<std::ptrdiff_t>(l.begin),
-                        board.bounds.begin() + static_cast<std::ptrdiff_t>(l.end));
-    const CellMap cover = build_cell_map(layer, lists);
-    const std::uint8_t paint = l.clear ? 0 : 1;
-    for (std::size_t c = 0; c < map.flags.size(); ++c) {
-      if (cover.flags[c] != 0) map.flags[c] = paint;
+// Rows of one kind (interval or point labels) by label: the distinct labels
+// ascending, and the rows that carry each. Rows with the same label match the
+// same rectangles and come out alike.
+struct RowFamily {
+  std::vector<std::int32_t> labels;
+  std::vector<std::uint32_t> first;  // rows of labels[p]: rows[first[p]] to rows[first[p + 1]]
+  std::vector<std::uint32_t> rows;
+
+  RowFamily(const std::vector<Label>& row_labels, Label::Kind kind) {
+    std::vector<std::pair<std::int32_t, std::uint32_t>> by_label;
+    for (std::size_t k = 0; k < row_labels.size(); ++k) {
+      if (row_labels[k].kind == kind) {
+        by_label.emplace_back(row_labels[k].index, static_cast<std::uint32_t>(k));
+      }
+    }
+    std::sort(by_label.begin(), by_label.end());
+    for (std::size_t r = 0; r < by_label.size(); ++r) {
+      if (r == 0 || by_label[r].first != by_label[r - 1].first) {
+        labels.push_back(by_label[r].first);
+        first.push_back(static_cast<std::uint32_t>(r));
+      }
+      rows.push_back(by_label[r].second);
+    }
+    first.push_back(static_cast<std::uint32_t>(rows.size()));
+  }
+
+  // Positions of the labels in [begin, end).
+  std::pair<std::uint32_t, std::uint32_t> positions(std::int32_t begin, std::int32_t end) const {
+    const auto at = [&](std::int32_t label) {
+      return static_cast<std::uint32_t>(std::lower_bound(labels.begin(), labels.end(), label) -
+                                        labels.begin());
+    };
+    return {at(begin), at(end)};
+  }
+};
+
+// A rectangle as a block of the label grid: column slots [x0, x1) as
+// ColumnCover numbers them, row positions [y0, y1) of one family. Its code
+// orders rectangles and carries the flag: 2 (a + 1) + 1 for dark rectangle a,
+// 2 (a + 1) for a clear one, so the later rectangle has the larger code and
+// the lowest bit is the cell's flag. 2 (a + 1) + 1 fits in 32 bits because
+// split_rectangles numbers the bounds of the active rectangles in 32 bits.
+struct Block {
+  std::uint32_t x0, x1;
+  std::uint32_t y0, y1;
+  std::uint32_t code;
+};
+
+// Paints the rows of one family: every cell takes the flag of the block with
+// the largest code that covers it, 0 where none does.
+//
+// The row positions are split in halves recursively, as in a segment tree. A
+// block is applied at the nodes whose range it covers while it does not cover
+// the parent's (at most two per level); a node needs its halves only while
+// some block begins or ends strictly inside it. Each node keeps, per column
+// slot, the largest code of the blocks applied on the path from the root, in
+// an array it changes on the way down and restores on the way back. So every
+// block is looked at O(log rows) times, a node costs the slots its blocks
+// cover, and a row is written once from the array; rows after the first of a
+// node that needs no halves are copies. Memory: O(blocks + slots + rows).
+class LastCover {
+ public:
+  // y0 and y1 of the blocks lie in [0, positions].
+  LastCover(std::vector<Block> blocks, std::uint32_t positions, std::size_t slots)
+      : by_begin_(sorted(blocks, &Block::y0, positions)),
+        by_end_(sorted(blocks, &Block::y1, positions)),
+        code_(slots, 0),
+        flag_(slots, 0) {}
+
+  void paint(const RowFamily& family, const std::vector<std::uint32_t>& column_slots,
+             CellMap& map) {
+    family_ = &family;
+    column_slots_ = &column_slots;
+    map_ = &map;
+    const auto positions = static_cast<std::uint32_t>(family.labels.size());
+    if (positions > 0) descend(0, positions, 0, positions);
+  }
+
+ private:
+  // The blocks in order of a row position (a counting sort: positions are
+  // few).
+  static std::vector<Block> sorted(const std::vector<Block>& blocks, std::uint32_t Block::*field,
+                                   std::uint32_t positions) {
+    std::vector<std::size_t> first(std::size_t{positions} + 2, 0);
+    for (const Block& b : blocks) ++first[std::size_t{b.*field} + 1];
+    for (std::size_t p = 1; p < first.size(); ++p) first[p] += first[p - 1];
+    std::vector<Block> order(blocks.size());
+    for (const Block& b : blocks) order[first[b.*field]++] = b;
+    return order;
+  }
+
+  // The blocks of order (sorted by field) whose field lies in [low, high).
+  static std::pair<const Block*, const Block*> range(const std::vector<Block>& order,
+                                                     std::uint32_t Block::*field, std::uint32_t low,
+                                                     std::uint32_t high) {
+    const auto below = [&](const Block& b, std::uint32_t value) { return b.*field < value; };
+    const Block* first = std::lower_bound(order.data(), order.data() + order.size(), low, below);
+    const Block* last = std::lower_bound(first, order.data() + order.size(), high, below);
+    return {first, last};
+  }
+  std::pair<const Block*, const Block*> beginning(std::uint32_t low, std::uint32_t high) const {
+    return range(by_begin_, &Block::y0, low, high);
+  }
+  std::pair<const Block*, const Block*> ending(std::uint32_t low, std::uint32_t high) const {
+    return range(by_end_, &Block::y1, low, high);
+  }
+
+  // Node [low, high) of parent [parent_low, parent_high) (the root is its own
+  // parent).
+  void descend(std::uint32_t low, std::uint32_t high, std::uint32_t parent_low,
+               std::uint32_t parent_high) {
+    // The blocks that cover this node and not its parent. For the root: those
+    // that cover everything. For a lower half: those that begin at or before
+    // it and end within the upper half; for an upper half: those that begin
+    // within the lower half and end at or after it.
+    applied_.clear();
+    if (low == parent_low && high == parent_high) {
+      const auto [first, last] = beginning(0, 1);
+      for (const Block* b = first; b != last; ++b) {
+        if (b->y1 >= high) applied_.push_back(*b);
+      }
+    } else if (low == parent_low) {
+      const auto [first, last] = ending(high, parent_high);
+      for (const Block* b = first; b != last; ++b) {
+        if (b->y0 <= low) applied_.push_back(*b);
+      }
+    } else {
+      const auto [first, last] = beginning(parent_low + 1, low + 1);
+      for (const Block* b = first; b != last; ++b) {
+        if (b->y1 >= high) applied_.push_back(*b);
+      }
+    }
+    const std::size_t undo_mark = undo_.size();
+    apply_to_slots();
+
+    const auto [begins_first, begins_last] = beginning(low + 1, high);
+    const auto [ends_first, ends_last] = ending(low + 1, high);
+    if (high - low == 1 || (begins_first == begins_last && ends_first == ends_last)) {
+      write_rows(low, high);
+    } else {
+      const std::uint32_t middle = low + (high - low) / 2;
+      descend(low, middle, low, high);
+      descend(middle, high, low, high);
+    }
+    while (undo_.size() > undo_mark) {
+      const auto [slot, code] = undo_.back();
+      code_[slot] = code;
+      flag_[slot] = static_cast<std::uint8_t>(code & 1);
+      undo_.pop_back();
     }
   }
+
+  // Raises each slot's code to the largest code of the applied blocks that
+  // cover it: a sweep over the slots in order of the blocks' x0, with the
+  // covering blocks in a heap by code (those that ended are dropped when they
+  // come to the top).
+  void apply_to_slots() {
+    if (applied_.empty()) return;
+    std::sort(applied_.begin(), applied_.end(),
+              [](const Block& a, const Block& b) { return a.x0 < b.x0; });
+    heap_.clear();
+    std::size_t next = 0;
+    std::uint32_t at = 0;
+    while (next < applied_.size() || !heap_.empty()) {
+      if (heap_.empty()) at = applied_[next].x0;
+      while (next < applied_.size() && applied_[next].x0 <= at) {
+        heap_.emplace_back(applied_[next].code, applied_[next].x1);
+        std::push_heap(heap_.begin(), heap_.end());
+        ++next;
+      }
+      while (!heap_.empty() && heap_.front().second <= at) {
+        std::pop_heap(heap_.begin(), heap_.end());
+        heap_.pop_back();
+      }
+      if (heap_.empty()) continue;
+      std::uint32_t until = heap_.front().second;
+      if (next < applied_.size()) until = std::min(until, applied_[next].x0);
+      const std::uint32_t code = heap_.front().first;
+      for (std::uint32_t slot = at; slot < until; ++slot) {
+        if (code_[slot] < code) {
+          undo_.emplace_back(slot, code_[slot]);
+          code_[slot] = code;
+          flag_[slot] = static_cast<std::uint8_t>(code & 1);
+        }
+      }
+      at = until;
+    }
+  }
+
+  // The rows of positions [low, high), which all match the same blocks.
+  void write_rows(std::uint32_t low, std::uint32_t high) {
+    const std::size_t columns = map_->columns;
+    const std::uint32_t* slots = column_slots_->data();
+    const std::uint8_t* flag = flag_.data();
+    const std::uint8_t* source = nullptr;
+    for (std::uint32_t r = family_->first[low]; r < family_->first[high]; ++r) {
+      std::uint8_t* row = map_->flags.data() + std::size_t{family_->rows[r]} * columns;
+      if (source == nullptr) {
+        for (std::size_t i = 0; i < columns; ++i) row[i] = flag[slots[i]];
+        source = row;
+      } else {
+        std::copy(source, source + columns, row);
+      }
+    }
+  }
+
+  std::vector<Block> by_begin_;      // the blocks in order of y0
+  std::vector<Block> by_end_;        // and of y1
+  std::vector<std::uint32_t> code_;  // per slot: the largest code applied
+  std::vector<std::uint8_t> flag_;   // per slot: its lowest bit
+  // Slot and its code before a node raised it.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> undo_;
+  std::vector<Block> applied_;
+  // Code and x1 of the blocks that cover the slot being swept.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> heap_;
+  const RowFamily* family_ = nullptr;
+  const std::vector<std::uint32_t>* column_slots_ = nullptr;
+  CellMap* map_ = nullptr;
+};
+
+}  // namespace
+
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+                       const PolarityRuns& clear_runs) {
+  const std::vector<std::uint8_t> clear = clear_flags(board.bounds.size(), clear_runs);
+  if (std::find(clear.begin(), clear.end(), std::uint8_t{1}) == clear.end()) {
+    return build_cell_map(board, lists);
+  }
+  CellMap map;
+  map.columns = lists.x.empty() ? 0 : lists.x.size() - 1;
+  map.rows = lists.y.empty() ? 0 : lists.y.size() - 1;
+  map.flags.assign(map.columns * map.rows, 0);
+  if (map.flags.empty()) return map;
+
+  // The same labels and slots as the map without clear runs: a rectangle
+  // covers a cell when it covers the cell's column and row label. Each cell
+  // then takes the polarity of the last rectangle that covers it, which is
+  // what laying the runs one over the other in file order gives.
+  const std::vector<Label> column_labels = label_axis(lists.x, board.x);
+  const std::vector<Label> row_labels = label_axis(lists.y, board.y);
+  const ColumnCover slots(board.x.kept.size());
+  std::vector<std::uint32_t> column_slots(map.columns);
+  for (std::size_t i = 0; i < map.columns; ++i) column_slots[i] = slots.slot(column_labels[i]);
+  const std::size_t slot_count = slots.slot(Label{}) + std::size_t{1};
+
+  const RowFamily interval_rows(row_labels, Label::interval);
+  const RowFamily point_rows(row_labels, Label::point);
+  std::vector<Block> ranged;
+  std::vector<Block> pointed;
+  for (std::size_t a = 0; a < board.bounds.size(); ++a) {
+    const BoundGroups& b = board.bounds[a];
+    const Reach x = reach(b.lower_x, b.upper_x, board.x.kept.size());
+    const Reach y = reach(b.lower_y, b.upper_y, board.y.kept.size());
+    if (x.kind == Label::none || y.kind == Label::none) continue;
+    const std::uint32_t x0 = slots.slot({x.kind, x.begin});
+    const std::uint32_t x1 = x.kind == Label::interval ? slots.slot({x.kind, x.end}) : x0 + 1;
+    const RowFamily& family = y.kind == Label::interval ? interval_rows : point_rows;
+    const auto [y0, y1] = family.positions(y.begin, y.end);
+    if (y0 == y1) continue;
+    const auto code = static_cast<std::uint32_t>(2 * (a + 1) + (clear[a] != 0 ? 0 : 1));
+    (y.kind == Label::interval ? ranged : pointed).push_back({x0, x1, y0, y1, code});
+  }
+  const auto positions = [](const RowFamily& family) {
+    return static_cast<std::uint32_t>(family.labels.size());
+  };
+  LastCover(std::move(ranged), positions(interval_rows), slot_count)
+      .paint(interval_rows, column_slots, map);
+  LastCover(std::move(pointed), positions(point_rows), slot_count)
+      .paint(point_rows, column_slots, map);
   return map;
 }
 

@@ -131,7 +131,10 @@ using PolarityRuns = std::vector<std::pair<std::size_t, std::size_t>>;
 // The same when some rectangles were drawn in clear polarity: in file order,
 // each dark rectangle makes the cells it covers copper and each clear one
 // makes them not copper, so a cell is what the last rectangle covering it
-// says. Costs one pass over the cells for every run of one polarity.
+// says ("covering" as above: a piece of it matches the cell). Runs that are
+// empty or begin before the end of the run before them are ignored; runs are
+// cut off at the last rectangle. O(n log² n + cells) time however many runs,
+// memory of one byte per cell plus O(n + grid lines).
 CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
                        const PolarityRuns& clear_runs);
 

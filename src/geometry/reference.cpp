@@ -93,4 +93,40 @@ CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& l
   return map;
 }
 
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+                       const PolarityRuns& clear_runs) {
+  if (clear_runs.empty()) return foilcad::build_cell_map(board, lists);
+  // Layers of one polarity in file order, each mapped on the full grid and
+  // laid over the ones before: dark adds copper, clear takes it away.
+  struct Layer {
+    std::size_t begin, end;
+    bool clear;
+  };
+  std::vector<Layer> layers;
+  const std::size_t count = board.bounds.size();
+  std::size_t at = 0;
+  for (const auto& [first, second] : clear_runs) {
+    const std::size_t begin = std::min(first, count);
+    const std::size_t end = std::min(second, count);
+    if (end <= begin || begin < at) continue;
+    if (at < begin) layers.push_back({at, begin, false});
+    layers.push_back({begin, end, true});
+    at = end;
+  }
+  if (at < count) layers.push_back({at, count, false});
+
+  SplitBoard layer{board.x, board.y, {}, 0};
+  CellMap map = foilcad::build_cell_map(layer, lists);
+  for (const Layer& l : layers) {
+    layer.bounds.assign(board.bounds.begin() + static_cast<std::ptrdiff_t>(l.begin),
+                        board.bounds.begin() + static_cast<std::ptrdiff_t>(l.end));
+    const CellMap cover = foilcad::build_cell_map(layer, lists);
+    const std::uint8_t paint = l.clear ? 0 : 1;
+    for (std::size_t c = 0; c < map.flags.size(); ++c) {
+      if (cover.flags[c] != 0) map.flags[c] = paint;
+    }
+  }
+  return map;
+}
+
 }  // namespace foilcad::reference
