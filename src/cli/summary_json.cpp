@@ -155,6 +155,12 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
       .close();
   json.number("copper_cells", report.copper_cells);
   json.open("solids").boolean("written", solids_written);
+  json.string("format", format_name(parameters.stl.format)).boolean("merge", parameters.stl.merge);
+  json.open("flat")
+      .boolean("top_and_bottom", report.flat.top_and_bottom)
+      .number("x_lines", report.flat.x_lines)
+      .number("y_lines", report.flat.y_lines)
+      .close();
   solid(json, "conductor", parameters.conductor_path, report.solids.conductor_boxes,
         report.solids.conductor_facets, report.solids.conductor_bytes);
   solid(json, "insulator", parameters.insulator_path, report.solids.insulator_boxes,
