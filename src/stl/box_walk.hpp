@@ -21,6 +21,8 @@ struct SideFlags {
   bool minus_y = false;
   bool plus_x = false;
   bool minus_x = false;
+
+  friend bool operator==(const SideFlags&, const SideFlags&) = default;
 };
 
 inline constexpr SideFlags kAllSides{true, true, true, true};

@@ -219,24 +219,32 @@ char* BinaryEncoder::box(char* out, const GridBox& box) const {
 // ----------------------------------------------------------- size and flats
 
 FlatValues find_flat_values(StlFormat format, double z1, double z2, const CoordinateLists& lists) {
-  auto same = [format](double a, double b) {
-    if (a == b) return false;  // equal already in the grid: not lost by writing
-    switch (format) {
-      case StlFormat::classic:
-        return format_number_field(a) == format_number_field(b);
-      case StlFormat::binary:
-        return static_cast<float>(a) == static_cast<float>(b);
-      case StlFormat::ascii:
-        break;
+  FlatValues flat;
+  // Values equal already are not lost by writing them.
+  switch (format) {
+    case StlFormat::classic: {
+      auto same = [](double a, double b) {
+        return a != b && format_number_field(a) == format_number_field(b);
+      };
+      auto pairs = [&](const std::vector<double>& lines) {
+        std::size_t n = 0;
+        for (std::size_t i = 1; i < lines.size(); ++i) n += same(lines[i - 1], lines[i]) ? 1 : 0;
+        return n;
+      };
+      flat = {same(z1, z2), pairs(lists.x), pairs(lists.y)};
+      break;
     }
-    return false;
-  };
-  auto pairs = [&](const std::vector<double>& lines) {
-    std::size_t n = 0;
-    for (std::size_t i = 1; i < lines.size(); ++i) n += same(lines[i - 1], lines[i]) ? 1 : 0;
-    return n;
-  };
-  return {same(z1, z2), pairs(lists.x), pairs(lists.y)};
+    case StlFormat::binary:
+      // Only the heights: grid lines a float cannot tell apart lie some
+      // 1e-5 mm apart at most (real boards have many such pairs, values
+      // equal on paper that the photoplot's scaling left apart), far below
+      // any copper's size; a thickness lost, though, flattens every box.
+      flat.top_and_bottom = z1 != z2 && static_cast<float>(z1) == static_cast<float>(z2);
+      break;
+    case StlFormat::ascii:
+      break;
+  }
+  return flat;
 }
 
 std::uint64_t least_box_bytes(StlFormat format, SideFlags sides) {
