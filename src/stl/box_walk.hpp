@@ -7,8 +7,10 @@
 // advance are those of the files written.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "geometry/geometry.hpp"
@@ -76,6 +78,25 @@ void for_each_cell_box_by_rows(const CellMap& map, Emit&& emit) {
   }
 }
 
+// The end of the run of cells equal to row[i] that starts at i: eight cells
+// at a time while they all match.
+inline std::size_t run_end(const std::uint8_t* row, std::size_t i, std::size_t columns) {
+  const std::uint8_t flag = row[i];
+  std::size_t end = i + 1;
+  const std::uint64_t all = 0x0101010101010101u * flag;
+  for (; end + 8 <= columns; end += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, row + end, 8);
+    const std::uint64_t differ = word ^ all;
+    if (differ == 0) continue;
+    const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                               : std::countl_zero(differ);
+    return end + static_cast<std::size_t>(bit / 8);
+  }
+  while (end < columns && row[end] == flag) ++end;
+  return end;
+}
+
 // Disjoint boxes whose union is exactly the cells of each kind, each box whole
 // (all four sides). Every row is cut into maximal runs of one kind; a run
 // whose columns and kind are those of a box open in the row below extends
@@ -102,12 +123,14 @@ void for_each_merged_box(const CellMap& map, Emit&& emit) {
   };
   for (std::size_t k = 0; k < rows; ++k) {
     const std::uint8_t* row = map.flags.data() + columns * k;
+    // The open boxes are the runs of the row below: a row equal to it
+    // continues every one (bands of equal rows are common: a pour, a bus).
+    if (k > 0 && std::memcmp(row, row - columns, columns) == 0) continue;
     next.clear();
     std::size_t j = 0;  // the first open box not yet continued or finished
     for (std::size_t i = 0; i < columns;) {
       const std::uint8_t flag = row[i];
-      std::size_t end = i + 1;
-      while (end < columns && row[end] == flag) ++end;
+      const std::size_t end = run_end(row, i, columns);
       // Open boxes are disjoint and ascending, so those starting before the
       // run ends are this run's match or are finished here.
       bool continued = false;
