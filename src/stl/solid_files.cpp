@@ -239,6 +239,7 @@ class BlockStream {
     if (used_ >= block_size_) pass_on();
   }
   void put(std::string_view text) {
+    if (text.empty()) return;  // a binary solid's trailer: no bytes, perhaps no data pointer
     std::memcpy(block_ + used_, text.data(), text.size());
     used_ += text.size();
     total_ += text.size();
