@@ -127,7 +127,7 @@ void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Converts the photoplot (RS-274X / Gerber) of one copper layer into two ASCII STL solids:\n"
+      "Converts the photoplot (RS-274X / Gerber) of one copper layer into two STL solids:\n"
       "the conductor (NAME_CND.stl) and the insulator (NAME_INS.stl), every box reaching from\n"
       "the elevation to the elevation plus the thickness.",
       "foilcad-convert"};
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
                  "Encoding of the solids: classic (the default: text with one decimal, as stored "
                  "files have it), ascii (standard STL text, exact numbers) or binary (standard "
                  "binary STL)")
-      ->type_name("classic|ascii|binary")
+      ->type_name("FORMAT")
       ->check(CLI::IsMember({"classic", "ascii", "binary"}));
   app.add_flag("--merge", merge,
                "Write each solid as far fewer disjoint boxes, each whole, instead of one box per "
