@@ -9,6 +9,11 @@
 //   foilcad-bench board FEATURES FILE.gbr   (writes a generated board)
 //   foilcad-bench alternating SWITCHES FILE.gbr
 //       (writes a board of flashes in alternating polarity)
+//   foilcad-bench real-board PARTS FILE.gbr (writes a board shaped like real ones)
+//   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
+//                 [--features N,...] [--real-parts N,...]
+//       facets and bytes of the default, merged and binary solids, and their
+//       writes against raw writes of as many bytes
 //
 // Every size runs in a child process of its own, so that its peak memory is
 // its own. Times are medians of --runs runs. The writer is measured against a
@@ -105,6 +110,147 @@ std::string make_board(int features, unsigned seed) {
     if (kind == 0 || kind % 2 == 0) y = std::clamp(y + step_y, 1LL, span);
     std::snprintf(line, sizeof line, "X%lldY%lldD01*\n", x * pitch, y * pitch);
     text += line;
+  }
+  text += "M02*\n";
+  return text;
+}
+
+// A board shaped like the copper layers layout tools write, in millimetres
+// (4.6 format): a ground pour with chamfered corners (their slanted edges
+// become slabs), cleared around every pad and track and filled in again; many
+// small pads (rows of chip pads, two-pad parts, vias) and long tracks, mostly
+// horizontal and vertical with now and then a short 45 degree jog. The board's
+// side grows with the root of the part count: 90 mm for 100 parts, 220 mm for
+// 1,000.
+std::string make_real_board(int parts, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo + 1));
+  };
+  constexpr long long kMm = 1000000;  // coordinate units per millimetre
+  constexpr long long kStep = 50000;  // placement grid, 0.05 mm
+  const long long side = (30 + static_cast<long long>(6 * std::sqrt(parts))) * kMm;
+  const auto on_board = [&](long long v) { return std::clamp(v, 2 * kMm, side - 2 * kMm); };
+  // A point on the placement grid with room for a part reaching `size`
+  // further, at least 4 mm inside the outline.
+  const auto place = [&](long long size) {
+    return pick(4 * kMm / kStep, (side - 4 * kMm - size) / kStep) * kStep;
+  };
+
+  struct Object {
+    int aperture;  // 11 to 17; its clearance is aperture + 10
+    long long x1, y1, x2, y2;
+    bool flash;
+  };
+  std::vector<Object> objects;
+  const auto track = [&](long long x, long long y, int width) {
+    const int segments = static_cast<int>(pick(2, 4));
+    for (int s = 0; s < segments; ++s) {
+      long long nx = x;
+      long long ny = y;
+      if (pick(0, 9) == 0) {
+        const long long d = pick(10, 40) * kStep;
+        nx = on_board(x + (pick(0, 1) ? d : -d));
+        ny = on_board(y + (pick(0, 1) ? d : -d));
+      } else if (s % 2 == 0) {
+        nx = on_board(x + (pick(0, 1) ? 1 : -1) * pick(40, 800) * kStep);
+      } else {
+        ny = on_board(y + (pick(0, 1) ? 1 : -1) * pick(40, 800) * kStep);
+      }
+      objects.push_back({width, x, y, nx, ny, false});
+      x = nx;
+      y = ny;
+    }
+  };
+  for (int p = 0; p < parts; ++p) {
+    const long long kind = pick(0, 99);
+    if (kind < 15) {
+      // A chip: two or four rows of pads.
+      const long long pitch = std::array<long long, 3>{500000, 650000, 1270000}[pick(0, 2)];
+      const long long count = pick(8, 32);
+      const long long span = pitch * (count - 1);
+      const bool quad = pick(0, 1) != 0;
+      const long long x = place(span + 4 * kMm) + 2 * kMm;
+      const long long y = place(span / 2 + 3 * kMm);
+      for (long long n = 0; n < count; ++n) {
+        objects.push_back({16, x + n * pitch, y, 0, 0, true});
+        objects.push_back({16, x + n * pitch, y + span / 2 + 2 * kMm, 0, 0, true});
+        if (quad) {
+          objects.push_back({15, x - 2 * kMm, y + 1 * kMm + n * pitch / 2, 0, 0, true});
+          objects.push_back({15, x + span + 2 * kMm, y + 1 * kMm + n * pitch / 2, 0, 0, true});
+        }
+        if (pick(0, 3) == 0) track(x + n * pitch, y, 13);
+      }
+    } else if (kind < 65) {
+      // A two-pad part, with a track from each pad.
+      const long long x = place(2 * kMm);
+      const long long y = place(2 * kMm);
+      const bool turned = pick(0, 1) != 0;
+      const long long dx = turned ? 0 : 1600000;
+      const long long dy = turned ? 1600000 : 0;
+      objects.push_back({17, x, y, 0, 0, true});
+      objects.push_back({17, x + dx, y + dy, 0, 0, true});
+      track(x, y, static_cast<int>(pick(11, 13)));
+      track(x + dx, y + dy, static_cast<int>(pick(11, 13)));
+    } else {
+      const long long x = place(kMm);
+      const long long y = place(kMm);
+      objects.push_back({14, x, y, 0, 0, true});
+      if (pick(0, 1) != 0) track(x, y, static_cast<int>(pick(11, 12)));
+    }
+  }
+
+  std::string text = "G04 foilcad-bench real-like board*\n%FSLAX46Y46*%\n%MOMM*%\n";
+  // Tracks 0.2, 0.3, 0.15; via 0.6; chip pads 1.5 x 0.3 and 0.3 x 1.5; part
+  // pads 0.9 x 0.8; each again 0.4 larger as its clearance in the pour.
+  const char* const shapes[] = {"C,%.2f",      "C,%.2f",      "C,%.2f",     "C,%.2f",
+                                "R,%.2fX%.2f", "R,%.2fX%.2f", "R,%.2fX%.2f"};
+  const double sizes[][2] = {{0.2, 0},   {0.3, 0},   {0.15, 0}, {0.6, 0},
+                             {1.5, 0.3}, {0.3, 1.5}, {0.9, 0.8}};
+  char line[512];
+  text += "%ADD10C,0.1*%\n";
+  for (int grow = 0; grow < 2; ++grow) {
+    for (int a = 0; a < 7; ++a) {
+      char shape[64];
+      const double g = grow * 0.4;
+      std::snprintf(shape, sizeof shape, shapes[a], sizes[a][0] + g, sizes[a][1] + g);
+      std::snprintf(line, sizeof line, "%%ADD%d%s*%%\n", 11 + a + 10 * grow, shape);
+      text += line;
+    }
+  }
+  std::snprintf(line, sizeof line,
+                "D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", side, side,
+                side, side);
+  text += line;
+  // The pour: an octagon 0.5 mm inside the outline, corners cut 5 mm.
+  const long long a = kMm / 2;
+  const long long b = side - kMm / 2;
+  const long long c = 5 * kMm;
+  std::snprintf(line, sizeof line,
+                "G36*\nX%lldY%lldD02*\nX%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\n"
+                "X%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\n"
+                "G37*\n",
+                a + c, a, b - c, a, b, a + c, b, b - c, b - c, b, a + c, b, a, b - c, a, a + c,
+                a + c, a);
+  text += line;
+  for (int pass = 0; pass < 2; ++pass) {
+    text += pass == 0 ? "%LPC*%\n" : "%LPD*%\n";
+    int current = 0;
+    for (const Object& o : objects) {
+      const int aperture = o.aperture + (pass == 0 ? 10 : 0);
+      if (aperture != current) {
+        std::snprintf(line, sizeof line, "D%d*\n", aperture);
+        text += line;
+        current = aperture;
+      }
+      if (o.flash) {
+        std::snprintf(line, sizeof line, "X%lldY%lldD03*\n", o.x1, o.y1);
+      } else {
+        std::snprintf(line, sizeof line, "X%lldY%lldD02*\nX%lldY%lldD01*\n", o.x1, o.y1, o.x2,
+                      o.y2);
+      }
+      text += line;
+    }
   }
   text += "M02*\n";
   return text;
@@ -603,6 +749,162 @@ int checksums(const char* board, double thickness, bool plain) {
   return 0;
 }
 
+// ------------------------------------------------------------ encodings
+
+// The outputs compared: the default, merged boxes (classic text), merged
+// boxes in binary, and binary with a box per cell.
+struct Layout {
+  const char* name;
+  StlOptions stl;
+};
+constexpr Layout kLayouts[] = {
+    {"default", {StlFormat::classic, false}},
+    {"merge", {StlFormat::classic, true}},
+    {"merge binary", {StlFormat::binary, true}},
+    {"binary", {StlFormat::binary, false}},
+};
+constexpr int kLayoutCount = 4;
+
+// What one board gave in every layout, sent from the child to the parent.
+struct LayoutResult {
+  char board[32] = {};
+  std::size_t grid_x = 0;
+  std::size_t grid_y = 0;
+  double geometry = 0;  // read to cell map, once
+  std::uint64_t facets[kLayoutCount] = {};
+  std::uint64_t bytes[kLayoutCount] = {};
+  double count[kLayoutCount] = {};  // the counting pass, s
+  double write[kLayoutCount] = {};  // write_solids, s; 0: not written
+  double raw[kLayoutCount] = {};    // raw O_DIRECT write of as many bytes, s
+  double peak_mb = 0;
+};
+
+LayoutResult measure_layouts(const Options& options, const std::string& kind, int size) {
+  LayoutResult result;
+  std::snprintf(result.board, sizeof result.board, "%s %d", kind.c_str(), size);
+  const fs::path board = options.dir / ("layouts-" + kind + "-" + std::to_string(size) + ".gbr");
+  write_text(board, kind == "real" ? make_real_board(size, 2000u + static_cast<unsigned>(size))
+                                   : make_board(size, 1000u + static_cast<unsigned>(size)));
+  const auto parameters = make_conversion_parameters(board, 0.0, 0.035, options.dir);
+  ConversionReport report;
+  Clock::time_point start = Clock::now();
+  const Board grid = build_board(board, report);
+  result.geometry = since(start);
+  result.grid_x = grid.lists.x.size();
+  result.grid_y = grid.lists.y.size();
+  const fs::path raw_file = options.dir / "layouts-raw.tmp";
+  for (int l = 0; l < kLayoutCount; ++l) {
+    const StlOptions& stl = kLayouts[l].stl;
+    std::vector<double> count, write, raw;
+    SolidsSummary sizes;
+    for (int run = 0; run < options.runs; ++run) {
+      start = Clock::now();
+      sizes = measure_solids(stl, 0.0, 0.035, grid.lists, grid.map);
+      count.push_back(since(start));
+    }
+    result.facets[l] = sizes.conductor_facets + sizes.insulator_facets;
+    result.bytes[l] = sizes.conductor_bytes + sizes.insulator_bytes;
+    if (static_cast<double>(result.bytes[l]) / 1e9 <= options.write_limit_gb) {
+      // As a conversion writes them: the sizes known from the grid stage.
+      WriteOptions write_options;
+      write_options.stl = stl;
+      write_options.expected = sizes;
+      for (int run = 0; run < options.runs; ++run) {
+        start = Clock::now();
+        write_solids(parameters.conductor_path, parameters.insulator_path, 0.0, 0.035, grid.lists,
+                     grid.map, write_options);
+        write.push_back(since(start));
+        fs::remove(parameters.conductor_path);
+        fs::remove(parameters.insulator_path);
+        raw.push_back(raw_direct_write(raw_file, result.bytes[l], false));
+      }
+    }
+    result.count[l] = median(count);
+    result.write[l] = median(write);
+    result.raw[l] = median(raw);
+  }
+  result.peak_mb = peak_rss_mb();
+  fs::remove(board);
+  return result;
+}
+
+bool measure_layouts_in_child(const Options& options, const std::string& kind, int size,
+                              LayoutResult& result) {
+  int channel[2];
+  if (::pipe(channel) != 0) return false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    try {
+      const LayoutResult r = measure_layouts(options, kind, size);
+      if (::write(channel[1], &r, sizeof r) != sizeof r) _exit(1);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
+      _exit(1);
+    }
+    _exit(0);
+  }
+  ::close(channel[1]);
+  const bool ok = ::read(channel[0], &result, sizeof result) == sizeof result;
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return ok;
+}
+
+std::string megabytes(std::uint64_t bytes) {
+  char text[32];
+  const double mb = static_cast<double>(bytes) / 1e6;
+  std::snprintf(text, sizeof text, mb < 10 ? "%.2f" : "%.0f", mb);
+  return text;
+}
+
+// write/raw (the throughput of the writer against a raw write of the same
+// bytes, same folder, taking turns) and the writer's seconds.
+std::string versus_raw(const LayoutResult& r, int l) {
+  if (r.write[l] <= 0) return "-";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f (%.3f s)", r.raw[l] / r.write[l], r.write[l]);
+  return text;
+}
+
+void print_layout_row(const LayoutResult& r) {
+  const double cells = static_cast<double>(r.grid_x - 1) * static_cast<double>(r.grid_y - 1);
+  std::printf(
+      "| %s | %zu x %zu | %.1f M | %.2f | %.1f M | %s | %.0f k | %s | %s | x%.0f | x%.0f | %.3f | "
+      "%s | %s | %s | %s | %.0f |\n",
+      r.board, r.grid_x, r.grid_y, cells / 1e6, r.geometry, static_cast<double>(r.facets[0]) / 1e6,
+      megabytes(r.bytes[0]).c_str(), static_cast<double>(r.facets[1]) / 1e3,
+      megabytes(r.bytes[1]).c_str(), megabytes(r.bytes[2]).c_str(),
+      static_cast<double>(r.facets[0]) / static_cast<double>(r.facets[1]),
+      static_cast<double>(r.bytes[0]) / static_cast<double>(r.bytes[2]), r.count[1],
+      versus_raw(r, 0).c_str(), versus_raw(r, 1).c_str(), versus_raw(r, 2).c_str(),
+      versus_raw(r, 3).c_str(), r.peak_mb);
+  std::fflush(stdout);
+}
+
+int run_layouts(const Options& options, const std::vector<int>& real_parts) {
+  std::printf("folder %s, medians of %d runs, write limit %.1f GB\n\n", options.dir.c_str(),
+              options.runs, options.write_limit_gb);
+  std::printf(
+      "| board | grid | cells | geometry s | default facets | default MB | merged facets | "
+      "merged MB | merged binary MB | facets default/merged | bytes default/merged binary | "
+      "merge count s | write/raw default | merged | merged binary | binary | peak MB |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|---|---|---:|\n");
+  std::vector<std::pair<std::string, int>> boards;
+  for (const int f : options.features) boards.emplace_back("bench", f);
+  for (const int p : real_parts) boards.emplace_back("real", p);
+  for (const auto& [kind, size] : boards) {
+    LayoutResult result;
+    if (!measure_layouts_in_child(options, kind, size, result)) {
+      std::fprintf(stderr, "foilcad-bench: %s %d failed\n", kind.c_str(), size);
+      return 1;
+    }
+    print_layout_row(result);
+  }
+  return 0;
+}
+
 std::vector<int> parse_list(const char* text) {
   std::vector<int> values;
   for (const char* p = text; *p != '\0';) {
@@ -625,12 +927,20 @@ int main(int argc, char** argv) {
     write_text(argv[3], make_alternating_board(switches, 2000u + static_cast<unsigned>(switches)));
     return 0;
   }
+  if (argc == 4 && std::strcmp(argv[1], "real-board") == 0) {
+    write_text(argv[3], make_real_board(std::atoi(argv[2]),
+                                        2000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    return 0;
+  }
   if (argc == 4 && std::strcmp(argv[1], "board") == 0) {
     write_text(argv[3], make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
     return 0;
   }
   Options options;
-  for (int a = 1; a + 1 < argc; a += 2) {
+  const bool layouts = argc > 1 && std::strcmp(argv[1], "layouts") == 0;
+  std::vector<int> real_parts = {100, 300, 1000};
+  if (layouts) options.features = {1000, 3000, 20000};
+  for (int a = layouts ? 2 : 1; a + 1 < argc; a += 2) {
     const std::string name = argv[a];
     const char* value = argv[a + 1];
     if (name == "--dir") {
@@ -647,6 +957,8 @@ int main(int argc, char** argv) {
       options.reader_lines = std::atoll(value);
     } else if (name == "--switches") {
       options.switches = parse_list(value);
+    } else if (name == "--real-parts" && layouts) {
+      real_parts = parse_list(value);
     } else {
       std::fprintf(stderr, "foilcad-bench: unknown option %s\n", name.c_str());
       return 2;
@@ -655,6 +967,7 @@ int main(int argc, char** argv) {
   // A size of 0 (--features 0) leaves a table out.
   std::erase_if(options.features, [](int n) { return n <= 0; });
   std::erase_if(options.switches, [](int n) { return n <= 0; });
+  if (layouts) return run_layouts(options, real_parts);
   std::printf("folder %s, medians of %d runs\n\n", options.dir.c_str(), options.runs);
   if (!options.features.empty()) print_header();
   for (const int features : options.features) {

@@ -1,7 +1,8 @@
 // The whole conversion on small inputs: read, build the grid and the cell map,
-// write both solids into memory. The solids must have exactly the bytes,
-// boxes and facets measure_solids() counts in advance, since the converter
-// checks the free disk space against that count.
+// write both solids into memory, in every encoding, merged and not. The
+// solids must have exactly the bytes, boxes and facets measure_solids()
+// counts in advance, since the converter checks the free disk space against
+// that count (and a binary header holds it).
 //
 // Inputs whose grid would be large are skipped rather than converted: the
 // point is the logic, and a few hundred rectangles already make every kind of
@@ -91,17 +92,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const OutputCapReached&) {
     foilcad::fuzz::broken("more output than measure_solids counted");
   }
-  // emit_solids counts bytes and boxes; facets only measure_solids does.
-  check(written.conductor_bytes == expected.conductor_bytes &&
-            written.insulator_bytes == expected.insulator_bytes &&
-            written.conductor_boxes == expected.conductor_boxes &&
-            written.insulator_boxes == expected.insulator_boxes,
-        "emit_solids reports other counts than measure_solids");
+  check(written == expected, "emit_solids reports other counts than measure_solids");
   check(conductor.total() == expected.conductor_bytes, "conductor bytes differ from the measure");
   check(insulator.total() == expected.insulator_bytes, "insulator bytes differ from the measure");
   check(conductor.head().starts_with(" solid "), "a conductor solid without its header");
   check(insulator.head().starts_with(" solid "), "an insulator solid without its header");
   check(conductor.tail().find("endsolid") != std::string::npos, "a conductor solid cut short");
   check(insulator.tail().find("endsolid") != std::string::npos, "an insulator solid cut short");
+
+  // The other encodings, merged or not: the binary header and the disk
+  // checks rely on their measures as much.
+  using foilcad::StlFormat;
+  for (const StlFormat format : {StlFormat::classic, StlFormat::ascii, StlFormat::binary}) {
+    for (const bool merge : {false, true}) {
+      if (format == StlFormat::classic && !merge) continue;
+      const foilcad::StlOptions stl{format, merge};
+      const foilcad::SolidsSummary measured = foilcad::measure_solids(stl, -0.5, 0.035, lists, map);
+      if (measured.conductor_bytes + measured.insulator_bytes > kOutputCap) continue;
+      CountingSink c;
+      CountingSink i;
+      const foilcad::SolidsSummary made = foilcad::emit_solids(c, i, -0.5, 0.035, lists, map, stl);
+      check(made == measured, "an encoding writes other counts than it measures");
+      check(c.total() == measured.conductor_bytes && i.total() == measured.insulator_bytes,
+            "an encoding writes other bytes than it measures");
+    }
+  }
   return 0;
 }

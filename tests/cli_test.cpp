@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "convert/convert.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -18,6 +24,7 @@ using testing::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 const fs::path kExamples = FOILCAD_EXAMPLES;
+const fs::path kExample = fs::path(FOILCAD_EXAMPLES) / "board.gbr";
 
 struct Outcome {
   int status = -1;
@@ -25,7 +32,8 @@ struct Outcome {
   std::string err;
 };
 
-// Runs foilcad-convert with args (already quoted for the shell) in dir.
+// Runs foilcad-convert with args (already quoted for the shell) in dir; with
+// "--version >/dev/null; COMMAND" it runs COMMAND instead.
 Outcome run(const ScratchDir& dir, const std::string& args) {
   const std::string command =
       "cd '" + dir.path().string() + "' && '" FOILCAD_CONVERT_EXE "' " + args + " >.out 2>.err";
@@ -166,7 +174,8 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
             R"("outline":true,"negative_image":false,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
             R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
             R"("max_y":38.10000400958809}},)"
-            R"("copper_cells":183,"solids":{"written":true,)"
+            R"("copper_cells":183,"solids":{"written":true,"format":"classic","merge":false,)"
+            R"("flat":{"top_and_bottom":false,"x_lines":0,"y_lines":0},)"
             R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
             R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
             R"("warnings":[],"seconds":TIMES})"
@@ -184,7 +193,8 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
       R"("outline":false,"negative_image":false,"pieces":2,"grid":{"x_lines":4,"y_lines":2,"cells":3,)"
       R"("extent_mm":{"min_x":0.7500001202570274,"max_x":2.250000240514055,)"
       R"("min_y":0.7500001202570274,"max_y":1.2500001202570274}},)"
-      R"("copper_cells":2,"solids":{"written":false,)"
+      R"("copper_cells":2,"solids":{"written":false,"format":"classic","merge":false,)"
+      R"("flat":{"top_and_bottom":false,"x_lines":0,"y_lines":0},)"
       R"("conductor":{"path":"we\"ird_CND.stl","boxes":2,"facets":24,"bytes":4673},)"
       R"("insulator":{"path":"we\"ird_INS.stl","boxes":1,"facets":12,"bytes":2353}},)"
       R"("warnings":[{"kind":"no_outline",)"
@@ -239,6 +249,191 @@ TEST(Cli, NegativeImageReportsThePlane) {
   }
   for (const char* part : {"\"negative_image\":true", "\"copper_cells\":161", "\"boxes\":161"}) {
     EXPECT_TRUE(contains(r.out, part)) << part << " missing in:\n" << r.out;
+  }
+}
+
+// The number after "key": inside the object that "solid": opens in a JSON
+// summary.
+std::uint64_t json_number(const std::string& json, const std::string& solid,
+                          const std::string& key) {
+  const std::size_t object = json.find("\"" + solid + "\":{");
+  const std::size_t at = json.find("\"" + key + "\":", object);
+  if (object == std::string::npos || at == std::string::npos) return 0;
+  return std::stoull(json.substr(at + key.size() + 3));
+}
+
+TEST(Cli, EncodingsAndMergedBoxesHaveTheSizesADryRunGives) {
+  ScratchDir dir;
+  fs::copy_file(kExample, dir / "board.gbr");
+  struct Row {
+    const char* args;
+    const char* starts;  // the conductor file's first bytes
+  };
+  const Row rows[] = {{"--stl ascii", "solid blob\nfacet normal 0 0 1\n"},
+                      {"--stl binary", "binary STL"},
+                      {"--merge", " solid blob\r\n"},
+                      {"--merge --stl ascii", "solid blob\n"},
+                      {"--stl binary --merge", "binary STL"}};
+  std::uint64_t merged_classic = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args);
+    const std::string args = std::string("-q --thickness 1.6 ") + row.args;
+    const Outcome dry = run(dir, args + " --dry-run --json - board.gbr");
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    const Outcome real = run(dir, args + " --json board.json board.gbr");
+    ASSERT_EQ(real.status, 0) << real.err;
+    const std::string json = read_file(dir / "board.json");
+    for (const char* solid : {"conductor", "insulator"}) {
+      const std::string file =
+          dir / (std::string("board_") + (solid[0] == 'c' ? "CND" : "INS") + ".stl");
+      EXPECT_EQ(json_number(dry.out, solid, "bytes"), fs::file_size(file)) << solid;
+      EXPECT_EQ(json_number(json, solid, "bytes"), fs::file_size(file)) << solid;
+      EXPECT_EQ(json_number(json, solid, "facets"), json_number(dry.out, solid, "facets"));
+    }
+    EXPECT_TRUE(read_file(dir / "board_CND.stl").starts_with(row.starts));
+    if (std::string(row.args) == "--merge") merged_classic = fs::file_size(dir / "board_CND.stl");
+  }
+  // Far fewer boxes, and the default unchanged.
+  EXPECT_LT(3 * merged_classic, 230681u);
+  ASSERT_EQ(run(dir, "-q --thickness 1.6 board.gbr").status, 0);
+  EXPECT_EQ(fs::file_size(dir / "board_CND.stl"), 230681u);
+  EXPECT_EQ(run(dir, "--thickness 1.6 --stl stl board.gbr").status, 2);
+}
+
+TEST(Cli, FlatSolidsWarnAndNameTheEncodingsThatKeepThemApart) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  // A 0.035 mm foil: bottom and top both print as 0.0 with one decimal.
+  const Outcome classic = run(dir, "-q --thickness 0.035 pad.gbr");
+  EXPECT_EQ(classic.status, 0);
+  EXPECT_TRUE(contains(classic.err, "every box is flat")) << classic.err;
+  EXPECT_TRUE(contains(classic.err, "--stl ascii or --stl binary")) << classic.err;
+  for (const char* format : {"ascii", "binary"}) {
+    const Outcome exact =
+        run(dir, std::string("-q --thickness 0.035 --stl ") + format + " pad.gbr");
+    EXPECT_EQ(exact.status, 0);
+    EXPECT_EQ(exact.err, "") << format;
+  }
+  // Grid lines 0.02 mm apart (0.48 and 0.5) print as one number.
+  write_file(dir / "near.gbr",
+             "%FSLAX24Y24*%\n%MOMM*%\n%ADD10R,1X1*%\n%ADD11R,1.04X1*%\nD10*\nX0Y0D03*\n"
+             "D11*\nX10000Y0D03*\nM02*\n");
+  const Outcome near = run(dir, "-q --thickness 1.6 near.gbr");
+  EXPECT_TRUE(contains(near.err, "1 neighbouring x and 0 neighbouring y grid lines")) << near.err;
+  // --strict stops on them before anything is written.
+  fs::remove(dir / "pad_CND.stl");
+  fs::remove(dir / "pad_INS.stl");
+  const Outcome strict = run(dir, "-q --strict --thickness 0.035 pad.gbr");
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_TRUE(contains(strict.err, "--strict")) << strict.err;
+  EXPECT_FALSE(fs::exists(dir / "pad_CND.stl"));
+}
+
+TEST(Cli, ProgressBarOnlyOnATerminal) {
+  if (std::system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  ScratchDir dir;
+  fs::copy_file(kExample, dir / "board.gbr");
+  // Under a pseudo-terminal, shown from the start when told so; everything
+  // the terminal received lands in .out.
+  const std::string convert = "'" FOILCAD_CONVERT_EXE "' --thickness 1.6 ";
+  auto on_terminal = [&](const std::string& args) {
+    return run(dir, "--version >/dev/null; FOILCAD_PROGRESS_AFTER=0 script -qec \"" + convert +
+                        args + " board.gbr\" /dev/null </dev/null");
+  };
+  const Outcome shown = on_terminal("");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_TRUE(contains(shown.out, "] 100%")) << shown.out;
+  EXPECT_TRUE(contains(shown.out, "\r\x1b[K")) << "not cleared: " << shown.out;
+  EXPECT_TRUE(contains(shown.out, "write  board_CND.stl")) << shown.out;
+  // Not with --quiet, and not when stderr is no terminal.
+  const Outcome quiet = on_terminal("-q");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_FALSE(contains(quiet.out, "%")) << quiet.out;
+  const Outcome piped =
+      run(dir, "--version >/dev/null; FOILCAD_PROGRESS_AFTER=0 " + convert + "board.gbr");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_FALSE(contains(piped.err, "%")) << piped.err;
+  EXPECT_TRUE(contains(piped.err, "write  board_CND.stl")) << piped.err;
+}
+
+// The volume of the tetrahedra of a gmsh mesh in the 2.2 text format.
+double tetrahedra_volume(const std::string& msh, std::size_t& count) {
+  std::istringstream in(msh);
+  std::string word;
+  std::vector<std::array<double, 3>> nodes;
+  double volume = 0;
+  count = 0;
+  while (in >> word) {
+    if (word == "$Nodes") {
+      std::size_t n = 0;
+      in >> n;
+      nodes.assign(n + 1, {});
+      for (std::size_t i = 0; i < n; ++i) {
+        std::size_t id = 0;
+        in >> id;
+        if (id >= nodes.size()) nodes.resize(id + 1);
+        in >> nodes[id][0] >> nodes[id][1] >> nodes[id][2];
+      }
+    } else if (word == "$Elements") {
+      std::size_t n = 0;
+      in >> n;
+      std::string line;
+      std::getline(in, line);
+      for (std::size_t e = 0; e < n && std::getline(in, line); ++e) {
+        std::istringstream fields(line);
+        std::size_t id = 0, type = 0, tags = 0, tag = 0;
+        fields >> id >> type >> tags;
+        for (std::size_t t = 0; t < tags; ++t) fields >> tag;
+        if (type != 4) continue;
+        std::size_t v[4];
+        for (auto& node : v) fields >> node;
+        const auto& a = nodes[v[0]];
+        double d[3][3];
+        for (int r = 0; r < 3; ++r) {
+          for (int c = 0; c < 3; ++c) d[r][c] = nodes[v[r + 1]][c] - a[c];
+        }
+        const double det = d[0][0] * (d[1][1] * d[2][2] - d[1][2] * d[2][1]) -
+                           d[0][1] * (d[1][0] * d[2][2] - d[1][2] * d[2][0]) +
+                           d[0][2] * (d[1][0] * d[2][1] - d[1][1] * d[2][0]);
+        volume += std::fabs(det) / 6;
+        ++count;
+      }
+    }
+  }
+  return volume;
+}
+
+TEST(Cli, GmshFillsEachSolidOfTheExampleWithTetrahedra) {
+  if (std::system("gmsh --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "gmsh not installed";
+  ScratchDir dir;
+  fs::copy_file(kExample, dir / "board.gbr");
+  // The volumes the solids must have: their cells' areas times the thickness.
+  ConversionReport report;
+  const Board board = build_board(dir / "board.gbr", report);
+  double volume[2] = {0, 0};  // insulator, conductor
+  for (std::size_t k = 0; k < board.map.rows; ++k) {
+    for (std::size_t i = 0; i < board.map.columns; ++i) {
+      volume[board.map.at(i, k) != 0 ? 1 : 0] += (board.lists.x[i + 1] - board.lists.x[i]) *
+                                                 (board.lists.y[k + 1] - board.lists.y[k]) * 1.6;
+    }
+  }
+  for (const char* format : {"ascii", "binary"}) {
+    ASSERT_EQ(run(dir, std::string("-q --thickness 1.6 --stl ") + format + " board.gbr").status, 0);
+    for (const char* solid : {"INS", "CND"}) {
+      SCOPED_TRACE(std::string(format) + " " + solid);
+      // The surfaces as the mesher reads them, closed into one volume.
+      write_file(dir / "solid.geo", std::string("Merge \"board_") + solid +
+                                        ".stl\";\nSurface Loop(1) = {1};\nVolume(1) = {1};\n");
+      fs::remove(dir / "solid.msh");
+      const Outcome mesh =
+          run(dir, "--version >/dev/null; gmsh -3 -format msh22 -o solid.msh solid.geo");
+      ASSERT_TRUE(fs::exists(dir / "solid.msh")) << mesh.out << mesh.err;
+      std::size_t tetrahedra = 0;
+      const double meshed = tetrahedra_volume(read_file(dir / "solid.msh"), tetrahedra);
+      EXPECT_GT(tetrahedra, 100u);
+      const double want = volume[solid[0] == 'C' ? 1 : 0];
+      EXPECT_NEAR(meshed, want, want * 1e-5) << mesh.out;
+    }
   }
 }
 

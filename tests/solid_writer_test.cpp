@@ -1,17 +1,19 @@
 // The block writer of write_solids against emit_solids into memory: the same
 // bytes on grids whose files span several blocks, and failures that leave no
 // temporaries and no touched targets, whenever in the run they come.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/error.hpp"
 #include "stl/solid_files.hpp"
@@ -93,6 +95,43 @@ TEST_F(SolidWriterTest, SameBytesAsTheSimplePath) {
   expect_same_bytes(make_grid(5, 9, 3, 0), dir_);
   expect_same_bytes(make_grid(130, 110, 4, 40), dir_);
   expect_same_bytes(make_grid(300, 90, 5, 3), dir_);
+}
+
+TEST_F(SolidWriterTest, EveryEncodingMergedOrNotAndItsProgress) {
+  // Unmerged binary and text files of several blocks; merged ones of one.
+  const Grid grid = make_grid(300, 90, 9, 30);
+  for (const StlFormat format : {StlFormat::classic, StlFormat::ascii, StlFormat::binary}) {
+    for (const bool merge : {false, true}) {
+      SCOPED_TRACE(std::string(format_name(format)) + (merge ? " merged" : ""));
+      const StlOptions stl{format, merge};
+      StringSink conductor;
+      StringSink insulator;
+      const SolidsSummary expected =
+          emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map, stl);
+      const std::uint64_t total = expected.conductor_bytes + expected.insulator_bytes;
+      std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+      WriteOptions options;
+      options.stl = stl;
+      options.progress = [&](std::uint64_t done, std::uint64_t all) {
+        calls.push_back({done, all});
+      };
+      const SolidsSummary summary = write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6,
+                                                 grid.lists, grid.map, options);
+      EXPECT_EQ(summary, expected);
+      EXPECT_TRUE(read_file(dir_ / "b_CND.stl") == conductor.text);
+      EXPECT_TRUE(read_file(dir_ / "b_INS.stl") == insulator.text);
+      // Told as blocks go out, never backwards, and complete at the end.
+      ASSERT_FALSE(calls.empty());
+      EXPECT_EQ(calls.back(), std::make_pair(total, total));
+      for (std::size_t c = 1; c < calls.size(); ++c) {
+        EXPECT_LE(calls[c - 1].first, calls[c].first);
+        EXPECT_EQ(calls[c].second, total);
+      }
+      if (std::max(expected.conductor_bytes, expected.insulator_bytes) > 2 * kWriteBlock) {
+        EXPECT_GT(calls.size(), 2u);
+      }
+    }
+  }
 }
 
 TEST_F(SolidWriterTest, SameBytesWhereDirectWritesAreRefused) {

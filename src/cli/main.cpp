@@ -3,13 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "cli/preview.hpp"
+#include "cli/progress.hpp"
 #include "cli/summary_json.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
@@ -41,6 +45,40 @@ void print_warnings(const foilcad::ConversionReport& r, const foilcad::conversio
     std::fprintf(stderr, "foilcad-convert: warning: %s:%zu: %s (%zu %s)\n", p.input_path.c_str(),
                  w.first_line, text.c_str(), w.count, w.count == 1 ? "time" : "times");
   }
+}
+
+// Distinct values the chosen encoding writes as one number make flat boxes.
+// Returns whether there was anything to say.
+bool print_flat_warnings(const foilcad::ConversionReport& r,
+                         const foilcad::conversion_parameters& p) {
+  const foilcad::FlatValues& flat = r.flat;
+  if (!flat.any()) return false;
+  const bool classic = p.stl.format == foilcad::StlFormat::classic;
+  const char* as = classic ? "the same number in classic STL (one decimal)"
+                           : "the same 32-bit float in binary STL";
+  const char* instead = classic ? "--stl ascii or --stl binary" : "--stl ascii";
+  if (flat.top_and_bottom) {
+    std::fprintf(stderr,
+                 "foilcad-convert: warning: the bottom (%.17g mm) and the top (%.17g mm) are "
+                 "written as %s: every box is flat; %s keeps them apart\n",
+                 p.elevation, p.top, as, instead);
+  }
+  if (flat.x_lines != 0 || flat.y_lines != 0) {
+    std::fprintf(stderr,
+                 "foilcad-convert: warning: %zu neighbouring x and %zu neighbouring y grid lines "
+                 "are written as %s: the cells between them are flat; %s keeps them apart\n",
+                 flat.x_lines, flat.y_lines, as, instead);
+  }
+  return true;
+}
+
+// Seconds a write must have taken before the progress bar shows: about one,
+// or what FOILCAD_PROGRESS_AFTER says.
+double progress_after() {
+  const char* text = std::getenv("FOILCAD_PROGRESS_AFTER");
+  if (text == nullptr) return 1.0;
+  const auto value = foilcad::parse_free_number(text);
+  return value && *value >= 0 && std::isfinite(*value) ? *value : 1.0;
 }
 
 void write_json(const std::string& file, const std::string& text) {
@@ -93,7 +131,7 @@ void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
 
 int main(int argc, char** argv) {
   CLI::App app{
-      "Converts the photoplot (RS-274X / Gerber) of one copper layer into two ASCII STL solids:\n"
+      "Converts the photoplot (RS-274X / Gerber) of one copper layer into two STL solids:\n"
       "the conductor (NAME_CND.stl) and the insulator (NAME_INS.stl), every box reaching from\n"
       "the elevation to the elevation plus the thickness.",
       "foilcad-convert"};
@@ -134,6 +172,17 @@ int main(int argc, char** argv) {
   app.add_flag("--force", force,
                "Write even when the output folder's file system has less free space than the "
                "solids need");
+  std::string stl_format = "classic";
+  bool merge = false;
+  app.add_option("--stl", stl_format,
+                 "Encoding of the solids: classic (the default: text with one decimal, as stored "
+                 "files have it), ascii (standard STL text, exact numbers) or binary (standard "
+                 "binary STL)")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"classic", "ascii", "binary"}));
+  app.add_flag("--merge", merge,
+               "Write each solid as far fewer disjoint boxes, each whole, instead of one box per "
+               "cell");
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -148,20 +197,29 @@ int main(int argc, char** argv) {
   // status 130 and 143; the files that had the target names stay as they were.
   foilcad::install_signal_cleanup();
 
-  const foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
+  foilcad::conversion_parameters parameters = foilcad::make_conversion_parameters(
       input, millimetres(elevation_text), millimetres(thickness_text),
       out_dir ? std::optional<std::filesystem::path>(*out_dir) : std::nullopt);
-  // The reader's warnings come with the read stage, one about the cells
-  // (no copper) with the grid; each is printed once, and --strict stops
-  // on it before anything is written.
+  parameters.stl.format = stl_format == "ascii"    ? foilcad::StlFormat::ascii
+                          : stl_format == "binary" ? foilcad::StlFormat::binary
+                                                   : foilcad::StlFormat::classic;
+  parameters.stl.merge = merge;
+  // The reader's warnings come with the read stage; the one about the cells
+  // (no copper) and those about values the encoding writes flat come with
+  // the grid. Each is printed once, and --strict stops on it before anything
+  // is written.
   std::size_t warnings_printed = 0;
   const foilcad::StageObserver observer = [&](foilcad::Stage stage,
                                               const foilcad::ConversionReport& report) {
     if (!quiet) report_stage(stage, report, parameters);
-    if (report.warnings.size() <= warnings_printed) return;
-    print_warnings(report, parameters, warnings_printed);
-    warnings_printed = report.warnings.size();
-    if (strict) {
+    bool warned = false;
+    if (report.warnings.size() > warnings_printed) {
+      print_warnings(report, parameters, warnings_printed);
+      warnings_printed = report.warnings.size();
+      warned = true;
+    }
+    if (stage == foilcad::Stage::grid && print_flat_warnings(report, parameters)) warned = true;
+    if (strict && warned) {
       throw foilcad::Error(parameters.input_path.string() +
                            ": stopped on warnings (--strict); no output written");
     }
@@ -173,8 +231,7 @@ int main(int argc, char** argv) {
     // gigabytes, for a conversion that could not be written. --force goes on.
     const foilcad::GridCheck before_map =
         force ? foilcad::GridCheck{} : foilcad::solids_space_check(parameters);
-    const foilcad::Board board =
-        foilcad::build_board(parameters.input_path, report, observer, before_map);
+    const foilcad::Board board = foilcad::build_board(parameters, report, observer, before_map);
     if (preview) {
       const double scale = foilcad::preview_scale(board.lists, preview_dpi);
       const foilcad::PreviewSize size =
@@ -192,7 +249,20 @@ int main(int argc, char** argv) {
     } else {
       foilcad::WriteOptions options;
       options.skip_space_check = force;
-      foilcad::write_board(board, parameters, report, observer, options);
+      // The bar goes before the stage line, which the observer prints.
+      foilcad::ProgressBar bar(STDERR_FILENO, !quiet,
+                               std::chrono::duration<double>(progress_after()));
+      const foilcad::StageObserver after_write = [&](foilcad::Stage stage,
+                                                     const foilcad::ConversionReport& r) {
+        bar.clear();
+        observer(stage, r);
+      };
+      if (bar.active()) {
+        options.progress = [&bar](std::uint64_t done, std::uint64_t total) {
+          bar.update(done, total);
+        };
+      }
+      foilcad::write_board(board, parameters, report, after_write, options);
     }
     if (json) write_json(*json, foilcad::summary_json(parameters, report, !dry_run));
   } catch (const foilcad::Error& e) {

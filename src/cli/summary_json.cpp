@@ -72,6 +72,12 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
   json["copper_cells"] = report.copper_cells;
   json["solids"] = {
       {"written", solids_written},
+      {"format", format_name(parameters.stl.format)},
+      {"merge", parameters.stl.merge},
+      {"flat",
+       {{"top_and_bottom", report.flat.top_and_bottom},
+        {"x_lines", report.flat.x_lines},
+        {"y_lines", report.flat.y_lines}}},
       {"conductor", solid(parameters.conductor_path, report.solids.conductor_boxes,
                           report.solids.conductor_facets, report.solids.conductor_bytes)},
       {"insulator", solid(parameters.insulator_path, report.solids.insulator_boxes,

@@ -133,8 +133,22 @@ void invert_cells(CellMap& map, const CoordinateLists& lists, const CoordinateEx
   }
 }
 
+// Binary STL counts facets in 32 bits: solids with more cannot be written.
+void check_binary_facets(const conversion_parameters& p, const SolidsSummary& solids) {
+  if (p.stl.format != StlFormat::binary) return;
+  const std::pair<const std::filesystem::path*, std::uint64_t> counts[] = {
+      {&p.conductor_path, solids.conductor_facets}, {&p.insulator_path, solids.insulator_facets}};
+  for (const auto& [path, facets] : counts) {
+    if (facets <= kMaxBinaryFacets) continue;
+    throw Error(path->string() + ": the solid would have " + std::to_string(facets) +
+                " facets, more than binary STL can count (" + std::to_string(kMaxBinaryFacets) +
+                "); merge the boxes or write text");
+  }
+}
+
 Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
-                      ConversionReport& report, Stages& stages, const GridCheck& before_map) {
+                      ConversionReport& report, Stages& stages, const GridCheck& before_map,
+                      const SolidsCount& count) {
   report.records = plot.records;
   report.rectangles = plot.rectangles.size();
   report.objects = plot.counts;
@@ -213,7 +227,10 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   }
   report.extent = {board.lists.x.front(), board.lists.x.back(), board.lists.y.front(),
                    board.lists.y.back()};
-  report.solids = measure_solids(board.map);
+  report.solids_for = count;
+  report.solids_for.cells = report.cells;
+  report.solids = measure_solids(count.stl, count.z1, count.z2, board.lists, board.map);
+  report.flat = find_flat_values(count.stl.format, count.z1, count.z2, board.lists);
   stages.finished(Stage::grid);
   return board;
 }
@@ -224,13 +241,23 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
   const Photoplot plot = read_photoplot(input_path);
-  return build_from_plot(plot, input_path, report, stages, before_map);
+  return build_from_plot(plot, input_path, report, stages, before_map, {});
 }
 
 Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer,
                   const GridCheck& before_map) {
   Stages stages(report, observer);
-  return build_from_plot(plot, {}, report, stages, before_map);
+  return build_from_plot(plot, {}, report, stages, before_map, {});
+}
+
+Board build_board(const conversion_parameters& parameters, ConversionReport& report,
+                  const StageObserver& observer, const GridCheck& before_map) {
+  Stages stages(report, observer);
+  const Photoplot plot = read_photoplot(parameters.input_path);
+  Board board = build_from_plot(plot, parameters.input_path, report, stages, before_map,
+                                {parameters.stl, parameters.elevation, parameters.top, 0});
+  check_binary_facets(parameters, report.solids);
+  return board;
 }
 
 namespace {
@@ -277,7 +304,7 @@ void check_solids_space(const conversion_parameters& parameters, const SolidsSum
 GridCheck solids_space_check(const conversion_parameters& parameters) {
   return [parameters](const CoordinateLists& lists) {
     const std::uint64_t cells = cell_map_bytes(lists.x.size(), lists.y.size());  // a byte a cell
-    const std::uint64_t least = least_solids_bytes(cells);
+    const std::uint64_t least = least_solids_bytes(cells, parameters.stl);
     const TargetSpace space = target_space(parameters);
     if (!space.conductor || !space.insulator) return;  // the write reports why
     std::uint64_t available = space.conductor->bytes;
@@ -303,15 +330,21 @@ void write_board(const Board& board, const conversion_parameters& parameters,
   // Leftovers of killed conversions take room the new solids may need.
   remove_stale_temporaries(parameters.conductor_path);
   remove_stale_temporaries(parameters.insulator_path);
-  if (!options.skip_space_check) {
-    // build_board counted them already, unless the report is another one.
-    const bool counted =
-        report.solids.conductor_bytes != 0 && report.cells == board.map.flags.size();
-    const SolidsSummary sizes = counted ? report.solids : measure_solids(board.map);
-    check_solids_space(parameters, sizes);
+  // build_board counted them already, unless for another encoding or grid.
+  const SolidsCount count{parameters.stl, parameters.elevation, parameters.top,
+                          board.map.flags.size()};
+  if (!(report.solids_for == count) || report.cells != board.map.flags.size()) {
+    report.solids = measure_solids(parameters.stl, parameters.elevation, parameters.top,
+                                   board.lists, board.map);
+    report.solids_for = count;
   }
+  check_binary_facets(parameters, report.solids);
+  if (!options.skip_space_check) check_solids_space(parameters, report.solids);
+  WriteOptions write = options;
+  write.stl = parameters.stl;
+  write.expected = report.solids;
   write_solids(parameters.conductor_path, parameters.insulator_path, parameters.elevation,
-               parameters.top, board.lists, board.map, options);
+               parameters.top, board.lists, board.map, write);
   stages.finished(Stage::write);
 }
 
@@ -319,7 +352,7 @@ ConversionReport convert(const conversion_parameters& parameters, const StageObs
                          const WriteOptions& options) {
   ConversionReport report;
   const Board board =
-      build_board(parameters.input_path, report, observer,
+      build_board(parameters, report, observer,
                   options.skip_space_check ? GridCheck{} : solids_space_check(parameters));
   write_board(board, parameters, report, observer, options);
   return report;

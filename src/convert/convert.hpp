@@ -26,6 +26,7 @@ struct conversion_parameters {
   std::filesystem::path input_path;
   std::filesystem::path conductor_path;
   std::filesystem::path insulator_path;
+  StlOptions stl;  // the encoding of the solids, and whether cells are merged
 };
 
 // The output path for a suffix: the extension of the file name (from its last
@@ -41,6 +42,17 @@ conversion_parameters make_conversion_parameters(
     const std::optional<std::filesystem::path>& out_dir = std::nullopt);
 
 enum class Stage { read, split, grid, write };
+
+// What a count of the solids holds for: the encoding, the heights (the ascii
+// text's numbers vary in length) and the grid's cells.
+struct SolidsCount {
+  StlOptions stl;
+  double z1 = 0.0;
+  double z2 = 0.0;
+  std::size_t cells = 0;
+
+  friend bool operator==(const SolidsCount&, const SolidsCount&) = default;
+};
 
 // What each stage produced, filled in as the stages finish.
 struct ConversionReport {
@@ -59,6 +71,8 @@ struct ConversionReport {
   std::size_t copper_cells = 0;
   CoordinateExtremes extent;  // of the grid, mm
   SolidsSummary solids;       // counted once the grid is known
+  SolidsCount solids_for;     // what they were counted for
+  FlatValues flat;            // values the chosen encoding cannot tell apart
   double seconds[4] = {0, 0, 0, 0};  // by Stage
 };
 
@@ -75,9 +89,10 @@ struct Board {
 // throws foilcad::Error to refuse the grid.
 using GridCheck = std::function<void(const CoordinateLists&)>;
 
-// Refuses a grid whose solids cannot fit onto the targets' file systems
-// whatever its cells turn out to hold (see least_solids_bytes): a grid of
-// billions of cells is turned down at once instead of after its map is built.
+// Refuses a grid whose solids (in the encoding the parameters choose) cannot
+// fit onto the targets' file systems whatever its cells turn out to hold (see
+// least_solids_bytes): a grid of billions of cells is turned down at once
+// instead of after its map is built.
 GridCheck solids_space_check(const conversion_parameters& parameters);
 
 // Reads the photoplot and builds the grid and the cell map, filling in the
@@ -92,10 +107,19 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
 Board build_board(const Photoplot& plot, ConversionReport& report,
                   const StageObserver& observer = {}, const GridCheck& before_map = {});
 
-// Writes the two solids of a board. Removes stale temporaries of the targets
-// left by killed conversions, then, unless options.skip_space_check, refuses
-// when the target folder's file system has less free space than the solids'
-// exact size; only then opens any file.
+// The same for the input of a conversion, with the solids counted in the
+// encoding and at the heights the parameters give (build_board above counts
+// classic solids) and the values that encoding would write as one found.
+// Binary solids with more facets than their header can count are refused
+// here, before anything is written.
+Board build_board(const conversion_parameters& parameters, ConversionReport& report,
+                  const StageObserver& observer = {}, const GridCheck& before_map = {});
+
+// Writes the two solids of a board in the encoding parameters.stl chooses
+// (options.stl is not used). Removes stale temporaries of the targets left by
+// killed conversions, then, unless options.skip_space_check, refuses when the
+// target folder's file system has less free space than the solids' exact
+// size; only then opens any file.
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer = {},
                  const WriteOptions& options = {});

@@ -31,6 +31,8 @@ class WriteBudget {
   std::size_t take(std::size_t size);
   // Returns bytes taken but not written after all.
   void give_back(std::size_t size);
+  // The bytes taken so far (more than the limit once a write was refused).
+  std::uint64_t taken() const { return taken_.load(std::memory_order_relaxed); }
 
  private:
   std::uint64_t limit_;

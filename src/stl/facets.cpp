@@ -7,6 +7,27 @@
 
 namespace foilcad {
 
+const std::array<BoxFace, 6> kBoxFaces = {{
+    {{0, 0, 1},
+     {{{kX1, kY1, kZ2, kX2, kY1, kZ2, kX2, kY2, kZ2},
+       {kX1, kY1, kZ2, kX2, kY2, kZ2, kX1, kY2, kZ2}}}},
+    {{0, 0, -1},
+     {{{kX1, kY1, kZ1, kX2, kY2, kZ1, kX2, kY1, kZ1},
+       {kX1, kY1, kZ1, kX1, kY2, kZ1, kX2, kY2, kZ1}}}},
+    {{0, 1, 0},
+     {{{kX2, kY2, kZ1, kX1, kY2, kZ1, kX1, kY2, kZ2},
+       {kX2, kY2, kZ1, kX1, kY2, kZ2, kX2, kY2, kZ2}}}},
+    {{0, -1, 0},
+     {{{kX1, kY1, kZ1, kX2, kY1, kZ1, kX2, kY1, kZ2},
+       {kX1, kY1, kZ1, kX2, kY1, kZ2, kX1, kY1, kZ2}}}},
+    {{1, 0, 0},
+     {{{kX2, kY1, kZ1, kX2, kY2, kZ1, kX2, kY2, kZ2},
+       {kX2, kY1, kZ1, kX2, kY2, kZ2, kX2, kY1, kZ2}}}},
+    {{-1, 0, 0},
+     {{{kX1, kY2, kZ1, kX1, kY1, kZ1, kX1, kY1, kZ2},
+       {kX1, kY2, kZ1, kX1, kY1, kZ2, kX1, kY2, kZ2}}}},
+}};
+
 NumberField format_number_field(double value) {
   NumberField field;
   field.fill('*');
@@ -26,16 +47,14 @@ NumberField format_number_field(double value) {
 
 namespace {
 
-enum Field : std::uint8_t { X1, X2, Y1, Y2, Z1, Z2 };
-
 // One facet as text with blank vertex fields, and where each field goes.
 struct FacetTemplate {
   std::string text;
   std::array<std::size_t, 9> offsets{};
-  std::array<Field, 9> fields{};
+  std::array<BoxBound, 9> fields{};
 };
 
-FacetTemplate make_facet(std::string_view normal, std::array<Field, 9> vertices) {
+FacetTemplate make_facet(std::string_view normal, const std::array<BoxBound, 9>& vertices) {
   FacetTemplate facet;
   facet.text.append(" ").append(normal).append("\r\n     outer loop\r\n");
   for (int v = 0; v < 3; ++v) {
@@ -51,28 +70,26 @@ FacetTemplate make_facet(std::string_view normal, std::array<Field, 9> vertices)
   return facet;
 }
 
-// The faces in the order they are written: top, bottom, +y, -y, +x, -x, each
-// as two facets that start at the same corner.
 struct Face {
   FacetTemplate first;
   FacetTemplate second;
 };
 
+// The normal lines are fixed texts, never computed from the vertices.
+constexpr std::string_view kNormalTexts[6] = {
+    "  facet normal 0. 0. 1.",  "  facet normal 0. 0. -1.", "  facet normal 0. 1. 0.",
+    "  facet normal 0. -1. 0.", "  facet normal 1. 0. 0.",  "  facet normal -1. 0. 0.",
+};
+
 const std::array<Face, 6>& faces() {
-  static const std::array<Face, 6> kFaces = {{
-      {make_facet("  facet normal 0. 0. 1.", {X1, Y1, Z2, X2, Y1, Z2, X2, Y2, Z2}),
-       make_facet("  facet normal 0. 0. 1.", {X1, Y1, Z2, X2, Y2, Z2, X1, Y2, Z2})},
-      {make_facet("  facet normal 0. 0. -1.", {X1, Y1, Z1, X2, Y2, Z1, X2, Y1, Z1}),
-       make_facet("  facet normal 0. 0. -1.", {X1, Y1, Z1, X1, Y2, Z1, X2, Y2, Z1})},
-      {make_facet("  facet normal 0. 1. 0.", {X2, Y2, Z1, X1, Y2, Z1, X1, Y2, Z2}),
-       make_facet("  facet normal 0. 1. 0.", {X2, Y2, Z1, X1, Y2, Z2, X2, Y2, Z2})},
-      {make_facet("  facet normal 0. -1. 0.", {X1, Y1, Z1, X2, Y1, Z1, X2, Y1, Z2}),
-       make_facet("  facet normal 0. -1. 0.", {X1, Y1, Z1, X2, Y1, Z2, X1, Y1, Z2})},
-      {make_facet("  facet normal 1. 0. 0.", {X2, Y1, Z1, X2, Y2, Z1, X2, Y2, Z2}),
-       make_facet("  facet normal 1. 0. 0.", {X2, Y1, Z1, X2, Y2, Z2, X2, Y1, Z2})},
-      {make_facet("  facet normal -1. 0. 0.", {X1, Y2, Z1, X1, Y1, Z1, X1, Y1, Z2}),
-       make_facet("  facet normal -1. 0. 0.", {X1, Y2, Z1, X1, Y1, Z2, X1, Y2, Z2})},
-  }};
+  static const std::array<Face, 6> kFaces = [] {
+    std::array<Face, 6> made;
+    for (std::size_t f = 0; f < made.size(); ++f) {
+      made[f] = {make_facet(kNormalTexts[f], kBoxFaces[f].facets[0]),
+                 make_facet(kNormalTexts[f], kBoxFaces[f].facets[1])};
+    }
+    return made;
+  }();
   return kFaces;
 }
 

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "stl/box_walk.hpp"
+
 namespace foilcad {
 
 // A right-justified 8-character number field: one decimal, ties to the even
@@ -20,13 +22,39 @@ namespace foilcad {
 using NumberField = std::array<char, 8>;
 NumberField format_number_field(double value);
 
-// Which side faces to write, in the order the caller fills them.
-struct SideFlags {
-  bool plus_y = false;
-  bool minus_y = false;
-  bool plus_x = false;
-  bool minus_x = false;
+// The six faces of a box in the order every format writes them (top, bottom,
+// +y, -y, +x, -x), each as two facets that start at the same corner, and
+// their vertices as bounds: with x1 <= x2, y1 <= y2 and z1 <= z2 every facet
+// runs counter-clockwise seen from outside, around its face's normal.
+enum BoxBound : std::uint8_t { kX1, kX2, kY1, kY2, kZ1, kZ2 };
+struct BoxFace {
+  std::array<std::int8_t, 3> normal;
+  std::array<std::array<BoxBound, 9>, 2> facets;
 };
+extern const std::array<BoxFace, 6> kBoxFaces;
+
+// Whether face f (0 to 5) of a box with these sides is written: top and
+// bottom always, a side face when asked for.
+inline bool face_written(int f, SideFlags sides) {
+  switch (f) {
+    case 2:
+      return sides.plus_y;
+    case 3:
+      return sides.minus_y;
+    case 4:
+      return sides.plus_x;
+    case 5:
+      return sides.minus_x;
+    default:
+      return true;
+  }
+}
+
+// Facets of a box: four for top and bottom, two for each side asked for.
+inline std::uint64_t box_facets(SideFlags sides) {
+  return 4u + 2u * (unsigned{sides.plus_y} + unsigned{sides.minus_y} + unsigned{sides.plus_x} +
+                    unsigned{sides.minus_x});
+}
 
 // The six bounds of a box, already formatted. A grid has only a few distinct
 // values, so callers format each once and reuse the fields for every box.

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -21,22 +20,17 @@ namespace foilcad {
 
 namespace {
 
-constexpr std::string_view kConductorHeader = " solid blob\r\n";
-constexpr std::string_view kConductorTrailer = " endsolid blob\r\n";
-constexpr std::string_view kInsulatorHeader = " solid nblob\r\n";
-constexpr std::string_view kInsulatorTrailer = " endsolid nblob\r\n";
-
 // Boxes are assembled in a buffer and handed to the sink in big blocks. The
 // buffer starts small and doubles up to its full size as a solid grows: a
 // small board's solids cost no more than they need, which matters where many
 // are made in memory, and a large one's go out in 4 MiB blocks.
 class SolidBuffer {
  public:
-  explicit SolidBuffer(ByteSink& sink) : sink_(sink) {}
+  SolidBuffer(ByteSink& sink, std::size_t max_box) : sink_(sink), max_box_(max_box) {}
 
   // Room for one more box.
   char* reserve() {
-    if (capacity_ - used_ < kMaxBoxBytes) {
+    if (capacity_ - used_ < max_box_) {
       flush();
       if (capacity_ < kMaxSize) {
         capacity_ = capacity_ == 0 ? kFirstSize : 2 * capacity_;
@@ -45,15 +39,16 @@ class SolidBuffer {
     }
     return buffer_.get() + used_;
   }
-  void commit(const char* end) {
+  void commit(const char* end, SideFlags sides) {
     const auto size = static_cast<std::size_t>(end - (buffer_.get() + used_));
     used_ += size;
     total_ += size;
     ++boxes_;
+    facets_ += box_facets(sides);
   }
   void put(std::string_view text) {
     flush();
-    sink_.write(text);
+    if (!text.empty()) sink_.write(text);
     total_ += text.size();
   }
   void flush() {
@@ -62,72 +57,71 @@ class SolidBuffer {
   }
   std::uint64_t total() const { return total_; }
   std::uint64_t boxes() const { return boxes_; }
+  std::uint64_t facets() const { return facets_; }
 
  private:
   static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
   static constexpr std::size_t kMaxSize = std::size_t{4} << 20;
-  static_assert(kFirstSize > kMaxBoxBytes);
+  static_assert(kFirstSize > kMaxEncodedBoxBytes);
   ByteSink& sink_;
+  std::size_t max_box_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t boxes_ = 0;
+  std::uint64_t facets_ = 0;
 };
 
-std::vector<NumberField> format_all(const std::vector<double>& values) {
-  std::vector<NumberField> fields;
-  fields.reserve(values.size());
-  for (const double v : values) fields.push_back(format_number_field(v));
-  return fields;
+// Encodes both solids, header to trailer, into two outputs: each has room for
+// one more box at reserve(), takes it with commit(end, sides) and copies text
+// with put(text). The binary header needs the facet counts in advance:
+// expected gives them (or they are counted here).
+template <class Out>
+void encode_solids(Out& copper, Out& other, double z1, double z2, const CoordinateLists& lists,
+                   const CellMap& map, const StlOptions& stl,
+                   const std::optional<SolidsSummary>& expected) {
+  visit_encoder(stl.format, z1, z2, lists, [&](const auto& encoder) {
+    SolidsSummary counts;
+    if (stl.format == StlFormat::binary) {
+      counts = expected ? *expected : measure_solids(stl, z1, z2, lists, map);
+    }
+    copper.put(encoder.header(Solid::conductor, counts.conductor_facets));
+    other.put(encoder.header(Solid::insulator, counts.insulator_facets));
+    for_each_box(map, stl.merge, BoxOrder::file, [&](bool is_copper, const GridBox& box) {
+      Out& solid = is_copper ? copper : other;
+      solid.commit(encoder.box(solid.reserve(), box), box.sides);
+    });
+    copper.put(encoder.trailer(Solid::conductor));
+    other.put(encoder.trailer(Solid::insulator));
+  });
 }
 
-// Walks the cells column by column and, within a column, by increasing y,
-// and writes each as a box into the solid its flag selects. Out has room for
-// one more box at reserve(), takes it with commit(end) and copies text with
-// put(text).
 template <class Out>
-void walk_cells(Out& copper, Out& other, double z1, double z2, const CoordinateLists& lists,
-                const CellMap& map) {
-  const std::vector<NumberField> xs = format_all(lists.x);
-  const std::vector<NumberField> ys = format_all(lists.y);
-  BoxFields box{{}, {}, {}, {}, format_number_field(z1), format_number_field(z2)};
-  const std::size_t columns = map.columns;
-  const std::size_t rows = map.rows;
-  for (std::size_t i = 0; i < columns; ++i) {
-    box.x1 = xs[i];
-    box.x2 = xs[i + 1];
-    for (std::size_t k = 0; k < rows; ++k) {
-      const std::uint8_t* cell = map.flags.data() + columns * k + i;
-      const std::uint8_t flag = *cell;
-      // A side is written where the neighbour is of the other kind or where
-      // the grid ends.
-      const SideFlags sides{
-          k + 1 == rows || cell[columns] != flag,
-          k == 0 || *(cell - columns) != flag,
-          i + 1 == columns || cell[1] != flag,
-          i == 0 || *(cell - 1) != flag,
-      };
-      box.y1 = ys[k];
-      box.y2 = ys[k + 1];
-      Out& solid = flag != 0 ? copper : other;
-      solid.commit(cube(solid.reserve(), box, sides));
-    }
-  }
+SolidsSummary summary_of(const Out& copper, const Out& other) {
+  SolidsSummary summary;
+  summary.conductor_bytes = copper.total();
+  summary.insulator_bytes = other.total();
+  summary.conductor_boxes = copper.boxes();
+  summary.insulator_boxes = other.boxes();
+  summary.conductor_facets = copper.facets();
+  summary.insulator_facets = other.facets();
+  return summary;
 }
 
 }  // namespace
 
 SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
-                          const CoordinateLists& lists, const CellMap& map) {
-  SolidBuffer copper(conductor);
-  SolidBuffer other(insulator);
-  copper.put(kConductorHeader);
-  other.put(kInsulatorHeader);
-  walk_cells(copper, other, z1, z2, lists, map);
-  copper.put(kConductorTrailer);
-  other.put(kInsulatorTrailer);
-  return {copper.total(), other.total(), copper.boxes(), other.boxes()};
+                          const CoordinateLists& lists, const CellMap& map, const StlOptions& stl) {
+  const std::size_t max_box =
+      visit_encoder(stl.format, z1, z2, CoordinateLists{},
+                    [](const auto& encoder) { return encoder.max_box_bytes(); });
+  SolidBuffer copper(conductor, max_box);
+  SolidBuffer other(insulator, max_box);
+  encode_solids(copper, other, z1, z2, lists, map, stl, std::nullopt);
+  copper.flush();
+  other.flush();
+  return summary_of(copper, other);
 }
 
 namespace {
@@ -228,18 +222,24 @@ pid_t temporary_owner(std::string_view rest) {
 // but the last is exactly block_size() long.
 class BlockStream {
  public:
-  explicit BlockStream(BlockWriter& writer)
-      : writer_(writer), block_size_(writer.block_size()), block_(writer.take()) {}
+  // passed_on, when set, is called after each full block is queued.
+  BlockStream(BlockWriter& writer, const std::function<void()>& passed_on)
+      : writer_(writer),
+        passed_on_(passed_on),
+        block_size_(writer.block_size()),
+        block_(writer.take()) {}
 
   char* reserve() { return block_ + used_; }
-  void commit(const char* end) {
+  void commit(const char* end, SideFlags sides) {
     const auto size = static_cast<std::size_t>(end - (block_ + used_));
     used_ += size;
     total_ += size;
     ++boxes_;
+    facets_ += box_facets(sides);
     if (used_ >= block_size_) pass_on();
   }
   void put(std::string_view text) {
+    if (text.empty()) return;  // a binary solid's trailer: no bytes, perhaps no data pointer
     std::memcpy(block_ + used_, text.data(), text.size());
     used_ += text.size();
     total_ += text.size();
@@ -253,6 +253,7 @@ class BlockStream {
   }
   std::uint64_t total() const { return total_; }
   std::uint64_t boxes() const { return boxes_; }
+  std::uint64_t facets() const { return facets_; }
 
  private:
   void pass_on() {
@@ -262,14 +263,17 @@ class BlockStream {
     writer_.submit(block_, block_size_);
     block_ = next;
     used_ = over;
+    if (passed_on_) passed_on_();
   }
 
   BlockWriter& writer_;
+  const std::function<void()>& passed_on_;
   std::size_t block_size_;
   char* block_;
   std::size_t used_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t boxes_ = 0;
+  std::uint64_t facets_ = 0;
 };
 
 // Renames both temporaries over their targets. Should the second rename fail,
@@ -304,21 +308,38 @@ SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& ins
                                 double z2, const CoordinateLists& lists, const CellMap& map,
                                 const WriteOptions& options) {
   static_assert(kWriteBlock % kBlockAlignment == 0);
-  static_assert(kMaxBoxBytes < kWriteBlock);
+  static_assert(kMaxEncodedBoxBytes < kWriteBlock);
+  const StlOptions& stl = options.stl;
+  // The binary header and the progress need the sizes before the first byte.
+  std::optional<SolidsSummary> expected = options.expected;
+  if (!expected && (stl.format == StlFormat::binary || options.progress)) {
+    expected = measure_solids(stl, z1, z2, lists, map);
+  }
+  const std::uint64_t total = expected ? expected->conductor_bytes + expected->insulator_bytes : 0;
   WriteBudget budget(options.fail_after_bytes);
+  const std::function<void()> passed_on = [&] {
+    if (options.progress) options.progress(budget.taken(), total);
+  };
   // Two blocks per file in flight besides the one being filled.
-  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock, kMaxBoxBytes, 3);
-  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock, kMaxBoxBytes, 3);
-  BlockStream copper(conductor_writer);
-  BlockStream other(insulator_writer);
-  copper.put(kConductorHeader);
-  other.put(kInsulatorHeader);
-  walk_cells(copper, other, z1, z2, lists, map);
-  copper.put(kConductorTrailer);
-  other.put(kInsulatorTrailer);
+  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock,
+                               kMaxEncodedBoxBytes, 3);
+  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock,
+                               kMaxEncodedBoxBytes, 3);
+  BlockStream copper(conductor_writer, passed_on);
+  BlockStream other(insulator_writer, passed_on);
+  encode_solids(copper, other, z1, z2, lists, map, stl, expected);
   copper.finish();
   other.finish();
-  return {copper.total(), other.total(), copper.boxes(), other.boxes()};
+  const SolidsSummary summary = summary_of(copper, other);
+  // A measure that differs from the bytes written would have let a disk
+  // check pass wrongly or given a binary header the wrong facet count.
+  if (expected && summary != *expected) {
+    throw Error(conductor.name.string() + ": the solids came out at " +
+                std::to_string(summary.conductor_bytes + summary.insulator_bytes) +
+                " bytes, not the " + std::to_string(total) + " measured");
+  }
+  if (options.progress) options.progress(total, total);
+  return summary;
 }
 
 void remove_stale_temporaries(const std::filesystem::path& target) {
@@ -374,53 +395,61 @@ void write_file_replacing(const std::filesystem::path& path,
   file.mark_renamed();
 }
 
-std::uint64_t least_solids_bytes(std::uint64_t cells) {
-  const std::uint64_t frame = kConductorHeader.size() + kConductorTrailer.size() +
-                              kInsulatorHeader.size() + kInsulatorTrailer.size();
-  const std::uint64_t box = box_bytes(SideFlags{});
+std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl) {
+  const std::uint64_t frame = frame_bytes(stl.format);
   const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+  if (stl.merge) return frame + (cells > 0 ? least_box_bytes(stl.format, kAllSides) : 0);
+  const std::uint64_t box = least_box_bytes(stl.format, SideFlags{});
   if (cells > (most - frame) / box) return most;
   return frame + cells * box;
 }
 
-SolidsSummary measure_solids(const CellMap& map) {
-  // Bytes and facets of a box for each of the 16 side selections.
-  std::uint64_t bytes[16];
-  std::uint64_t facets[16];
-  for (unsigned m = 0; m < 16; ++m) {
-    const SideFlags sides{(m & 1) != 0, (m & 2) != 0, (m & 4) != 0, (m & 8) != 0};
-    bytes[m] = box_bytes(sides);
-    facets[m] = 4 + 2 * static_cast<std::uint64_t>(std::popcount(m));
+namespace {
+
+// Counts what an encoder would write for each box the walk gives.
+template <class Encoder>
+class SizeCounter {
+ public:
+  explicit SizeCounter(const Encoder& encoder) : encoder_(encoder) {
+    summary_.conductor_bytes =
+        encoder.header(Solid::conductor, 0).size() + encoder.trailer(Solid::conductor).size();
+    summary_.insulator_bytes =
+        encoder.header(Solid::insulator, 0).size() + encoder.trailer(Solid::insulator).size();
   }
-  SolidsSummary summary;
-  summary.conductor_bytes = kConductorHeader.size() + kConductorTrailer.size();
-  summary.insulator_bytes = kInsulatorHeader.size() + kInsulatorTrailer.size();
-  const std::size_t columns = map.columns;
-  const std::size_t rows = map.rows;
-  for (std::size_t k = 0; k < rows; ++k) {
-    const std::uint8_t* row = map.flags.data() + columns * k;
-    // The rows above and below, where the grid has them; an index below
-    // zero would wrap around the unsigned offset.
-    const std::uint8_t* above = k + 1 < rows ? row + columns : nullptr;
-    const std::uint8_t* below = k > 0 ? row - columns : nullptr;
-    for (std::size_t i = 0; i < columns; ++i) {
-      const std::uint8_t flag = row[i];
-      const unsigned m = (above == nullptr || above[i] != flag ? 1u : 0u) |
-                         (below == nullptr || below[i] != flag ? 2u : 0u) |
-                         (i + 1 == columns || row[i + 1] != flag ? 4u : 0u) |
-                         (i == 0 || row[i - 1] != flag ? 8u : 0u);
-      if (flag != 0) {
-        summary.conductor_bytes += bytes[m];
-        summary.conductor_facets += facets[m];
-        ++summary.conductor_boxes;
-      } else {
-        summary.insulator_bytes += bytes[m];
-        summary.insulator_facets += facets[m];
-        ++summary.insulator_boxes;
-      }
+  void operator()(bool copper, const GridBox& box) {
+    const std::uint64_t bytes = encoder_.box_bytes(box);
+    const std::uint64_t facets = box_facets(box.sides);
+    if (copper) {
+      summary_.conductor_bytes += bytes;
+      summary_.conductor_facets += facets;
+      ++summary_.conductor_boxes;
+    } else {
+      summary_.insulator_bytes += bytes;
+      summary_.insulator_facets += facets;
+      ++summary_.insulator_boxes;
     }
   }
-  return summary;
+  const SolidsSummary& summary() const { return summary_; }
+
+ private:
+  const Encoder& encoder_;
+  SolidsSummary summary_;
+};
+
+}  // namespace
+
+SolidsSummary measure_solids(const StlOptions& stl, double z1, double z2,
+                             const CoordinateLists& lists, const CellMap& map) {
+  return visit_encoder(stl.format, z1, z2, lists, [&](const auto& encoder) {
+    SizeCounter counter(encoder);
+    for_each_box(map, stl.merge, BoxOrder::any, counter);
+    return counter.summary();
+  });
+}
+
+SolidsSummary measure_solids(const CellMap& map) {
+  // No grid lines needed: the classic fields all have the same width.
+  return measure_solids(StlOptions{}, 0, 0, CoordinateLists{}, map);
 }
 
 }  // namespace foilcad

@@ -1,9 +1,10 @@
-// The two solid files: every cell of the grid as one box, copper cells into the
-// conductor solid "blob", all others into the insulator solid "nblob".
+// The two solid files: copper cells into the conductor solid "blob", all
+// others into the insulator solid "nblob", in the encoding StlOptions chooses.
 //
-// Cells go out column by column and, within a column, by increasing y. A side
-// that two cells of the same solid share is written by neither, so each solid
-// is closed without interior walls.
+// By default every cell is one box; cells go out column by column and, within
+// a column, by increasing y, and a side that two cells of the same solid share
+// is written by neither, so each solid is closed without interior walls. With
+// merge, the cells become fewer whole boxes (stl/box_walk.hpp).
 #pragma once
 
 #include <cstddef>
@@ -11,9 +12,11 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "geometry/geometry.hpp"
+#include "stl/encoders.hpp"
 
 namespace foilcad {
 
@@ -35,21 +38,31 @@ struct SolidsSummary {
   friend bool operator==(const SolidsSummary&, const SolidsSummary&) = default;
 };
 
-// What the two solids of a grid will hold, counted without writing them:
-// every line of a facet has a fixed length, so the bytes follow from the side
-// faces each box gets.
+// What the two solids of a grid will hold, counted without writing them: the
+// same walk as the writing, with each box counted by the encoder instead of
+// written. z1, z2 and the lists matter only to the ascii text, whose numbers
+// vary in length.
+SolidsSummary measure_solids(const StlOptions& stl, double z1, double z2,
+                             const CoordinateLists& lists, const CellMap& map);
+// The classic solids, one box per cell (their size does not depend on the
+// values).
 SolidsSummary measure_solids(const CellMap& map);
 
 // The fewest bytes the two solids of a grid of so many cells can have
 // together, known before the cells are: every cell is a box of one solid or
-// the other, and every box has at least its top and bottom faces. Saturates
-// instead of overflowing.
-std::uint64_t least_solids_bytes(std::uint64_t cells);
+// the other with at least its top and bottom faces; merged, all cells might
+// make one box. Saturates instead of overflowing.
+std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl = {});
 
 // Writes both solids, header to trailer, into the two sinks, with z1 the bottom
 // and z2 the top of every box.
 SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
-                          const CoordinateLists& lists, const CellMap& map);
+                          const CoordinateLists& lists, const CellMap& map,
+                          const StlOptions& stl = {});
+
+// Told the bytes written to both files together so far and the bytes of both
+// when complete, every few megabytes and once at the end.
+using WriteProgress = std::function<void(std::uint64_t written, std::uint64_t total)>;
 
 struct WriteOptions {
   // Makes every write fail with "No space left on device" once this many bytes
@@ -58,6 +71,12 @@ struct WriteOptions {
   // Writes even when the target folder's file system reports less free space
   // than the solids need (write_board checks it otherwise).
   bool skip_space_check = false;
+  StlOptions stl{};
+  WriteProgress progress{};
+  // The measure of the solids (measure_solids with the same arguments) when
+  // the caller has it; the writer counts them itself otherwise, where it
+  // needs to (a binary header, the progress).
+  std::optional<SolidsSummary> expected{};
 };
 
 // An output file that is already open for writing, and its name for messages.
@@ -66,7 +85,7 @@ struct OpenSolid {
   std::filesystem::path name;
 };
 
-// Writes both solids into two open files, which stay open: boxes are formatted
+// Writes both solids into two open files, which stay open: boxes are encoded
 // into 4 MiB blocks that a thread per file writes, with O_DIRECT where the
 // file system allows it. Throws foilcad::Error naming the file that failed.
 inline constexpr std::size_t kWriteBlock = std::size_t{4} << 20;

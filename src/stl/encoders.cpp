@@ -1,0 +1,269 @@
+#include "stl/encoders.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#include "common/error.hpp"
+
+namespace foilcad {
+
+std::string_view format_name(StlFormat format) {
+  switch (format) {
+    case StlFormat::ascii:
+      return "ascii";
+    case StlFormat::binary:
+      return "binary";
+    case StlFormat::classic:
+      break;
+  }
+  return "classic";
+}
+
+namespace {
+
+// The solids' names in every text encoding.
+std::string_view solid_name(Solid solid) { return solid == Solid::conductor ? "blob" : "nblob"; }
+
+// Which of the six bounds a facet's vertices use, and how often, per face:
+// the bytes of a face follow from the lengths of those bounds' numbers.
+struct BoundUse {
+  std::array<std::array<std::uint8_t, 6>, 6> count{};  // [face][bound], both facets
+};
+
+const BoundUse& bound_use() {
+  static const BoundUse use = [] {
+    BoundUse u;
+    for (std::size_t f = 0; f < kBoxFaces.size(); ++f) {
+      for (const auto& facet : kBoxFaces[f].facets) {
+        for (const BoxBound b : facet) ++u.count[f][b];
+      }
+    }
+    return u;
+  }();
+  return use;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ classic
+
+ClassicEncoder::ClassicEncoder(double z1, double z2, const CoordinateLists& lists)
+    : z1_(format_number_field(z1)), z2_(format_number_field(z2)) {
+  xs_.reserve(lists.x.size());
+  for (const double x : lists.x) xs_.push_back(format_number_field(x));
+  ys_.reserve(lists.y.size());
+  for (const double y : lists.y) ys_.push_back(format_number_field(y));
+  for (unsigned m = 0; m < 16; ++m) {
+    bytes_[m] =
+        foilcad::box_bytes(SideFlags{(m & 1) != 0, (m & 2) != 0, (m & 4) != 0, (m & 8) != 0});
+  }
+}
+
+std::string ClassicEncoder::header(Solid solid, std::uint64_t) const {
+  return " solid " + std::string(solid_name(solid)) + "\r\n";
+}
+
+std::string_view ClassicEncoder::trailer(Solid solid) const {
+  return solid == Solid::conductor ? " endsolid blob\r\n" : " endsolid nblob\r\n";
+}
+
+char* ClassicEncoder::box(char* out, const GridBox& box) const {
+  const BoxFields fields{xs_[box.x1], xs_[box.x2], ys_[box.y1], ys_[box.y2], z1_, z2_};
+  return cube(out, fields, box.sides);
+}
+
+// ------------------------------------------------------------------- ascii
+
+namespace {
+
+constexpr std::string_view kAsciiFacetStart[6] = {
+    "facet normal 0 0 1\n  outer loop\n", "facet normal 0 0 -1\n  outer loop\n",
+    "facet normal 0 1 0\n  outer loop\n", "facet normal 0 -1 0\n  outer loop\n",
+    "facet normal 1 0 0\n  outer loop\n", "facet normal -1 0 0\n  outer loop\n",
+};
+constexpr std::string_view kAsciiVertex = "    vertex ";
+constexpr std::string_view kAsciiFacetEnd = "  endloop\nendfacet\n";
+
+// The bytes of both facets of face f without their numbers.
+std::uint64_t ascii_face_text(int f) {
+  return 2 * (kAsciiFacetStart[f].size() + 3 * (kAsciiVertex.size() + 3) + kAsciiFacetEnd.size());
+}
+
+char* put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+}  // namespace
+
+AsciiEncoder::Number AsciiEncoder::format(double value) {
+  Number number{};
+  // The shortest round-trip form, in plain or exponent notation, whichever
+  // is shorter: never more than 24 characters for a double.
+  const auto result =
+      std::to_chars(number.text.data(), number.text.data() + number.text.size(), value);
+  number.size = static_cast<std::uint8_t>(result.ptr - number.text.data());
+  return number;
+}
+
+AsciiEncoder::AsciiEncoder(double z1, double z2, const CoordinateLists& lists)
+    : z1_(format(z1)), z2_(format(z2)) {
+  xs_.reserve(lists.x.size());
+  for (const double x : lists.x) xs_.push_back(format(x));
+  ys_.reserve(lists.y.size());
+  for (const double y : lists.y) ys_.push_back(format(y));
+}
+
+std::string AsciiEncoder::header(Solid solid, std::uint64_t) const {
+  return "solid " + std::string(solid_name(solid)) + "\n";
+}
+
+std::string_view AsciiEncoder::trailer(Solid solid) const {
+  return solid == Solid::conductor ? "endsolid blob\n" : "endsolid nblob\n";
+}
+
+char* AsciiEncoder::box(char* out, const GridBox& box) const {
+  const Number* const values[6] = {&xs_[box.x1], &xs_[box.x2], &ys_[box.y1],
+                                   &ys_[box.y2], &z1_,         &z2_};
+  for (int f = 0; f < 6; ++f) {
+    if (!face_written(f, box.sides)) continue;
+    for (const auto& facet : kBoxFaces[f].facets) {
+      out = put(out, kAsciiFacetStart[f]);
+      for (int v = 0; v < 3; ++v) {
+        out = put(out, kAsciiVertex);
+        for (int c = 0; c < 3; ++c) {
+          const Number& n = *values[facet[v * 3 + c]];
+          std::memcpy(out, n.text.data(), n.text.size());  // whole array: fixed-size copy
+          out += n.size;
+          *out++ = c < 2 ? ' ' : '\n';
+        }
+      }
+      out = put(out, kAsciiFacetEnd);
+    }
+  }
+  return out;
+}
+
+std::uint64_t AsciiEncoder::box_bytes(const GridBox& box) const {
+  const std::uint64_t size[6] = {xs_[box.x1].size, xs_[box.x2].size, ys_[box.y1].size,
+                                 ys_[box.y2].size, z1_.size,         z2_.size};
+  const BoundUse& use = bound_use();
+  std::uint64_t bytes = 0;
+  for (int f = 0; f < 6; ++f) {
+    if (!face_written(f, box.sides)) continue;
+    bytes += ascii_face_text(f);
+    for (int b = 0; b < 6; ++b) bytes += use.count[f][b] * size[b];
+  }
+  return bytes;
+}
+
+// ------------------------------------------------------------------ binary
+
+namespace {
+
+char* put_u32(char* out, std::uint32_t v) {
+  out[0] = static_cast<char>(v & 0xFF);
+  out[1] = static_cast<char>((v >> 8) & 0xFF);
+  out[2] = static_cast<char>((v >> 16) & 0xFF);
+  out[3] = static_cast<char>(v >> 24);
+  return out + 4;
+}
+
+char* put_float(char* out, float v) { return put_u32(out, std::bit_cast<std::uint32_t>(v)); }
+
+}  // namespace
+
+BinaryEncoder::BinaryEncoder(double z1, double z2, const CoordinateLists& lists)
+    : z1_(static_cast<float>(z1)), z2_(static_cast<float>(z2)) {
+  xs_.reserve(lists.x.size());
+  for (const double x : lists.x) xs_.push_back(static_cast<float>(x));
+  ys_.reserve(lists.y.size());
+  for (const double y : lists.y) ys_.push_back(static_cast<float>(y));
+}
+
+std::string BinaryEncoder::header(Solid solid, std::uint64_t facets) const {
+  if (facets > kMaxBinaryFacets) {
+    throw Error("the " + std::string(solid == Solid::conductor ? "conductor" : "insulator") +
+                " solid has " + std::to_string(facets) +
+                " facets, more than binary STL can count (" + std::to_string(kMaxBinaryFacets) +
+                "); merge its boxes or write it as text");
+  }
+  // Readers tell text from binary by a leading "solid", so the text here
+  // must not start with it.
+  std::string header = "binary STL by foilcad, ";
+  header += solid == Solid::conductor ? "conductor (blob)" : "insulator (nblob)";
+  header.resize(80, ' ');
+  header.resize(kHeaderBytes);
+  put_u32(header.data() + 80, static_cast<std::uint32_t>(facets));
+  return header;
+}
+
+std::string_view BinaryEncoder::trailer(Solid) const { return {}; }
+
+char* BinaryEncoder::box(char* out, const GridBox& box) const {
+  const float values[6] = {xs_[box.x1], xs_[box.x2], ys_[box.y1], ys_[box.y2], z1_, z2_};
+  for (int f = 0; f < 6; ++f) {
+    if (!face_written(f, box.sides)) continue;
+    const BoxFace& face = kBoxFaces[f];
+    for (const auto& facet : face.facets) {
+      for (const std::int8_t n : face.normal) out = put_float(out, static_cast<float>(n));
+      for (const BoxBound b : facet) out = put_float(out, values[b]);
+      *out++ = 0;
+      *out++ = 0;
+    }
+  }
+  return out;
+}
+
+// ----------------------------------------------------------- size and flats
+
+FlatValues find_flat_values(StlFormat format, double z1, double z2, const CoordinateLists& lists) {
+  FlatValues flat;
+  // Values equal already are not lost by writing them.
+  switch (format) {
+    case StlFormat::classic: {
+      auto same = [](double a, double b) {
+        return a != b && format_number_field(a) == format_number_field(b);
+      };
+      auto pairs = [&](const std::vector<double>& lines) {
+        std::size_t n = 0;
+        for (std::size_t i = 1; i < lines.size(); ++i) n += same(lines[i - 1], lines[i]) ? 1 : 0;
+        return n;
+      };
+      flat = {same(z1, z2), pairs(lists.x), pairs(lists.y)};
+      break;
+    }
+    case StlFormat::binary:
+      // Only the heights: grid lines a float cannot tell apart lie some
+      // 1e-5 mm apart at most (real boards have many such pairs, values
+      // equal on paper that the photoplot's scaling left apart), far below
+      // any copper's size; a thickness lost, though, flattens every box.
+      flat.top_and_bottom = z1 != z2 && static_cast<float>(z1) == static_cast<float>(z2);
+      break;
+    case StlFormat::ascii:
+      break;
+  }
+  return flat;
+}
+
+std::uint64_t least_box_bytes(StlFormat format, SideFlags sides) {
+  // One-character numbers are the shortest any value can have.
+  const CoordinateLists unit{{0, 0}, {0, 0}};
+  const GridBox box{0, 1, 0, 1, sides};
+  return visit_encoder(format, 0, 0, unit,
+                       [&](const auto& encoder) { return encoder.box_bytes(box); });
+}
+
+std::uint64_t frame_bytes(StlFormat format) {
+  const CoordinateLists none;
+  return visit_encoder(format, 0, 0, none, [](const auto& encoder) -> std::uint64_t {
+    std::uint64_t bytes = 0;
+    for (const Solid s : {Solid::conductor, Solid::insulator}) {
+      bytes += encoder.header(s, 0).size() + encoder.trailer(s).size();
+    }
+    return bytes;
+  });
+}
+
+}  // namespace foilcad
