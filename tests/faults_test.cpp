@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/replacing.hpp"
 #include "convert/convert.hpp"
 #include "convert/limits.hpp"
 #include "geometry/geometry.hpp"

@@ -16,6 +16,7 @@
 #include "cli/progress.hpp"
 #include "cli/summary_json.hpp"
 #include "common/error.hpp"
+#include "common/replacing.hpp"
 #include "common/number.hpp"
 #include "common/signal_cleanup.hpp"
 #include "convert/convert.hpp"

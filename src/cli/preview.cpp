@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "stl/solid_files.hpp"
+#include "common/replacing.hpp"
 
 namespace foilcad {
 

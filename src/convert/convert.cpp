@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/replacing.hpp"
 #include "convert/limits.hpp"
 #include "geometry/geometry.hpp"
 #include "photoplot/reader.hpp"

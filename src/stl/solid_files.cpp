@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "common/signal_cleanup.hpp"
+#include "common/replacing.hpp"
 #include "stl/block_writer.hpp"
 #include "stl/facets.hpp"
 
@@ -126,96 +126,6 @@ SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, d
 
 namespace {
 
-// The start of a temporary's name: only the first bytes of the target's name
-// go into it, so that the added text never makes a name that fits too long
-// for the folder (with ".previous" behind it, see replace_targets).
-std::string temporary_prefix(const std::filesystem::path& target) {
-  constexpr std::size_t kKeptNameBytes = 200;
-  return target.filename().string().substr(0, kKeptNameBytes) + ".partial-";
-}
-
-// A file being written under a temporary name beside its target,
-// "<target>.partial-PID-N". Removed again unless it was renamed over the
-// target, and on SIGINT or SIGTERM while it exists.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::filesystem::path& target) : target_(target) {
-    static std::atomic<unsigned> counter{0};
-    const std::string prefix = temporary_prefix(target);
-    for (;;) {
-      path_ = target.parent_path() /
-              (prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-      // Known to the signal handler before it exists, so that no signal
-      // finds it created but unknown.
-      slot_ = remember_temporary(path_.c_str());
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0) return;
-      const int error = errno;
-      forget_temporary(slot_);
-      slot_ = -1;
-      if (error != EEXIST) throw file_error(target, "cannot create", error);
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!renamed_) ::unlink(path_.c_str());
-    forget_temporary(slot_);
-  }
-
-  int fd() const { return fd_; }
-  const std::filesystem::path& target() const { return target_; }
-  const std::filesystem::path& path() const { return path_; }
-
-  void close() {
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw file_error(target_, "cannot write", errno);
-  }
-  void mark_renamed() {
-    renamed_ = true;
-    forget_temporary(slot_);
-    slot_ = -1;
-  }
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path path_;
-  int fd_ = -1;
-  int slot_ = -1;
-  bool renamed_ = false;
-};
-
-// Holds SIGINT and SIGTERM back while the targets are being replaced.
-class CommitScope {
- public:
-  CommitScope() { begin_commit(); }
-  CommitScope(const CommitScope&) = delete;
-  CommitScope& operator=(const CommitScope&) = delete;
-  ~CommitScope() { end_commit(); }
-};
-
-// The process id in a temporary's name after its prefix: "PID-N" or
-// "PID-N.previous"; 0 when the name is not a temporary's.
-pid_t temporary_owner(std::string_view rest) {
-  auto digits = [&rest]() {
-    std::size_t n = 0;
-    while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') ++n;
-    return n;
-  };
-  const std::size_t pid_digits = digits();
-  if (pid_digits == 0 || pid_digits > 9 || pid_digits >= rest.size() || rest[pid_digits] != '-') {
-    return 0;
-  }
-  const auto pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, pid_digits))));
-  rest.remove_prefix(pid_digits + 1);
-  const std::size_t counter_digits = digits();
-  if (counter_digits == 0) return 0;
-  rest.remove_prefix(counter_digits);
-  return rest.empty() || rest == ".previous" ? pid : 0;
-}
-
 // One solid on its way to a BlockWriter. Boxes are formatted straight into
 // the writer's buffers; a box that runs past the block's end spills into the
 // buffer's slack and is carried over into the next block, so that every block
@@ -276,32 +186,6 @@ class BlockStream {
   std::uint64_t facets_ = 0;
 };
 
-// Renames both temporaries over their targets. Should the second rename fail,
-// the first target gets back the file it had (kept through a hard link), so
-// either both targets are new or both are as they were.
-void replace_targets(TemporaryFile& first, TemporaryFile& second) {
-  const CommitScope commit;
-  const std::string backup = first.path().string() + ".previous";
-  const bool kept = ::link(first.target().c_str(), backup.c_str()) == 0;
-  if (::rename(first.path().c_str(), first.target().c_str()) != 0) {
-    const int error = errno;
-    if (kept) ::unlink(backup.c_str());
-    throw file_error(first.target(), "cannot replace", error);
-  }
-  first.mark_renamed();
-  if (::rename(second.path().c_str(), second.target().c_str()) != 0) {
-    const int error = errno;
-    if (kept) {
-      ::rename(backup.c_str(), first.target().c_str());
-    } else {
-      ::unlink(first.target().c_str());
-    }
-    throw file_error(second.target(), "cannot replace", error);
-  }
-  second.mark_renamed();
-  if (kept) ::unlink(backup.c_str());
-}
-
 }  // namespace
 
 SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
@@ -342,57 +226,16 @@ SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& ins
   return summary;
 }
 
-void remove_stale_temporaries(const std::filesystem::path& target) {
-  const std::string prefix = temporary_prefix(target);
-  const std::filesystem::path parent = target.parent_path();
-  const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
-  std::error_code error;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) return;  // the write reports a missing or unreadable folder
-  const pid_t self = ::getpid();
-  for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-    if (error) break;
-    const std::string name = entries->path().filename().string();
-    if (!name.starts_with(prefix)) continue;
-    const pid_t owner = temporary_owner(std::string_view(name).substr(prefix.size()));
-    if (owner <= 0 || owner == self) continue;
-    // Only a process that no longer exists has given its temporary up; one
-    // that cannot be signalled (EPERM) is running all the same.
-    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(entries->symlink_status(ignored))) continue;
-    ::unlink((folder / name).c_str());
-  }
-}
-
 SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options) {
-  remove_stale_temporaries(conductor_path);
-  remove_stale_temporaries(insulator_path);
-  TemporaryFile conductor(conductor_path);
-  TemporaryFile insulator(insulator_path);
-  const SolidsSummary summary =
-      write_open_solids({conductor.fd(), conductor_path}, {insulator.fd(), insulator_path}, z1, z2,
-                        lists, map, options);
-  conductor.close();
-  insulator.close();
-  replace_targets(conductor, insulator);
+  SolidsSummary summary;
+  write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
+    summary = write_open_solids({conductor, conductor_path}, {insulator, insulator_path}, z1, z2,
+                                lists, map, options);
+  });
   return summary;
-}
-
-void write_file_replacing(const std::filesystem::path& path,
-                          const std::function<void(int fd)>& write) {
-  remove_stale_temporaries(path);
-  TemporaryFile file(path);
-  write(file.fd());
-  file.close();
-  const CommitScope commit;
-  if (::rename(file.path().c_str(), path.c_str()) != 0) {
-    throw file_error(path, "cannot replace", errno);
-  }
-  file.mark_renamed();
 }
 
 std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl) {

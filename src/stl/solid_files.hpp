@@ -93,25 +93,14 @@ SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& ins
                                 double z2, const CoordinateLists& lists, const CellMap& map,
                                 const WriteOptions& options = {});
 
-// Removes the temporaries "<target>.partial-PID-N" (and their ".previous"
-// links) that conversions killed while writing to target left behind: those
-// of processes that no longer run. Those of running processes stay.
-void remove_stale_temporaries(const std::filesystem::path& target);
-
 // Writes both solids to temporary files beside their targets and renames them
 // over the targets only when both are complete. Stale temporaries of the
-// targets are removed first. On any failure the temporaries
+// targets are removed first (common/replacing.hpp). On any failure the temporaries
 // are removed, files that had the target names are left as they were, and a
 // foilcad::Error names the path and the system's reason.
 SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options = {});
-
-// Writes one file the same way: write fills the open descriptor of a
-// temporary beside path, which is renamed over path once it is complete and
-// closed. When write throws, or a signal comes, path keeps what it held.
-void write_file_replacing(const std::filesystem::path& path,
-                          const std::function<void(int fd)>& write);
 
 }  // namespace foilcad
