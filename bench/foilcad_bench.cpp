@@ -200,7 +200,7 @@ double run_reference(const Photoplot& plot, const CoordinateLists& lists, const 
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(channel[0]);
-    std::vector<Rectangle> pieces = plot.rectangles;
+    std::vector<Box> pieces = plot.rectangles;
     const Clock::time_point start = Clock::now();
     reference::split_rectangles(pieces);
     const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, plot.extremes);

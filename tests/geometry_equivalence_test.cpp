@@ -36,8 +36,8 @@ int scale() {
 }
 
 struct Board {
-  std::vector<Rectangle> rectangles;
-  CoordinateExtremes extremes;
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
 };
 
 std::string describe(const Board& board) {
@@ -47,9 +47,9 @@ std::string describe(const Board& board) {
                      std::to_string(board.extremes.max_y) + "\n";
   char line[160];
   for (std::size_t r = 0; r < board.rectangles.size() && r < 40; ++r) {
-    const Rectangle& q = board.rectangles[r];
-    std::snprintf(line, sizeof line, "  %zu: x %.17g .. %.17g, y %.17g .. %.17g\n", r, q.lower_x,
-                  q.upper_x, q.lower_y, q.upper_y);
+    const Box& q = board.rectangles[r];
+    std::snprintf(line, sizeof line, "  %zu: x %.17g .. %.17g, y %.17g .. %.17g\n", r, q.min_x,
+                  q.max_x, q.min_y, q.max_y);
     text += line;
   }
   if (board.rectangles.size() > 40) text += "  ...\n";
@@ -81,7 +81,7 @@ bool same_line(double a, double b, Lines lines) {
 
 // Runs both ways and compares everything the later stages read.
 ::testing::AssertionResult equivalent(const Board& board, Lines lines) {
-  std::vector<Rectangle> pieces = board.rectangles;
+  std::vector<Box> pieces = board.rectangles;
   const std::size_t count = reference::split_rectangles(pieces);
   const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, board.extremes);
   const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
@@ -210,10 +210,10 @@ Board draw_board(Rng& rng, const Shape& shape, const Units& units) {
 void move_extremes(Rng& rng, Board& board, bool between_edges = true) {
   if (board.rectangles.size() <= kFirstActive || !chance(rng, 30)) return;
   const auto some_value = [&](bool x) {
-    const Rectangle& r = board.rectangles[static_cast<std::size_t>(
+    const Box& r = board.rectangles[static_cast<std::size_t>(
         pick(rng, kFirstActive, static_cast<long long>(board.rectangles.size()) - 1))];
-    const double lower = x ? r.lower_x : r.lower_y;
-    const double upper = x ? r.upper_x : r.upper_y;
+    const double lower = x ? r.min_x : r.min_y;
+    const double upper = x ? r.max_x : r.max_y;
     switch (pick(rng, 0, between_edges ? 3 : 1)) {
       case 0: return lower;
       case 1: return upper;
@@ -227,7 +227,7 @@ void move_extremes(Rng& rng, Board& board, bool between_edges = true) {
     if (chance(rng, 50)) *extremes[e] = some_value(e < 2);
   }
   if (chance(rng, 20)) board.extremes.max_x = board.extremes.min_x;
-  if (chance(rng, 10)) board.extremes = CoordinateExtremes{};
+  if (chance(rng, 10)) board.extremes = kNoExtremes;
 }
 
 void run_boards(std::uint64_t seed, int boards, const Units& units, Lines lines,
@@ -357,7 +357,7 @@ TEST(GeometryEquivalence, BoardsWithoutActiveRectangles) {
   for (int count = 0; count <= 4; ++count) {
     Board board = nudged_board(rng, count, 8, 0.5, 0.0, 0.0);
     EXPECT_TRUE(equivalent(board, Lines::bitwise));
-    board.extremes = CoordinateExtremes{};
+    board.extremes = kNoExtremes;
     EXPECT_TRUE(equivalent(board, Lines::bitwise));
   }
 }
@@ -368,14 +368,14 @@ TEST(GeometryEquivalence, BoardsWithoutActiveRectangles) {
 TEST(GeometryDecisions, AGroupKeepsTheValueOfferedFirstBeforeCutting) {
   const double low = 1.0;
   const double high = std::nextafter(1.0, 2.0);
-  const Rectangle outline{0, 0, 0, 0};
-  const std::vector<Rectangle> list = {outline, outline, outline, outline,
+  const Box outline{0, 0, 0, 0};
+  const std::vector<Box> list = {outline, outline, outline, outline,
                                        {-1, high, 0, 1}, {low, 3, 0, 1}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {-1, 3, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{-1, -1, high, 3, 3}));
   // A signed zero is such a group too: the first offer decides the sign.
-  const std::vector<Rectangle> zeros = {outline, outline, outline, outline, {-0.0, 0.0, 0, 1}};
+  const std::vector<Box> zeros = {outline, outline, outline, outline, {-0.0, 0.0, 0, 1}};
   const auto zero_lines = build_coordinate_lists(split_rectangles(zeros), {1, 1, 0, 1}).x;
   ASSERT_EQ(zero_lines.size(), 3u);
   EXPECT_TRUE(std::signbit(zero_lines[0]));
@@ -385,8 +385,8 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   // 0 and kTolerance are two lines (not within the tolerance of each other),
   // yet the cut test does not let either cut a rectangle bounded by the other.
   // Grouped, they cut like any two lines, so [0, 2] is copper in both columns.
-  const Rectangle outline{0, 0, 0, 0};
-  const std::vector<Rectangle> list = {outline, outline, outline, outline,
+  const Box outline{0, 0, 0, 0};
+  const std::vector<Box> list = {outline, outline, outline, outline,
                                        {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {0, 3, 0, 6});

@@ -15,7 +15,7 @@ using testing::ScratchDir;
 using testing::write_file;
 
 constexpr double kStart = 1.0000000150474662e+30;  // 1e30 in single precision
-const CoordinateExtremes kNoExtremes{kStart, -kStart, kStart, -kStart};
+const Box kNoExtremes{kStart, -kStart, kStart, -kStart};
 
 Photoplot read(std::string_view text) { return read_photoplot_text(text, "board.gbr"); }
 
@@ -52,18 +52,18 @@ TEST(PowerFactor, MatchesTheTableBitForBit) {
 TEST(Reader, FormatStatementsScaleEachAxis) {
   // Four decimals: the factor is 0.0025400002673058725, not 0.00254.
   EXPECT_EQ(read("%FSLAX24Y23*%\nX12345Y200D02*\n").extremes,
-            (CoordinateExtremes{31.356303299890996, 31.356303299890996, 5.080000358968972,
+            (Box{31.356303299890996, 31.356303299890996, 5.080000358968972,
                                 5.080000358968972}));
   // A second statement multiplies again.
   EXPECT_EQ(read("%FSLAX24Y24*%\n%FSLAX24Y24*%\nX12345D02*\n").extremes.min_x,
             0.003135630707070682);
   // Another letter where X or Y should stand leaves that axis alone.
   EXPECT_EQ(read("%FSLAX24N24*%\nX12345Y1D02*\n").extremes,
-            (CoordinateExtremes{31.356303299890996, 31.356303299890996, 25.399999618530273,
+            (Box{31.356303299890996, 31.356303299890996, 25.399999618530273,
                                 25.399999618530273}));
   // Without one, coordinates are whole inches.
   EXPECT_EQ(read("X1Y2D02*\n").extremes,
-            (CoordinateExtremes{25.399999618530273, 25.399999618530273, 50.79999923706055,
+            (Box{25.399999618530273, 25.399999618530273, 50.79999923706055,
                                 50.79999923706055}));
 }
 
@@ -81,14 +81,14 @@ TEST(Reader, StrokeAndFlashRectangles) {
       "%ADD012C,0.5*%\n"  // a definition makes its code current
       "X1Y1D03*\n");
   const double h = 0.12699999809265136;
-  const std::vector<Rectangle> expected = {
+  const std::vector<Box> expected = {
       {-h, 10.126999998092652, -h, h},
       {-h, 10.126999998092652, -h, 10.126999998092652},
       {4.238000011444091, 5.761999988555909, 4.619000005722046, 5.380999994277954},
       {0.75, 1.25, 0.75, 1.25},
   };
   EXPECT_EQ(plot.rectangles, expected);
-  EXPECT_EQ(plot.extremes, (CoordinateExtremes{0, 10, 0, 10}));
+  EXPECT_EQ(plot.extremes, (Box{0, 10, 0, 10}));
 }
 
 TEST(Reader, OperationsOnCoordinateLines) {
@@ -102,12 +102,12 @@ TEST(Reader, OperationsOnCoordinateLines) {
       "X20Y8D1*\n"  // a one-digit code is the same operation: a stroke from (8, 8)
       "X10Y8D01*\n"
       "G01X12Y8D01*\n");
-  const std::vector<Rectangle> expected = {
+  const std::vector<Box> expected = {
       {2.5, 3.5, 0.5, 4.5},  {6.5, 7.5, 6.5, 7.5},  {7.5, 20.5, 7.5, 8.5},
       {9.5, 20.5, 7.5, 8.5}, {9.5, 12.5, 7.5, 8.5},
   };
   EXPECT_EQ(plot.rectangles, expected);
-  EXPECT_EQ(plot.extremes, (CoordinateExtremes{1, 20, 1, 8}));
+  EXPECT_EQ(plot.extremes, (Box{1, 20, 1, 8}));
 }
 
 TEST(Reader, LinesThatAreIgnoredOrRead) {
@@ -138,7 +138,7 @@ TEST(Reader, EmptyFilesMovesAndTheEndStatement) {
 
   const Photoplot moves = read("%MOMM*%\nX-3Y7D02*\nX4Y-2D02*\n");
   EXPECT_TRUE(moves.rectangles.empty());
-  EXPECT_EQ(moves.extremes, (CoordinateExtremes{-3, 4, -2, 7}));
+  EXPECT_EQ(moves.extremes, (Box{-3, 4, -2, 7}));
 
   const Photoplot ended = read("%MOMM*%\nX1Y1D03*\nM02*\nX2Y2D03*\nX*Y\n");
   EXPECT_EQ(ended.rectangles.size(), 1u);
@@ -149,7 +149,7 @@ TEST(Reader, EmptyFilesMovesAndTheEndStatement) {
 TEST(Reader, UndefinedAperturesHaveSizeZero) {
   // The starting code 0, then a code that was selected but never defined.
   const Photoplot plot = read("%MOMM*%\nX5Y5D03*\nD77*\nX6Y5D01*\nX6Y6D03*\n");
-  const std::vector<Rectangle> expected = {{5, 5, 5, 5}, {5, 6, 5, 5}, {6, 6, 6, 6}};
+  const std::vector<Box> expected = {{5, 5, 5, 5}, {5, 6, 5, 5}, {6, 6, 6, 6}};
   EXPECT_EQ(plot.rectangles, expected);
 }
 
@@ -165,7 +165,7 @@ TEST(Reader, OperationCodesAreNeverApertures) {
       "D030*\n"  // selects 30; not a flash
       "D20*\n"
       "X9Y7D01*\n");
-  const std::vector<Rectangle> expected = {{4.5, 5.5, 4.5, 5.5}, {8, 10, 4, 6}, {7, 11, 3, 9}};
+  const std::vector<Box> expected = {{4.5, 5.5, 4.5, 5.5}, {8, 10, 4, 6}, {7, 11, 3, 9}};
   EXPECT_EQ(plot.rectangles, expected);
 }
 
@@ -177,10 +177,10 @@ TEST(Reader, MillimetreAndInchStatements) {
   const double mm = 1.2345001484573004;  // 12345 x p(4)
   const double in = 31.356303299890996;
   const double h = 0.12699999809265136;
-  const std::vector<Rectangle> expected = {{mm - 0.25, mm + 0.25, mm - 0.25, mm + 0.25},
+  const std::vector<Box> expected = {{mm - 0.25, mm + 0.25, mm - 0.25, mm + 0.25},
                                            {in - h, in + h, in - h, in + h}};
   EXPECT_EQ(plot.rectangles, expected);
-  EXPECT_EQ(plot.extremes, (CoordinateExtremes{mm, in, mm, in}));
+  EXPECT_EQ(plot.extremes, (Box{mm, in, mm, in}));
 }
 
 TEST(Reader, CarriageReturnsBelongToTheLineEnding) {
@@ -190,7 +190,7 @@ TEST(Reader, CarriageReturnsBelongToTheLineEnding) {
   const Photoplot a = read(lf);
   const Photoplot b = read(crlf);
   EXPECT_EQ(b.rectangles, a.rectangles);
-  EXPECT_EQ(b.rectangles, (std::vector<Rectangle>{{1.5, 2.5, 2.5, 3.5}}));
+  EXPECT_EQ(b.rectangles, (std::vector<Box>{{1.5, 2.5, 2.5, 3.5}}));
   EXPECT_EQ(b.records, a.records);
   const std::string message = message_of("%MOMM*%\r\nX1Y\r\n");
   EXPECT_EQ(message.rfind("bad.gbr:2: ", 0), 0u) << message;
@@ -200,7 +200,7 @@ TEST(Reader, CarriageReturnsBelongToTheLineEnding) {
 TEST(Reader, LongRecordsAreReadWhole) {
   const Photoplot plot = read("%MOMM*%\n%ADD010C,1*%\nG04 " + std::string(200, 'c') + "*\nX" +
                               std::string(100, '0') + "5Y5D03*\n");
-  EXPECT_EQ(plot.rectangles, (std::vector<Rectangle>{{4.5, 5.5, 4.5, 5.5}}));
+  EXPECT_EQ(plot.rectangles, (std::vector<Box>{{4.5, 5.5, 4.5, 5.5}}));
 }
 
 TEST(Reader, UnreadableFieldsNameFileLineAndText) {
@@ -228,7 +228,7 @@ TEST(Reader, ApertureCodesMustFitAnInt) {
   }
   // The largest code still is one.
   const Photoplot plot = read("%MOMM*%\n%ADD2147483647C,2*%\nD2147483647*\nX1Y1D03*\n");
-  EXPECT_EQ(plot.rectangles, (std::vector<Rectangle>{{0, 2, 0, 2}}));
+  EXPECT_EQ(plot.rectangles, (std::vector<Box>{{0, 2, 0, 2}}));
 }
 
 TEST(ReaderFile, FilesThatCannotBeRead) {
@@ -259,7 +259,7 @@ TEST(ReaderFile, RecordsAcrossReadBlocks) {
   const Photoplot plot = read_photoplot(dir / "big.gbr");
   ASSERT_EQ(plot.rectangles.size(), 20u);
   for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(plot.rectangles[i], (Rectangle{i - 0.5, i + 0.5, i - 0.5, i + 0.5})) << i;
+    EXPECT_EQ(plot.rectangles[i], (Box{i - 0.5, i + 0.5, i - 0.5, i + 0.5})) << i;
   }
   EXPECT_EQ(plot.records, lines + 1);
 

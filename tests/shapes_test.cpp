@@ -18,19 +18,19 @@ const std::string kMm = "%FSLAX40Y40*%\n%MOMM*%\n";
 
 Photoplot read(const std::string& text) { return read_photoplot_text(text, "shapes.gbr"); }
 
-Rectangle only_rectangle(const std::string& text) {
+Box only_rectangle(const std::string& text) {
   const Photoplot plot = read(text);
   EXPECT_EQ(plot.rectangles.size(), 1u) << text;
-  return plot.rectangles.empty() ? Rectangle{} : plot.rectangles[0];
+  return plot.rectangles.empty() ? Box{} : plot.rectangles[0];
 }
 
 TEST(Shapes, RectangularAperturesKeepBothSides) {
   EXPECT_EQ(only_rectangle(kMm + "%ADD10R,1.5X0.5*%\nD10*\nX10Y20D03*\n"),
-            (Rectangle{9.25, 10.75, 19.75, 20.25}));
+            (Box{9.25, 10.75, 19.75, 20.25}));
   EXPECT_EQ(only_rectangle(kMm + "%ADD10O,1.5X0.5*%\nD10*\nX0Y0D02*\nX10Y0D01*\n"),
-            (Rectangle{-0.75, 10.75, -0.25, 0.25}));
+            (Box{-0.75, 10.75, -0.25, 0.25}));
   // A polygon takes its outer diameter on both sides.
-  EXPECT_EQ(only_rectangle(kMm + "%ADD10P,2X6X30*%\nD10*\nX5Y5D03*\n"), (Rectangle{4, 6, 4, 6}));
+  EXPECT_EQ(only_rectangle(kMm + "%ADD10P,2X6X30*%\nD10*\nX5Y5D03*\n"), (Box{4, 6, 4, 6}));
   // Square and round apertures place their edges exactly as one size does.
   const std::string inch = "%FSLAX24Y24*%\n";
   EXPECT_EQ(read(inch + "%ADD011R,0.0600X0.0600*%\nX12345Y2345D03*\nX0Y0D01*\n").rectangles,
@@ -40,20 +40,20 @@ TEST(Shapes, RectangularAperturesKeepBothSides) {
 TEST(Shapes, MacroAperturesUseTheBoxOfTheirPrimitives) {
   // A 2 x 1 centre line whose centre sits 0.5 right of the origin.
   const std::string macro = "%AMBOX*21,1,$1,$2,$3,$4,0*%\n%ADD12BOX,2X1X0.5X0*%\n";
-  EXPECT_EQ(only_rectangle(kMm + macro + "D12*\nX10Y10D03*\n"), (Rectangle{9.5, 11.5, 9.5, 10.5}));
+  EXPECT_EQ(only_rectangle(kMm + macro + "D12*\nX10Y10D03*\n"), (Box{9.5, 11.5, 9.5, 10.5}));
   EXPECT_EQ(only_rectangle(kMm + macro + "D12*\nX0Y0D02*\nX0Y10D01*\n"),
-            (Rectangle{-0.5, 1.5, -0.5, 10.5}));
+            (Box{-0.5, 1.5, -0.5, 10.5}));
 }
 
-double area(const std::vector<Rectangle>& rs) {
+double area(const std::vector<Box>& rs) {
   double sum = 0;
-  for (const Rectangle& r : rs) sum += (r.upper_x - r.lower_x) * (r.upper_y - r.lower_y);
+  for (const Box& r : rs) sum += (r.max_x - r.min_x) * (r.max_y - r.min_y);
   return sum;
 }
 
-bool covered(const std::vector<Rectangle>& rs, double x, double y) {
-  for (const Rectangle& r : rs) {
-    if (r.lower_x <= x && x <= r.upper_x && r.lower_y <= y && y <= r.upper_y) return true;
+bool covered(const std::vector<Box>& rs, double x, double y) {
+  for (const Box& r : rs) {
+    if (r.min_x <= x && x <= r.max_x && r.min_y <= y && y <= r.max_y) return true;
   }
   return false;
 }
@@ -61,7 +61,7 @@ bool covered(const std::vector<Rectangle>& rs, double x, double y) {
 TEST(Shapes, RegionsAreFilled) {
   // An axis-parallel contour is one exact rectangle, whatever the aperture.
   EXPECT_EQ(only_rectangle(kMm + "%ADD10C,1*%\nD10*\nG36*X0Y0D02*X4Y0D01*X4Y2D01*X0Y2D01*X0Y0D01*G37*\n"),
-            (Rectangle{0, 4, 0, 2}));
+            (Box{0, 4, 0, 2}));
   // A pour with a clearance cut in the way layout tools write it keeps the hole.
   const Photoplot pour = read(kMm +
                               "G36*X0Y0D02*X10Y0D01*X10Y10D01*X0Y10D01*X0Y5D01*X4Y5D01*"
@@ -81,7 +81,7 @@ TEST(Shapes, ArcsCoverTheBoxOfTheArc) {
   const std::string zero = kMm + "%ADD10C,0*%\nD10*\nG75*\nX10Y0D02*\n";
   struct Case {
     const char* arc;
-    Rectangle box;
+    Box box;
   };
   const Case cases[] = {
       {"G03X0Y10I-10J0D01*", {0, 10, 0, 10}},     // a quarter, counter-clockwise
@@ -92,10 +92,10 @@ TEST(Shapes, ArcsCoverTheBoxOfTheArc) {
   for (const Case& c : cases) EXPECT_EQ(only_rectangle(zero + c.arc + "\n"), c.box) << c.arc;
   // Single quadrant: the offsets carry no sign; the arc turns at most 90 degrees.
   EXPECT_EQ(only_rectangle(kMm + "%ADD10C,0*%\nD10*\nG74*\nX0Y10D02*\nG02X10Y0I0J10D01*\n"),
-            (Rectangle{0, 10, 0, 10}));
+            (Box{0, 10, 0, 10}));
   // The aperture grows the box as it grows a straight stroke.
   EXPECT_EQ(only_rectangle(kMm + "%ADD10C,2*%\nD10*\nG75*\nX10Y0D02*\nG03X0Y10I-10J0D01*\n"),
-            (Rectangle{-1, 11, -1, 11}));
+            (Box{-1, 11, -1, 11}));
 }
 
 TEST(Shapes, StepAndRepeatPlacesTheBlockAtEveryStep) {
@@ -103,10 +103,10 @@ TEST(Shapes, StepAndRepeatPlacesTheBlockAtEveryStep) {
   ASSERT_EQ(plot.rectangles.size(), 7u);
   const double centres[][2] = {{0, 0}, {5, 0}, {10, 0}, {0, 4}, {5, 4}, {10, 4}, {20, 20}};
   for (std::size_t i = 0; i < 7; ++i) {
-    EXPECT_EQ(plot.rectangles[i].lower_x, centres[i][0] - 0.5) << i;
-    EXPECT_EQ(plot.rectangles[i].lower_y, centres[i][1] - 0.5) << i;
+    EXPECT_EQ(plot.rectangles[i].min_x, centres[i][0] - 0.5) << i;
+    EXPECT_EQ(plot.rectangles[i].min_y, centres[i][1] - 0.5) << i;
   }
-  EXPECT_EQ(plot.extremes, (CoordinateExtremes{0, 20, 0, 20}));
+  EXPECT_EQ(plot.extremes, (Box{0, 20, 0, 20}));
   // A block left open at the end of the file is placed all the same.
   EXPECT_EQ(read(kMm + "%ADD10C,1*%\n%SRX2Y1I5J0*%\nX0Y0D03*\n").rectangles.size(), 2u);
 }

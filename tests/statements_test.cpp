@@ -52,7 +52,7 @@ TEST(Statements, ExtendedCommandsHoldWordsAndSpanRecords) {
   ASSERT_EQ(plot.rectangles.size(), 1u);
   EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
   // The centre line 0.25 wide and 0.5 high gives the flash its size.
-  EXPECT_DOUBLE_EQ(plot.rectangles[0].upper_x - plot.rectangles[0].lower_x, 0.25 * kInchFactor);
+  EXPECT_DOUBLE_EQ(plot.rectangles[0].max_x - plot.rectangles[0].min_x, 0.25 * kInchFactor);
   // An old-style single statement without its closing "%" stays on its record.
   expect_same_plot("%FSLAX24Y24*\nX1000Y1000D03*\n", "%FSLAX24Y24*%\nX1000Y1000D03*\n");
 }
@@ -69,7 +69,7 @@ TEST(Statements, ApertureCodesOfAnyLength) {
   // Millimetre sizes are not scaled.
   const Photoplot mm = read("%FSLAX46Y46*%\n%MOMM*%\n%ADD10R,1.016000X4.572000*%\nX0Y0D03*\n");
   ASSERT_EQ(mm.rectangles.size(), 1u);
-  EXPECT_EQ(mm.rectangles[0].upper_x - mm.rectangles[0].lower_x, 1.016);
+  EXPECT_EQ(mm.rectangles[0].max_x - mm.rectangles[0].min_x, 1.016);
 }
 
 TEST(Statements, FormatStatementSpellings) {
@@ -204,7 +204,7 @@ TEST(Statements, ThreeDigitCodesWithMacroNames) {
   EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
   ASSERT_EQ(plot.rectangles.size(), 3u);
   const auto width = [&](std::size_t i) {
-    return plot.rectangles[i].upper_x - plot.rectangles[i].lower_x;
+    return plot.rectangles[i].max_x - plot.rectangles[i].min_x;
   };
   EXPECT_NEAR(width(0), 0.080 * kInchFactor, 1e-12);  // the thermal's outer diameter
   EXPECT_NEAR(width(1), 0.070 * kInchFactor, 1e-12);
@@ -215,7 +215,7 @@ TEST(Statements, ThreeDigitCodesWithMacroNames) {
   // A name that begins with a shape letter without a comma behind it.
   const Photoplot rect = read("%AMRECT*\n21,1,0.070,0.050,0,0,0*%\n%ADD121RECT*%\nX0Y0D03*\n");
   ASSERT_EQ(rect.rectangles.size(), 1u);
-  EXPECT_NEAR(rect.rectangles[0].upper_y, 0.025 * kInchFactor, 1e-12);
+  EXPECT_NEAR(rect.rectangles[0].max_y, 0.025 * kInchFactor, 1e-12);
   // A name the file never defined is drawn with size 0 and warned about.
   const Photoplot unknown = read("%ADD121THD121*%\nX10000Y10000D03*\n");
   EXPECT_NE(find_warning(unknown, WarningKind::unsized_apertures), nullptr);
@@ -231,15 +231,15 @@ TEST(Statements, MacroNamesAsWrittenAndNumbersEndingInAPoint) {
       "D20*\nX100000Y100000D03*\nD21*\nX500000Y100000D03*\nD22*\nX900000Y100000D03*\n";
   const Photoplot plot = read(text);
   EXPECT_TRUE(plot.warnings.size() == 1 && plot.warnings[0].kind == WarningKind::no_outline);
-  const std::vector<Rectangle> expected = {
+  const std::vector<Box> expected = {
       {0, 2, 0, 2}, {4.175, 5.825, 0.175, 1.825}, {8.5, 9.5, 0, 2}};
   ASSERT_EQ(plot.rectangles.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     // The scale factor of five decimals is a single-precision power of 0.1.
-    EXPECT_NEAR(plot.rectangles[i].lower_x, expected[i].lower_x, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].upper_x, expected[i].upper_x, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].lower_y, expected[i].lower_y, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].upper_y, expected[i].upper_y, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].min_x, expected[i].min_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].max_x, expected[i].max_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].min_y, expected[i].min_y, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].max_y, expected[i].max_y, 1e-5) << i;
   }
   // Matched as written: a name that differs by a blank is another macro.
   EXPECT_NE(find_warning(read("%AMA B*\n1,1,1,0,0*%\n%ADD10AB*%\nX1Y1D03*\n"),

@@ -14,19 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/box.hpp"
 #include "photoplot/plot_state.hpp"
 
 namespace foilcad {
 
 // Full precision in failure messages: the tests compare doubles bit for bit.
-inline void PrintTo(const Rectangle& r, std::ostream* os) {
-  *os << std::setprecision(17) << "{x " << r.lower_x << " .. " << r.upper_x << ", y " << r.lower_y
-      << " .. " << r.upper_y << "}";
-}
-
-inline void PrintTo(const CoordinateExtremes& e, std::ostream* os) {
-  *os << std::setprecision(17) << "{x " << e.min_x << " .. " << e.max_x << ", y " << e.min_y
-      << " .. " << e.max_y << "}";
+inline void PrintTo(const Box& r, std::ostream* os) {
+  *os << std::setprecision(17) << "{x " << r.min_x << " .. " << r.max_x << ", y " << r.min_y
+      << " .. " << r.max_y << "}";
 }
 
 }  // namespace foilcad

@@ -78,7 +78,7 @@ class Stages {
 
 // A grid that would have to end at extremes no coordinate ever set would
 // reach to +-1e30 and print as "********" in the solids: refused instead.
-void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& name) {
+void check_extremes(const Box& e, const std::filesystem::path& name) {
   const bool x = e.min_x <= e.max_x;
   const bool y = e.min_y <= e.max_y;
   if (x && y) return;
@@ -92,7 +92,7 @@ void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& na
 // rectangle: the frame's box, in clear polarity so that it draws nothing. Its
 // edges become grid lines and cut every object that reaches across the frame,
 // so the cells inside the frame are decided by what covers them.
-Rectangle frame_rectangle(const CoordinateExtremes& frame) {
+Box frame_rectangle(const Box& frame) {
   return {frame.min_x, frame.max_x, frame.min_y, frame.max_y};
 }
 
@@ -112,7 +112,7 @@ std::uint64_t frame_pieces(const SplitBoard& split) {
 // objects, dark and clear in file order, leave undrawn. The extent is the
 // outline's frame when there is one (cells outside it are not copper), else
 // the whole grid, which then ends at the outermost object.
-void invert_cells(CellMap& map, const CoordinateLists& lists, const CoordinateExtremes* frame) {
+void invert_cells(CellMap& map, const CoordinateLists& lists, const Box* frame) {
   std::vector<std::uint8_t> inside_x(map.columns, 1);
   std::vector<std::uint8_t> inside_y(map.rows, 1);
   if (frame != nullptr) {
@@ -149,7 +149,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   // A negative image with an outline gets the frame as its first active
   // rectangle (see frame_rectangle); the list is copied only then.
   const bool framed = plot.negative && plot.outline;
-  std::vector<Rectangle> with_frame;
+  std::vector<Box> with_frame;
   if (framed) {
     with_frame.reserve(plot.rectangles.size() + 1);
     with_frame.assign(plot.rectangles.begin(),
@@ -160,7 +160,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
                       plot.rectangles.end());
   }
   const SplitBoard split = split_rectangles(
-      framed ? std::span<const Rectangle>(with_frame) : plot.rectangles, first_active);
+      framed ? std::span<const Box>(with_frame) : plot.rectangles, first_active);
   report.pieces = static_cast<std::size_t>(split.pieces - (framed ? frame_pieces(split) : 0));
   stages.finished(Stage::split);
 

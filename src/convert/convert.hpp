@@ -57,7 +57,7 @@ struct ConversionReport {
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  CoordinateExtremes extent;  // of the grid, mm
+  Box extent = kNoExtremes;  // of the grid, mm
   SolidsSummary solids;       // counted once the grid is known
   double seconds[4] = {0, 0, 0, 0};  // by Stage
 };

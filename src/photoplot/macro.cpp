@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/box.hpp"
+#include "common/text.hpp"
+
 namespace foilcad {
 
 namespace detail {
@@ -138,8 +141,6 @@ std::string describe_char(char c) {
   return std::string("byte 0x") + kHex[u >> 4] + kHex[u & 15];
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 std::string without_blanks(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -151,9 +152,9 @@ std::string without_blanks(std::string_view text) {
 
 // A comment is "0" followed by anything but another digit; blanks may precede it.
 bool is_comment(std::string_view statement) {
-  const auto start = statement.find_first_not_of(" \t");
-  if (start == std::string_view::npos || statement[start] != '0') return false;
-  return start + 1 == statement.size() || !is_digit(statement[start + 1]);
+  const std::string_view text = trim_leading(statement, kSpaceAndTab);
+  if (text.empty() || text.front() != '0') return false;
+  return text.size() == 1 || !is_digit(text[1]);
 }
 
 // Turns one modifier's text into postfix ops appended to the program.
@@ -400,10 +401,6 @@ class MacroReader {
 // ---------------------------------------------------------------------------
 // Evaluation
 
-struct Point {
-  double x, y;
-};
-
 // cos and sin of an angle in degrees, exact for multiples of 90 degrees so that
 // quarter turns of axis-aligned shapes stay exactly axis-aligned.
 Point direction(double degrees) {
@@ -475,7 +472,7 @@ class Evaluator {
     stack_.reserve(program.stack_depth);
   }
 
-  std::optional<MacroExtent> run() {
+  std::optional<Box> run() {
     Bounds total;
     for (const MacroStatement& statement : program_.statements) {
       statement_ = &statement;
@@ -495,7 +492,7 @@ class Evaluator {
       total.merge(shape);
     }
     if (total.empty()) return std::nullopt;
-    return MacroExtent{total.min_x, total.max_x, total.min_y, total.max_y};
+    return Box{total.min_x, total.max_x, total.min_y, total.max_y};
   }
 
  private:
@@ -717,18 +714,14 @@ ApertureMacro parse_aperture_macro(std::string_view body) {
       current += c;
     }
   }
-  if (current.find_first_not_of(" \t") != std::string::npos) statements.push_back(current);
+  if (!is_blank(current, kSpaceAndTab)) statements.push_back(current);
 
   ApertureMacro macro;
   // The name is everything up to the first '*' as written, blanks and
   // punctuation included ("Rect-W1650000-H1650000-RO1.500"); only blanks
   // around it are dropped.
   if (!statements.empty()) {
-    const std::string& first = statements.front();
-    const std::size_t begin = first.find_first_not_of(" \t");
-    if (begin != std::string::npos) {
-      macro.name_ = first.substr(begin, first.find_last_not_of(" \t") + 1 - begin);
-    }
+    macro.name_ = trim(statements.front(), kSpaceAndTab);
   }
   if (macro.name_.empty()) throw MacroError("an aperture macro has no name");
   if (is_digit(macro.name_.front())) {
@@ -738,14 +731,14 @@ ApertureMacro parse_aperture_macro(std::string_view body) {
   MacroReader reader(macro.name_);
   std::size_t number = 0;
   for (std::size_t i = 1; i < statements.size(); ++i) {
-    if (statements[i].find_first_not_of(" \t") == std::string::npos) continue;
+    if (is_blank(statements[i], kSpaceAndTab)) continue;
     reader.read_statement(statements[i], ++number);
   }
   macro.program_ = reader.finish();
   return macro;
 }
 
-std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
+std::optional<Box> macro_extent(const ApertureMacro& macro,
                                         std::span<const double> parameters) {
   if (!macro.program_) return std::nullopt;
   return Evaluator(macro.name_, *macro.program_, parameters).run();

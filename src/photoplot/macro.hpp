@@ -16,12 +16,9 @@
 #include <string>
 #include <string_view>
 
-namespace foilcad {
+#include "common/box.hpp"
 
-// An axis-aligned extent relative to the aperture's origin, in the file's units.
-struct MacroExtent {
-  double min_x, max_x, min_y, max_y;
-};
+namespace foilcad {
 
 // Thrown for a macro that cannot be read or evaluated. The message is one
 // sentence naming the macro and the statement (counted from 1 after the name),
@@ -43,7 +40,7 @@ class ApertureMacro {
 
  private:
   friend ApertureMacro parse_aperture_macro(std::string_view body);
-  friend std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
+  friend std::optional<Box> macro_extent(const ApertureMacro& macro,
                                                  std::span<const double> parameters);
 
   std::string name_;
@@ -66,7 +63,8 @@ ApertureMacro parse_aperture_macro(std::string_view body);
 // Statements run in order, so a variable definition affects the statements
 // after it. nullopt when nothing is exposed. Throws MacroError when a value is
 // out of range or divides by zero, or when a primitive's counts do not fit.
-std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
-                                        std::span<const double> parameters);
+// The box is relative to the aperture's origin, in the file's units.
+std::optional<Box> macro_extent(const ApertureMacro& macro,
+                                std::span<const double> parameters);
 
 }  // namespace foilcad

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/arc.hpp"
+
 namespace foilcad {
 
 bool ImageTransform::identity() const {
@@ -74,15 +76,15 @@ void PlotState::define_aperture(long long code, double size_mm) {
   apertures_[code] = {-h, h, -h, h};
 }
 
-void PlotState::define_aperture(long long code, const ApertureExtent& extent) {
+void PlotState::define_aperture(long long code, const Box& extent) {
   apertures_[code] = extent;
 }
 
 void PlotState::select_aperture(long long code) { current_aperture_ = code; }
 
-ApertureExtent PlotState::current_extent() const {
+Box PlotState::current_extent() const {
   const auto it = apertures_.find(current_aperture_);
-  ApertureExtent e = it == apertures_.end() ? ApertureExtent{} : it->second;
+  Box e = it == apertures_.end() ? Box{0.0, 0.0, 0.0, 0.0} : it->second;
   transform.turn(e.min_x, e.max_x, e.min_y, e.max_y);
   return e;
 }
@@ -141,7 +143,7 @@ void PlotState::plot_move() {
   previous_y_ = y_;
 }
 
-void PlotState::append(const Rectangle& r, bool straight_stroke) {
+void PlotState::append(const Box& r, bool straight_stroke) {
   if (leading_open_ && leading_strokes.size() < 4) {
     if (straight_stroke) {
       StrokePath path{previous_x_, previous_y_, x_, y_};
@@ -161,7 +163,7 @@ void PlotState::append(const Rectangle& r, bool straight_stroke) {
 // image transform, and an arc's box becomes the box of the placed arc), then
 // grow it by the aperture's extent.
 void PlotState::plot_stroke() {
-  const ApertureExtent e = current_extent();
+  const Box e = current_extent();
   double low_x = x_ < previous_x_ ? x_ : previous_x_;
   double high_x = previous_x_ <= x_ ? x_ : previous_x_;
   double low_y = y_ < previous_y_ ? y_ : previous_y_;
@@ -173,7 +175,7 @@ void PlotState::plot_stroke() {
 }
 
 void PlotState::plot_flash() {
-  const ApertureExtent e = current_extent();
+  const Box e = current_extent();
   double x = x_;
   double y = y_;
   transform.place(x, y);
@@ -183,8 +185,8 @@ void PlotState::plot_flash() {
 }
 
 void PlotState::plot_arc(double cx, double cy, bool clockwise) {
-  const ApertureExtent e = current_extent();
-  ArcBox box = arc_box(previous_x_, previous_y_, x_, y_, cx, cy, clockwise);
+  const Box e = current_extent();
+  Box box = arc_box(previous_x_, previous_y_, x_, y_, cx, cy, clockwise);
   transform.place(box.min_x, box.max_x, box.min_y, box.max_y);
   append({box.min_x + e.min_x, box.max_x + e.max_x, box.min_y + e.min_y, box.max_y + e.max_y},
          false);
@@ -192,7 +194,7 @@ void PlotState::plot_arc(double cx, double cy, bool clockwise) {
   plot_move();
 }
 
-void PlotState::add_region_rectangle(const Rectangle& r) {
+void PlotState::add_region_rectangle(const Box& r) {
   append(r, false);
   ++counts.region_rectangles;
 }
@@ -214,7 +216,7 @@ void PlotState::open_step_and_repeat(long long steps_x, long long steps_y, doubl
   step_x_ = step_x;
   step_y_ = step_y;
   block_begin_ = rectangles.size();
-  block_extremes_ = {};
+  block_extremes_ = kNoExtremes;
 }
 
 void PlotState::close_step_and_repeat() {
@@ -240,9 +242,9 @@ void PlotState::close_step_and_repeat() {
       double dy_high = dy;
       transform.turn(dx, dx_high, dy, dy_high);
       for (std::size_t r = block_begin_; r < block_end; ++r) {
-        const Rectangle& o = rectangles[r];
+        const Box& o = rectangles[r];
         set_clear_polarity(cleared[r - block_begin_]);
-        append({o.lower_x + dx, o.upper_x + dx, o.lower_y + dy, o.upper_y + dy}, false);
+        append({o.min_x + dx, o.max_x + dx, o.min_y + dy, o.max_y + dy}, false);
         ++counts.step_and_repeat_copies;
       }
     }
@@ -264,22 +266,16 @@ void PlotState::close_step_and_repeat() {
   }
 }
 
-ArcBox arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise) {
-  ArcBox box{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)};
+Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise) {
+  Box box{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)};
   const double r = std::max(std::hypot(x0 - cx, y0 - cy), std::hypot(x1 - cx, y1 - cy));
   if (!(r > 0.0) || !std::isfinite(r)) return box;
   constexpr double kTurn = 2.0 * std::numbers::pi;
-  // Sweep counter-clockwise from start to end; a clockwise arc is the same
-  // set of points swept from its end. Equal end points make a full circle.
-  double start = std::atan2(y0 - cy, x0 - cx);
-  double end = std::atan2(y1 - cy, x1 - cx);
-  if (clockwise) std::swap(start, end);
-  double sweep = end - start;
-  if (x0 == x1 && y0 == y1) {
-    sweep = kTurn;
-  } else {
-    while (sweep <= 0.0) sweep += kTurn;
-  }
+  // Swept counterclockwise from where it begins: a clockwise arc is the same
+  // set of points swept from its end.
+  const ArcSweep arc = arc_sweep({x0, y0}, {x1, y1}, {cx, cy}, clockwise);
+  const double start = clockwise ? arc.end : arc.start;
+  const double sweep = arc.sweep;
   const double axis_x[4] = {cx + r, cx, cx - r, cx};
   const double axis_y[4] = {cy, cy + r, cy, cy - r};
   for (int q = 0; q < 4; ++q) {

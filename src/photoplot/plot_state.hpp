@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/box.hpp"
+
 namespace foilcad {
 
 // Several constants are single-precision values widened to double, and the
@@ -20,36 +22,9 @@ namespace foilcad {
 inline constexpr double kInchFactor = static_cast<double>(25.4f);  // 25.399999618530273
 inline constexpr double kNoCoordinate = static_cast<double>(1e30f);  // 1.0000000150474662e+30
 
-// An axis-aligned rectangle in millimetres, stored in this order. Rectangles
-// made by the reader have lower <= upper on both axes.
-struct Rectangle {
-  double lower_x;
-  double upper_x;
-  double lower_y;
-  double upper_y;
-
-  friend bool operator==(const Rectangle&, const Rectangle&) = default;
-};
-
-// The smallest and largest coordinate received on each axis: coordinates as
-// written in the file and scaled, moves included, aperture sizes not. While
-// none has been received the smallest stands above the largest.
-struct CoordinateExtremes {
-  double min_x = kNoCoordinate;
-  double max_x = -kNoCoordinate;
-  double min_y = kNoCoordinate;
-  double max_y = -kNoCoordinate;
-
-  friend bool operator==(const CoordinateExtremes&, const CoordinateExtremes&) = default;
-};
-
-// Where an aperture reaches around its origin, in millimetres.
-struct ApertureExtent {
-  double min_x = 0.0;
-  double max_x = 0.0;
-  double min_y = 0.0;
-  double max_y = 0.0;
-};
+// The extremes before any coordinate has been received: the smallest stands
+// above the largest.
+inline constexpr Box kNoExtremes{kNoCoordinate, -kNoCoordinate, kNoCoordinate, -kNoCoordinate};
 
 // A straight stroke as drawn: where it started and ended.
 struct StrokePath {
@@ -103,7 +78,7 @@ class PlotState {
   // A circle or square of the given size; a redefinition replaces it, and
   // rectangles already made keep the size they were made with.
   void define_aperture(long long code, double size_mm);
-  void define_aperture(long long code, const ApertureExtent& extent);
+  void define_aperture(long long code, const Box& extent);
   void select_aperture(long long code);
   // Return the coordinate as placed on the device: the reader refuses one
   // that the image transform carried beyond the range of numbers.
@@ -117,7 +92,7 @@ class PlotState {
   void plot_arc(double cx, double cy, bool clockwise);
   // A rectangle of a filled region, already placed on the device; region
   // edges are not grown.
-  void add_region_rectangle(const Rectangle& r);
+  void add_region_rectangle(const Box& r);
 
   // Objects after a clear polarity switch remove copper instead of adding it.
   void set_clear_polarity(bool clear);
@@ -147,8 +122,10 @@ class PlotState {
   // points stay as the file wrote them.
   ImageTransform transform;
 
-  std::vector<Rectangle> rectangles;
-  CoordinateExtremes extremes;
+  std::vector<Box> rectangles;
+  // The smallest and largest coordinate received on each axis: coordinates as
+  // written in the file and scaled, moves included, aperture sizes not.
+  Box extremes = kNoExtremes;
   // Index ranges [first, second) of rectangles drawn in clear polarity.
   std::vector<std::pair<std::size_t, std::size_t>> clear_runs;
   // The paths of the first four objects when they were straight strokes; an
@@ -158,13 +135,13 @@ class PlotState {
 
  private:
   // The current aperture's extent, turned with the image.
-  ApertureExtent current_extent() const;
-  void append(const Rectangle& r, bool straight_stroke);
+  Box current_extent() const;
+  void append(const Box& r, bool straight_stroke);
   // Notes a device coordinate on device axis 0 (x) or 1 (y).
   void note_coordinate(int axis, double v);
   double set_coordinate(int axis, double v);
 
-  std::unordered_map<long long, ApertureExtent> apertures_;
+  std::unordered_map<long long, Box> apertures_;
   long long current_aperture_ = 0;
   double x_ = 0.0;
   double y_ = 0.0;
@@ -179,14 +156,11 @@ class PlotState {
   double step_x_ = 0.0;
   double step_y_ = 0.0;
   std::size_t block_begin_ = 0;
-  CoordinateExtremes block_extremes_;
+  Box block_extremes_ = kNoExtremes;
 };
 
 // The box of the arc from (x0, y0) to (x1, y1) around (cx, cy), through the
 // axis points it passes; equal end points make a full circle.
-struct ArcBox {
-  double min_x, max_x, min_y, max_y;
-};
-ArcBox arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise);
+Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise);
 
 }  // namespace foilcad

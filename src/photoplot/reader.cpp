@@ -14,8 +14,10 @@
 #include <optional>
 #include <string>
 
+#include "common/arc.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
+#include "common/text.hpp"
 #include "geometry/region.hpp"
 #include "photoplot/macro.hpp"
 
@@ -64,8 +66,6 @@ std::string_view describe(WarningKind kind) {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 enum class Operation { none, move, stroke, flash };
 
 // The operation code s begins with: "D01", "D02" or "D03", also with the
@@ -86,11 +86,6 @@ Operation operation_code(std::string_view s, std::size_t& length) {
 // "M02" ends the reading, also behind an operation code ("D02M02*").
 bool ends_program(std::string_view s) { return s.starts_with("M02"); }
 
-std::string_view trim_trailing_blanks(std::string_view s) {
-  const std::size_t n = s.find_last_not_of(' ');
-  return s.substr(0, n == std::string_view::npos ? 0 : n + 1);
-}
-
 // Slabs of a filled region are no taller than the resolution the solids are
 // written at, so that no copper is lost where an edge is slanted.
 constexpr double kRegionSlab = 0.1;
@@ -100,15 +95,9 @@ constexpr double kRegionSlab = 0.1;
 void append_arc_points(std::vector<Point>& points, double x0, double y0, double x1, double y1,
                        double cx, double cy, bool clockwise) {
   const double r = std::hypot(x0 - cx, y0 - cy);
-  const double start = std::atan2(y0 - cy, x0 - cx);
-  const double end = std::atan2(y1 - cy, x1 - cx);
-  constexpr double kTurn = 2.0 * std::numbers::pi;
-  double sweep = clockwise ? start - end : end - start;
-  if (x0 == x1 && y0 == y1) {
-    sweep = kTurn;
-  } else {
-    while (sweep <= 0.0) sweep += kTurn;
-  }
+  const ArcSweep arc = arc_sweep({x0, y0}, {x1, y1}, {cx, cy}, clockwise);
+  const double start = arc.start;
+  const double sweep = arc.sweep;
   constexpr double kSagitta = 0.001;
   constexpr int kMaxChords = 4096;
   int chords = 1;
@@ -233,7 +222,7 @@ class Reader {
   // Regions: the contour being gathered between G36 and G37.
   bool region_ = false;
   std::vector<Point> contour_;
-  std::vector<Rectangle> region_rectangles_;
+  std::vector<Box> region_rectangles_;
   std::map<std::string, ApertureMacro, std::less<>> macros_;
   std::size_t first_object_line_ = 0;
   std::size_t checked_rectangles_ = 0;
@@ -348,7 +337,7 @@ bool Reader::record(std::string_view line, std::size_t line_number) {
         // of its record when it ends in "*" (the way single statements were
         // always written), except for a macro, whose primitives follow on
         // the next records.
-        const std::string_view open = trim_trailing_blanks(rest);
+        const std::string_view open = trim_trailing(rest);
         if (open.ends_with('*') && !open.starts_with("%AM")) return statement(rest);
         open_extended_.assign(rest);
         open_extended_line_ = line_number;
@@ -381,7 +370,7 @@ bool Reader::extended(std::string_view s) {
     const std::size_t star = body.find('*');
     const std::string_view w = body.substr(0, star);
     body.remove_prefix(star == std::string_view::npos ? body.size() : star + 1);
-    if (trim_trailing_blanks(w).empty()) continue;
+    if (trim_trailing(w).empty()) continue;
     word.clear();
     word.push_back('%');
     word.append(w).append("*%");
@@ -494,7 +483,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
       const double second = size_field(modifiers[1], unit);
       const double hx = 0.5 * first;
       const double hy = 0.5 * second;
-      plot_.define_aperture(code, ApertureExtent{-hx, hx, -hy, hy});
+      plot_.define_aperture(code, Box{-hx, hx, -hy, hy});
     } else {
       // A circle's diameter, a polygon's outer diameter: the same on both
       // sides. A hole does not narrow the pad.
@@ -503,11 +492,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     return;
   }
   // Names are matched as written; blanks around one are not part of it.
-  const std::size_t name_begin = shape.find_first_not_of(" \t");
-  const std::size_t name_end = shape.find_last_not_of(" \t");
-  const std::string_view name = name_begin == std::string_view::npos
-                                    ? std::string_view()
-                                    : shape.substr(name_begin, name_end + 1 - name_begin);
+  const std::string_view name = trim(shape, kSpaceAndTab);
   const auto macro = macros_.find(name);
   if (macro == macros_.end()) {
     warn(WarningKind::unsized_apertures);
@@ -516,7 +501,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
   }
   std::vector<double> parameters;
   for (const std::string_view m : modifiers) parameters.push_back(number_field(m, "macro parameter"));
-  std::optional<MacroExtent> extent;
+  std::optional<Box> extent;
   try {
     extent = macro_extent(macro->second, parameters);
   } catch (const MacroError& e) {
@@ -526,7 +511,7 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     plot_.define_aperture(code, 0.0);
     return;
   }
-  const ApertureExtent scaled{extent->min_x * unit, extent->max_x * unit, extent->min_y * unit,
+  const Box scaled{extent->min_x * unit, extent->max_x * unit, extent->min_y * unit,
                               extent->max_y * unit};
   for (const double v : {scaled.min_x, scaled.max_x, scaled.min_y, scaled.max_y}) {
     if (!std::isfinite(v)) fail("the aperture size is out of range");
@@ -633,7 +618,7 @@ bool Reader::statement(std::string_view line) {
   // n is the position of the last non-blank character: trailing blanks do not
   // count, leading blanks do (a statement that begins with a blank matches
   // nothing).
-  std::string_view s = trim_trailing_blanks(line);
+  std::string_view s = trim_trailing(line);
 
   // Coordinate statements, nearly every statement of a file, begin with X,
   // Y or D; only codes that begin otherwise (and "X0Y0D02*", which is
@@ -827,11 +812,11 @@ void Reader::check_new_rectangles() {
   // A coordinate near the largest double plus half an aperture (or a step
   // and repeat copy far away) overflows to an infinity: such a rectangle has
   // no place on a grid, and every cell around it would be unbounded.
-  const std::vector<Rectangle>& all = plot_.rectangles;
+  const std::vector<Box>& all = plot_.rectangles;
   for (; checked_rectangles_ < all.size(); ++checked_rectangles_) {
-    const Rectangle& r = all[checked_rectangles_];
-    if (!std::isfinite(r.lower_x) || !std::isfinite(r.upper_x) || !std::isfinite(r.lower_y) ||
-        !std::isfinite(r.upper_y)) {
+    const Box& r = all[checked_rectangles_];
+    if (!std::isfinite(r.min_x) || !std::isfinite(r.max_x) || !std::isfinite(r.min_y) ||
+        !std::isfinite(r.max_y)) {
       fail("the object reaches beyond the range of numbers");
     }
   }
@@ -918,9 +903,7 @@ bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, do
     for (const double sj : {1.0, -1.0}) {
       const double px = x0 + si * std::fabs(i);
       const double py = y0 + sj * std::fabs(j);
-      double sweep = std::atan2(y1 - py, x1 - px) - std::atan2(y0 - py, x0 - px);
-      if (clockwise_) sweep = -sweep;
-      while (sweep < 0.0) sweep += 2.0 * std::numbers::pi;
+      const double sweep = arc_sweep({x0, y0}, {x1, y1}, {px, py}, clockwise_).sweep;
       const double mismatch =
           std::fabs(std::hypot(x0 - px, y0 - py) - std::hypot(x1 - px, y1 - py));
       const double score = mismatch + (sweep <= std::numbers::pi / 2 + 1e-9 ? 0.0 : 1e300);
@@ -968,7 +951,7 @@ void Reader::end_contour() {
       fail("the regions of the photoplot are too complex to cover: their sweep would visit " +
            std::string("more than ") + std::to_string(limits_.region_edge_visits) + " edges");
     }
-    for (const Rectangle& r : region_rectangles_) plot_.add_region_rectangle(r);
+    for (const Box& r : region_rectangles_) plot_.add_region_rectangle(r);
     ++plot_.counts.regions;
   }
   contour_.clear();

@@ -44,8 +44,8 @@ std::string_view describe(WarningKind kind);
 
 // What a photoplot leaves for the board geometry.
 struct Photoplot {
-  std::vector<Rectangle> rectangles;  // one per stroke or flash, in file order
-  CoordinateExtremes extremes;
+  std::vector<Box> rectangles;  // one per stroke or flash, in file order
+  Box extremes = kNoExtremes;
   std::size_t records = 0;  // records read, up to "M02" or the end of the file
   std::vector<Warning> warnings;  // by the line each kind first occurred on
   // Index ranges [first, second) of rectangles drawn in clear polarity: they
@@ -57,7 +57,7 @@ struct Photoplot {
   // grid ends at the rectangles' outer edges.
   bool outline = false;
   // The box of the outline's centre lines, when there is an outline.
-  CoordinateExtremes frame;
+  Box frame = kNoExtremes;
   // A negative image ("%IPNEG", or the attribute ".FilePolarity,Negative"):
   // the rectangles are where the copper is removed, and the copper is what
   // they leave of the outline's frame, or of their own extent without one.
