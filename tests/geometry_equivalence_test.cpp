@@ -10,14 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "geometry/geometry.hpp"
 #include "geometry/reference.hpp"
-#include "photoplot/plot_state.hpp"
 #include "photoplot/reader.hpp"
+#include "test_support.hpp"
 
 namespace foilcad {
 namespace {
@@ -140,11 +141,67 @@ struct Shape {
   int reach = 0;  // how far a track goes in steps; 0: anywhere on the board
 };
 
+// Rectangles drawn as the grid model draws a photoplot's pads and tracks
+// without an image transform: a flash is the square of the aperture's size on
+// its point, a stroke the box of its ends grown by half the size. Infinite
+// bounds are kept (the grid model refuses them before the geometry sees them).
+class Plotter {
+ public:
+  void define_aperture(long long code, double size) {
+    const double h = 0.5 * size;
+    apertures_[code] = {-h, h, -h, h};
+  }
+  void select_aperture(long long code) { code_ = code; }
+  void set_x(double x) {
+    x_ = x;
+    note(x, extremes.min_x, extremes.max_x);
+  }
+  void set_y(double y) {
+    y_ = y;
+    note(y, extremes.min_y, extremes.max_y);
+  }
+  void plot_move() {
+    px_ = x_;
+    py_ = y_;
+  }
+  void plot_flash() {
+    const Box e = extent();
+    rectangles.push_back({x_ + e.min_x, x_ + e.max_x, y_ + e.min_y, y_ + e.max_y});
+    plot_move();
+  }
+  void plot_stroke() {
+    const Box e = extent();
+    const double low_x = x_ < px_ ? x_ : px_;
+    const double high_x = px_ <= x_ ? x_ : px_;
+    const double low_y = y_ < py_ ? y_ : py_;
+    const double high_y = py_ <= y_ ? y_ : py_;
+    rectangles.push_back({low_x + e.min_x, high_x + e.max_x, low_y + e.min_y, high_y + e.max_y});
+    plot_move();
+  }
+
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
+
+ private:
+  static void note(double v, double& low, double& high) {
+    if (v < low) low = v;
+    if (high < v) high = v;
+  }
+  Box extent() const {
+    const auto it = apertures_.find(code_);
+    return it == apertures_.end() ? Box{0.0, 0.0, 0.0, 0.0} : it->second;
+  }
+
+  std::map<long long, Box> apertures_;
+  long long code_ = 0;
+  double x_ = 0.0, y_ = 0.0, px_ = 0.0, py_ = 0.0;
+};
+
 // A board drawn the way a photoplot draws it: apertures, moves, strokes that
 // continue a path or share an edge with the last track, flashes, repeats,
 // apertures never defined (size zero).
 Board draw_board(Rng& rng, const Shape& shape, const Units& units) {
-  PlotState plot;
+  Plotter plot;
   const int apertures = static_cast<int>(pick(rng, 1, 6));
   for (int a = 0; a < apertures; ++a) {
     const long long size = chance(rng, 10) ? 0 : pick(rng, 1, shape.largest);
@@ -329,7 +386,7 @@ TEST(GeometryEquivalence, OverflowedBoundsAreLinesOfTheirOwn) {
   // that carries it adds a grid line, and no cell next to one is copper.
   Rng rng(7);
   for (int b = 0; b < 300 * scale(); ++b) {
-    PlotState plot;
+    Plotter plot;
     plot.define_aperture(10, 1e308);
     plot.define_aperture(11, 0.5);
     const int features = static_cast<int>(pick(rng, 5, 12));

@@ -25,7 +25,7 @@ const fs::path kData = FOILCAD_TEST_DATA;
 // Millimetres with no decimal digits: coordinates are whole millimetres.
 const std::string kMm = "%FSLAX40Y40*%\n%MOMM*%\n";
 
-Photoplot read(const std::string& text) { return read_photoplot_text(text, "image.gbr"); }
+Plotted read(const std::string& text) { return plot_text(text, "image.gbr"); }
 
 Board board_of(const std::string& text, ConversionReport* report_out = nullptr) {
   ConversionReport report;
@@ -77,9 +77,9 @@ TEST(NegativeImage, DeclaredByImagePolarityOrFileAttribute) {
       // A tool that writes both means a negative plane, whichever is "positive".
       {"%TF.FilePolarity,Negative*%\n%IPPOS*%\n", true},
   };
-  const Photoplot positive = read(pads);
+  const Plotted positive = read(pads);
   for (const Row& row : rows) {
-    const Photoplot plot = read(row.header + pads);
+    const Plotted plot = read(row.header + pads);
     EXPECT_EQ(plot.negative, row.negative) << row.header;
     // The drawing itself is read the same.
     EXPECT_TRUE(same_bits(plot.rectangles, positive.rectangles)) << row.header;
@@ -142,7 +142,7 @@ TEST(NegativeImage, WithoutOutlineTheObjectsExtentLessWhatTheyDraw) {
 
 TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
   // Rectangles around the clearances: the round one clears its square.
-  const Photoplot plot = read_photoplot(kData / "image" / "plane-ipneg.gbr");
+  const Plotted plot = plot_file(kData / "image" / "plane-ipneg.gbr");
   ASSERT_TRUE(plot.negative);
   ASSERT_TRUE(plot.outline);
   ConversionReport report;
@@ -182,7 +182,7 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
 
 // A flash of a 2 x 1 mm rectangle at (10, 5).
 Box flash_under(const std::string& header) {
-  const Photoplot plot = read(kMm + header + "%ADD10R,2X1*%\nD10*\nX10Y5D03*\n");
+  const Plotted plot = read(kMm + header + "%ADD10R,2X1*%\nD10*\nX10Y5D03*\n");
   EXPECT_EQ(plot.rectangles.size(), 1u) << header;
   return plot.rectangles.empty() ? Box{} : plot.rectangles[0];
 }
@@ -213,7 +213,7 @@ TEST(ImageTransform, EachStepOnAFlashAndItsAperture) {
   };
   for (const Row& row : rows) EXPECT_EQ(flash_under(row.header), row.expected) << row.header;
   // The offset is in the file's units.
-  const Photoplot inches = read("%FSLAX24Y24*%\n%MOIN*%\n%OFA0.5B0*%\n%ADD10C,0*%\nX0Y0D03*\n");
+  const Plotted inches = read("%FSLAX24Y24*%\n%MOIN*%\n%OFA0.5B0*%\n%ADD10C,0*%\nX0Y0D03*\n");
   EXPECT_EQ(inches.rectangles.at(0).min_x, 0.5 * kInchFactor);
 }
 
@@ -240,7 +240,7 @@ TEST(ImageTransform, StrokesArcsAndRegionsAreTheImageOfWhatTheFileWrote) {
   const std::string turned_by_hand =
       "%ADD10R,1X2*%\nD10*\nX0Y0D02*\nX0Y10D01*\n"
       "G36*\nX0Y20D02*\nX0Y30D01*\nX-5Y30D01*\nX-5Y20D01*\nX0Y20D01*\nG37*\n";
-  const Photoplot turned = read(kMm + "%IR90*%\n" + shapes);
+  const Plotted turned = read(kMm + "%IR90*%\n" + shapes);
   EXPECT_EQ(turned.rectangles, read(kMm + turned_by_hand).rectangles);
   EXPECT_EQ(turned.rectangles.at(0), (Box{-0.5, 0.5, -1, 11}));
   // ("X0Y0D02*" is skipped: the origin is not among the extremes.)
@@ -249,19 +249,19 @@ TEST(ImageTransform, StrokesArcsAndRegionsAreTheImageOfWhatTheFileWrote) {
 
 TEST(ImageTransform, StepAndRepeatDistancesTurnButAreNotMirroredOrScaled) {
   const std::string block = "%SRX2Y1I5J0*%\n%ADD10R,1X1*%\nD10*\nX1Y0D03*\n%SR*%\n";
-  const Photoplot mirrored = read(kMm + "%MIA1*%\n%SFA2*%\n" + block);
+  const Plotted mirrored = read(kMm + "%MIA1*%\n%SFA2*%\n" + block);
   ASSERT_EQ(mirrored.rectangles.size(), 2u);
   EXPECT_EQ(mirrored.rectangles[0], (Box{-2.5, -1.5, -0.5, 0.5}));
   EXPECT_EQ(mirrored.rectangles[1], (Box{2.5, 3.5, -0.5, 0.5}));
   EXPECT_EQ(mirrored.extremes, (Box{-2, 3, 0, 0}));
-  const Photoplot turned = read(kMm + "%IR90*%\n" + block);
+  const Plotted turned = read(kMm + "%IR90*%\n" + block);
   ASSERT_EQ(turned.rectangles.size(), 2u);
   EXPECT_EQ(turned.rectangles[1], (Box{-0.5, 0.5, 5.5, 6.5}));
   EXPECT_EQ(turned.extremes, (Box{-0.0, -0.0, 1, 6}));
 }
 
 TEST(ImageTransform, OutlineStaysAnOutlineAndANegativeFrameTurnsWithIt) {
-  const Photoplot plot = read(kMm + "%IPNEG*%\n%IR90*%\n%OFA0B1*%\n" + kPlane);
+  const Plotted plot = read(kMm + "%IPNEG*%\n%IR90*%\n%OFA0B1*%\n" + kPlane);
   ASSERT_TRUE(plot.outline);
   EXPECT_EQ(plot.frame, (Box{-11, -1, 0, 10}));
   ConversionReport report;
@@ -276,8 +276,8 @@ TEST(ImageTransform, PhotoplotterHeaderGivesTheBoardPlacedByHand) {
   // The same board: once with mirror, offset and rotation in the header, once
   // with every coordinate and aperture placed by hand. The two differ only by
   // how the offset's inches were rounded.
-  const Photoplot transformed = read_photoplot(kData / "image" / "bottom-transformed.gbr");
-  const Photoplot placed = read_photoplot(kData / "image" / "bottom-placed.gbr");
+  const Plotted transformed = plot_file(kData / "image" / "bottom-transformed.gbr");
+  const Plotted placed = plot_file(kData / "image" / "bottom-placed.gbr");
   EXPECT_TRUE(transformed.outline);
   EXPECT_TRUE(placed.outline);
   ASSERT_EQ(transformed.rectangles.size(), placed.rectangles.size());
@@ -308,9 +308,9 @@ TEST(ImageTransform, IdentityValuesChangeNoBit) {
     files.push_back(entry.path());
   for (const fs::path& file : files) {
     const std::string text = read_file(file);
-    const Photoplot plain = read_photoplot_text(text, file);
+    const Plotted plain = plot_text(text, file);
     for (const std::string& header : identities) {
-      const Photoplot with = read_photoplot_text(header + text, file);
+      const Plotted with = plot_text(header + text, file);
       EXPECT_TRUE(same_bits(with.rectangles, plain.rectangles)) << file << "\n" << header;
       EXPECT_EQ(std::memcmp(&with.extremes, &plain.extremes, sizeof plain.extremes), 0) << file;
       EXPECT_FALSE(with.negative);

@@ -9,8 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "geometry/boxes.hpp"
+
 namespace foilcad {
 namespace {
+
+// The box of a macro aperture's exposed primitives: the reader evaluates the
+// primitives, the grid model bounds them.
+std::optional<Box> macro_extent(const ApertureMacro& macro, std::span<const double> parameters) {
+  return macro_box(evaluate_aperture_macro(macro, parameters), macro.name());
+}
 
 const double kS = std::sqrt(0.5);       // sin 45 = cos 45
 const double kH = std::sqrt(3.0) / 2.0;  // sin 60 = cos 30

@@ -89,7 +89,7 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
                   const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // The same for a photoplot already read.
-Board build_board(const Photoplot& plot, ConversionReport& report,
+Board build_board(const Drawing& drawing, ConversionReport& report,
                   const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // Writes the two solids of a board. Removes stale temporaries of the targets
