@@ -232,7 +232,11 @@ class BoxMaker {
     out_.counts = d_.counts;
     out_.first_active = d_.outline ? kFirstActive : 0;
     extents();
+    // The identity places every value where it is, bit for bit: objects
+    // drawn under it (nearly all) skip the placing.
+    for (const ImageTransform& t : d_.transforms) identity_.push_back(t.identity());
     out_.rectangles.reserve(d_.objects.size());
+    if (!d_.placements.empty()) ends_.reserve(d_.objects.size());
     std::size_t next_placement = 0;
     for (std::size_t i = 0; i < d_.objects.size(); ++i) {
       const DrawingObject& o = d_.objects[i];
@@ -243,6 +247,7 @@ class BoxMaker {
         first_line_ = o.kind == DrawingObject::Kind::region ? d_.regions[o.detail].report_line
                                                              : o.line;
       }
+      if (d_.placements.empty()) continue;
       ends_.push_back(out_.rectangles.size());
       while (next_placement < d_.placements.size() &&
              d_.placements[next_placement].end_object == i + 1) {
@@ -316,7 +321,7 @@ class BoxMaker {
   // The extent of an object's aperture, turned with the image.
   Box extent(const DrawingObject& o, const ImageTransform& t) const {
     Box e = o.aperture == kNoAperture ? Box{0.0, 0.0, 0.0, 0.0} : extents_[o.aperture];
-    t.turn(e.min_x, e.max_x, e.min_y, e.max_y);
+    if (!identity_[o.transform]) t.turn(e.min_x, e.max_x, e.min_y, e.max_y);
     return e;
   }
 
@@ -343,7 +348,7 @@ class BoxMaker {
         const Box e = extent(o, t);
         double x = o.to.x;
         double y = o.to.y;
-        t.place(x, y);
+        if (!identity_[o.transform]) t.place(x, y);
         append({x + e.min_x, x + e.max_x, y + e.min_y, y + e.max_y}, o.clear);
         break;
       }
@@ -357,7 +362,7 @@ class BoxMaker {
         double high_x = px <= x ? x : px;
         double low_y = y < py ? y : py;
         double high_y = py <= y ? y : py;
-        t.place(low_x, high_x, low_y, high_y);
+        if (!identity_[o.transform]) t.place(low_x, high_x, low_y, high_y);
         append({low_x + e.min_x, high_x + e.max_x, low_y + e.min_y, high_y + e.max_y}, o.clear);
         break;
       }
@@ -463,6 +468,7 @@ class BoxMaker {
   const BoxLimits& limits_;
   DrawingBoxes out_;
   std::vector<Box> extents_;
+  std::vector<char> identity_;  // by transform
   // Where the rectangles of each object end.
   std::vector<std::size_t> ends_;
   std::vector<Point> contour_;

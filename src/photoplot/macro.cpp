@@ -8,13 +8,11 @@
 #include <cstdio>
 #include <limits>
 #include <map>
-#include <numbers>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#include "common/box.hpp"
 #include "common/text.hpp"
 
 namespace foilcad {
@@ -71,11 +69,6 @@ constexpr int kMaxNesting = 64;
 
 // Variable numbers up to nine digits; more is certainly not a real macro.
 constexpr std::uint32_t kMaxVariableNumber = 999'999'999;
-
-// Regular polygons with more vertices than this are bounded by their
-// circumscribed circle (which holds every vertex) instead of vertex by vertex,
-// so that a huge vertex count costs no time.
-constexpr double kMaxTracedPolygonVertices = 1000.0;
 
 // A primitive's form: which code, what to call it, how many modifiers it takes.
 // The rotation is the last modifier; it is optional (0 when left out) because
@@ -491,7 +484,7 @@ class Evaluator {
     return stack_.back();
   }
 
-  // Exposure modifier: 1 exposes, 0 clears (and is ignored here).
+  // Exposure modifier: 1 exposes, 0 clears.
   bool exposed(std::size_t index) {
     const double value = modifiers_[index];
     if (value == 1.0) return true;

@@ -136,6 +136,8 @@ void PlotState::plot_move() {
 
 // The transform in force, added to the drawing's list when it changed.
 std::uint16_t PlotState::transform_index() {
+  if (!transform_changed_) return transform_index_;
+  transform_changed_ = false;
   if (!(drawing.transforms[transform_index_] == transform)) {
     const auto found = std::find(drawing.transforms.begin(), drawing.transforms.end(), transform);
     if (found != drawing.transforms.end()) {

@@ -51,6 +51,11 @@ class PlotState {
   // leading strokes are placed on the device; the points of objects stay as
   // the file wrote them.
   ImageTransform transform;
+  // The transform, to be changed: objects from here on are drawn with it.
+  ImageTransform& changing_transform() {
+    transform_changed_ = true;
+    return transform;
+  }
   // The line objects are drawn at, set by the reader, and the record being
   // read (an extended command may begin on an earlier line).
   std::size_t line = 0;
@@ -77,6 +82,7 @@ class PlotState {
   long long current_aperture_ = 0;
   std::uint32_t current_index_ = kNoAperture;
   std::uint16_t transform_index_ = 0;
+  bool transform_changed_ = false;
   double x_ = 0.0;
   double y_ = 0.0;
   double previous_x_ = 0.0;

@@ -101,6 +101,13 @@ class Reader {
  public:
   explicit Reader(const std::filesystem::path& name) : name_(name) {}
 
+  // Room for the objects of a file of size bytes: most statements of a large
+  // file draw, and take 15 bytes and more.
+  void reserve(std::size_t size) {
+    constexpr std::size_t kMaxReserved = std::size_t{1} << 22;
+    plot_.drawing.objects.reserve(std::min(size / 16, kMaxReserved));
+  }
+
   // Reads one record. Returns false when it ends the reading ("M02").
   bool record(std::string_view line, std::size_t line_number);
 
@@ -535,7 +542,7 @@ void Reader::image_parameter(std::string_view s) {
   const std::size_t star =
       terminator(s, 3, "*", code == "IR" ? "image rotation" : "image parameter");
   const std::string_view body = s.substr(3, star - 3);
-  ImageTransform& t = plot_.transform;
+  ImageTransform& t = plot_.changing_transform();
   if (code == "AS") {
     if (body != "AXBY" && body != "AYBX") fail("cannot read the axis select statement");
     t.swap_axes = body == "AYBX";
@@ -986,6 +993,7 @@ std::size_t for_each_record(std::string_view text, std::size_t first_number, Rea
 
 Drawing read_photoplot_text(std::string_view text, const std::filesystem::path& name) {
   Reader reader(name);
+  reader.reserve(text.size());
   bool stopped = false;
   const std::size_t next = for_each_record(text, 1, reader, stopped);
   Drawing drawing = reader.finish(next - 1);
@@ -1026,6 +1034,7 @@ Drawing read_photoplot(const std::filesystem::path& input_path) {
   // Records are taken from 1 MiB chunks; a record that spans chunks (or is
   // longer than one) is gathered in carry before it is read.
   Reader reader(input_path);
+  reader.reserve(rest_of_file(fd, 0));
   std::string chunk(1 << 20, '\0');
   std::string carry;
   std::size_t number = 1;
