@@ -244,8 +244,8 @@ class BoxMaker {
       object(o);
       check(before, o.line);
       if (first_line_ == 0 && !out_.rectangles.empty()) {
-        first_line_ = o.kind == DrawingObject::Kind::region ? d_.regions[o.detail].report_line
-                                                             : o.line;
+        first_line_ =
+            o.kind == DrawingObject::Kind::region ? d_.regions[o.detail].report_line : o.line;
       }
       if (d_.placements.empty()) continue;
       ends_.push_back(out_.rectangles.size());

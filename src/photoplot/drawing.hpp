@@ -103,7 +103,7 @@ struct DrawingObject {
   enum class Kind : std::uint8_t { flash, stroke, arc, region };
   Kind kind = Kind::flash;
   bool clear = false;           // clear polarity: removes what earlier objects drew
-  std::uint16_t transform = 0;  // into Drawing::transforms
+  std::uint32_t transform = 0;  // into Drawing::transforms
   std::uint32_t aperture = 0;   // into Drawing::apertures, or kNoAperture
   std::uint32_t detail = 0;     // arc: into Drawing::arcs; region: into Drawing::regions
   std::size_t line = 0;         // where it was drawn (a region: where it was closed)
@@ -139,7 +139,7 @@ struct Placement {
   long long steps_y;
   double step_x;  // mm, turned with the image (transform) but not mirrored or scaled
   double step_y;
-  std::uint16_t transform;  // in force when the block closed
+  std::uint32_t transform;  // in force when the block closed
   std::size_t line;         // where the block was opened
   std::size_t record_line;  // the record that completed the opening statement
   std::size_t close_line;   // where it was closed

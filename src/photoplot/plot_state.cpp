@@ -135,19 +135,13 @@ void PlotState::plot_move() {
 }
 
 // The transform in force, added to the drawing's list when it changed.
-std::uint16_t PlotState::transform_index() {
+std::uint32_t PlotState::transform_index() {
   if (!transform_changed_) return transform_index_;
   transform_changed_ = false;
+  // A statement that sets a value the transform already has changes nothing.
   if (!(drawing.transforms[transform_index_] == transform)) {
-    const auto found = std::find(drawing.transforms.begin(), drawing.transforms.end(), transform);
-    if (found != drawing.transforms.end()) {
-      transform_index_ = static_cast<std::uint16_t>(found - drawing.transforms.begin());
-    } else {
-      // Every statement that changes the transform sets one of a few values,
-      // so a file can make only a few thousand different ones.
-      transform_index_ = static_cast<std::uint16_t>(drawing.transforms.size());
-      drawing.transforms.push_back(transform);
-    }
+    transform_index_ = static_cast<std::uint32_t>(drawing.transforms.size());
+    drawing.transforms.push_back(transform);
   }
   return transform_index_;
 }

@@ -73,7 +73,7 @@ class PlotState {
   };
 
   DrawingObject& append(DrawingObject::Kind kind, bool straight_stroke);
-  std::uint16_t transform_index();
+  std::uint32_t transform_index();
   // Notes a device coordinate on device axis 0 (x) or 1 (y).
   void note_coordinate(int axis, double v);
   double set_coordinate(int axis, double v);
@@ -81,7 +81,7 @@ class PlotState {
   std::unordered_map<long long, std::uint32_t> apertures_;
   long long current_aperture_ = 0;
   std::uint32_t current_index_ = kNoAperture;
-  std::uint16_t transform_index_ = 0;
+  std::uint32_t transform_index_ = 0;
   bool transform_changed_ = false;
   double x_ = 0.0;
   double y_ = 0.0;
