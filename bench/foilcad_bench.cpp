@@ -40,6 +40,7 @@
 #include "convert/convert.hpp"
 #include "geometry/geometry.hpp"
 #include "geometry/reference.hpp"
+#include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/facets.hpp"
 #include "stl/solid_files.hpp"
@@ -48,6 +49,18 @@ namespace fs = std::filesystem;
 using namespace foilcad;
 
 namespace {
+
+// The rectangles the grid model makes of a photoplot, and its extremes.
+struct BoardRectangles {
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
+};
+
+BoardRectangles read_rectangles(const fs::path& file) {
+  const Drawing drawing = read_photoplot(file);
+  return {make_boxes(drawing).rectangles, drawing.extremes};
+}
+
 
 using Clock = std::chrono::steady_clock;
 
@@ -378,10 +391,10 @@ double run_in_child(double allowed, bool& same, Work work) {
 
 // The plain geometry in a child: its seconds and whether its map and lists
 // equal the fast ones.
-double run_reference(const Photoplot& plot, const CoordinateLists& lists, const CellMap& map,
+double run_reference(const BoardRectangles& plot, const CoordinateLists& lists, const CellMap& map,
                      double allowed, bool& same) {
   return run_in_child(allowed, same, [&] {
-    std::vector<Rectangle> pieces = plot.rectangles;
+    std::vector<Box> pieces = plot.rectangles;
     const Clock::time_point start = Clock::now();
     reference::split_rectangles(pieces);
     const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, plot.extremes);
@@ -410,10 +423,10 @@ Result measure(const Options& options, int features) {
       raw_text, whole, whole_raw;
   CoordinateLists lists;
   CellMap map;
-  Photoplot plot;
+  BoardRectangles plot;
   for (int run = 0; run < options.runs; ++run) {
     Clock::time_point start = Clock::now();
-    plot = read_photoplot(board);
+    plot = read_rectangles(board);
     read.push_back(since(start));
     start = Clock::now();
     const SplitBoard split_board = split_rectangles(plot.rectangles);
@@ -583,15 +596,21 @@ void measure_reader(const Options& options) {
   }
   const fs::path file = options.dir / "bench-reader.gbr";
   write_text(file, text);
+  // The drawing alone, and with the rectangles the grid model makes of it
+  // (what reading made before the reader handed over a drawing).
   std::vector<double> times;
+  std::vector<double> with_boxes;
   for (int run = 0; run < std::max(options.runs, 3); ++run) {
-    const Clock::time_point start = Clock::now();
-    const Photoplot plot = read_photoplot(file);
+    Clock::time_point start = Clock::now();
+    const Drawing drawing = read_photoplot(file);
     times.push_back(since(start));
+    start = Clock::now();
+    const DrawingBoxes boxes = make_boxes(drawing);
+    with_boxes.push_back(times.back() + since(start));
   }
   fs::remove(file);
-  std::printf("\nreader: %lld lines in %.3f s (median of %zu)\n", options.reader_lines,
-              median(times), times.size());
+  std::printf("\nreader: %lld lines in %.3f s, %.3f s with the rectangles (medians of %zu)\n",
+              options.reader_lines, median(times), median(with_boxes), times.size());
 }
 
 // Flashes in dark and clear turn, a polarity switch before each, the way a
@@ -643,21 +662,25 @@ void measure_polarity(const Options& options) {
     const fs::path file = options.dir / ("bench-polarity-" + std::to_string(switches) + ".gbr");
     write_text(file, make_alternating_board(switches, 2000u + static_cast<unsigned>(switches)));
     std::vector<double> read, split, lists_time, map_time, dark_time;
-    Photoplot plot;
+    DrawingBoxes plot;
+    Box extremes = kNoExtremes;
     SplitBoard board;
     CoordinateLists lists;
     PolarityRuns runs;
     CellMap map;
     for (int run = 0; run < options.runs; ++run) {
       Clock::time_point start = Clock::now();
-      plot = read_photoplot(file);
+      // Reading includes making the rectangles, as the conversion's read stage does.
+      const Drawing drawing = read_photoplot(file);
+      plot = make_boxes(drawing);
+      extremes = drawing.extremes;
       read.push_back(since(start));
-      const std::size_t first_active = plot.first_active();
+      const std::size_t first_active = plot.first_active;
       start = Clock::now();
       board = split_rectangles(plot.rectangles, first_active);
       split.push_back(since(start));
       start = Clock::now();
-      lists = build_coordinate_lists(board, plot.extremes);
+      lists = build_coordinate_lists(board, extremes);
       lists_time.push_back(since(start));
       // Clear runs counted in active rectangles, as the conversion counts them.
       runs.clear();
@@ -726,7 +749,7 @@ class PipeSink : public ByteSink {
 // (to check the block writer alone on boards the loops cannot finish).
 int checksums(const char* board, double thickness, bool plain) {
   const Clock::time_point start = Clock::now();
-  Photoplot plot = read_photoplot(board);
+  BoardRectangles plot = read_rectangles(board);
   CoordinateLists lists;
   CellMap map;
   if (plain) {

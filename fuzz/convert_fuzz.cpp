@@ -52,17 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 4096) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   // Reading stops as soon as a file makes more rectangles than are converted.
-  foilcad::ReadLimits limits = foilcad::fuzz::read_limits();
+  foilcad::BoxLimits limits = foilcad::fuzz::read_limits();
   limits.rectangles = kMaxRectangles;
   limits.region_rows = kMaxRectangles;
-  foilcad::Photoplot plot;
+  foilcad::Drawing plot;
   try {
-    plot = foilcad::read_photoplot_text(text, "fuzz.gbr", limits);
+    plot = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    // The grid has at most two lines per rectangle and axis plus the extremes.
+    if (foilcad::make_boxes(plot, limits).rectangles.size() > kMaxRectangles) return 0;
   } catch (const foilcad::Error&) {
     return 0;  // the reader target looks at these
   }
-  // The grid has at most two lines per rectangle and axis plus the extremes.
-  if (plot.rectangles.size() > kMaxRectangles) return 0;
 
   foilcad::ConversionReport report;
   foilcad::Board board;

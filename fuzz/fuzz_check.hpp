@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -29,8 +30,8 @@ inline void check(bool condition, const char* what) {
 // such inputs came to fill most of the corpus; with these, every input takes
 // milliseconds and the run explores. The code that enforces the limits is
 // the same whatever their values, and meets them all the sooner.
-inline ReadLimits read_limits() {
-  ReadLimits limits;
+inline BoxLimits read_limits() {
+  BoxLimits limits;
   limits.rectangles = 4'000;
   limits.region_rows = 400;
   limits.region_edge_visits = 40'000;

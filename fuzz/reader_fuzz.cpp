@@ -1,4 +1,5 @@
-// The photoplot reader on arbitrary bytes. A foilcad::Error is the expected
+// The photoplot reader, and the rectangles the grid model makes of its
+// drawing, on arbitrary bytes. A foilcad::Error is the expected
 // answer to bad input, and its message must name the file and a line; any
 // other exception, a crash, a sanitizer report or a hang is a finding.
 #include <string>
@@ -12,9 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using foilcad::fuzz::check;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const foilcad::Photoplot plot =
-        foilcad::read_photoplot_text(text, "fuzz.gbr", foilcad::fuzz::read_limits());
-    check(plot.first_active() <= plot.rectangles.size() || !plot.outline,
+    const foilcad::Drawing drawing = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    const foilcad::DrawingBoxes plot = foilcad::make_boxes(drawing, foilcad::fuzz::read_limits());
+    check(plot.first_active <= plot.rectangles.size() || !drawing.outline,
           "an outline with fewer than four rectangles");
     for (const auto& [first, second] : plot.clear_runs) {
       check(first <= second && second <= plot.rectangles.size(),

@@ -98,7 +98,7 @@ TEST(Convert, NoCopperIsWarnedAbout) {
       head + "X1000Y1000D03*\n%LPC*%\nX1000Y1000D03*\n",  // cleared again
   };
   for (const std::string& text : empty) {
-    const Photoplot plot = read_photoplot_text(text, "empty.gbr");
+    const Plotted plot = plot_text(text, "empty.gbr");
     ConversionReport report;
     build_board(plot, report);
     EXPECT_EQ(report.copper_cells, 0u) << text;
@@ -108,7 +108,7 @@ TEST(Convert, NoCopperIsWarnedAbout) {
     EXPECT_EQ(last.count, 1u);
     EXPECT_EQ(last.first_line, plot.records);
   }
-  const Photoplot copper = read_photoplot_text(head + "X1000Y1000D03*\n", "pad.gbr");
+  const Plotted copper = plot_text(head + "X1000Y1000D03*\n", "pad.gbr");
   ConversionReport report;
   build_board(copper, report);
   for (const Warning& w : report.warnings) EXPECT_NE(w.kind, WarningKind::no_copper);

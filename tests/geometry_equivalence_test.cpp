@@ -10,14 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "geometry/geometry.hpp"
 #include "geometry/reference.hpp"
-#include "photoplot/plot_state.hpp"
 #include "photoplot/reader.hpp"
+#include "test_support.hpp"
 
 namespace foilcad {
 namespace {
@@ -36,8 +37,8 @@ int scale() {
 }
 
 struct Board {
-  std::vector<Rectangle> rectangles;
-  CoordinateExtremes extremes;
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
 };
 
 std::string describe(const Board& board) {
@@ -47,9 +48,9 @@ std::string describe(const Board& board) {
                      std::to_string(board.extremes.max_y) + "\n";
   char line[160];
   for (std::size_t r = 0; r < board.rectangles.size() && r < 40; ++r) {
-    const Rectangle& q = board.rectangles[r];
-    std::snprintf(line, sizeof line, "  %zu: x %.17g .. %.17g, y %.17g .. %.17g\n", r, q.lower_x,
-                  q.upper_x, q.lower_y, q.upper_y);
+    const Box& q = board.rectangles[r];
+    std::snprintf(line, sizeof line, "  %zu: x %.17g .. %.17g, y %.17g .. %.17g\n", r, q.min_x,
+                  q.max_x, q.min_y, q.max_y);
     text += line;
   }
   if (board.rectangles.size() > 40) text += "  ...\n";
@@ -81,7 +82,7 @@ bool same_line(double a, double b, Lines lines) {
 
 // Runs both ways and compares everything the later stages read.
 ::testing::AssertionResult equivalent(const Board& board, Lines lines) {
-  std::vector<Rectangle> pieces = board.rectangles;
+  std::vector<Box> pieces = board.rectangles;
   const std::size_t count = reference::split_rectangles(pieces);
   const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, board.extremes);
   const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
@@ -140,11 +141,67 @@ struct Shape {
   int reach = 0;  // how far a track goes in steps; 0: anywhere on the board
 };
 
+// Rectangles drawn as the grid model draws a photoplot's pads and tracks
+// without an image transform: a flash is the square of the aperture's size on
+// its point, a stroke the box of its ends grown by half the size. Infinite
+// bounds are kept (the grid model refuses them before the geometry sees them).
+class Plotter {
+ public:
+  void define_aperture(long long code, double size) {
+    const double h = 0.5 * size;
+    apertures_[code] = {-h, h, -h, h};
+  }
+  void select_aperture(long long code) { code_ = code; }
+  void set_x(double x) {
+    x_ = x;
+    note(x, extremes.min_x, extremes.max_x);
+  }
+  void set_y(double y) {
+    y_ = y;
+    note(y, extremes.min_y, extremes.max_y);
+  }
+  void plot_move() {
+    px_ = x_;
+    py_ = y_;
+  }
+  void plot_flash() {
+    const Box e = extent();
+    rectangles.push_back({x_ + e.min_x, x_ + e.max_x, y_ + e.min_y, y_ + e.max_y});
+    plot_move();
+  }
+  void plot_stroke() {
+    const Box e = extent();
+    const double low_x = x_ < px_ ? x_ : px_;
+    const double high_x = px_ <= x_ ? x_ : px_;
+    const double low_y = y_ < py_ ? y_ : py_;
+    const double high_y = py_ <= y_ ? y_ : py_;
+    rectangles.push_back({low_x + e.min_x, high_x + e.max_x, low_y + e.min_y, high_y + e.max_y});
+    plot_move();
+  }
+
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
+
+ private:
+  static void note(double v, double& low, double& high) {
+    if (v < low) low = v;
+    if (high < v) high = v;
+  }
+  Box extent() const {
+    const auto it = apertures_.find(code_);
+    return it == apertures_.end() ? Box{0.0, 0.0, 0.0, 0.0} : it->second;
+  }
+
+  std::map<long long, Box> apertures_;
+  long long code_ = 0;
+  double x_ = 0.0, y_ = 0.0, px_ = 0.0, py_ = 0.0;
+};
+
 // A board drawn the way a photoplot draws it: apertures, moves, strokes that
 // continue a path or share an edge with the last track, flashes, repeats,
 // apertures never defined (size zero).
 Board draw_board(Rng& rng, const Shape& shape, const Units& units) {
-  PlotState plot;
+  Plotter plot;
   const int apertures = static_cast<int>(pick(rng, 1, 6));
   for (int a = 0; a < apertures; ++a) {
     const long long size = chance(rng, 10) ? 0 : pick(rng, 1, shape.largest);
@@ -210,10 +267,10 @@ Board draw_board(Rng& rng, const Shape& shape, const Units& units) {
 void move_extremes(Rng& rng, Board& board, bool between_edges = true) {
   if (board.rectangles.size() <= kFirstActive || !chance(rng, 30)) return;
   const auto some_value = [&](bool x) {
-    const Rectangle& r = board.rectangles[static_cast<std::size_t>(
+    const Box& r = board.rectangles[static_cast<std::size_t>(
         pick(rng, kFirstActive, static_cast<long long>(board.rectangles.size()) - 1))];
-    const double lower = x ? r.lower_x : r.lower_y;
-    const double upper = x ? r.upper_x : r.upper_y;
+    const double lower = x ? r.min_x : r.min_y;
+    const double upper = x ? r.max_x : r.max_y;
     switch (pick(rng, 0, between_edges ? 3 : 1)) {
       case 0: return lower;
       case 1: return upper;
@@ -227,7 +284,7 @@ void move_extremes(Rng& rng, Board& board, bool between_edges = true) {
     if (chance(rng, 50)) *extremes[e] = some_value(e < 2);
   }
   if (chance(rng, 20)) board.extremes.max_x = board.extremes.min_x;
-  if (chance(rng, 10)) board.extremes = CoordinateExtremes{};
+  if (chance(rng, 10)) board.extremes = kNoExtremes;
 }
 
 void run_boards(std::uint64_t seed, int boards, const Units& units, Lines lines,
@@ -325,7 +382,7 @@ TEST(GeometryEquivalence, GroupsCloseToTheTolerance) {
 
 // Flashes and strokes of which some reach past the largest double.
 Board overflowing_board(Rng& rng) {
-  PlotState plot;
+  Plotter plot;
   plot.define_aperture(10, 1e308);
   plot.define_aperture(11, 0.5);
   const int features = static_cast<int>(pick(rng, 5, 12));
@@ -361,7 +418,7 @@ TEST(GeometryEquivalence, BoardsWithoutActiveRectangles) {
   for (int count = 0; count <= 4; ++count) {
     Board board = nudged_board(rng, count, 8, 0.5, 0.0, 0.0);
     EXPECT_TRUE(equivalent(board, Lines::bitwise));
-    board.extremes = CoordinateExtremes{};
+    board.extremes = kNoExtremes;
     EXPECT_TRUE(equivalent(board, Lines::bitwise));
   }
 }
@@ -372,14 +429,14 @@ TEST(GeometryEquivalence, BoardsWithoutActiveRectangles) {
 TEST(GeometryDecisions, AGroupKeepsTheValueOfferedFirstBeforeCutting) {
   const double low = 1.0;
   const double high = std::nextafter(1.0, 2.0);
-  const Rectangle outline{0, 0, 0, 0};
-  const std::vector<Rectangle> list = {outline, outline, outline, outline,
+  const Box outline{0, 0, 0, 0};
+  const std::vector<Box> list = {outline, outline, outline, outline,
                                        {-1, high, 0, 1}, {low, 3, 0, 1}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {-1, 3, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{-1, -1, high, 3, 3}));
   // A signed zero is such a group too: the first offer decides the sign.
-  const std::vector<Rectangle> zeros = {outline, outline, outline, outline, {-0.0, 0.0, 0, 1}};
+  const std::vector<Box> zeros = {outline, outline, outline, outline, {-0.0, 0.0, 0, 1}};
   const auto zero_lines = build_coordinate_lists(split_rectangles(zeros), {1, 1, 0, 1}).x;
   ASSERT_EQ(zero_lines.size(), 3u);
   EXPECT_TRUE(std::signbit(zero_lines[0]));
@@ -389,8 +446,8 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   // 0 and kTolerance are two lines (not within the tolerance of each other),
   // yet the cut test does not let either cut a rectangle bounded by the other.
   // Grouped, they cut like any two lines, so [0, 2] is copper in both columns.
-  const Rectangle outline{0, 0, 0, 0};
-  const std::vector<Rectangle> list = {outline, outline, outline, outline,
+  const Box outline{0, 0, 0, 0};
+  const std::vector<Box> list = {outline, outline, outline, outline,
                                        {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {0, 3, 0, 6});
@@ -450,7 +507,7 @@ enum class Grid { extremes, plain_lists, edges_only };
   CoordinateLists lists;
   if (grid == Grid::plain_lists) {
     // Lists that may hold another member of a group than the grouped ones.
-    std::vector<Rectangle> pieces = board.rectangles;
+    std::vector<Box> pieces = board.rectangles;
     reference::split_rectangles(pieces);
     lists = reference::build_coordinate_lists(pieces, board.extremes);
   } else if (grid == Grid::edges_only) {
@@ -561,9 +618,9 @@ TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
   // turn, with an outline of four strokes. Layer by layer this would be
   // 100,000 passes over the grid; the flashes alone say what each cell must
   // be: the polarity of the last flash over it.
-  PlotState plot;
+  Plotter plot;
   plot.define_aperture(10, 0.01);
-  plot.define_aperture(11, ApertureExtent{-1, 1, -1, 1});
+  plot.define_aperture(11, 2.0);
   plot.select_aperture(10);
   plot.set_x(0);
   plot.set_y(0);
@@ -576,17 +633,13 @@ TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
   plot.select_aperture(11);
   Rng rng(14);
   constexpr int kSwitches = 100'000;
+  PolarityRuns runs;
   for (int f = 0; f < kSwitches; ++f) {
-    plot.set_clear_polarity(f % 2 == 1);
+    // Every second flash is clear: a run of its own among the active ones.
+    if (f % 2 == 1) runs.emplace_back(f, f + 1);
     plot.set_x(static_cast<double>(pick(rng, 1, 60)));
     plot.set_y(static_cast<double>(pick(rng, 1, 60)));
     plot.plot_flash();
-  }
-  ASSERT_EQ(plot.clear_runs.size(), std::size_t{kSwitches / 2});
-
-  PolarityRuns runs;
-  for (const auto& [first, second] : plot.clear_runs) {
-    runs.emplace_back(first - kFirstActive, second - kFirstActive);
   }
   const SplitBoard split = split_rectangles(plot.rectangles);
   const CoordinateLists lists = build_coordinate_lists(split, plot.extremes);
@@ -598,10 +651,10 @@ TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
   ASSERT_EQ(lists.y, lists.x);
   std::vector<std::uint8_t> expected(map.flags.size(), 0);
   for (std::size_t r = kFirstActive; r < plot.rectangles.size(); ++r) {
-    const Rectangle& flash = plot.rectangles[r];
+    const Box& flash = plot.rectangles[r];
     const bool dark = (r - kFirstActive) % 2 == 0;
-    for (auto x = static_cast<std::size_t>(flash.lower_x); x < flash.upper_x; ++x) {
-      for (auto y = static_cast<std::size_t>(flash.lower_y); y < flash.upper_y; ++y) {
+    for (auto x = static_cast<std::size_t>(flash.min_x); x < flash.max_x; ++x) {
+      for (auto y = static_cast<std::size_t>(flash.min_y); y < flash.max_y; ++y) {
         expected[(x + 1) + map.columns * (y + 1)] = dark ? 1 : 0;
       }
     }

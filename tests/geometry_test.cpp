@@ -22,36 +22,36 @@ constexpr double kStart = 1.0000000150474662e+30;  // 1e30 in single precision
 // The first four rectangles of a list are the board outline. These would cut
 // the active rectangles below at x = 0.5 and y = 2.5, and the last coincides
 // with a grid cell, if they took part.
-const std::vector<Rectangle> kOutline = {
+const std::vector<Box> kOutline = {
     {-1, 4, -1, 4}, {0.5, 0.5, -1, 4}, {-1, 4, 2.5, 2.5}, {1, 2, 0, 1}};
 
-std::vector<Rectangle> board(const std::vector<Rectangle>& active) {
-  std::vector<Rectangle> list = kOutline;
+std::vector<Box> board(const std::vector<Box>& active) {
+  std::vector<Box> list = kOutline;
   list.insert(list.end(), active.begin(), active.end());
   return list;
 }
 
 // A 3 x 3 pad with a 1 x 1 pad inside, after splitting: the outer one in
 // nine pieces, in the order the cuts make them, the inner one whole.
-const std::vector<Rectangle> kNinePieces = {
+const std::vector<Box> kNinePieces = {
     {0, 1, 0, 1}, {1, 2, 1, 2}, {1, 2, 0, 1}, {0, 1, 1, 2}, {1, 2, 1, 2},
     {2, 3, 0, 1}, {0, 1, 2, 3}, {2, 3, 1, 2}, {1, 2, 2, 3}, {2, 3, 2, 3},
 };
 
 TEST(Split, PadInsideAPadBecomesNinePieces) {
-  std::vector<Rectangle> list = board({{0, 3, 0, 3}, {1, 2, 1, 2}});
+  std::vector<Box> list = board({{0, 3, 0, 3}, {1, 2, 1, 2}});
   EXPECT_EQ(split_rectangles(list), 14u);
   EXPECT_EQ(list, board(kNinePieces));
 }
 
 TEST(Split, TrackIsCutByTheEdgesOfAPadItDoesNotTouch) {
-  std::vector<Rectangle> list = board({{1, 2, 5, 6}, {0, 10, 0, 0.2}});
+  std::vector<Box> list = board({{1, 2, 5, 6}, {0, 10, 0, 0.2}});
   EXPECT_EQ(split_rectangles(list), 8u);
   EXPECT_EQ(list, board({{1, 2, 5, 6}, {0, 1, 0, 0.2}, {1, 2, 0, 0.2}, {2, 10, 0, 0.2}}));
 }
 
 TEST(Split, ListsThatStayAsTheyAre) {
-  const std::vector<std::vector<Rectangle>> cases = {
+  const std::vector<std::vector<Box>> cases = {
       {},
       {{0, 3, 0, 3}},
       {{0, 1, 0, 1}, {0, 1, 0, 1}},  // equal rectangles
@@ -60,7 +60,7 @@ TEST(Split, ListsThatStayAsTheyAre) {
       {{0, 0, 0, 0}, {0, 1, 0, 1}},  // zero size at a corner
   };
   for (const auto& active : cases) {
-    std::vector<Rectangle> list = board(active);
+    std::vector<Box> list = board(active);
     EXPECT_EQ(split_rectangles(list), list.size());
     EXPECT_EQ(list, board(active)) << active.size() << " active";
   }
@@ -78,15 +78,15 @@ TEST(Split, AnEdgeCutsOnlyMoreThanTheToleranceInside) {
   };
   for (const Row& row : rows) {
     // The edge value is lower x and lower y of the second rectangle.
-    std::vector<Rectangle> list = board({{0, 1, 0, 1}, {row.edge, 5, row.edge, 5}});
+    std::vector<Box> list = board({{0, 1, 0, 1}, {row.edge, 5, row.edge, 5}});
     split_rectangles(list);
     const double kept = row.cuts ? row.edge : 1;
-    EXPECT_EQ(list[4], (Rectangle{0, kept, 0, kept})) << "edge " << row.edge;
+    EXPECT_EQ(list[4], (Box{0, kept, 0, kept})) << "edge " << row.edge;
   }
 }
 
 TEST(CoordinateLists, ExtremesThatEqualEdgesStandTwice) {
-  const std::vector<Rectangle> nine = board(kNinePieces);
+  const std::vector<Box> nine = board(kNinePieces);
   const CoordinateLists lists = build_coordinate_lists(nine, {0, 3, 0, 3});
   const std::vector<double> expected = {0, 0, 1, 2, 3, 3};
   EXPECT_EQ(lists.x, expected);
@@ -106,7 +106,7 @@ TEST(CoordinateLists, ExtremesThatEqualEdgesStandTwice) {
 }
 
 TEST(CoordinateLists, OnlyTheExtremesWithoutActiveRectangles) {
-  const std::vector<Rectangle> list = kOutline;
+  const std::vector<Box> list = kOutline;
   const CoordinateLists lists = build_coordinate_lists(list, {2, 7, -1, 4});
   EXPECT_EQ(lists.x, (std::vector<double>{2, 7}));
   EXPECT_EQ(lists.y, (std::vector<double>{-1, 4}));
@@ -125,7 +125,7 @@ TEST(CoordinateLists, TheValueOfferedFirstStays) {
   // x values are offered lower, upper, rectangle by rectangle. 1 + 6e-11 is
   // dropped for 1; 1 + 1.2e-10 is further than the tolerance from 1 and stays
   // although it is close to the dropped value. 2 + 5e-11 comes before 2.
-  const std::vector<Rectangle> list =
+  const std::vector<Box> list =
       board({{1, 2 + 5e-11, 0, 1}, {1 + 6e-11, 3, 0, 1}, {2, 4, 0, 1}, {1 + 1.2e-10, 4, 0, 1}});
   const CoordinateLists lists = build_coordinate_lists(list, {0, 5, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{0, 1, 1 + 1.2e-10, 2 + 5e-11, 3, 4, 5}));
@@ -154,7 +154,7 @@ TEST(CellMap, CoveringIsNotCoinciding) {
   // An unsplit rectangle over two cells, and a flash that an extreme line
   // crosses, make no copper; nor does the outline rectangle on cell (1, 0).
   EXPECT_EQ(build_cell_map(board({{0, 2, 0, 1}}), {{0, 1, 2}, {0, 1}}).copper_cells(), 0u);
-  const std::vector<Rectangle> flash = board({{-0.5, 0.5, 0, 1}});
+  const std::vector<Box> flash = board({{-0.5, 0.5, 0, 1}});
   const CellMap map = build_cell_map(flash, build_coordinate_lists(flash, {0, 0.5, 0, 1}));
   EXPECT_EQ(map.columns, 3u);
   EXPECT_EQ(map.copper_cells(), 0u);

@@ -25,7 +25,7 @@ const fs::path kData = FOILCAD_TEST_DATA;
 // Millimetres with no decimal digits: coordinates are whole millimetres.
 const std::string kMm = "%FSLAX40Y40*%\n%MOMM*%\n";
 
-Photoplot read(const std::string& text) { return read_photoplot_text(text, "image.gbr"); }
+Plotted read(const std::string& text) { return plot_text(text, "image.gbr"); }
 
 Board board_of(const std::string& text, ConversionReport* report_out = nullptr) {
   ConversionReport report;
@@ -35,9 +35,9 @@ Board board_of(const std::string& text, ConversionReport* report_out = nullptr) 
 }
 
 // Bit for bit, so that 0.0 and -0.0 count as different.
-bool same_bits(const std::vector<Rectangle>& a, const std::vector<Rectangle>& b) {
+bool same_bits(const std::vector<Box>& a, const std::vector<Box>& b) {
   return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Rectangle)) == 0);
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Box)) == 0);
 }
 
 std::string message_of(const std::string& text) {
@@ -77,9 +77,9 @@ TEST(NegativeImage, DeclaredByImagePolarityOrFileAttribute) {
       // A tool that writes both means a negative plane, whichever is "positive".
       {"%TF.FilePolarity,Negative*%\n%IPPOS*%\n", true},
   };
-  const Photoplot positive = read(pads);
+  const Plotted positive = read(pads);
   for (const Row& row : rows) {
-    const Photoplot plot = read(row.header + pads);
+    const Plotted plot = read(row.header + pads);
     EXPECT_EQ(plot.negative, row.negative) << row.header;
     // The drawing itself is read the same.
     EXPECT_TRUE(same_bits(plot.rectangles, positive.rectangles)) << row.header;
@@ -142,7 +142,7 @@ TEST(NegativeImage, WithoutOutlineTheObjectsExtentLessWhatTheyDraw) {
 
 TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
   // Rectangles around the clearances: the round one clears its square.
-  const Photoplot plot = read_photoplot(kData / "image" / "plane-ipneg.gbr");
+  const Plotted plot = plot_file(kData / "image" / "plane-ipneg.gbr");
   ASSERT_TRUE(plot.negative);
   ASSERT_TRUE(plot.outline);
   ConversionReport report;
@@ -158,8 +158,8 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
                             cy > plot.frame.min_y && cy < plot.frame.max_y;
       bool cleared = false;
       for (std::size_t r = plot.first_active(); r < plot.rectangles.size(); ++r) {
-        const Rectangle& e = plot.rectangles[r];
-        if (cx > e.lower_x && cx < e.upper_x && cy > e.lower_y && cy < e.upper_y) {
+        const Box& e = plot.rectangles[r];
+        if (cx > e.min_x && cx < e.max_x && cy > e.min_y && cy < e.max_y) {
           bool clear = false;
           for (const auto& [first, second] : plot.clear_runs) clear |= r >= first && r < second;
           cleared = !clear;
@@ -181,16 +181,16 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
 }
 
 // A flash of a 2 x 1 mm rectangle at (10, 5).
-Rectangle flash_under(const std::string& header) {
-  const Photoplot plot = read(kMm + header + "%ADD10R,2X1*%\nD10*\nX10Y5D03*\n");
+Box flash_under(const std::string& header) {
+  const Plotted plot = read(kMm + header + "%ADD10R,2X1*%\nD10*\nX10Y5D03*\n");
   EXPECT_EQ(plot.rectangles.size(), 1u) << header;
-  return plot.rectangles.empty() ? Rectangle{} : plot.rectangles[0];
+  return plot.rectangles.empty() ? Box{} : plot.rectangles[0];
 }
 
 TEST(ImageTransform, EachStepOnAFlashAndItsAperture) {
   struct Row {
     std::string header;
-    Rectangle expected;
+    Box expected;
   };
   const Row rows[] = {
       {"", {9, 11, 4.5, 5.5}},
@@ -213,17 +213,17 @@ TEST(ImageTransform, EachStepOnAFlashAndItsAperture) {
   };
   for (const Row& row : rows) EXPECT_EQ(flash_under(row.header), row.expected) << row.header;
   // The offset is in the file's units.
-  const Photoplot inches = read("%FSLAX24Y24*%\n%MOIN*%\n%OFA0.5B0*%\n%ADD10C,0*%\nX0Y0D03*\n");
-  EXPECT_EQ(inches.rectangles.at(0).lower_x, 0.5 * kInchFactor);
+  const Plotted inches = read("%FSLAX24Y24*%\n%MOIN*%\n%OFA0.5B0*%\n%ADD10C,0*%\nX0Y0D03*\n");
+  EXPECT_EQ(inches.rectangles.at(0).min_x, 0.5 * kInchFactor);
 }
 
 TEST(ImageTransform, AsymmetricApertureTurnsButIsNotMirrored) {
   // A centre line 2 wide and 1 high, centred at (3, 0): it reaches from 2 to 4.
   const std::string macro = "%AMOFF*21,1,2,1,3,0,0*%\n%ADD10OFF*%\nD10*\nX0Y0D03*\n";
-  EXPECT_EQ(read(kMm + macro).rectangles.at(0), (Rectangle{2, 4, -0.5, 0.5}));
-  EXPECT_EQ(read(kMm + "%MIA1B1*%\n" + macro).rectangles.at(0), (Rectangle{2, 4, -0.5, 0.5}));
-  EXPECT_EQ(read(kMm + "%IR90*%\n" + macro).rectangles.at(0), (Rectangle{-0.5, 0.5, 2, 4}));
-  EXPECT_EQ(read(kMm + "%ASAYBX*%\n" + macro).rectangles.at(0), (Rectangle{-0.5, 0.5, 2, 4}));
+  EXPECT_EQ(read(kMm + macro).rectangles.at(0), (Box{2, 4, -0.5, 0.5}));
+  EXPECT_EQ(read(kMm + "%MIA1B1*%\n" + macro).rectangles.at(0), (Box{2, 4, -0.5, 0.5}));
+  EXPECT_EQ(read(kMm + "%IR90*%\n" + macro).rectangles.at(0), (Box{-0.5, 0.5, 2, 4}));
+  EXPECT_EQ(read(kMm + "%ASAYBX*%\n" + macro).rectangles.at(0), (Box{-0.5, 0.5, 2, 4}));
 }
 
 TEST(ImageTransform, StrokesArcsAndRegionsAreTheImageOfWhatTheFileWrote) {
@@ -232,7 +232,7 @@ TEST(ImageTransform, StrokesArcsAndRegionsAreTheImageOfWhatTheFileWrote) {
   const std::string arc = "%ADD10C,1*%\nD10*\nG75*\nX10Y0D02*\nG03X0Y10I-10J0D01*\n";
   const std::string mirrored_arc = "%ADD10C,1*%\nD10*\nG75*\nX-10Y0D02*\nG02X0Y10I10J0D01*\n";
   EXPECT_EQ(read(kMm + "%MIA1*%\n" + arc).rectangles, read(kMm + mirrored_arc).rectangles);
-  EXPECT_EQ(read(kMm + "%MIA1*%\n" + arc).rectangles.at(0), (Rectangle{-10.5, 0.5, -0.5, 10.5}));
+  EXPECT_EQ(read(kMm + "%MIA1*%\n" + arc).rectangles.at(0), (Box{-10.5, 0.5, -0.5, 10.5}));
   // A stroke and a region turned a quarter.
   const std::string shapes =
       "%ADD10R,2X1*%\nD10*\nX0Y0D02*\nX10Y0D01*\n"
@@ -240,30 +240,30 @@ TEST(ImageTransform, StrokesArcsAndRegionsAreTheImageOfWhatTheFileWrote) {
   const std::string turned_by_hand =
       "%ADD10R,1X2*%\nD10*\nX0Y0D02*\nX0Y10D01*\n"
       "G36*\nX0Y20D02*\nX0Y30D01*\nX-5Y30D01*\nX-5Y20D01*\nX0Y20D01*\nG37*\n";
-  const Photoplot turned = read(kMm + "%IR90*%\n" + shapes);
+  const Plotted turned = read(kMm + "%IR90*%\n" + shapes);
   EXPECT_EQ(turned.rectangles, read(kMm + turned_by_hand).rectangles);
-  EXPECT_EQ(turned.rectangles.at(0), (Rectangle{-0.5, 0.5, -1, 11}));
+  EXPECT_EQ(turned.rectangles.at(0), (Box{-0.5, 0.5, -1, 11}));
   // ("X0Y0D02*" is skipped: the origin is not among the extremes.)
-  EXPECT_EQ(turned.extremes, (CoordinateExtremes{-5, -0.0, 10, 30}));
+  EXPECT_EQ(turned.extremes, (Box{-5, -0.0, 10, 30}));
 }
 
 TEST(ImageTransform, StepAndRepeatDistancesTurnButAreNotMirroredOrScaled) {
   const std::string block = "%SRX2Y1I5J0*%\n%ADD10R,1X1*%\nD10*\nX1Y0D03*\n%SR*%\n";
-  const Photoplot mirrored = read(kMm + "%MIA1*%\n%SFA2*%\n" + block);
+  const Plotted mirrored = read(kMm + "%MIA1*%\n%SFA2*%\n" + block);
   ASSERT_EQ(mirrored.rectangles.size(), 2u);
-  EXPECT_EQ(mirrored.rectangles[0], (Rectangle{-2.5, -1.5, -0.5, 0.5}));
-  EXPECT_EQ(mirrored.rectangles[1], (Rectangle{2.5, 3.5, -0.5, 0.5}));
-  EXPECT_EQ(mirrored.extremes, (CoordinateExtremes{-2, 3, 0, 0}));
-  const Photoplot turned = read(kMm + "%IR90*%\n" + block);
+  EXPECT_EQ(mirrored.rectangles[0], (Box{-2.5, -1.5, -0.5, 0.5}));
+  EXPECT_EQ(mirrored.rectangles[1], (Box{2.5, 3.5, -0.5, 0.5}));
+  EXPECT_EQ(mirrored.extremes, (Box{-2, 3, 0, 0}));
+  const Plotted turned = read(kMm + "%IR90*%\n" + block);
   ASSERT_EQ(turned.rectangles.size(), 2u);
-  EXPECT_EQ(turned.rectangles[1], (Rectangle{-0.5, 0.5, 5.5, 6.5}));
-  EXPECT_EQ(turned.extremes, (CoordinateExtremes{-0.0, -0.0, 1, 6}));
+  EXPECT_EQ(turned.rectangles[1], (Box{-0.5, 0.5, 5.5, 6.5}));
+  EXPECT_EQ(turned.extremes, (Box{-0.0, -0.0, 1, 6}));
 }
 
 TEST(ImageTransform, OutlineStaysAnOutlineAndANegativeFrameTurnsWithIt) {
-  const Photoplot plot = read(kMm + "%IPNEG*%\n%IR90*%\n%OFA0B1*%\n" + kPlane);
+  const Plotted plot = read(kMm + "%IPNEG*%\n%IR90*%\n%OFA0B1*%\n" + kPlane);
   ASSERT_TRUE(plot.outline);
-  EXPECT_EQ(plot.frame, (CoordinateExtremes{-11, -1, 0, 10}));
+  EXPECT_EQ(plot.frame, (Box{-11, -1, 0, 10}));
   ConversionReport report;
   const Board board = build_board(plot, report);
   // The plane turned: a quarter turn of the map above.
@@ -276,17 +276,17 @@ TEST(ImageTransform, PhotoplotterHeaderGivesTheBoardPlacedByHand) {
   // The same board: once with mirror, offset and rotation in the header, once
   // with every coordinate and aperture placed by hand. The two differ only by
   // how the offset's inches were rounded.
-  const Photoplot transformed = read_photoplot(kData / "image" / "bottom-transformed.gbr");
-  const Photoplot placed = read_photoplot(kData / "image" / "bottom-placed.gbr");
+  const Plotted transformed = plot_file(kData / "image" / "bottom-transformed.gbr");
+  const Plotted placed = plot_file(kData / "image" / "bottom-placed.gbr");
   EXPECT_TRUE(transformed.outline);
   EXPECT_TRUE(placed.outline);
   ASSERT_EQ(transformed.rectangles.size(), placed.rectangles.size());
   const auto near = [](double a, double b) { return std::fabs(a - b) < 1e-6; };
   for (std::size_t r = 0; r < placed.rectangles.size(); ++r) {
-    const Rectangle& a = transformed.rectangles[r];
-    const Rectangle& b = placed.rectangles[r];
-    EXPECT_TRUE(near(a.lower_x, b.lower_x) && near(a.upper_x, b.upper_x) &&
-                near(a.lower_y, b.lower_y) && near(a.upper_y, b.upper_y))
+    const Box& a = transformed.rectangles[r];
+    const Box& b = placed.rectangles[r];
+    EXPECT_TRUE(near(a.min_x, b.min_x) && near(a.max_x, b.max_x) &&
+                near(a.min_y, b.min_y) && near(a.max_y, b.max_y))
         << "rectangle " << r;
   }
   ConversionReport a;
@@ -308,9 +308,9 @@ TEST(ImageTransform, IdentityValuesChangeNoBit) {
     files.push_back(entry.path());
   for (const fs::path& file : files) {
     const std::string text = read_file(file);
-    const Photoplot plain = read_photoplot_text(text, file);
+    const Plotted plain = plot_text(text, file);
     for (const std::string& header : identities) {
-      const Photoplot with = read_photoplot_text(header + text, file);
+      const Plotted with = plot_text(header + text, file);
       EXPECT_TRUE(same_bits(with.rectangles, plain.rectangles)) << file << "\n" << header;
       EXPECT_EQ(std::memcmp(&with.extremes, &plain.extremes, sizeof plain.extremes), 0) << file;
       EXPECT_FALSE(with.negative);

@@ -9,17 +9,25 @@
 #include <string>
 #include <vector>
 
+#include "geometry/boxes.hpp"
+
 namespace foilcad {
 namespace {
+
+// The box of a macro aperture's exposed primitives: the reader evaluates the
+// primitives, the grid model bounds them.
+std::optional<Box> macro_extent(const ApertureMacro& macro, std::span<const double> parameters) {
+  return macro_box(evaluate_aperture_macro(macro, parameters), macro.name());
+}
 
 const double kS = std::sqrt(0.5);       // sin 45 = cos 45
 const double kH = std::sqrt(3.0) / 2.0;  // sin 60 = cos 30
 
-std::optional<MacroExtent> extent(const std::string& body, const std::vector<double>& params = {}) {
+std::optional<Box> extent(const std::string& body, const std::vector<double>& params = {}) {
   return macro_extent(parse_aperture_macro(body), params);
 }
 
-void expect_box(const std::optional<MacroExtent>& got, const MacroExtent& want, double tolerance,
+void expect_box(const std::optional<Box>& got, const Box& want, double tolerance,
                 const std::string& what) {
   ASSERT_TRUE(got.has_value()) << what;
   EXPECT_NEAR(got->min_x, want.min_x, tolerance) << what;
@@ -31,7 +39,7 @@ void expect_box(const std::optional<MacroExtent>& got, const MacroExtent& want, 
 struct ShapeCase {
   const char* what;
   const char* body;
-  MacroExtent want;
+  Box want;
   double tolerance;  // 0 where quarter turns and axis-aligned data must be exact
 };
 

@@ -13,14 +13,14 @@
 
 namespace foilcad {
 
-void PrintTo(const Rectangle& r, std::ostream* os) {
-  *os << "[" << r.lower_x << ", " << r.upper_x << "] x [" << r.lower_y << ", " << r.upper_y << "]";
+void PrintTo(const Box& r, std::ostream* os) {
+  *os << "[" << r.min_x << ", " << r.max_x << "] x [" << r.min_y << ", " << r.max_y << "]";
 }
 
 namespace {
 
 using Contour = std::vector<Point>;
-using Rects = std::vector<Rectangle>;
+using Rects = std::vector<Box>;
 
 Rects fill(const Contour& c, double slab = 0.1) {
   Rects out;
@@ -30,13 +30,13 @@ Rects fill(const Contour& c, double slab = 0.1) {
 
 double area(const Rects& rs) {
   double a = 0;
-  for (const Rectangle& r : rs) a += (r.upper_x - r.lower_x) * (r.upper_y - r.lower_y);
+  for (const Box& r : rs) a += (r.max_x - r.min_x) * (r.max_y - r.min_y);
   return a;
 }
 
 bool covered(const Rects& rs, double x, double y) {
-  return std::any_of(rs.begin(), rs.end(), [&](const Rectangle& r) {
-    return r.lower_x <= x && x <= r.upper_x && r.lower_y <= y && y <= r.upper_y;
+  return std::any_of(rs.begin(), rs.end(), [&](const Box& r) {
+    return r.min_x <= x && x <= r.max_x && r.min_y <= y && y <= r.max_y;
   });
 }
 
@@ -64,14 +64,14 @@ std::pair<double, double> measure(const Contour& c) {
 // Every rectangle has area, no two overlap, none is taller than max_height.
 void expect_proper(const Rects& rs, double max_height = std::numeric_limits<double>::infinity()) {
   for (std::size_t i = 0; i < rs.size(); ++i) {
-    const Rectangle& a = rs[i];
-    ASSERT_LT(a.lower_x, a.upper_x);
-    ASSERT_LT(a.lower_y, a.upper_y);
-    ASSERT_LE(a.upper_y - a.lower_y, max_height * (1 + 1e-12));
+    const Box& a = rs[i];
+    ASSERT_LT(a.min_x, a.max_x);
+    ASSERT_LT(a.min_y, a.max_y);
+    ASSERT_LE(a.max_y - a.min_y, max_height * (1 + 1e-12));
     for (std::size_t k = i + 1; k < rs.size(); ++k) {
-      const Rectangle& b = rs[k];
-      const double w = std::min(a.upper_x, b.upper_x) - std::max(a.lower_x, b.lower_x);
-      const double h = std::min(a.upper_y, b.upper_y) - std::max(a.lower_y, b.lower_y);
+      const Box& b = rs[k];
+      const double w = std::min(a.max_x, b.max_x) - std::max(a.min_x, b.min_x);
+      const double h = std::min(a.max_y, b.max_y) - std::max(a.min_y, b.min_y);
       ASSERT_FALSE(w > 1e-12 && h > 1e-12) << "rectangles " << i << " and " << k << " overlap";
     }
   }
@@ -130,7 +130,7 @@ TEST(RegionSlanted, CoverIsConservativeThinAndNoTallerThanAsked) {
   expect_proper(rs);
   expect_conservative(u, rs);
   EXPECT_EQ(rs.size(), 3u + 40u);
-  EXPECT_EQ(std::count(rs.begin(), rs.end(), Rectangle{0, 4, 4, 10}), 1);
+  EXPECT_EQ(std::count(rs.begin(), rs.end(), Box{0, 4, 4, 10}), 1);
 }
 
 TEST(RegionSlanted, OrientationAndClosingPointDoNotChangeTheCover) {

@@ -11,20 +11,21 @@
 
 #include "common/error.hpp"
 #include "photoplot/reader.hpp"
+#include "test_support.hpp"
 
 namespace foilcad {
 namespace {
 
-Photoplot read(const std::string& text) { return read_photoplot_text(text, "test.gbr"); }
+Plotted read(const std::string& text) { return plot_text(text, "test.gbr"); }
 
 void expect_same_plot(const std::string& a, const std::string& b) {
-  const Photoplot pa = read(a);
-  const Photoplot pb = read(b);
+  const Plotted pa = read(a);
+  const Plotted pb = read(b);
   EXPECT_EQ(pa.rectangles, pb.rectangles);
   EXPECT_EQ(pa.extremes, pb.extremes);
 }
 
-const Warning* find_warning(const Photoplot& plot, WarningKind kind) {
+const Warning* find_warning(const Plotted& plot, WarningKind kind) {
   for (const Warning& w : plot.warnings) {
     if (w.kind == kind) return &w;
   }
@@ -38,7 +39,7 @@ TEST(Statements, SeveralOnOneRecordReadAsSeparateLines) {
       "X5000Y5000D03*\n");
   // Long records are read whole: the operation code at column 90 counts.
   const std::string padding(80, ' ');
-  const Photoplot plot = read("X0001Y0001D02*" + padding + "X0002Y0002D03*\n");
+  const Plotted plot = read("X0001Y0001D02*" + padding + "X0002Y0002D03*\n");
   EXPECT_EQ(plot.rectangles.size(), 1u);
 }
 
@@ -46,13 +47,13 @@ TEST(Statements, ExtendedCommandsHoldWordsAndSpanRecords) {
   expect_same_plot("%FSLAX24Y24*MOMM*%\nX1000Y1000D03*\n", "%FSLAX24Y24*%\n%MOMM*%\nX1000Y1000D03*\n");
   // A macro over several records, then a definition that uses it: no error,
   // and what follows the closing "%" on its record is read.
-  const Photoplot plot = read(
+  const Plotted plot = read(
       "%FSLAX24Y24*%\n%AMRoundRect*\n0 Rectangle with rounded corners*\n"
       "21,1,$1,$2,0,0,0*%D10*\n%ADD12RoundRect,0.25X0.5X0.5*%\nX1000Y1000D03*\n");
   ASSERT_EQ(plot.rectangles.size(), 1u);
   EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
   // The centre line 0.25 wide and 0.5 high gives the flash its size.
-  EXPECT_DOUBLE_EQ(plot.rectangles[0].upper_x - plot.rectangles[0].lower_x, 0.25 * kInchFactor);
+  EXPECT_DOUBLE_EQ(plot.rectangles[0].max_x - plot.rectangles[0].min_x, 0.25 * kInchFactor);
   // An old-style single statement without its closing "%" stays on its record.
   expect_same_plot("%FSLAX24Y24*\nX1000Y1000D03*\n", "%FSLAX24Y24*%\nX1000Y1000D03*\n");
 }
@@ -67,9 +68,9 @@ TEST(Statements, ApertureCodesOfAnyLength) {
   expect_same_plot("%FSLAX24Y24*%\n%ADD10C,0.0100X0.0050*%\nX1000Y1000D03*\n",
                    "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX1000Y1000D03*\n");
   // Millimetre sizes are not scaled.
-  const Photoplot mm = read("%FSLAX46Y46*%\n%MOMM*%\n%ADD10R,1.016000X4.572000*%\nX0Y0D03*\n");
+  const Plotted mm = read("%FSLAX46Y46*%\n%MOMM*%\n%ADD10R,1.016000X4.572000*%\nX0Y0D03*\n");
   ASSERT_EQ(mm.rectangles.size(), 1u);
-  EXPECT_EQ(mm.rectangles[0].upper_x - mm.rectangles[0].lower_x, 1.016);
+  EXPECT_EQ(mm.rectangles[0].max_x - mm.rectangles[0].min_x, 1.016);
 }
 
 TEST(Statements, FormatStatementSpellings) {
@@ -80,7 +81,7 @@ TEST(Statements, FormatStatementSpellings) {
   expect_same_plot("%FSTAX24Y24*%\n%ADD10C,0.0100*%\nX12345Y-25D03*\n",
                    "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX123450Y-250000D03*\n");
   // Incremental notation is read as absolute, with one warning.
-  const Photoplot incremental = read("%FSLIX24Y24*%\n" + pads + "%FSLIX24Y24*%\n");
+  const Plotted incremental = read("%FSLIX24Y24*%\n" + pads + "%FSLIX24Y24*%\n");
   const Warning* w = find_warning(incremental, WarningKind::incremental_coordinates);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->count, 2u);
@@ -120,7 +121,7 @@ TEST(Statements, ShortOperationCodes) {
 TEST(Statements, OperationFollowedByTheEnd) {
   const std::string head = "%FSLAX24Y24*%\n%ADD10C,0.0100*%\nX1000Y1000D03*\n";
   for (const char* end : {"D02M02*", "D2M02*", "X2000Y2000D02M02*", "N9D02M02*"}) {
-    const Photoplot plot = read(head + end + "\nX3000Y3000D03*\n");
+    const Plotted plot = read(head + end + "\nX3000Y3000D03*\n");
     EXPECT_EQ(plot.rectangles.size(), 1u) << end;
     EXPECT_EQ(plot.records, 4u) << end;
   }
@@ -153,7 +154,7 @@ TEST(Statements, ModalOperationCodes) {
                        "G36*\nX0Y0D02*\nX100Y0D01*\nX100Y100D01*\nX0Y100D01*\nX0Y0D01*\n"
                        "X500Y0D02*\nX500Y100D02*\nX600Y100D01*\nX600Y0D01*\nX500Y0D01*\nG37*\n");
   // Only before the first operation code do they stroke, with a warning.
-  const Photoplot first = read(head + "X1000Y1000*\nX2000Y1000*\nX3000Y1000D02*\nX4000Y1000*\n");
+  const Plotted first = read(head + "X1000Y1000*\nX2000Y1000*\nX3000Y1000D02*\nX4000Y1000*\n");
   expect_same_plot(head + "X1000Y1000*\nX2000Y1000*\nX3000Y1000D02*\nX4000Y1000*\n",
                    head + "X1000Y1000D01*\nX2000Y1000D01*\nX3000Y1000D02*\nX4000Y1000D02*\n");
   const Warning* w = find_warning(first, WarningKind::coordinates_without_operation);
@@ -197,14 +198,14 @@ TEST(Statements, ThreeDigitCodesWithMacroNames) {
   const std::string macros =
       "%FSLAX24Y24*%\n%AMTHD121*\n7,0,0,0.080,0.060,0.012,45*%\n"
       "%AMROUNDEDRECTD161*\n21,1,0.070,0.050,0,0,0*\n21,1,0.050,0.070,0,0,0*%\n";
-  const Photoplot plot = read(macros +
+  const Plotted plot = read(macros +
                               "%ADD121THD121*%\n%ADD161ROUNDEDRECTD161*%\n%ADD010C,0.0100*%\n"
                               "D121*\nX10000Y10000D03*\nD161*\nX20000Y10000D03*\n"
                               "D010*\nX30000Y10000D03*\n");
   EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
   ASSERT_EQ(plot.rectangles.size(), 3u);
   const auto width = [&](std::size_t i) {
-    return plot.rectangles[i].upper_x - plot.rectangles[i].lower_x;
+    return plot.rectangles[i].max_x - plot.rectangles[i].min_x;
   };
   EXPECT_NEAR(width(0), 0.080 * kInchFactor, 1e-12);  // the thermal's outer diameter
   EXPECT_NEAR(width(1), 0.070 * kInchFactor, 1e-12);
@@ -213,11 +214,11 @@ TEST(Statements, ThreeDigitCodesWithMacroNames) {
   expect_same_plot(macros + "%ADD1210THD121*%\nX10000Y10000D03*\n",
                    macros + "%ADD12THD121*%\nX10000Y10000D03*\n");
   // A name that begins with a shape letter without a comma behind it.
-  const Photoplot rect = read("%AMRECT*\n21,1,0.070,0.050,0,0,0*%\n%ADD121RECT*%\nX0Y0D03*\n");
+  const Plotted rect = read("%AMRECT*\n21,1,0.070,0.050,0,0,0*%\n%ADD121RECT*%\nX0Y0D03*\n");
   ASSERT_EQ(rect.rectangles.size(), 1u);
-  EXPECT_NEAR(rect.rectangles[0].upper_y, 0.025 * kInchFactor, 1e-12);
+  EXPECT_NEAR(rect.rectangles[0].max_y, 0.025 * kInchFactor, 1e-12);
   // A name the file never defined is drawn with size 0 and warned about.
-  const Photoplot unknown = read("%ADD121THD121*%\nX10000Y10000D03*\n");
+  const Plotted unknown = read("%ADD121THD121*%\nX10000Y10000D03*\n");
   EXPECT_NE(find_warning(unknown, WarningKind::unsized_apertures), nullptr);
 }
 
@@ -229,17 +230,17 @@ TEST(Statements, MacroNamesAsWrittenAndNumbersEndingInAPoint) {
       "%ADD20VB_Custom_Obstruct Trace/Via Round 5.0 Both,2.*%\n"
       "%ADD21Rect-W1650000-H1650000-RO1.500*%\n%ADD22R,1.X2.*%\n"
       "D20*\nX100000Y100000D03*\nD21*\nX500000Y100000D03*\nD22*\nX900000Y100000D03*\n";
-  const Photoplot plot = read(text);
+  const Plotted plot = read(text);
   EXPECT_TRUE(plot.warnings.size() == 1 && plot.warnings[0].kind == WarningKind::no_outline);
-  const std::vector<Rectangle> expected = {
+  const std::vector<Box> expected = {
       {0, 2, 0, 2}, {4.175, 5.825, 0.175, 1.825}, {8.5, 9.5, 0, 2}};
   ASSERT_EQ(plot.rectangles.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     // The scale factor of five decimals is a single-precision power of 0.1.
-    EXPECT_NEAR(plot.rectangles[i].lower_x, expected[i].lower_x, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].upper_x, expected[i].upper_x, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].lower_y, expected[i].lower_y, 1e-5) << i;
-    EXPECT_NEAR(plot.rectangles[i].upper_y, expected[i].upper_y, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].min_x, expected[i].min_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].max_x, expected[i].max_x, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].min_y, expected[i].min_y, 1e-5) << i;
+    EXPECT_NEAR(plot.rectangles[i].max_y, expected[i].max_y, 1e-5) << i;
   }
   // Matched as written: a name that differs by a blank is another macro.
   EXPECT_NE(find_warning(read("%AMA B*\n1,1,1,0,0*%\n%ADD10AB*%\nX1Y1D03*\n"),
@@ -248,7 +249,7 @@ TEST(Statements, MacroNamesAsWrittenAndNumbersEndingInAPoint) {
 }
 
 TEST(Statements, WarningsCountEachKindOnce) {
-  const Photoplot plot = read(
+  const Plotted plot = read(
       "G04 #@! TF.FileFunction,Soldermask,Top*\n"  // 1
       "%FSLIX24Y24*%\n"                            // 2
       "%ADD10C,0.0100*%\n%ADD11NOSUCHMACRO,1*%\n"  // 3, 4
@@ -273,7 +274,7 @@ TEST(Statements, WarningsCountEachKindOnce) {
   }
   // Copper made only when the file ends (a region never closed) is warned
   // about at the last line.
-  const Photoplot open_region = read("%FSLAX24Y24*%\nG36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\n");
+  const Plotted open_region = read("%FSLAX24Y24*%\nG36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\n");
   ASSERT_EQ(open_region.warnings.size(), 1u);
   EXPECT_EQ(open_region.warnings[0].kind, WarningKind::no_outline);
   EXPECT_EQ(open_region.warnings[0].first_line, 5u);
@@ -325,8 +326,8 @@ TEST(Statements, LayoutToolExcerptsRead) {
   };
   for (const Case& c : cases) {
     const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
-    Photoplot plot;
-    ASSERT_NO_THROW(plot = read_photoplot(path)) << c.file;
+    Plotted plot;
+    ASSERT_NO_THROW(plot = plot_file(path)) << c.file;
     EXPECT_FALSE(plot.rectangles.empty()) << c.file;
     std::vector<WarningKind> kinds;
     for (const Warning& w : plot.warnings) kinds.push_back(w.kind);
@@ -357,8 +358,8 @@ TEST(Statements, ExcerptsOfOtherFormsDrawWhatTheyMean) {
       {"plane-thermals-3digit-codes.gbr", 2, 10, 1},
   };
   for (const Case& c : cases) {
-    const Photoplot plot =
-        read_photoplot(std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file);
+    const Plotted plot =
+        plot_file(std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file);
     EXPECT_EQ(plot.counts.strokes, c.strokes) << c.file;
     EXPECT_EQ(plot.counts.flashes, c.flashes) << c.file;
     EXPECT_EQ(plot.counts.regions, c.regions) << c.file;

@@ -14,19 +14,61 @@
 #include <string_view>
 #include <vector>
 
-#include "photoplot/plot_state.hpp"
+#include "common/box.hpp"
+#include "geometry/boxes.hpp"
+#include "photoplot/reader.hpp"
 
 namespace foilcad {
 
 // Full precision in failure messages: the tests compare doubles bit for bit.
-inline void PrintTo(const Rectangle& r, std::ostream* os) {
-  *os << std::setprecision(17) << "{x " << r.lower_x << " .. " << r.upper_x << ", y " << r.lower_y
-      << " .. " << r.upper_y << "}";
+inline void PrintTo(const Box& r, std::ostream* os) {
+  *os << std::setprecision(17) << "{x " << r.min_x << " .. " << r.max_x << ", y " << r.min_y
+      << " .. " << r.max_y << "}";
 }
 
-inline void PrintTo(const CoordinateExtremes& e, std::ostream* os) {
-  *os << std::setprecision(17) << "{x " << e.min_x << " .. " << e.max_x << ", y " << e.min_y
-      << " .. " << e.max_y << "}";
+// A photoplot as the tests of the reader look at it: its drawing, and the
+// rectangles the grid model makes of it.
+struct Plotted {
+  Drawing drawing;
+  std::vector<Box> rectangles;
+  Box extremes = kNoExtremes;
+  PolarityRuns clear_runs;
+  bool outline = false;
+  Box frame = kNoExtremes;  // of the outline, when there is one
+  bool negative = false;
+  ObjectCounts counts;
+  std::vector<Warning> warnings;
+  std::size_t records = 0;
+  std::size_t first_active_ = 0;
+
+  std::size_t first_active() const { return first_active_; }
+  operator const Drawing&() const { return drawing; }  // NOLINT: build_board takes it
+};
+
+inline Plotted plotted(Drawing drawing, const BoxLimits& limits = {}) {
+  Plotted p;
+  DrawingBoxes boxes = make_boxes(drawing, limits);
+  p.rectangles = std::move(boxes.rectangles);
+  p.clear_runs = std::move(boxes.clear_runs);
+  p.first_active_ = boxes.first_active;
+  p.counts = boxes.counts;
+  p.warnings = std::move(boxes.warnings);
+  p.extremes = drawing.extremes;
+  p.outline = drawing.outline.has_value();
+  if (drawing.outline) p.frame = *drawing.outline;
+  p.negative = drawing.negative;
+  p.records = drawing.records;
+  p.drawing = std::move(drawing);
+  return p;
+}
+
+inline Plotted plot_text(std::string_view text, const std::filesystem::path& name,
+                         const BoxLimits& limits = {}) {
+  return plotted(read_photoplot_text(text, name), limits);
+}
+
+inline Plotted plot_file(const std::filesystem::path& path, const BoxLimits& limits = {}) {
+  return plotted(read_photoplot(path), limits);
 }
 
 }  // namespace foilcad

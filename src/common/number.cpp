@@ -1,5 +1,7 @@
 #include "common/number.hpp"
 
+#include "common/text.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -7,20 +9,8 @@
 
 namespace foilcad {
 
-namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 std::optional<long long> parse_integer(std::string_view text) {
-  text = trim_blanks(text);
+  text = trim(text);
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     negative = text.front() == '-';
@@ -42,7 +32,7 @@ std::optional<long long> parse_integer(std::string_view text) {
 }
 
 std::optional<double> parse_free_number(std::string_view text) {
-  text = trim_blanks(text);
+  text = trim(text);
   std::size_t i = 0;
   const std::size_t size = text.size();
   bool negative = false;
@@ -133,9 +123,7 @@ std::optional<double> parse_free_number(std::string_view text) {
 }
 
 std::optional<double> read_number_item(std::string_view text) {
-  const std::size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return std::nullopt;
-  text.remove_prefix(begin);
+  text = trim_leading(text);
   text = text.substr(0, text.find_first_of(" ,/"));
   if (text.empty()) return std::nullopt;
   const std::optional<double> value = parse_free_number(text);

@@ -11,6 +11,7 @@
 #include "common/error.hpp"
 #include "common/replacing.hpp"
 #include "convert/limits.hpp"
+#include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
 #include "photoplot/reader.hpp"
 
@@ -79,7 +80,7 @@ class Stages {
 
 // A grid that would have to end at extremes no coordinate ever set would
 // reach to +-1e30 and print as "********" in the solids: refused instead.
-void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& name) {
+void check_extremes(const Box& e, const std::filesystem::path& name) {
   const bool x = e.min_x <= e.max_x;
   const bool y = e.min_y <= e.max_y;
   if (x && y) return;
@@ -93,7 +94,7 @@ void check_extremes(const CoordinateExtremes& e, const std::filesystem::path& na
 // rectangle: the frame's box, in clear polarity so that it draws nothing. Its
 // edges become grid lines and cut every object that reaches across the frame,
 // so the cells inside the frame are decided by what covers them.
-Rectangle frame_rectangle(const CoordinateExtremes& frame) {
+Box frame_rectangle(const Box& frame) {
   return {frame.min_x, frame.max_x, frame.min_y, frame.max_y};
 }
 
@@ -113,7 +114,7 @@ std::uint64_t frame_pieces(const SplitBoard& split) {
 // objects, dark and clear in file order, leave undrawn. The extent is the
 // outline's frame when there is one (cells outside it are not copper), else
 // the whole grid, which then ends at the outermost object.
-void invert_cells(CellMap& map, const CoordinateLists& lists, const CoordinateExtremes* frame) {
+void invert_cells(CellMap& map, const CoordinateLists& lists, const Box* frame) {
   std::vector<std::uint8_t> inside_x(map.columns, 1);
   std::vector<std::uint8_t> inside_y(map.rows, 1);
   if (frame != nullptr) {
@@ -147,35 +148,36 @@ void check_binary_facets(const conversion_parameters& p, const SolidsSummary& so
   }
 }
 
-Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
-                      ConversionReport& report, Stages& stages, const GridCheck& before_map,
-                      const SolidsCount& count) {
-  report.records = plot.records;
-  report.rectangles = plot.rectangles.size();
-  report.objects = plot.counts;
-  report.inches = plot.inches_used;
-  report.millimetres = plot.millimetres_used;
-  report.outline = plot.outline;
-  report.negative = plot.negative;
-  report.warnings = plot.warnings;
+Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
+                         ConversionReport& report, Stages& stages, const GridCheck& before_map,
+                         const SolidsCount& count) {
+  const DrawingBoxes boxes = make_boxes(drawing);
+  report.records = drawing.records;
+  report.rectangles = boxes.rectangles.size();
+  report.objects = boxes.counts;
+  report.inches = drawing.inches_used;
+  report.millimetres = drawing.millimetres_used;
+  report.outline = drawing.outline.has_value();
+  report.negative = drawing.negative;
+  report.warnings = boxes.warnings;
   stages.finished(Stage::read);
 
-  const std::size_t first_active = plot.first_active();
+  const std::size_t first_active = boxes.first_active;
   // A negative image with an outline gets the frame as its first active
   // rectangle (see frame_rectangle); the list is copied only then.
-  const bool framed = plot.negative && plot.outline;
-  std::vector<Rectangle> with_frame;
+  const bool framed = drawing.negative && drawing.outline;
+  std::vector<Box> with_frame;
   if (framed) {
-    with_frame.reserve(plot.rectangles.size() + 1);
-    with_frame.assign(plot.rectangles.begin(),
-                      plot.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active));
-    with_frame.push_back(frame_rectangle(plot.frame));
+    with_frame.reserve(boxes.rectangles.size() + 1);
+    with_frame.assign(boxes.rectangles.begin(),
+                      boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active));
+    with_frame.push_back(frame_rectangle(*drawing.outline));
     with_frame.insert(with_frame.end(),
-                      plot.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
-                      plot.rectangles.end());
+                      boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
+                      boxes.rectangles.end());
   }
   const SplitBoard split = split_rectangles(
-      framed ? std::span<const Rectangle>(with_frame) : plot.rectangles, first_active);
+      framed ? std::span<const Box>(with_frame) : boxes.rectangles, first_active);
   report.pieces = static_cast<std::size_t>(split.pieces - (framed ? frame_pieces(split) : 0));
   stages.finished(Stage::split);
 
@@ -183,7 +185,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   const std::size_t shift = framed ? 1 : 0;
   PolarityRuns clear_runs;
   if (framed) clear_runs.emplace_back(0, 1);
-  for (const auto& [first, second] : plot.clear_runs) {
+  for (const auto& [first, second] : boxes.clear_runs) {
     if (second <= first_active) continue;
     const std::size_t begin = std::max(first, first_active) - first_active + shift;
     const std::size_t end = second - first_active + shift;
@@ -199,23 +201,23 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   // A negative image with an outline ends at its frame and the objects: the
   // extreme lines would cross objects at the frame and keep them from
   // clearing the cells they cover.
-  if (plot.outline && !framed) {
-    check_extremes(plot.extremes, name);
-    board.lists = build_coordinate_lists(split, plot.extremes);
+  if (drawing.outline && !framed) {
+    check_extremes(drawing.extremes, name);
+    board.lists = build_coordinate_lists(split, drawing.extremes);
   } else {
-    if (plot.outline) check_extremes(plot.extremes, name);
+    if (drawing.outline) check_extremes(drawing.extremes, name);
     board.lists = build_coordinate_lists(split);
   }
   if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
-    check_extremes(plot.extremes, name);
-    board.lists = build_coordinate_lists(split, plot.extremes);
+    check_extremes(drawing.extremes, name);
+    board.lists = build_coordinate_lists(split, drawing.extremes);
   }
   // One byte a cell: refused here, before the allocation, rather than
   // failing (or swapping the machine to a halt) halfway through the map.
   if (before_map) before_map(board.lists);
   check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
-  if (plot.negative) invert_cells(board.map, board.lists, framed ? &plot.frame : nullptr);
+  if (drawing.negative) invert_cells(board.map, board.lists, framed ? &*drawing.outline : nullptr);
   report.grid_x = board.lists.x.size();
   report.grid_y = board.lists.y.size();
   report.cells = board.map.flags.size();
@@ -224,7 +226,7 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
   // everything cleared again) leave an empty conductor: not a success to
   // pass over in silence. Said at the last line, where it became certain.
   if (report.copper_cells == 0) {
-    report.warnings.push_back({WarningKind::no_copper, 1, plot.records});
+    report.warnings.push_back({WarningKind::no_copper, 1, drawing.records});
   }
   report.extent = {board.lists.x.front(), board.lists.x.back(), board.lists.y.front(),
                    board.lists.y.back()};
@@ -241,22 +243,22 @@ Board build_from_plot(const Photoplot& plot, const std::filesystem::path& name,
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
-  const Photoplot plot = read_photoplot(input_path);
-  return build_from_plot(plot, input_path, report, stages, before_map, {});
+  const Drawing drawing = read_photoplot(input_path);
+  return build_from_drawing(drawing, input_path, report, stages, before_map, {});
 }
 
-Board build_board(const Photoplot& plot, ConversionReport& report, const StageObserver& observer,
+Board build_board(const Drawing& drawing, ConversionReport& report, const StageObserver& observer,
                   const GridCheck& before_map) {
   Stages stages(report, observer);
-  return build_from_plot(plot, {}, report, stages, before_map, {});
+  return build_from_drawing(drawing, {}, report, stages, before_map, {});
 }
 
 Board build_board(const conversion_parameters& parameters, ConversionReport& report,
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
-  const Photoplot plot = read_photoplot(parameters.input_path);
-  Board board = build_from_plot(plot, parameters.input_path, report, stages, before_map,
-                                {parameters.stl, parameters.elevation, parameters.top, 0});
+  const Drawing drawing = read_photoplot(parameters.input_path);
+  Board board = build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
+                                   {parameters.stl, parameters.elevation, parameters.top, 0});
   check_binary_facets(parameters, report.solids);
   return board;
 }

@@ -69,7 +69,7 @@ struct ConversionReport {
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  CoordinateExtremes extent;  // of the grid, mm
+  Box extent = kNoExtremes;  // of the grid, mm
   SolidsSummary solids;       // counted once the grid is known
   SolidsCount solids_for;     // what they were counted for
   FlatValues flat;            // values the chosen encoding cannot tell apart
@@ -104,7 +104,7 @@ Board build_board(const std::filesystem::path& input_path, ConversionReport& rep
                   const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // The same for a photoplot already read.
-Board build_board(const Photoplot& plot, ConversionReport& report,
+Board build_board(const Drawing& drawing, ConversionReport& report,
                   const StageObserver& observer = {}, const GridCheck& before_map = {});
 
 // The same for the input of a conversion, with the solids counted in the

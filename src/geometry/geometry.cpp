@@ -76,7 +76,7 @@ void count_infinite(EdgeGroups& axis, std::int32_t group, std::uint64_t pieces) 
 
 }  // namespace
 
-SplitBoard split_rectangles(std::span<const Rectangle> list, std::size_t first_active) {
+SplitBoard split_rectangles(std::span<const Box> list, std::size_t first_active) {
   SplitBoard board;
   const auto active = list.subspan(std::min(list.size(), first_active));
   std::vector<std::int32_t> x_groups;
@@ -84,15 +84,15 @@ SplitBoard split_rectangles(std::span<const Rectangle> list, std::size_t first_a
   board.x = group_axis(
       active.size(),
       [&](std::uint32_t order) {
-        const Rectangle& r = active[order / 2];
-        return order % 2 == 0 ? r.lower_x : r.upper_x;
+        const Box& r = active[order / 2];
+        return order % 2 == 0 ? r.min_x : r.max_x;
       },
       x_groups);
   board.y = group_axis(
       active.size(),
       [&](std::uint32_t order) {
-        const Rectangle& r = active[order / 2];
-        return order % 2 == 0 ? r.lower_y : r.upper_y;
+        const Box& r = active[order / 2];
+        return order % 2 == 0 ? r.min_y : r.max_y;
       },
       y_groups);
   board.bounds.resize(active.size());
@@ -140,7 +140,7 @@ CoordinateLists build_coordinate_lists(const SplitBoard& board) {
   return {edge_lines(board.x), edge_lines(board.y)};
 }
 
-CoordinateLists build_coordinate_lists(const SplitBoard& board, const CoordinateExtremes& extremes) {
+CoordinateLists build_coordinate_lists(const SplitBoard& board, const Box& extremes) {
   return {axis_lines(board.x, extremes.min_x, extremes.max_x),
           axis_lines(board.y, extremes.min_y, extremes.max_y)};
 }

@@ -31,7 +31,7 @@
 #include <utility>
 #include <vector>
 
-#include "photoplot/plot_state.hpp"
+#include "common/box.hpp"
 
 namespace foilcad {
 
@@ -103,13 +103,13 @@ struct SplitBoard {
 // Cuts every active rectangle along the edge lines of every other active
 // rectangle that pass through its interior (more than kTolerance inside both
 // bounds), without making the pieces.
-SplitBoard split_rectangles(std::span<const Rectangle> list,
+SplitBoard split_rectangles(std::span<const Box> list,
                             std::size_t first_active = kFirstActive);
 
 // The grid lines of each axis: the kept value of each group, one line per
 // infinite piece bound, and the two extremes (whether or not they equal a
 // value already there), sorted ascending; equal values keep that order.
-CoordinateLists build_coordinate_lists(const SplitBoard& board, const CoordinateExtremes& extremes);
+CoordinateLists build_coordinate_lists(const SplitBoard& board, const Box& extremes);
 
 // The grid lines of a board without an outline: the edge values alone, so the
 // grid ends exactly at the outermost copper and no extreme line adds a column

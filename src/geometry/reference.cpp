@@ -23,27 +23,27 @@ void offer(std::vector<double>& list, double value) {
 
 }  // namespace
 
-std::size_t split_rectangles(std::vector<Rectangle>& list) {
+std::size_t split_rectangles(std::vector<Box>& list) {
   // Pieces appended while the loops run are visited in their turn, both as j
   // and as k, so both bounds are read afresh at every step. j keeps the lower
   // part and the piece is the upper part.
   for (std::size_t j = kFirstActive; j < list.size(); ++j) {
     for (std::size_t k = kFirstActive; k < list.size(); ++k) {
       if (k == j) continue;
-      const double edges_x[2] = {list[k].lower_x, list[k].upper_x};
+      const double edges_x[2] = {list[k].min_x, list[k].max_x};
       for (const double e : edges_x) {
-        const Rectangle r = list[j];
-        if (cuts(r.lower_x, r.upper_x, e)) {
-          list.push_back({e, r.upper_x, r.lower_y, r.upper_y});
-          list[j].upper_x = e;
+        const Box r = list[j];
+        if (cuts(r.min_x, r.max_x, e)) {
+          list.push_back({e, r.max_x, r.min_y, r.max_y});
+          list[j].max_x = e;
         }
       }
-      const double edges_y[2] = {list[k].lower_y, list[k].upper_y};
+      const double edges_y[2] = {list[k].min_y, list[k].max_y};
       for (const double e : edges_y) {
-        const Rectangle r = list[j];
-        if (cuts(r.lower_y, r.upper_y, e)) {
-          list.push_back({r.lower_x, r.upper_x, e, r.upper_y});
-          list[j].upper_y = e;
+        const Box r = list[j];
+        if (cuts(r.min_y, r.max_y, e)) {
+          list.push_back({r.min_x, r.max_x, e, r.max_y});
+          list[j].max_y = e;
         }
       }
     }
@@ -51,14 +51,14 @@ std::size_t split_rectangles(std::vector<Rectangle>& list) {
   return list.size();
 }
 
-CoordinateLists build_coordinate_lists(std::span<const Rectangle> list,
-                                       const CoordinateExtremes& extremes) {
+CoordinateLists build_coordinate_lists(std::span<const Box> list,
+                                       const Box& extremes) {
   CoordinateLists lists;
   for (std::size_t r = kFirstActive; r < list.size(); ++r) {
-    offer(lists.x, list[r].lower_x);
-    offer(lists.y, list[r].lower_y);
-    offer(lists.x, list[r].upper_x);
-    offer(lists.y, list[r].upper_y);
+    offer(lists.x, list[r].min_x);
+    offer(lists.y, list[r].min_y);
+    offer(lists.x, list[r].max_x);
+    offer(lists.y, list[r].max_y);
   }
   // The extremes go in without the tolerance test: one that equals a gathered
   // value stands twice and leaves a column or row of zero width.
@@ -73,7 +73,7 @@ CoordinateLists build_coordinate_lists(std::span<const Rectangle> list,
   return lists;
 }
 
-CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& lists) {
+CellMap build_cell_map(std::span<const Box> list, const CoordinateLists& lists) {
   CellMap map;
   map.columns = lists.x.size() - 1;
   map.rows = lists.y.size() - 1;
@@ -81,9 +81,9 @@ CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& l
   for (std::size_t i = 0; i < map.columns; ++i) {
     for (std::size_t k = 0; k < map.rows; ++k) {
       for (std::size_t r = kFirstActive; r < list.size(); ++r) {
-        const Rectangle& rect = list[r];
-        if (same(lists.x[i], rect.lower_x) && same(lists.x[i + 1], rect.upper_x) &&
-            same(lists.y[k], rect.lower_y) && same(lists.y[k + 1], rect.upper_y)) {
+        const Box& rect = list[r];
+        if (same(lists.x[i], rect.min_x) && same(lists.x[i + 1], rect.max_x) &&
+            same(lists.y[k], rect.min_y) && same(lists.y[k + 1], rect.max_y)) {
           map.flags[i + map.columns * k] = 1;
           break;
         }

@@ -15,18 +15,18 @@ namespace foilcad::reference {
 // Cuts every active rectangle along the edge lines of every other active
 // rectangle that pass through its interior (more than kTolerance inside both
 // bounds), in place; the pieces are appended. Returns the new count.
-std::size_t split_rectangles(std::vector<Rectangle>& list);
+std::size_t split_rectangles(std::vector<Box>& list);
 
 // The grid lines: the distinct edge values of the active rectangles (values
 // closer than kTolerance count as one; the one offered first stays) and the
 // four extremes, each list ascending. Expects the list as split_rectangles
 // left it.
-CoordinateLists build_coordinate_lists(std::span<const Rectangle> list,
-                                       const CoordinateExtremes& extremes);
+CoordinateLists build_coordinate_lists(std::span<const Box> list,
+                                       const Box& extremes);
 
 // A cell is copper when some active rectangle coincides with it within the
 // tolerance on all four sides; expects split rectangles.
-CellMap build_cell_map(std::span<const Rectangle> list, const CoordinateLists& lists);
+CellMap build_cell_map(std::span<const Box> list, const CoordinateLists& lists);
 
 // The cell map with clear polarity, layer by layer: the rectangles are taken
 // in runs of one polarity in list order, each run is mapped on the whole grid

@@ -80,7 +80,7 @@ struct OpenInterval {
 
 class Sweep {
  public:
-  Sweep(std::vector<Rectangle>& out, const RegionLimits& limits)
+  Sweep(std::vector<Box>& out, const RegionLimits& limits)
       : out_(out), first_(out.size()), limits_(limits) {}
 
   // edges sorted by y_low; levels: the distinct end heights, ascending.
@@ -94,7 +94,7 @@ class Sweep {
   void emit(double lo, double hi, double bottom, double top, bool exact);
   void end_row(double top);
 
-  std::vector<Rectangle>& out_;
+  std::vector<Box>& out_;
   const std::size_t first_;
   const RegionLimits& limits_;
   std::size_t visits_ = 0;
@@ -264,7 +264,7 @@ void Sweep::emit(double lo, double hi, double bottom, double top, bool exact) {
   if (exact && previous_pos_ < previous_.size() && previous_top_ == bottom) {
     const OpenInterval& p = previous_[previous_pos_];
     if (p.exact && p.lo == lo && p.hi == hi) {
-      out_[p.index].upper_y = top;
+      out_[p.index].max_y = top;
       current_.push_back(p);
       return;
     }
@@ -288,7 +288,7 @@ void Sweep::end_row(double top) {
 }  // namespace
 
 std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
-                        std::vector<Rectangle>& out, const RegionLimits& limits) {
+                        std::vector<Box>& out, const RegionLimits& limits) {
   const std::size_t n = contour.size();
   if (n < 3) return 0;
 
@@ -344,7 +344,7 @@ std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
 }
 
 std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
-                        std::vector<Rectangle>& out) {
+                        std::vector<Box>& out) {
   return fill_region(contour, max_slab_height, out, RegionLimits{});
 }
 

@@ -21,14 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "photoplot/plot_state.hpp"
+#include "common/box.hpp"
 
 namespace foilcad {
-
-struct Point {
-  double x;
-  double y;
-};
 
 // Bounds that keep one call's memory and time finite whatever the contour.
 struct RegionLimits {
@@ -76,10 +71,10 @@ struct RegionTooComplex : std::length_error {
 // RegionTooComplex when the cover would exceed limits.rectangles or the work
 // limits.edge_visits; out is then left as it was.
 std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
-                        std::vector<Rectangle>& out, const RegionLimits& limits);
+                        std::vector<Box>& out, const RegionLimits& limits);
 
 // The same with the default limits.
 std::size_t fill_region(std::span<const Point> contour, double max_slab_height,
-                        std::vector<Rectangle>& out);
+                        std::vector<Box>& out);
 
 }  // namespace foilcad

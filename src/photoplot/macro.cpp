@@ -8,11 +8,12 @@
 #include <cstdio>
 #include <limits>
 #include <map>
-#include <numbers>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "common/text.hpp"
 
 namespace foilcad {
 
@@ -68,11 +69,6 @@ constexpr int kMaxNesting = 64;
 
 // Variable numbers up to nine digits; more is certainly not a real macro.
 constexpr std::uint32_t kMaxVariableNumber = 999'999'999;
-
-// Regular polygons with more vertices than this are bounded by their
-// circumscribed circle (which holds every vertex) instead of vertex by vertex,
-// so that a huge vertex count costs no time.
-constexpr double kMaxTracedPolygonVertices = 1000.0;
 
 // A primitive's form: which code, what to call it, how many modifiers it takes.
 // The rotation is the last modifier; it is optional (0 when left out) because
@@ -138,8 +134,6 @@ std::string describe_char(char c) {
   return std::string("byte 0x") + kHex[u >> 4] + kHex[u & 15];
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 std::string without_blanks(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -151,9 +145,9 @@ std::string without_blanks(std::string_view text) {
 
 // A comment is "0" followed by anything but another digit; blanks may precede it.
 bool is_comment(std::string_view statement) {
-  const auto start = statement.find_first_not_of(" \t");
-  if (start == std::string_view::npos || statement[start] != '0') return false;
-  return start + 1 == statement.size() || !is_digit(statement[start + 1]);
+  const std::string_view text = trim_leading(statement, kSpaceAndTab);
+  if (text.empty() || text.front() != '0') return false;
+  return text.size() == 1 || !is_digit(text[1]);
 }
 
 // Turns one modifier's text into postfix ops appended to the program.
@@ -400,61 +394,6 @@ class MacroReader {
 // ---------------------------------------------------------------------------
 // Evaluation
 
-struct Point {
-  double x, y;
-};
-
-// cos and sin of an angle in degrees, exact for multiples of 90 degrees so that
-// quarter turns of axis-aligned shapes stay exactly axis-aligned.
-Point direction(double degrees) {
-  double turn = std::fmod(degrees, 360.0);
-  if (turn < 0.0) turn += 360.0;
-  if (turn == 0.0 || turn == 360.0) return {1.0, 0.0};
-  if (turn == 90.0) return {0.0, 1.0};
-  if (turn == 180.0) return {-1.0, 0.0};
-  if (turn == 270.0) return {0.0, -1.0};
-  const double radians = turn * (std::numbers::pi / 180.0);
-  return {std::cos(radians), std::sin(radians)};
-}
-
-Point rotate(Point p, Point dir) { return {dir.x * p.x - dir.y * p.y, dir.y * p.x + dir.x * p.y}; }
-
-struct Bounds {
-  double min_x = std::numeric_limits<double>::infinity();
-  double max_x = -std::numeric_limits<double>::infinity();
-  double min_y = std::numeric_limits<double>::infinity();
-  double max_y = -std::numeric_limits<double>::infinity();
-
-  bool empty() const { return min_x > max_x; }
-  bool finite() const {
-    return std::isfinite(min_x) && std::isfinite(max_x) && std::isfinite(min_y) &&
-           std::isfinite(max_y);
-  }
-  void add(Point p) {
-    min_x = std::min(min_x, p.x);
-    max_x = std::max(max_x, p.x);
-    min_y = std::min(min_y, p.y);
-    max_y = std::max(max_y, p.y);
-  }
-  void add_circle(Point centre, double radius) {
-    add({centre.x - radius, centre.y - radius});
-    add({centre.x + radius, centre.y + radius});
-  }
-  void merge(const Bounds& other) {
-    if (other.empty()) return;
-    add(Point{other.min_x, other.min_y});
-    add(Point{other.max_x, other.max_y});
-  }
-};
-
-// Adds the rectangle [x0, x1] x [y0, y1], rotated about the macro origin.
-void add_rotated_rectangle(Bounds& bounds, double x0, double x1, double y0, double y1, Point dir) {
-  bounds.add(rotate({x0, y0}, dir));
-  bounds.add(rotate({x1, y0}, dir));
-  bounds.add(rotate({x0, y1}, dir));
-  bounds.add(rotate({x1, y1}, dir));
-}
-
 class Evaluator {
  public:
   Evaluator(const std::string& name, const MacroProgram& program,
@@ -475,8 +414,8 @@ class Evaluator {
     stack_.reserve(program.stack_depth);
   }
 
-  std::optional<MacroExtent> run() {
-    Bounds total;
+  std::vector<MacroPrimitive> run() {
+    std::vector<MacroPrimitive> primitives;
     for (const MacroStatement& statement : program_.statements) {
       statement_ = &statement;
       modifiers_.clear();
@@ -489,13 +428,13 @@ class Evaluator {
         values_[statement.target] = modifiers_[0];
         continue;
       }
-      Bounds shape;
-      if (!primitive(shape)) continue;  // exposure off
-      if (!shape.finite()) fail("the primitive reaches beyond the range of numbers");
-      total.merge(shape);
+      MacroPrimitive& p = primitives.emplace_back();
+      p.code = statement.code;
+      p.statement = statement.number;
+      p.rotation = primitive(p.exposed);
+      p.modifiers = modifiers_;
     }
-    if (total.empty()) return std::nullopt;
-    return MacroExtent{total.min_x, total.max_x, total.min_y, total.max_y};
+    return primitives;
   }
 
  private:
@@ -545,7 +484,7 @@ class Evaluator {
     return stack_.back();
   }
 
-  // Exposure modifier: 1 exposes, 0 clears (and is ignored here).
+  // Exposure modifier: 1 exposes, 0 clears.
   bool exposed(std::size_t index) {
     const double value = modifiers_[index];
     if (value == 1.0) return true;
@@ -555,8 +494,8 @@ class Evaluator {
   }
 
   // The rotation is the modifier after the fixed ones when present.
-  Point rotation(std::size_t index) const {
-    return direction(index < modifiers_.size() ? modifiers_[index] : 0.0);
+  double rotation(std::size_t index) const {
+    return index < modifiers_.size() ? modifiers_[index] : 0.0;
   }
 
   // A count written as a modifier: a whole number of at least minimum.
@@ -570,126 +509,53 @@ class Evaluator {
     return value;
   }
 
-  // Computes the primitive's box into shape; false when its exposure is off.
-  bool primitive(Bounds& shape) {
+  // Checks the primitive's modifiers: its exposure and its counts. Returns
+  // its rotation in degrees (0 when not written).
+  double primitive(bool& exposure) {
     const std::vector<double>& m = modifiers_;
+    exposure = true;
     switch (statement_->code) {
-      case 1: {  // exposure, diameter, centre x, centre y, [rotation]
-        if (!exposed(0)) return false;
-        shape.add_circle(rotate({m[2], m[3]}, rotation(4)), std::abs(m[1]) / 2.0);
-        return true;
-      }
+      case 1:  // exposure, diameter, centre x, centre y, [rotation]
+        exposure = exposed(0);
+        return rotation(4);
       case 2:
-      case 20: {  // exposure, width, start x, start y, end x, end y, [rotation]
-        if (!exposed(0)) return false;
-        vector_line(shape, m[1], {m[2], m[3]}, {m[4], m[5]}, rotation(6));
-        return true;
+      case 20:  // exposure, width, start x, start y, end x, end y, [rotation]
+        exposure = exposed(0);
+        return rotation(6);
+      case 21:  // exposure, width, height, centre x, centre y, [rotation]
+      case 22:  // exposure, width, height, lower-left x, lower-left y, [rotation]
+        exposure = exposed(0);
+        return rotation(5);
+      case 4: {  // exposure, n, n + 1 points (x, y), [rotation]
+        const double n = count(1, 1.0, "outline vertices");
+        // The count is checked against the modifiers actually written before
+        // it is trusted for anything.
+        const double points_written = static_cast<double>((m.size() - 2) / 2);
+        if (n + 1.0 > points_written || m.size() > 2 * static_cast<std::size_t>(n) + 5) {
+          // n is a whole number here, but may be far beyond any integer type.
+          char vertices[32];
+          char points[32];
+          std::snprintf(vertices, sizeof vertices, "%.15g", n);
+          std::snprintf(points, sizeof points, "%.15g", n + 1.0);
+          fail(std::string("an outline of ") + vertices + " vertices takes " + points +
+               " points and a rotation, but its modifiers hold " +
+               std::to_string(static_cast<std::size_t>(points_written)) + " points");
+        }
+        exposure = exposed(0);
+        return rotation(2 + 2 * (static_cast<std::size_t>(n) + 1));
       }
-      case 21: {  // exposure, width, height, centre x, centre y, [rotation]
-        if (!exposed(0)) return false;
-        const double half_w = std::abs(m[1]) / 2.0;
-        const double half_h = std::abs(m[2]) / 2.0;
-        add_rotated_rectangle(shape, m[3] - half_w, m[3] + half_w, m[4] - half_h, m[4] + half_h,
-                              rotation(5));
-        return true;
-      }
-      case 22: {  // exposure, width, height, lower-left x, lower-left y, [rotation]
-        if (!exposed(0)) return false;
-        add_rotated_rectangle(shape, m[3], m[3] + m[1], m[4], m[4] + m[2], rotation(5));
-        return true;
-      }
-      case 4:
-        return outline(shape);
-      case 5:
-        return polygon(shape);
-      case 6: {  // centre x, centre y, outer diameter, ring thickness, gap,
-                 // ring count, cross-hair thickness, cross-hair length, [rotation]
-        // Always exposed. The cross hair may reach beyond the outer ring.
-        const Point dir = rotation(8);
-        shape.add_circle(rotate({m[0], m[1]}, dir), std::abs(m[2]) / 2.0);
-        const double half_t = std::abs(m[6]) / 2.0;
-        const double half_l = std::abs(m[7]) / 2.0;
-        add_rotated_rectangle(shape, m[0] - half_l, m[0] + half_l, m[1] - half_t, m[1] + half_t,
-                              dir);
-        add_rotated_rectangle(shape, m[0] - half_t, m[0] + half_t, m[1] - half_l, m[1] + half_l,
-                              dir);
-        return true;
-      }
-      case 7: {  // centre x, centre y, outer diameter, inner diameter, gap, [rotation]
-        // Always exposed; the outer circle bounds it.
-        shape.add_circle(rotate({m[0], m[1]}, rotation(5)), std::abs(m[2]) / 2.0);
-        return true;
-      }
+      case 5:  // exposure, n, centre x, centre y, diameter, [rotation]
+        count(1, 3.0, "polygon vertices");
+        exposure = exposed(0);
+        return rotation(5);
+      case 6:  // centre x, centre y, outer diameter, ring thickness, gap, ring count,
+               // cross-hair thickness, cross-hair length, [rotation]: always exposed
+        return rotation(8);
+      case 7:  // centre x, centre y, outer diameter, inner diameter, gap, [rotation]
+        return rotation(5);
       default:
         fail("unknown primitive code " + std::to_string(statement_->code));
     }
-  }
-
-  void vector_line(Bounds& shape, double width, Point start, Point end, Point dir) {
-    const double half = std::abs(width) / 2.0;
-    const double dx = end.x - start.x;
-    const double dy = end.y - start.y;
-    const double length = std::hypot(dx, dy);
-    if (!std::isfinite(length)) fail("the line is longer than the range of numbers");
-    if (length == 0.0) {
-      // A line without a direction has no defined width axis; the circle of
-      // the half width around its point holds it whichever way it would turn.
-      shape.add_circle(rotate(start, dir), half);
-      return;
-    }
-    const Point normal{-dy / length * half, dx / length * half};
-    shape.add(rotate({start.x + normal.x, start.y + normal.y}, dir));
-    shape.add(rotate({start.x - normal.x, start.y - normal.y}, dir));
-    shape.add(rotate({end.x + normal.x, end.y + normal.y}, dir));
-    shape.add(rotate({end.x - normal.x, end.y - normal.y}, dir));
-  }
-
-  // exposure, n, n + 1 points (x, y), [rotation]
-  bool outline(Bounds& shape) {
-    const std::vector<double>& m = modifiers_;
-    const double n = count(1, 1.0, "outline vertices");
-    // The count is checked against the modifiers actually written before it is
-    // trusted for anything.
-    const double points_written = static_cast<double>((m.size() - 2) / 2);
-    if (n + 1.0 > points_written || m.size() > 2 * static_cast<std::size_t>(n) + 5) {
-      // n is a whole number here, but may be far beyond any integer type.
-      char vertices[32];
-      char points[32];
-      std::snprintf(vertices, sizeof vertices, "%.15g", n);
-      std::snprintf(points, sizeof points, "%.15g", n + 1.0);
-      fail(std::string("an outline of ") + vertices + " vertices takes " + points +
-           " points and a rotation, but its modifiers hold " +
-           std::to_string(static_cast<std::size_t>(points_written)) + " points");
-    }
-    if (!exposed(0)) return false;
-    const std::size_t points = static_cast<std::size_t>(n) + 1;
-    const Point dir = rotation(2 + 2 * points);
-    for (std::size_t i = 0; i < points; ++i) {
-      shape.add(rotate({m[2 + 2 * i], m[3 + 2 * i]}, dir));
-    }
-    return true;
-  }
-
-  // exposure, n, centre x, centre y, diameter, [rotation]; the first vertex
-  // lies on the horizontal through the centre before the rotation.
-  bool polygon(Bounds& shape) {
-    const std::vector<double>& m = modifiers_;
-    const double n = count(1, 3.0, "polygon vertices");
-    if (!exposed(0)) return false;
-    const double angle = m.size() > 5 ? m[5] : 0.0;
-    const Point centre = rotate({m[2], m[3]}, direction(angle));
-    const double radius = std::abs(m[4]) / 2.0;
-    if (n > kMaxTracedPolygonVertices) {
-      shape.add_circle(centre, radius);
-      return true;
-    }
-    const int vertices = static_cast<int>(n);
-    for (int k = 0; k < vertices; ++k) {
-      // Each vertex's angle in degrees, so quarter turns come out exact.
-      const Point d = direction(360.0 * k / vertices + angle);
-      shape.add({centre.x + radius * d.x, centre.y + radius * d.y});
-    }
-    return true;
   }
 
   const std::string& name_;
@@ -717,18 +583,14 @@ ApertureMacro parse_aperture_macro(std::string_view body) {
       current += c;
     }
   }
-  if (current.find_first_not_of(" \t") != std::string::npos) statements.push_back(current);
+  if (!is_blank(current, kSpaceAndTab)) statements.push_back(current);
 
   ApertureMacro macro;
   // The name is everything up to the first '*' as written, blanks and
   // punctuation included ("Rect-W1650000-H1650000-RO1.500"); only blanks
   // around it are dropped.
   if (!statements.empty()) {
-    const std::string& first = statements.front();
-    const std::size_t begin = first.find_first_not_of(" \t");
-    if (begin != std::string::npos) {
-      macro.name_ = first.substr(begin, first.find_last_not_of(" \t") + 1 - begin);
-    }
+    macro.name_ = trim(statements.front(), kSpaceAndTab);
   }
   if (macro.name_.empty()) throw MacroError("an aperture macro has no name");
   if (is_digit(macro.name_.front())) {
@@ -738,17 +600,21 @@ ApertureMacro parse_aperture_macro(std::string_view body) {
   MacroReader reader(macro.name_);
   std::size_t number = 0;
   for (std::size_t i = 1; i < statements.size(); ++i) {
-    if (statements[i].find_first_not_of(" \t") == std::string::npos) continue;
+    if (is_blank(statements[i], kSpaceAndTab)) continue;
     reader.read_statement(statements[i], ++number);
   }
   macro.program_ = reader.finish();
   return macro;
 }
 
-std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
-                                        std::span<const double> parameters) {
-  if (!macro.program_) return std::nullopt;
+std::vector<MacroPrimitive> evaluate_aperture_macro(const ApertureMacro& macro,
+                                                    std::span<const double> parameters) {
+  if (!macro.program_) return {};
   return Evaluator(macro.name_, *macro.program_, parameters).run();
+}
+
+std::string describe_macro_statement(std::string_view name, std::size_t statement) {
+  return describe_place(name, statement, 0);
 }
 
 }  // namespace foilcad

@@ -1,12 +1,10 @@
-// Aperture macros (%AM): reading a definition and finding the box around what
-// it exposes.
+// Aperture macros (%AM): reading a definition and evaluating it for an
+// aperture into its primitives.
 //
-// The rectangle model turns every pad into one axis-aligned rectangle, so all a
-// macro aperture has to yield is the extent of its exposed primitives once the
-// parameters of its aperture definition are put in. Macro text comes from any
-// file, so reading and evaluating are bounded by the size of the text: nesting
-// is limited, counts written in the file are checked against the modifiers
-// actually present, and no result is ever NaN or infinite.
+// Macro text comes from any file, so reading and evaluating are bounded by the
+// size of the text: nesting is limited, counts written in the file are checked
+// against the modifiers actually present, and no value is ever NaN or
+// infinite.
 #pragma once
 
 #include <memory>
@@ -15,21 +13,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "photoplot/drawing.hpp"
 
 namespace foilcad {
-
-// An axis-aligned extent relative to the aperture's origin, in the file's units.
-struct MacroExtent {
-  double min_x, max_x, min_y, max_y;
-};
-
-// Thrown for a macro that cannot be read or evaluated. The message is one
-// sentence naming the macro and the statement (counted from 1 after the name),
-// without file or line: the caller adds those.
-class MacroError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 namespace detail {
 struct MacroProgram;
@@ -43,8 +31,8 @@ class ApertureMacro {
 
  private:
   friend ApertureMacro parse_aperture_macro(std::string_view body);
-  friend std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
-                                                 std::span<const double> parameters);
+  friend std::vector<MacroPrimitive> evaluate_aperture_macro(const ApertureMacro& macro,
+                                                            std::span<const double> parameters);
 
   std::string name_;
   std::shared_ptr<const detail::MacroProgram> program_;
@@ -61,12 +49,13 @@ class ApertureMacro {
 // and parentheses. Throws MacroError for anything it cannot read.
 ApertureMacro parse_aperture_macro(std::string_view body);
 
-// The bounding box of the primitives whose exposure is on, evaluated with
-// parameters as $1..$n (a variable neither given nor defined counts as 0).
-// Statements run in order, so a variable definition affects the statements
-// after it. nullopt when nothing is exposed. Throws MacroError when a value is
-// out of range or divides by zero, or when a primitive's counts do not fit.
-std::optional<MacroExtent> macro_extent(const ApertureMacro& macro,
-                                        std::span<const double> parameters);
+// The primitives of the macro, evaluated with parameters as $1..$n (a
+// variable neither given nor defined counts as 0), exposed or not, in the
+// order of their statements; a variable definition affects the statements
+// after it. Throws MacroError when a value is out of range or divides by
+// zero, when an exposure is neither 0 nor 1, or when a primitive's counts do
+// not fit.
+std::vector<MacroPrimitive> evaluate_aperture_macro(const ApertureMacro& macro,
+                                                    std::span<const double> parameters);
 
 }  // namespace foilcad

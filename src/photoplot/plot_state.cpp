@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
+#include <limits>
+#include <utility>
 
 namespace foilcad {
 
@@ -67,29 +68,21 @@ int ImageTransform::device_axis(int axis, bool& negated) const {
   return swap_axes ? 1 - axis : axis;
 }
 
-void PlotState::define_aperture(long long code, double size_mm) {
-  // -(0.5 s) added gives exactly the bits of 0.5 s subtracted, so square and
-  // round apertures place their edges as they always did.
-  const double h = 0.5 * size_mm;
-  apertures_[code] = {-h, h, -h, h};
+PlotState::PlotState() { drawing.transforms.emplace_back(); }
+
+void PlotState::define_aperture(long long code, Aperture aperture) {
+  aperture.line = line;
+  aperture.record_line = record_line;
+  apertures_[code] = static_cast<std::uint32_t>(drawing.apertures.size());
+  drawing.apertures.push_back(std::move(aperture));
+  // Objects drawn from here with the current code use the new definition.
+  if (code == current_aperture_) select_aperture(code);
 }
 
-void PlotState::define_aperture(long long code, const ApertureExtent& extent) {
-  apertures_[code] = extent;
-}
-
-void PlotState::select_aperture(long long code) { current_aperture_ = code; }
-
-ApertureExtent PlotState::current_extent() const {
-  const auto it = apertures_.find(current_aperture_);
-  ApertureExtent e = it == apertures_.end() ? ApertureExtent{} : it->second;
-  transform.turn(e.min_x, e.max_x, e.min_y, e.max_y);
-  return e;
-}
-
-double PlotState::aperture_size(long long code) const {
+void PlotState::select_aperture(long long code) {
+  current_aperture_ = code;
   const auto it = apertures_.find(code);
-  return it == apertures_.end() ? 0.0 : it->second.max_x - it->second.min_x;
+  current_index_ = it == apertures_.end() ? kNoAperture : it->second;
 }
 
 namespace {
@@ -105,10 +98,10 @@ void note(double v, double& low, double& high) {
 
 void PlotState::note_coordinate(int axis, double v) {
   if (axis == 0) {
-    note(v, extremes.min_x, extremes.max_x);
+    note(v, drawing.extremes.min_x, drawing.extremes.max_x);
     if (repeating_) note(v, block_extremes_.min_x, block_extremes_.max_x);
   } else {
-    note(v, extremes.min_y, extremes.max_y);
+    note(v, drawing.extremes.min_y, drawing.extremes.max_y);
     if (repeating_) note(v, block_extremes_.min_y, block_extremes_.max_y);
   }
 }
@@ -141,116 +134,95 @@ void PlotState::plot_move() {
   previous_y_ = y_;
 }
 
-void PlotState::append(const Rectangle& r, bool straight_stroke) {
-  if (leading_open_ && leading_strokes.size() < 4) {
+// The transform in force, added to the drawing's list when it changed.
+std::uint32_t PlotState::transform_index() {
+  if (!transform_changed_) return transform_index_;
+  transform_changed_ = false;
+  // A statement that sets a value the transform already has changes nothing.
+  if (!(drawing.transforms[transform_index_] == transform)) {
+    transform_index_ = static_cast<std::uint32_t>(drawing.transforms.size());
+    drawing.transforms.push_back(transform);
+  }
+  return transform_index_;
+}
+
+DrawingObject& PlotState::append(DrawingObject::Kind kind, bool straight_stroke) {
+  if (leading_open_ && leading_strokes_.size() < 4) {
     if (straight_stroke) {
       StrokePath path{previous_x_, previous_y_, x_, y_};
       transform.place(path.x0, path.y0);
       transform.place(path.x1, path.y1);
-      leading_strokes.push_back(path);
+      leading_strokes_.push_back(path);
     } else {
       leading_open_ = false;
     }
   }
-  rectangles.push_back(r);
-  if (clear_) clear_runs.back().second = rectangles.size();
+  DrawingObject& o = drawing.objects.emplace_back();
+  o.kind = kind;
+  o.clear = clear_;
+  o.transform = transform_index();
+  o.aperture = current_index_;
+  o.line = line;
+  o.from = {previous_x_, previous_y_};
+  o.to = {x_, y_};
+  return o;
 }
 
-// Strokes, flashes and arcs find the box of their coordinates as the file
-// wrote them, place that box on the device (a box stays a box under every
-// image transform, and an arc's box becomes the box of the placed arc), then
-// grow it by the aperture's extent.
 void PlotState::plot_stroke() {
-  const ApertureExtent e = current_extent();
-  double low_x = x_ < previous_x_ ? x_ : previous_x_;
-  double high_x = previous_x_ <= x_ ? x_ : previous_x_;
-  double low_y = y_ < previous_y_ ? y_ : previous_y_;
-  double high_y = previous_y_ <= y_ ? y_ : previous_y_;
-  transform.place(low_x, high_x, low_y, high_y);
-  append({low_x + e.min_x, high_x + e.max_x, low_y + e.min_y, high_y + e.max_y}, true);
-  ++counts.strokes;
+  append(DrawingObject::Kind::stroke, true);
+  ++drawing.counts.strokes;
   plot_move();
 }
 
 void PlotState::plot_flash() {
-  const ApertureExtent e = current_extent();
-  double x = x_;
-  double y = y_;
-  transform.place(x, y);
-  append({x + e.min_x, x + e.max_x, y + e.min_y, y + e.max_y}, false);
-  ++counts.flashes;
+  DrawingObject& o = append(DrawingObject::Kind::flash, false);
+  o.from = o.to;
+  ++drawing.counts.flashes;
   plot_move();
 }
 
 void PlotState::plot_arc(double cx, double cy, bool clockwise) {
-  const ApertureExtent e = current_extent();
-  ArcBox box = arc_box(previous_x_, previous_y_, x_, y_, cx, cy, clockwise);
-  transform.place(box.min_x, box.max_x, box.min_y, box.max_y);
-  append({box.min_x + e.min_x, box.max_x + e.max_x, box.min_y + e.min_y, box.max_y + e.max_y},
-         false);
-  ++counts.arcs;
+  DrawingObject& o = append(DrawingObject::Kind::arc, false);
+  o.detail = static_cast<std::uint32_t>(drawing.arcs.size());
+  drawing.arcs.push_back({{cx, cy}, clockwise});
+  ++drawing.counts.arcs;
   plot_move();
 }
 
-void PlotState::add_region_rectangle(const Rectangle& r) {
-  append(r, false);
-  ++counts.region_rectangles;
+void PlotState::add_region(const std::vector<Point>& points) {
+  DrawingObject& o = append(DrawingObject::Kind::region, false);
+  o.detail = static_cast<std::uint32_t>(drawing.regions.size());
+  drawing.regions.push_back({drawing.points.size(), points.size(), line});
+  drawing.points.insert(drawing.points.end(), points.begin(), points.end());
+  ++drawing.counts.regions;
 }
 
-void PlotState::set_clear_polarity(bool clear) {
-  if (clear && !clear_ && (clear_runs.empty() || clear_runs.back().second != rectangles.size())) {
-    clear_runs.emplace_back(rectangles.size(), rectangles.size());
-  }
-  if (!clear && clear_ && clear_runs.back().first == clear_runs.back().second) clear_runs.pop_back();
-  clear_ = clear;
-}
+void PlotState::set_clear_polarity(bool clear) { clear_ = clear; }
 
 void PlotState::open_step_and_repeat(long long steps_x, long long steps_y, double step_x,
                                      double step_y) {
   close_step_and_repeat();
   repeating_ = true;
-  steps_x_ = steps_x;
-  steps_y_ = steps_y;
-  step_x_ = step_x;
-  step_y_ = step_y;
-  block_begin_ = rectangles.size();
-  block_extremes_ = {};
+  block_ = Placement{
+      drawing.objects.size(), 0, steps_x, steps_y, step_x, step_y, 0, line, record_line, 0};
+  block_extremes_ = kNoExtremes;
 }
 
 void PlotState::close_step_and_repeat() {
   if (!repeating_) return;
   repeating_ = false;
-  const std::size_t block_end = rectangles.size();
-  // The polarity of every rectangle of the block, so that each copy clears
-  // where the original cleared.
-  std::vector<bool> cleared(block_end - block_begin_, false);
-  for (const auto& [first, last] : clear_runs) {
-    for (std::size_t i = std::max(first, block_begin_); i < last && i < block_end; ++i) {
-      cleared[i - block_begin_] = true;
-    }
+  block_.end_object = drawing.objects.size();
+  block_.transform = transform_index();
+  block_.close_line = line;
+  if (block_.end_object > block_.first_object) {
+    drawing.placements.push_back(block_);
+    // The copies are drawn after the objects so far: they end the leading
+    // strokes that could be an outline.
+    if (leading_strokes_.size() < 4) leading_open_ = false;
   }
-  const bool was_clear = clear_;
-  for (long long j = 0; j < steps_y_; ++j) {
-    for (long long i = 0; i < steps_x_; ++i) {
-      if (i == 0 && j == 0) continue;
-      double dx = static_cast<double>(i) * step_x_;
-      double dy = static_cast<double>(j) * step_y_;
-      // Step distances are not coordinates: only the turns act on them.
-      double dx_high = dx;
-      double dy_high = dy;
-      transform.turn(dx, dx_high, dy, dy_high);
-      for (std::size_t r = block_begin_; r < block_end; ++r) {
-        const Rectangle& o = rectangles[r];
-        set_clear_polarity(cleared[r - block_begin_]);
-        append({o.lower_x + dx, o.upper_x + dx, o.lower_y + dy, o.upper_y + dy}, false);
-        ++counts.step_and_repeat_copies;
-      }
-    }
-  }
-  set_clear_polarity(was_clear);
   // The copies' coordinates count among the extremes like the block's own.
-  double far_x = static_cast<double>(steps_x_ - 1) * step_x_;
-  double far_y = static_cast<double>(steps_y_ - 1) * step_y_;
+  double far_x = static_cast<double>(block_.steps_x - 1) * block_.step_x;
+  double far_y = static_cast<double>(block_.steps_y - 1) * block_.step_y;
   double far_x_high = far_x;
   double far_y_high = far_y;
   transform.turn(far_x, far_x_high, far_y, far_y_high);
@@ -264,36 +236,45 @@ void PlotState::close_step_and_repeat() {
   }
 }
 
-ArcBox arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise) {
-  ArcBox box{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)};
-  const double r = std::max(std::hypot(x0 - cx, y0 - cy), std::hypot(x1 - cx, y1 - cy));
-  if (!(r > 0.0) || !std::isfinite(r)) return box;
-  constexpr double kTurn = 2.0 * std::numbers::pi;
-  // Sweep counter-clockwise from start to end; a clockwise arc is the same
-  // set of points swept from its end. Equal end points make a full circle.
-  double start = std::atan2(y0 - cy, x0 - cx);
-  double end = std::atan2(y1 - cy, x1 - cx);
-  if (clockwise) std::swap(start, end);
-  double sweep = end - start;
-  if (x0 == x1 && y0 == y1) {
-    sweep = kTurn;
-  } else {
-    while (sweep <= 0.0) sweep += kTurn;
+namespace {
+
+// The board outline rule, kept here alone: the first four objects are
+// straight strokes that join end to end into a closed axis-parallel frame.
+template <class Path>
+bool is_closed_frame(const std::vector<Path>& strokes) {
+  if (strokes.size() != 4) return false;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const Path& a = strokes[k];
+    const Path& b = strokes[(k + 1) % 4];
+    const bool horizontal = a.y0 == a.y1 && a.x0 != a.x1;
+    const bool vertical = a.x0 == a.x1 && a.y0 != a.y1;
+    if (!horizontal && !vertical) return false;
+    if (a.x1 != b.x0 || a.y1 != b.y0) return false;
+    const bool next_horizontal = b.y0 == b.y1 && b.x0 != b.x1;
+    if (horizontal == next_horizontal) return false;
   }
-  const double axis_x[4] = {cx + r, cx, cx - r, cx};
-  const double axis_y[4] = {cy, cy + r, cy, cy - r};
-  for (int q = 0; q < 4; ++q) {
-    double offset = q * (std::numbers::pi / 2) - start;
-    while (offset < 0.0) offset += kTurn;
-    while (offset >= kTurn) offset -= kTurn;
-    if (offset <= sweep) {
-      box.min_x = std::min(box.min_x, axis_x[q]);
-      box.max_x = std::max(box.max_x, axis_x[q]);
-      box.min_y = std::min(box.min_y, axis_y[q]);
-      box.max_y = std::max(box.max_y, axis_y[q]);
+  return true;
+}
+
+}  // namespace
+
+Drawing PlotState::finish() {
+  close_step_and_repeat();
+  if (leading_open_ && is_closed_frame(leading_strokes_)) {
+    Box frame = kNoExtremes;
+    for (const StrokePath& p : leading_strokes_) {
+      for (const double x : {p.x0, p.x1}) {
+        frame.min_x = std::min(frame.min_x, x);
+        frame.max_x = std::max(frame.max_x, x);
+      }
+      for (const double y : {p.y0, p.y1}) {
+        frame.min_y = std::min(frame.min_y, y);
+        frame.max_y = std::max(frame.max_y, y);
+      }
     }
+    drawing.outline = frame;
   }
-  return box;
+  return std::move(drawing);
 }
 
 }  // namespace foilcad

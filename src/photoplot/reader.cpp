@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -14,10 +15,12 @@
 #include <optional>
 #include <string>
 
+#include "common/arc.hpp"
 #include "common/error.hpp"
 #include "common/number.hpp"
-#include "geometry/region.hpp"
+#include "common/text.hpp"
 #include "photoplot/macro.hpp"
+#include "photoplot/plot_state.hpp"
 
 namespace foilcad {
 
@@ -44,27 +47,7 @@ double power_factor(int d) {
   return result;
 }
 
-std::string_view describe(WarningKind kind) {
-  switch (kind) {
-    case WarningKind::incremental_coordinates:
-      return "incremental coordinates are read as absolute";
-    case WarningKind::unsized_apertures:
-      return "apertures of an unknown macro are drawn with size 0";
-    case WarningKind::coordinates_without_operation:
-      return "coordinates before the first operation code are stroked";
-    case WarningKind::not_copper:
-      return "the file says it is not a copper layer";
-    case WarningKind::no_outline:
-      return "no board outline comes first: the grid ends at the copper's outer edges";
-    case WarningKind::no_copper:
-      return "the photoplot has coordinates but draws no copper: the conductor is empty";
-  }
-  return "unknown warning";
-}
-
 namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 enum class Operation { none, move, stroke, flash };
 
@@ -86,29 +69,14 @@ Operation operation_code(std::string_view s, std::size_t& length) {
 // "M02" ends the reading, also behind an operation code ("D02M02*").
 bool ends_program(std::string_view s) { return s.starts_with("M02"); }
 
-std::string_view trim_trailing_blanks(std::string_view s) {
-  const std::size_t n = s.find_last_not_of(' ');
-  return s.substr(0, n == std::string_view::npos ? 0 : n + 1);
-}
-
-// Slabs of a filled region are no taller than the resolution the solids are
-// written at, so that no copper is lost where an edge is slanted.
-constexpr double kRegionSlab = 0.1;
-
 // Points along an arc, close enough that a chord never strays more than a
 // micrometre from the arc; the end point is the last.
 void append_arc_points(std::vector<Point>& points, double x0, double y0, double x1, double y1,
                        double cx, double cy, bool clockwise) {
   const double r = std::hypot(x0 - cx, y0 - cy);
-  const double start = std::atan2(y0 - cy, x0 - cx);
-  const double end = std::atan2(y1 - cy, x1 - cx);
-  constexpr double kTurn = 2.0 * std::numbers::pi;
-  double sweep = clockwise ? start - end : end - start;
-  if (x0 == x1 && y0 == y1) {
-    sweep = kTurn;
-  } else {
-    while (sweep <= 0.0) sweep += kTurn;
-  }
+  const ArcSweep arc = arc_sweep({x0, y0}, {x1, y1}, {cx, cy}, clockwise);
+  const double start = arc.start;
+  const double sweep = arc.sweep;
   constexpr double kSagitta = 0.001;
   constexpr int kMaxChords = 4096;
   int chords = 1;
@@ -123,23 +91,6 @@ void append_arc_points(std::vector<Point>& points, double x0, double y0, double 
   points.push_back({x1, y1});
 }
 
-// The first four objects are a board outline when they are straight strokes
-// that join end to end into a closed axis-parallel frame.
-bool is_closed_frame(const std::vector<StrokePath>& strokes) {
-  if (strokes.size() != 4) return false;
-  for (std::size_t k = 0; k < 4; ++k) {
-    const StrokePath& a = strokes[k];
-    const StrokePath& b = strokes[(k + 1) % 4];
-    const bool horizontal = a.y0 == a.y1 && a.x0 != a.x1;
-    const bool vertical = a.x0 == a.x1 && a.y0 != a.y1;
-    if (!horizontal && !vertical) return false;
-    if (a.x1 != b.x0 || a.y1 != b.y0) return false;
-    const bool next_horizontal = b.y0 == b.y1 && b.x0 != b.x1;
-    if (horizontal == next_horizontal) return false;
-  }
-  return true;
-}
-
 // The digit counts of one axis of a format statement.
 struct AxisFormat {
   int integer_digits = 0;
@@ -148,19 +99,46 @@ struct AxisFormat {
 
 class Reader {
  public:
-  Reader(const std::filesystem::path& name, const ReadLimits& limits)
-      : name_(name), limits_(limits) {}
+  explicit Reader(const std::filesystem::path& name) : name_(name) {}
+
+  // Room for the objects of a file of size bytes: most statements of a large
+  // file draw, and take 15 bytes and more.
+  void reserve(std::size_t size) {
+    constexpr std::size_t kMaxReserved = std::size_t{1} << 22;
+    plot_.drawing.objects.reserve(std::min(size / 16, kMaxReserved));
+  }
 
   // Reads one record. Returns false when it ends the reading ("M02").
   bool record(std::string_view line, std::size_t line_number);
 
   // The end of the file. An extended command still open means the file was
   // cut short: what it meant cannot be known. An open region is closed and
-  // filled, an open step and repeat block placed.
-  Photoplot finish(std::size_t records);
+  // ended, an open step and repeat block closed.
+  Drawing finish(std::size_t records);
 
  private:
+  // What a statement handler made of a statement: nothing it handles (the
+  // next handler looks), done, or the end of the file.
+  enum class Handled { no, yes, end_of_file };
+
+  // Reads one statement. Returns false when it ends the reading.
   bool statement(std::string_view s);
+  bool parking_move(std::string_view s);
+  Handled code_statement(std::string_view& s);
+  void sequence_number(std::string_view& s);
+  void unit_code(std::string_view& s);
+  bool image_statement(std::string_view s);
+  bool interpolation_mode(std::string_view& s);
+  bool region_statement(std::string_view s);
+  // Regions closed by G36/G37 from unreported_region_ on are reported at line.
+  void report_regions(std::size_t line) {
+    auto& regions = plot_.drawing.regions;
+    for (std::size_t r = unreported_region_; r < regions.size(); ++r) regions[r].report_line = line;
+    unreported_region_ = kNone;
+  }
+  void aperture_selection(std::string_view s);
+  bool operation_statement(std::string_view s);
+  double unit() const { return millimetres_ ? 1.0 : kInchFactor; }
   bool extended(std::string_view s);
   void macro_definition(std::string_view s);
   void step_and_repeat(std::string_view s);
@@ -168,7 +146,6 @@ class Reader {
   bool arc_centre(double x0, double y0, double x1, double y1, double i, double j, double& cx,
                   double& cy) const;
   void end_contour();
-  void check_new_rectangles();
   void format_statement(std::string_view s);
   void aperture_definition(std::string_view s, double unit);
   void attribute(std::string_view s);
@@ -178,12 +155,6 @@ class Reader {
   [[noreturn]] void fail(std::string_view what) const {
     throw input_error(name_, line_number_, what, line_);
   }
-  std::string too_many_rectangles() const {
-    return "the photoplot makes more than " + std::to_string(limits_.rectangles) +
-           " rectangles (step and repeat copies and region rows included): too many for any grid";
-  }
-  [[noreturn]] void fail_too_many_rectangles() const { fail(too_many_rectangles()); }
-  void close_step_and_repeat();
   void warn(WarningKind kind) {
     for (Warning& w : warnings_) {
       if (w.kind == kind) {
@@ -208,10 +179,6 @@ class Reader {
   }
 
   std::filesystem::path name_;
-  ReadLimits limits_;
-  std::size_t region_visits_ = 0;  // spent of limits_.region_edge_visits
-  std::size_t repeat_line_ = 0;    // where the open step and repeat block began
-  std::string repeat_record_;
   PlotState plot_;
   std::vector<Warning> warnings_;
   // Inch factors carry the inch factor from the start; the millimetre pair
@@ -233,10 +200,9 @@ class Reader {
   // Regions: the contour being gathered between G36 and G37.
   bool region_ = false;
   std::vector<Point> contour_;
-  std::vector<Rectangle> region_rectangles_;
+  static constexpr std::size_t kNone = SIZE_MAX;
+  std::size_t unreported_region_ = kNone;
   std::map<std::string, ApertureMacro, std::less<>> macros_;
-  std::size_t first_object_line_ = 0;
-  std::size_t checked_rectangles_ = 0;
   bool inches_used_ = false;
   bool millimetres_used_ = false;
   Operation last_operation_ = Operation::none;
@@ -250,6 +216,7 @@ class Reader {
   std::string open_extended_record_;
   std::string_view line_;
   std::size_t line_number_ = 0;
+  std::size_t record_number_ = 0;  // of line_, which an extended command may end
 };
 
 double Reader::number_field(std::string_view field, std::string_view what) const {
@@ -311,6 +278,7 @@ double Reader::coordinate(std::string_view digits, const AxisFormat& format,
 bool Reader::record(std::string_view line, std::size_t line_number) {
   line_ = line;
   line_number_ = line_number;
+  record_number_ = line_number;
   std::string_view rest = line;
   if (!open_extended_.empty()) {
     const std::size_t close = rest.find('%');
@@ -348,7 +316,7 @@ bool Reader::record(std::string_view line, std::size_t line_number) {
         // of its record when it ends in "*" (the way single statements were
         // always written), except for a macro, whose primitives follow on
         // the next records.
-        const std::string_view open = trim_trailing_blanks(rest);
+        const std::string_view open = trim_trailing(rest);
         if (open.ends_with('*') && !open.starts_with("%AM")) return statement(rest);
         open_extended_.assign(rest);
         open_extended_line_ = line_number;
@@ -381,7 +349,7 @@ bool Reader::extended(std::string_view s) {
     const std::size_t star = body.find('*');
     const std::string_view w = body.substr(0, star);
     body.remove_prefix(star == std::string_view::npos ? body.size() : star + 1);
-    if (trim_trailing_blanks(w).empty()) continue;
+    if (trim_trailing(w).empty()) continue;
     word.clear();
     word.push_back('%');
     word.append(w).append("*%");
@@ -484,54 +452,56 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     modifiers.push_back(rest.substr(0, x));
     rest.remove_prefix(x == std::string_view::npos ? rest.size() : x + 1);
   }
-  const bool standard = shape.size() == 1 && std::string_view("CROP").find(shape[0]) != std::string_view::npos;
+  const bool standard =
+      shape.size() == 1 && std::string_view("CROP").find(shape[0]) != std::string_view::npos;
+  Aperture aperture;
   if (standard) {
     if (modifiers.empty()) fail("the aperture definition has no size");
-    const double first = size_field(modifiers[0], unit);
-    if ((shape == "R" || shape == "O") && modifiers.size() >= 2) {
-      // Rectangles and obrounds keep both sides; a square one keeps exactly
-      // the edges a one-size aperture gives.
-      const double second = size_field(modifiers[1], unit);
-      const double hx = 0.5 * first;
-      const double hy = 0.5 * second;
-      plot_.define_aperture(code, ApertureExtent{-hx, hx, -hy, hy});
-    } else {
-      // A circle's diameter, a polygon's outer diameter: the same on both
-      // sides. A hole does not narrow the pad.
-      plot_.define_aperture(code, first);
+    const char letter = shape[0];
+    aperture.shape = letter == 'C'   ? Aperture::Shape::circle
+                     : letter == 'R' ? Aperture::Shape::rectangle
+                     : letter == 'O' ? Aperture::Shape::obround
+                                     : Aperture::Shape::polygon;
+    // The sizes the pad's extent depends on must be sizes: a circle's or
+    // polygon's diameter, a rectangle's or obround's two sides. The rest (a
+    // hole, a polygon's vertices and rotation) is read as far as it reads as
+    // numbers.
+    const std::size_t checked = letter == 'R' || letter == 'O' ? 2 : 1;
+    for (std::size_t i = 0; i < modifiers.size(); ++i) {
+      if (i < checked) {
+        aperture.sizes.push_back(size_field(modifiers[i], unit));
+        continue;
+      }
+      const std::optional<double> value = parse_free_number(modifiers[i]);
+      if (!value || !std::isfinite(*value)) break;
+      // A polygon's vertex count and rotation are no lengths.
+      const bool length = !(letter == 'P' && (i == 1 || i == 2));
+      aperture.sizes.push_back(length ? *value * unit : *value);
     }
+    plot_.define_aperture(code, std::move(aperture));
     return;
   }
   // Names are matched as written; blanks around one are not part of it.
-  const std::size_t name_begin = shape.find_first_not_of(" \t");
-  const std::size_t name_end = shape.find_last_not_of(" \t");
-  const std::string_view name = name_begin == std::string_view::npos
-                                    ? std::string_view()
-                                    : shape.substr(name_begin, name_end + 1 - name_begin);
+  const std::string_view name = trim(shape, kSpaceAndTab);
+  aperture.shape = Aperture::Shape::macro;
+  aperture.macro_name = name;
+  aperture.unit = unit;
   const auto macro = macros_.find(name);
   if (macro == macros_.end()) {
+    // Drawn with size 0.
     warn(WarningKind::unsized_apertures);
-    plot_.define_aperture(code, 0.0);
+    aperture.macro_defined = false;
+    plot_.define_aperture(code, std::move(aperture));
     return;
   }
   std::vector<double> parameters;
   for (const std::string_view m : modifiers) parameters.push_back(number_field(m, "macro parameter"));
-  std::optional<MacroExtent> extent;
   try {
-    extent = macro_extent(macro->second, parameters);
+    aperture.primitives = evaluate_aperture_macro(macro->second, parameters);
   } catch (const MacroError& e) {
     fail(e.what());
   }
-  if (!extent) {
-    plot_.define_aperture(code, 0.0);
-    return;
-  }
-  const ApertureExtent scaled{extent->min_x * unit, extent->max_x * unit, extent->min_y * unit,
-                              extent->max_y * unit};
-  for (const double v : {scaled.min_x, scaled.max_x, scaled.min_y, scaled.max_y}) {
-    if (!std::isfinite(v)) fail("the aperture size is out of range");
-  }
-  plot_.define_aperture(code, scaled);
+  plot_.define_aperture(code, std::move(aperture));
 }
 
 void Reader::macro_definition(std::string_view s) {
@@ -572,7 +542,7 @@ void Reader::image_parameter(std::string_view s) {
   const std::size_t star =
       terminator(s, 3, "*", code == "IR" ? "image rotation" : "image parameter");
   const std::string_view body = s.substr(3, star - 3);
-  ImageTransform& t = plot_.transform;
+  ImageTransform& t = plot_.changing_transform();
   if (code == "AS") {
     if (body != "AXBY" && body != "AYBX") fail("cannot read the axis select statement");
     t.swap_axes = body == "AYBX";
@@ -630,117 +600,168 @@ void Reader::image_parameter(std::string_view s) {
 }
 
 bool Reader::statement(std::string_view line) {
-  // n is the position of the last non-blank character: trailing blanks do not
-  // count, leading blanks do (a statement that begins with a blank matches
-  // nothing).
-  std::string_view s = trim_trailing_blanks(line);
+  plot_.line = line_number_;
+  plot_.record_line = record_number_;
+  // Trailing blanks do not count, leading blanks do (a statement that begins
+  // with a blank matches nothing).
+  std::string_view s = trim_trailing(line);
 
   // Coordinate statements, nearly every statement of a file, begin with X,
-  // Y or D; only codes that begin otherwise (and "X0Y0D02*", which is
-  // skipped) need the tests below.
+  // Y or D; only codes that begin otherwise need the tests of
+  // code_statement.
   const char lead = s.empty() ? ' ' : s.front();
   if (lead == 'X' || lead == 'Y' || lead == 'D') {
-    if (s.size() < 3) return true;                         // 1
-    if (s.starts_with("X0Y0D02*")) {                        // 8
-      last_operation_ = Operation::move;
-      return true;
-    }
+    if (s.size() < 3 || parking_move(s)) return true;
   } else {
-    // Older files number their statements ("N123X100Y200D01*"); the number
-    // means nothing for the picture.
-    if (lead == 'N' && s.size() > 1 && is_digit(s[1])) {
-      std::size_t digits = 1;
-      while (digits < s.size() && is_digit(s[digits])) ++digits;
-      s.remove_prefix(digits);
-    }
-    // The old unit codes may stand in front of other words ("G71D10*").
-    if (s.starts_with("G70") || s.starts_with("G71")) {
-      millimetres_ = s[2] == '1';
-      s.remove_prefix(3);
-    }
-    if (s.size() < 3) return true;                           // 1
-    if (s.starts_with("G01")) {                               // 2
-      circular_ = false;
-      if (s.size() < 6) return true;
-      s.remove_prefix(3);
-    }
-    if (s.front() == '*') return true;                        // 3
-    if (s.starts_with("G04")) {                               // 4: comment
-      if (s.starts_with("G04 #@! TF")) attribute(s);
-      return true;
-    }
-    if (s.starts_with("%IN")) return true;                    // 5
-    if (ends_program(s)) return false;                        // 6
-    if (s.starts_with("%LP")) {                               // 7
-      // Clear polarity removes copper that earlier objects made.
-      plot_.set_clear_polarity(s.starts_with("%LPC"));
-      return true;
-    }
-    if (s.starts_with("X0Y0D02*")) {                          // 8
-      last_operation_ = Operation::move;
-      return true;
-    }
-    if (s.starts_with("%MOMM")) {                             // units
-      millimetres_ = true;
-      return true;
-    }
-    if (s.starts_with("%MOIN")) {
-      millimetres_ = false;
-      return true;
-    }
-    if (s.starts_with("%TF")) {
-      attribute(s);
-      return true;
-    }
-    if (s.starts_with("%IP")) {
-      if (s.starts_with("%IPNEG")) image_negative_ = true;
-      if (s.starts_with("%IPPOS")) image_negative_ = false;
-      return true;
-    }
-    if (s.starts_with("%MI") || s.starts_with("%SF") || s.starts_with("%OF") ||
-        s.starts_with("%IR") || s.starts_with("%AS")) {
-      image_parameter(s);
-      return true;
-    }
-    if (s.starts_with("%SR")) {
-      step_and_repeat(s);
-      return true;
-    }
-    if (s.starts_with("G74") || s.starts_with("G75")) {
-      multi_quadrant_ = s[2] == '5';
-      s.remove_prefix(3);
-      if (s.size() < 3) return true;
-    }
-    if (s.starts_with("G02") || s.starts_with("G03")) {
-      circular_ = true;
-      clockwise_ = s[2] == '2';
-      s.remove_prefix(3);
-      if (s.size() < 3) return true;
-    }
-    if (s.starts_with("G36")) {
-      end_contour();
-      region_ = true;
-      return true;
-    }
-    if (s.starts_with("G37")) {
-      end_contour();
-      region_ = false;
-      return true;
-    }
-    if (s.starts_with("G91")) {
-      warn(WarningKind::incremental_coordinates);
-      return true;
+    switch (code_statement(s)) {
+      case Handled::yes:
+        return true;
+      case Handled::end_of_file:
+        return false;
+      case Handled::no:
+        break;
     }
   }
+  if (unreported_region_ != kNone) report_regions(line_number_);
+  if (s.starts_with("%FS")) format_statement(s);
+  if (s.size() >= 8 && s.starts_with("%ADD")) aperture_definition(s, unit());
+  aperture_selection(s);
+  return operation_statement(s);
+}
 
-  const double unit = millimetres_ ? 1.0 : kInchFactor;
-  if (s.starts_with("%FS")) format_statement(s);            // 9: format
-  if (s.size() >= 8 && s.starts_with("%ADD")) {             // 10: aperture definition
-    aperture_definition(s, unit);
+// "X0Y0D02*", the move to the origin old tools write to park the plotter,
+// neither moves the current point nor counts among the extremes.
+bool Reader::parking_move(std::string_view s) {
+  if (!s.starts_with("X0Y0D02*")) return false;
+  last_operation_ = Operation::move;
+  return true;
+}
+
+// Statements that begin with a code other than X, Y or D. Prefixes that may
+// stand in front of other words are taken off s: a sequence number
+// ("N123"), the old unit codes G70/G71, G01 linear interpolation, the
+// quadrant modes G74/G75 and G02/G03 circular interpolation. The tests run
+// in the order older files need: "G01*..." is nothing, "G04" a comment
+// whatever follows.
+Reader::Handled Reader::code_statement(std::string_view& s) {
+  sequence_number(s);
+  unit_code(s);
+  if (s.size() < 3) return Handled::yes;
+  if (s.starts_with("G01")) {  // G01 linear interpolation
+    circular_ = false;
+    if (s.size() < 6) return Handled::yes;
+    s.remove_prefix(3);
   }
-  if (s.front() == 'D') {                                   // 11: selection
-    // An operation code alone ("D1*", "D02*") or followed by the end
-    // ("D02M02*") selects nothing.
+  if (s.front() == '*') return Handled::yes;
+  if (s.starts_with("G04")) {  // G04 comment, which may carry an attribute
+    if (s.starts_with("G04 #@! TF")) attribute(s);
+    return Handled::yes;
+  }
+  if (s.starts_with("%IN")) return Handled::yes;  // %IN image name
+  if (ends_program(s)) return Handled::end_of_file;
+  if (s.starts_with("%LP")) {  // %LP load polarity
+    // Clear polarity removes copper that earlier objects made.
+    plot_.set_clear_polarity(s.starts_with("%LPC"));
+    return Handled::yes;
+  }
+  if (parking_move(s)) return Handled::yes;
+  if (image_statement(s)) return Handled::yes;
+  if (s.starts_with("%SR")) {
+    step_and_repeat(s);
+    return Handled::yes;
+  }
+  if (!interpolation_mode(s)) return Handled::yes;
+  if (region_statement(s)) return Handled::yes;
+  if (s.starts_with("G91")) {  // G91 incremental notation: read as absolute
+    warn(WarningKind::incremental_coordinates);
+    return Handled::yes;
+  }
+  return Handled::no;
+}
+
+// "N123": older files number their statements; the number means nothing
+// for the picture.
+void Reader::sequence_number(std::string_view& s) {
+  if (s.size() > 1 && s[0] == 'N' && is_digit(s[1])) {
+    std::size_t digits = 1;
+    while (digits < s.size() && is_digit(s[digits])) ++digits;
+    s.remove_prefix(digits);
+  }
+}
+
+// G70 inches and G71 millimetres, the old unit codes, also in front of
+// other words ("G71D10*").
+void Reader::unit_code(std::string_view& s) {
+  if (s.starts_with("G70") || s.starts_with("G71")) {
+    millimetres_ = s[2] == '1';
+    s.remove_prefix(3);
+  }
+}
+
+// The statements of the image and the file as a whole: %MO mode (units), %TF
+// file attributes, %IP image polarity, and the image transforms %MI, %SF,
+// %OF, %IR and %AS.
+bool Reader::image_statement(std::string_view s) {
+  if (s.starts_with("%MOMM")) {
+    millimetres_ = true;
+    return true;
+  }
+  if (s.starts_with("%MOIN")) {
+    millimetres_ = false;
+    return true;
+  }
+  if (s.starts_with("%TF")) {
+    attribute(s);
+    return true;
+  }
+  if (s.starts_with("%IP")) {
+    if (s.starts_with("%IPNEG")) image_negative_ = true;
+    if (s.starts_with("%IPPOS")) image_negative_ = false;
+    return true;
+  }
+  if (s.starts_with("%MI") || s.starts_with("%SF") || s.starts_with("%OF") ||
+      s.starts_with("%IR") || s.starts_with("%AS")) {
+    image_parameter(s);
+    return true;
+  }
+  return false;
+}
+
+// G74 single and G75 multi quadrant mode, G02 clockwise and G03
+// counterclockwise circular interpolation: modes in force from here, alone
+// or in front of coordinates. False when nothing follows them.
+bool Reader::interpolation_mode(std::string_view& s) {
+  if (s.starts_with("G74") || s.starts_with("G75")) {
+    multi_quadrant_ = s[2] == '5';
+    s.remove_prefix(3);
+    if (s.size() < 3) return false;
+  }
+  if (s.starts_with("G02") || s.starts_with("G03")) {
+    circular_ = true;
+    clockwise_ = s[2] == '2';
+    s.remove_prefix(3);
+    if (s.size() < 3) return false;
+  }
+  return true;
+}
+
+// G36 begins a region, G37 ends it: the contour drawn between them is filled.
+bool Reader::region_statement(std::string_view s) {
+  if (!s.starts_with("G36") && !s.starts_with("G37")) return false;
+  const std::size_t regions = plot_.drawing.regions.size();
+  end_contour();
+  if (plot_.drawing.regions.size() > regions && unreported_region_ == kNone) {
+    unreported_region_ = regions;
+  }
+  region_ = s[2] == '6';
+  return true;
+}
+
+// Dnn (nn 10 or more) and G54Dnn select the current aperture. An operation
+// code alone ("D1*", "D02*") or followed by the end ("D02M02*") selects
+// nothing.
+void Reader::aperture_selection(std::string_view s) {
+  if (s.front() == 'D') {
     std::size_t length = 0;
     const Operation operation = operation_code(s, length);
     const std::string_view after = s.substr(length);
@@ -749,15 +770,21 @@ bool Reader::statement(std::string_view line) {
       select_if_aperture(aperture_code(s.substr(1, end - 1)));
     }
   }
-  if (s.starts_with("G54D")) {                              // 12: selection
+  if (s.starts_with("G54D")) {
     const std::size_t end = terminator(s, 4, "*", "aperture code");
     select_if_aperture(aperture_code(s.substr(4, end - 4)));
   }
+}
+
+// The coordinate data X, Y, I and J, then the operation: D01 interpolate
+// (stroke, or arc under G02/G03), D02 move, D03 flash. Returns false when
+// the statement ends the file ("D02M02*").
+bool Reader::operation_statement(std::string_view s) {
   bool coordinates = false;
   if (s.front() == 'X' || s.front() == 'Y') (millimetres_ ? millimetres_used_ : inches_used_) = true;
   const double factor_x = millimetres_ ? mm_factor_x_ : inch_factor_x_;
   const double factor_y = millimetres_ ? mm_factor_y_ : inch_factor_y_;
-  if (s.front() == 'X') {                                   // 13: X field
+  if (s.front() == 'X') {
     const std::size_t end = terminator(s, 1, "YIJD*", "X coordinate");
     const double x = coordinate(s.substr(1, end - 1), format_x_, "X coordinate") * factor_x;
     if (!std::isfinite(x)) fail("the X coordinate is out of range");
@@ -766,7 +793,7 @@ bool Reader::statement(std::string_view line) {
     s.remove_prefix(end);
     coordinates = true;
   }
-  if (!s.empty() && s.front() == 'Y') {                     // 14: Y field
+  if (!s.empty() && s.front() == 'Y') {
     const std::size_t end = terminator(s, 1, "IJD*", "Y coordinate");
     const double y = coordinate(s.substr(1, end - 1), format_y_, "Y coordinate") * factor_y;
     if (!std::isfinite(y)) fail("the Y coordinate is out of range");
@@ -804,43 +831,26 @@ bool Reader::statement(std::string_view line) {
     }
   }
   switch (operation) {
-    case Operation::move:                                   // 15
+    case Operation::move:
       if (region_) end_contour();
       plot_.plot_move();
       break;
-    case Operation::stroke:                                 // 16
+    case Operation::stroke:
       draw(offset_i, offset_j);
       break;
-    case Operation::flash:                                  // 17
+    case Operation::flash:
       if (!region_) plot_.plot_flash();
       break;
     case Operation::none:
       break;
   }
-  if (first_object_line_ == 0 && !plot_.rectangles.empty()) first_object_line_ = line_number_;
-  check_new_rectangles();
   return operation_length == 0 || !ends_program(s.substr(operation_length));
-}
-
-void Reader::check_new_rectangles() {
-  if (plot_.rectangles.size() > limits_.rectangles) fail_too_many_rectangles();
-  // A coordinate near the largest double plus half an aperture (or a step
-  // and repeat copy far away) overflows to an infinity: such a rectangle has
-  // no place on a grid, and every cell around it would be unbounded.
-  const std::vector<Rectangle>& all = plot_.rectangles;
-  for (; checked_rectangles_ < all.size(); ++checked_rectangles_) {
-    const Rectangle& r = all[checked_rectangles_];
-    if (!std::isfinite(r.lower_x) || !std::isfinite(r.upper_x) || !std::isfinite(r.lower_y) ||
-        !std::isfinite(r.upper_y)) {
-      fail("the object reaches beyond the range of numbers");
-    }
-  }
 }
 
 void Reader::step_and_repeat(std::string_view s) {
   // "%SRX3Y2I5.0J4.0*%" opens a block placed 3 x 2 times, 5.0 and 4.0 apart
   // (in the file's units); "%SR*%" or the next "%SR" closes it.
-  close_step_and_repeat();
+  plot_.close_step_and_repeat();
   long long steps[2] = {1, 1};
   double distances[2] = {0.0, 0.0};
   std::size_t i = 3;
@@ -868,9 +878,6 @@ void Reader::step_and_repeat(std::string_view s) {
   constexpr long long kMaxPlacements = 1'000'000;
   if (steps[0] > kMaxPlacements / steps[1]) fail("the step and repeat counts are too large");
   if (steps[0] > 1 || steps[1] > 1) {
-    // A block too large to place is reported where it was opened.
-    repeat_line_ = line_number_;
-    repeat_record_ = line_;
     plot_.open_step_and_repeat(steps[0], steps[1], distances[0], distances[1]);
   }
 }
@@ -918,9 +925,7 @@ bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, do
     for (const double sj : {1.0, -1.0}) {
       const double px = x0 + si * std::fabs(i);
       const double py = y0 + sj * std::fabs(j);
-      double sweep = std::atan2(y1 - py, x1 - px) - std::atan2(y0 - py, x0 - px);
-      if (clockwise_) sweep = -sweep;
-      while (sweep < 0.0) sweep += 2.0 * std::numbers::pi;
+      const double sweep = arc_sweep({x0, y0}, {x1, y1}, {px, py}, clockwise_).sweep;
       const double mismatch =
           std::fabs(std::hypot(x0 - px, y0 - py) - std::hypot(x1 - px, y1 - py));
       const double score = mismatch + (sweep <= std::numbers::pi / 2 + 1e-9 ? 0.0 : 1e300);
@@ -934,88 +939,38 @@ bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, do
   return true;
 }
 
-// The copies are counted before any is made: a block of a million
-// rectangles placed a million times must not be made to find that out.
-void Reader::close_step_and_repeat() {
-  if (plot_.pending_copies() >
-      limits_.rectangles - std::min(limits_.rectangles, plot_.rectangles.size())) {
-    throw input_error(name_, repeat_line_, too_many_rectangles(), repeat_record_);
-  }
-  plot_.close_step_and_repeat();
-}
-
 void Reader::end_contour() {
+  // A contour of fewer than three points encloses nothing.
   if (contour_.size() >= 3) {
-    // The contour is filled where it lies on the device, so that its slabs
-    // keep their height whatever the image transform.
-    if (!plot_.transform.identity()) {
-      for (Point& p : contour_) {
-        plot_.transform.place(p.x, p.y);
-        if (!std::isfinite(p.x) || !std::isfinite(p.y))
-          fail("the region reaches beyond the range of numbers");
-      }
-    }
-    region_rectangles_.clear();
-    RegionLimits region_limits;
-    region_limits.subdivision_rows = limits_.region_rows;
-    region_limits.rectangles =
-        limits_.rectangles - std::min(limits_.rectangles, plot_.rectangles.size());
-    region_limits.edge_visits = limits_.region_edge_visits - region_visits_;
-    try {
-      region_visits_ += fill_region(contour_, kRegionSlab, region_rectangles_, region_limits);
-    } catch (const RegionTooComplex& e) {
-      if (e.limit == RegionTooComplex::Limit::rectangles) fail_too_many_rectangles();
-      fail("the regions of the photoplot are too complex to cover: their sweep would visit " +
-           std::string("more than ") + std::to_string(limits_.region_edge_visits) + " edges");
-    }
-    for (const Rectangle& r : region_rectangles_) plot_.add_region_rectangle(r);
-    ++plot_.counts.regions;
+    plot_.line = line_number_;
+    plot_.add_region(contour_);
   }
   contour_.clear();
 }
 
-Photoplot Reader::finish(std::size_t records) {
+Drawing Reader::finish(std::size_t records) {
   if (!open_extended_.empty()) {
     throw input_error(name_, open_extended_line_,
                       "the extended command that begins here is never closed by \"%\"",
                       open_extended_record_);
   }
+  // A region still open is closed by the end of the file, and reported there.
+  if (!contour_.empty() && unreported_region_ == kNone) {
+    unreported_region_ = plot_.drawing.regions.size();
+  }
   end_contour();
-  close_step_and_repeat();
-  check_new_rectangles();
-  Photoplot plot;
-  plot.records = records;
-  plot.extremes = plot_.extremes;
-  plot.clear_runs = std::move(plot_.clear_runs);
-  std::erase_if(plot.clear_runs, [](const auto& run) { return run.first == run.second; });
-  plot.outline = is_closed_frame(plot_.leading_strokes);
-  if (plot.outline) {
-    for (const StrokePath& p : plot_.leading_strokes) {
-      for (const double x : {p.x0, p.x1}) {
-        plot.frame.min_x = std::min(plot.frame.min_x, x);
-        plot.frame.max_x = std::max(plot.frame.max_x, x);
-      }
-      for (const double y : {p.y0, p.y1}) {
-        plot.frame.min_y = std::min(plot.frame.min_y, y);
-        plot.frame.max_y = std::max(plot.frame.max_y, y);
-      }
-    }
-  }
-  plot.negative = image_negative_ || polarity_negative_;
-  plot.counts = plot_.counts;
-  plot.inches_used = inches_used_;
-  plot.millimetres_used = millimetres_used_;
-  plot.rectangles = std::move(plot_.rectangles);
-  if (!plot.outline && !plot.rectangles.empty()) {
-    // Objects made only at the end of the file (a region or a step and
-    // repeat block still open) come from its last line.
-    line_number_ = first_object_line_ != 0 ? first_object_line_ : records;
-    warn(WarningKind::no_outline);
-  }
+  if (unreported_region_ != kNone) report_regions(records);
+  plot_.line = line_number_;
+  Drawing drawing = plot_.finish();
+  drawing.name = name_;
+  drawing.records = records;
+  drawing.negative = image_negative_ || polarity_negative_;
+  drawing.inches_used = inches_used_;
+  drawing.millimetres_used = millimetres_used_;
   std::stable_sort(warnings_.begin(), warnings_.end(),
                    [](const Warning& a, const Warning& b) { return a.first_line < b.first_line; });
-  plot.warnings = std::move(warnings_);
-  return plot;
+  drawing.warnings = std::move(warnings_);
+  return drawing;
 }
 
 // Splits text into records at LF; a CR before the LF belongs to the line
@@ -1036,12 +991,14 @@ std::size_t for_each_record(std::string_view text, std::size_t first_number, Rea
 
 }  // namespace
 
-Photoplot read_photoplot_text(std::string_view text, const std::filesystem::path& name,
-                              const ReadLimits& limits) {
-  Reader reader(name, limits);
+Drawing read_photoplot_text(std::string_view text, const std::filesystem::path& name) {
+  Reader reader(name);
+  reader.reserve(text.size());
   bool stopped = false;
   const std::size_t next = for_each_record(text, 1, reader, stopped);
-  return reader.finish(next - 1);
+  Drawing drawing = reader.finish(next - 1);
+  drawing.text = std::make_shared<const std::string>(text);
+  return drawing;
 }
 
 namespace {
@@ -1066,7 +1023,7 @@ void advise_huge_pages(char* data, std::size_t size) {
 
 }  // namespace
 
-Photoplot read_photoplot(const std::filesystem::path& input_path, const ReadLimits& limits) {
+Drawing read_photoplot(const std::filesystem::path& input_path) {
   const int fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw file_error(input_path, "cannot open the photoplot", errno);
   struct Closer {
@@ -1076,7 +1033,8 @@ Photoplot read_photoplot(const std::filesystem::path& input_path, const ReadLimi
 
   // Records are taken from 1 MiB chunks; a record that spans chunks (or is
   // longer than one) is gathered in carry before it is read.
-  Reader reader(input_path, limits);
+  Reader reader(input_path);
+  reader.reserve(rest_of_file(fd, 0));
   std::string chunk(1 << 20, '\0');
   std::string carry;
   std::size_t number = 1;

@@ -1,0 +1,486 @@
+#include "geometry/boxes.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <string>
+
+#include "common/arc.hpp"
+#include "common/error.hpp"
+#include "geometry/region.hpp"
+
+namespace foilcad {
+
+namespace {
+
+// Slabs of a filled region are no taller than the resolution the solids are
+// written at, so that no copper is lost where an edge is slanted.
+constexpr double kRegionSlab = 0.1;
+
+// Regular polygons with more vertices than this are bounded by their
+// circumscribed circle (which holds every vertex) instead of vertex by vertex,
+// so that a huge vertex count costs no time.
+constexpr double kMaxTracedPolygonVertices = 1000.0;
+
+// cos and sin of an angle in degrees, exact for multiples of 90 degrees so that
+// quarter turns of axis-aligned shapes stay exactly axis-aligned.
+Point direction(double degrees) {
+  double turn = std::fmod(degrees, 360.0);
+  if (turn < 0.0) turn += 360.0;
+  if (turn == 0.0 || turn == 360.0) return {1.0, 0.0};
+  if (turn == 90.0) return {0.0, 1.0};
+  if (turn == 180.0) return {-1.0, 0.0};
+  if (turn == 270.0) return {0.0, -1.0};
+  const double radians = turn * (std::numbers::pi / 180.0);
+  return {std::cos(radians), std::sin(radians)};
+}
+
+Point rotate(Point p, Point dir) { return {dir.x * p.x - dir.y * p.y, dir.y * p.x + dir.x * p.y}; }
+
+// A box that grows to hold what is added; it starts empty, its smallest
+// above its largest.
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr Box kNothing{kInfinity, -kInfinity, kInfinity, -kInfinity};
+
+bool empty(const Box& b) { return b.min_x > b.max_x; }
+
+bool finite(const Box& b) {
+  return std::isfinite(b.min_x) && std::isfinite(b.max_x) && std::isfinite(b.min_y) &&
+         std::isfinite(b.max_y);
+}
+
+void add(Box& b, Point p) {
+  b.min_x = std::min(b.min_x, p.x);
+  b.max_x = std::max(b.max_x, p.x);
+  b.min_y = std::min(b.min_y, p.y);
+  b.max_y = std::max(b.max_y, p.y);
+}
+
+void add_circle(Box& b, Point centre, double radius) {
+  add(b, {centre.x - radius, centre.y - radius});
+  add(b, {centre.x + radius, centre.y + radius});
+}
+
+void merge(Box& b, const Box& other) {
+  if (empty(other)) return;
+  add(b, Point{other.min_x, other.min_y});
+  add(b, Point{other.max_x, other.max_y});
+}
+
+// Adds the rectangle [x0, x1] x [y0, y1], rotated about the macro origin.
+void add_rotated_rectangle(Box& b, double x0, double x1, double y0, double y1, Point dir) {
+  add(b, rotate({x0, y0}, dir));
+  add(b, rotate({x1, y0}, dir));
+  add(b, rotate({x0, y1}, dir));
+  add(b, rotate({x1, y1}, dir));
+}
+
+class PrimitiveBox {
+ public:
+  PrimitiveBox(const MacroPrimitive& p, std::string_view name) : p_(p), name_(name) {}
+
+  // The box of the primitive (exposed or not).
+  Box box() {
+    const std::vector<double>& m = p_.modifiers;
+    const Point dir = direction(p_.rotation);
+    Box shape = kNothing;
+    switch (p_.code) {
+      case 1:  // exposure, diameter, centre x, centre y, [rotation]
+        add_circle(shape, rotate({m[2], m[3]}, dir), std::abs(m[1]) / 2.0);
+        break;
+      case 2:
+      case 20:  // exposure, width, start x, start y, end x, end y, [rotation]
+        vector_line(shape, m[1], {m[2], m[3]}, {m[4], m[5]}, dir);
+        break;
+      case 21: {  // exposure, width, height, centre x, centre y, [rotation]
+        const double half_w = std::abs(m[1]) / 2.0;
+        const double half_h = std::abs(m[2]) / 2.0;
+        add_rotated_rectangle(shape, m[3] - half_w, m[3] + half_w, m[4] - half_h, m[4] + half_h,
+                              dir);
+        break;
+      }
+      case 22:  // exposure, width, height, lower-left x, lower-left y, [rotation]
+        add_rotated_rectangle(shape, m[3], m[3] + m[1], m[4], m[4] + m[2], dir);
+        break;
+      case 4: {  // exposure, n, n + 1 points (x, y), [rotation]
+        const std::size_t points = static_cast<std::size_t>(m[1]) + 1;
+        for (std::size_t i = 0; i < points; ++i)
+          add(shape, rotate({m[2 + 2 * i], m[3 + 2 * i]}, dir));
+        break;
+      }
+      case 5:
+        polygon(shape);
+        break;
+      case 6: {  // centre x, centre y, outer diameter, ring thickness, gap,
+                 // ring count, cross-hair thickness, cross-hair length, [rotation]
+        // The cross hair may reach beyond the outer ring.
+        add_circle(shape, rotate({m[0], m[1]}, dir), std::abs(m[2]) / 2.0);
+        const double half_t = std::abs(m[6]) / 2.0;
+        const double half_l = std::abs(m[7]) / 2.0;
+        add_rotated_rectangle(shape, m[0] - half_l, m[0] + half_l, m[1] - half_t, m[1] + half_t,
+                              dir);
+        add_rotated_rectangle(shape, m[0] - half_t, m[0] + half_t, m[1] - half_l, m[1] + half_l,
+                              dir);
+        break;
+      }
+      case 7:  // centre x, centre y, outer diameter, inner diameter, gap, [rotation]
+        // The outer circle bounds it.
+        add_circle(shape, rotate({m[0], m[1]}, dir), std::abs(m[2]) / 2.0);
+        break;
+      default:
+        fail("unknown primitive code " + std::to_string(p_.code));
+    }
+    if (!finite(shape)) fail("the primitive reaches beyond the range of numbers");
+    return shape;
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& what) const {
+    throw MacroError(describe_macro_statement(name_, p_.statement) + ": " + what);
+  }
+
+  void vector_line(Box& shape, double width, Point start, Point end, Point dir) const {
+    const double half = std::abs(width) / 2.0;
+    const double dx = end.x - start.x;
+    const double dy = end.y - start.y;
+    const double length = std::hypot(dx, dy);
+    if (!std::isfinite(length)) fail("the line is longer than the range of numbers");
+    if (length == 0.0) {
+      // A line without a direction has no defined width axis; the circle of
+      // the half width around its point holds it whichever way it would turn.
+      add_circle(shape, rotate(start, dir), half);
+      return;
+    }
+    const Point normal{-dy / length * half, dx / length * half};
+    add(shape, rotate({start.x + normal.x, start.y + normal.y}, dir));
+    add(shape, rotate({start.x - normal.x, start.y - normal.y}, dir));
+    add(shape, rotate({end.x + normal.x, end.y + normal.y}, dir));
+    add(shape, rotate({end.x - normal.x, end.y - normal.y}, dir));
+  }
+
+  // exposure, n, centre x, centre y, diameter, [rotation]; the first vertex
+  // lies on the horizontal through the centre before the rotation.
+  void polygon(Box& shape) const {
+    const std::vector<double>& m = p_.modifiers;
+    const double n = m[1];
+    const double angle = p_.rotation;
+    const Point centre = rotate({m[2], m[3]}, direction(angle));
+    const double radius = std::abs(m[4]) / 2.0;
+    if (n > kMaxTracedPolygonVertices) {
+      add_circle(shape, centre, radius);
+      return;
+    }
+    const int vertices = static_cast<int>(n);
+    for (int k = 0; k < vertices; ++k) {
+      // Each vertex's angle in degrees, so quarter turns come out exact.
+      const Point d = direction(360.0 * k / vertices + angle);
+      add(shape, {centre.x + radius * d.x, centre.y + radius * d.y});
+    }
+  }
+
+  const MacroPrimitive& p_;
+  std::string_view name_;
+};
+
+}  // namespace
+
+std::optional<Box> macro_box(const std::vector<MacroPrimitive>& primitives,
+                             std::string_view macro_name) {
+  Box total = kNothing;
+  for (const MacroPrimitive& p : primitives) {
+    if (!p.exposed) continue;
+    merge(total, PrimitiveBox(p, macro_name).box());
+  }
+  if (empty(total)) return std::nullopt;
+  return total;
+}
+
+Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise) {
+  Box box{std::min(x0, x1), std::max(x0, x1), std::min(y0, y1), std::max(y0, y1)};
+  const double r = std::max(std::hypot(x0 - cx, y0 - cy), std::hypot(x1 - cx, y1 - cy));
+  if (!(r > 0.0) || !std::isfinite(r)) return box;
+  constexpr double kTurn = 2.0 * std::numbers::pi;
+  // Swept counterclockwise from where it begins: a clockwise arc is the same
+  // set of points swept from its end.
+  const ArcSweep arc = arc_sweep({x0, y0}, {x1, y1}, {cx, cy}, clockwise);
+  const double start = clockwise ? arc.end : arc.start;
+  const double sweep = arc.sweep;
+  const double axis_x[4] = {cx + r, cx, cx - r, cx};
+  const double axis_y[4] = {cy, cy + r, cy, cy - r};
+  for (int q = 0; q < 4; ++q) {
+    double offset = q * (std::numbers::pi / 2) - start;
+    while (offset < 0.0) offset += kTurn;
+    while (offset >= kTurn) offset -= kTurn;
+    if (offset <= sweep) {
+      box.min_x = std::min(box.min_x, axis_x[q]);
+      box.max_x = std::max(box.max_x, axis_x[q]);
+      box.min_y = std::min(box.min_y, axis_y[q]);
+      box.max_y = std::max(box.max_y, axis_y[q]);
+    }
+  }
+  return box;
+}
+
+namespace {
+
+class BoxMaker {
+ public:
+  BoxMaker(const Drawing& drawing, const BoxLimits& limits) : d_(drawing), limits_(limits) {}
+
+  DrawingBoxes run() {
+    out_.counts = d_.counts;
+    out_.first_active = d_.outline ? kFirstActive : 0;
+    extents();
+    // The identity places every value where it is, bit for bit: objects
+    // drawn under it (nearly all) skip the placing.
+    for (const ImageTransform& t : d_.transforms) identity_.push_back(t.identity());
+    out_.rectangles.reserve(d_.objects.size());
+    if (!d_.placements.empty()) ends_.reserve(d_.objects.size());
+    std::size_t next_placement = 0;
+    for (std::size_t i = 0; i < d_.objects.size(); ++i) {
+      const DrawingObject& o = d_.objects[i];
+      const std::size_t before = out_.rectangles.size();
+      object(o);
+      check(before, o.line);
+      if (first_line_ == 0 && !out_.rectangles.empty()) {
+        first_line_ =
+            o.kind == DrawingObject::Kind::region ? d_.regions[o.detail].report_line : o.line;
+      }
+      if (d_.placements.empty()) continue;
+      ends_.push_back(out_.rectangles.size());
+      while (next_placement < d_.placements.size() &&
+             d_.placements[next_placement].end_object == i + 1) {
+        place(d_.placements[next_placement++]);
+        // A block opened from here on begins behind the copies.
+        ends_.back() = out_.rectangles.size();
+      }
+    }
+    out_.warnings = d_.warnings;
+    if (!d_.outline && !out_.rectangles.empty()) {
+      // Objects made only at the end of the file (a region or a step and
+      // repeat block still open) come from its last line.
+      out_.warnings.push_back(
+          {WarningKind::no_outline, 1, first_line_ != 0 ? first_line_ : d_.records});
+      std::stable_sort(
+          out_.warnings.begin(), out_.warnings.end(),
+          [](const Warning& a, const Warning& b) { return a.first_line < b.first_line; });
+    }
+    return std::move(out_);
+  }
+
+ private:
+  // The message names line and shows the text of record (an extended
+  // command may span records: the one being read when it ended).
+  [[noreturn]] void fail(std::size_t line, std::string_view what) const { fail(line, line, what); }
+  [[noreturn]] void fail(std::size_t line, std::size_t record, std::string_view what) const {
+    throw input_error(d_.name, line, what, d_.record(record));
+  }
+
+  [[noreturn]] void fail_too_many(std::size_t line, std::size_t record) const {
+    fail(line, record,
+         "the photoplot makes more than " + std::to_string(limits_.rectangles) +
+             " rectangles (step and repeat copies and region rows included): too many "
+             "for any grid");
+  }
+
+  // Every aperture's extent around its origin, in the order of definition.
+  void extents() {
+    extents_.reserve(d_.apertures.size());
+    for (const Aperture& a : d_.apertures) {
+      if (a.shape != Aperture::Shape::macro) {
+        // -(0.5 s) added gives exactly the bits of 0.5 s subtracted, so square
+        // and round apertures place their edges as they always did.
+        const double hx = 0.5 * a.sizes[0];
+        const bool two_sides =
+            (a.shape == Aperture::Shape::rectangle || a.shape == Aperture::Shape::obround) &&
+            a.sizes.size() >= 2;
+        const double hy = two_sides ? 0.5 * a.sizes[1] : hx;
+        extents_.push_back({-hx, hx, -hy, hy});
+        continue;
+      }
+      std::optional<Box> box;
+      try {
+        box = macro_box(a.primitives, a.macro_name);
+      } catch (const MacroError& e) {
+        fail(a.line, a.record_line, e.what());
+      }
+      if (!box) {
+        // A macro never defined, or one that exposes nothing: size 0.
+        const double h = 0.5 * 0.0;
+        extents_.push_back({-h, h, -h, h});
+        continue;
+      }
+      const Box scaled{box->min_x * a.unit, box->max_x * a.unit, box->min_y * a.unit,
+                       box->max_y * a.unit};
+      if (!finite(scaled)) fail(a.line, a.record_line, "the aperture size is out of range");
+      extents_.push_back(scaled);
+    }
+  }
+
+  // The extent of an object's aperture, turned with the image.
+  Box extent(const DrawingObject& o, const ImageTransform& t) const {
+    Box e = o.aperture == kNoAperture ? Box{0.0, 0.0, 0.0, 0.0} : extents_[o.aperture];
+    if (!identity_[o.transform]) t.turn(e.min_x, e.max_x, e.min_y, e.max_y);
+    return e;
+  }
+
+  void append(const Box& r, bool clear) {
+    if (clear) {
+      PolarityRuns& runs = out_.clear_runs;
+      if (!runs.empty() && runs.back().second == out_.rectangles.size()) {
+        ++runs.back().second;
+      } else {
+        runs.emplace_back(out_.rectangles.size(), out_.rectangles.size() + 1);
+      }
+    }
+    out_.rectangles.push_back(r);
+  }
+
+  // Strokes, flashes and arcs find the box of their coordinates as the file
+  // wrote them, place that box on the device (a box stays a box under every
+  // image transform, and an arc's box becomes the box of the placed arc),
+  // then grow it by the aperture's extent.
+  void object(const DrawingObject& o) {
+    const ImageTransform& t = d_.transforms[o.transform];
+    switch (o.kind) {
+      case DrawingObject::Kind::flash: {
+        const Box e = extent(o, t);
+        double x = o.to.x;
+        double y = o.to.y;
+        if (!identity_[o.transform]) t.place(x, y);
+        append({x + e.min_x, x + e.max_x, y + e.min_y, y + e.max_y}, o.clear);
+        break;
+      }
+      case DrawingObject::Kind::stroke: {
+        const Box e = extent(o, t);
+        const double px = o.from.x;
+        const double py = o.from.y;
+        const double x = o.to.x;
+        const double y = o.to.y;
+        double low_x = x < px ? x : px;
+        double high_x = px <= x ? x : px;
+        double low_y = y < py ? y : py;
+        double high_y = py <= y ? y : py;
+        if (!identity_[o.transform]) t.place(low_x, high_x, low_y, high_y);
+        append({low_x + e.min_x, high_x + e.max_x, low_y + e.min_y, high_y + e.max_y}, o.clear);
+        break;
+      }
+      case DrawingObject::Kind::arc: {
+        const Box e = extent(o, t);
+        const ArcDetail& a = d_.arcs[o.detail];
+        Box box = arc_box(o.from.x, o.from.y, o.to.x, o.to.y, a.centre.x, a.centre.y, a.clockwise);
+        t.place(box.min_x, box.max_x, box.min_y, box.max_y);
+        append({box.min_x + e.min_x, box.max_x + e.max_x, box.min_y + e.min_y, box.max_y + e.max_y},
+               o.clear);
+        break;
+      }
+      case DrawingObject::Kind::region:
+        region(o, t);
+        break;
+    }
+  }
+
+  void region(const DrawingObject& o, const ImageTransform& t) {
+    const RegionDetail& r = d_.regions[o.detail];
+    contour_.assign(d_.points.begin() + static_cast<std::ptrdiff_t>(r.first_point),
+                    d_.points.begin() + static_cast<std::ptrdiff_t>(r.first_point + r.point_count));
+    // The contour is filled where it lies on the device, so that its slabs
+    // keep their height whatever the image transform.
+    if (!t.identity()) {
+      for (Point& p : contour_) {
+        t.place(p.x, p.y);
+        if (!std::isfinite(p.x) || !std::isfinite(p.y))
+          fail(o.line, "the region reaches beyond the range of numbers");
+      }
+    }
+    region_rectangles_.clear();
+    RegionLimits region_limits;
+    region_limits.subdivision_rows = limits_.region_rows;
+    region_limits.rectangles =
+        limits_.rectangles - std::min(limits_.rectangles, out_.rectangles.size());
+    region_limits.edge_visits = limits_.region_edge_visits - region_visits_;
+    try {
+      region_visits_ += fill_region(contour_, kRegionSlab, region_rectangles_, region_limits);
+    } catch (const RegionTooComplex& e) {
+      if (e.limit == RegionTooComplex::Limit::rectangles) fail_too_many(o.line, o.line);
+      fail(o.line,
+           "the regions of the photoplot are too complex to cover: their sweep would "
+           "visit more than " +
+               std::to_string(limits_.region_edge_visits) + " edges");
+    }
+    for (const Box& b : region_rectangles_) append(b, o.clear);
+    out_.counts.region_rectangles += region_rectangles_.size();
+  }
+
+  // The copies of a step and repeat block, placed behind it step by step, x
+  // fastest; each keeps the polarity of its original. They are counted before
+  // any is made: a block of a million rectangles placed a million times must
+  // not be made to find that out.
+  void place(const Placement& p) {
+    const std::size_t begin = p.first_object == 0 ? 0 : ends_[p.first_object - 1];
+    const std::size_t end = ends_[p.end_object - 1];
+    const auto placements =
+        static_cast<std::uint64_t>(p.steps_x) * static_cast<std::uint64_t>(p.steps_y);
+    const std::uint64_t copies = (end - begin) * (placements - 1);
+    if (copies > limits_.rectangles - std::min(limits_.rectangles, out_.rectangles.size())) {
+      fail_too_many(p.line, p.record_line);
+    }
+    // The polarity of every rectangle of the block.
+    std::vector<bool> cleared(end - begin, false);
+    for (const auto& [first, last] : out_.clear_runs) {
+      for (std::size_t i = std::max(first, begin); i < last && i < end; ++i) {
+        cleared[i - begin] = true;
+      }
+    }
+    const ImageTransform& t = d_.transforms[p.transform];
+    const std::size_t before = out_.rectangles.size();
+    for (long long j = 0; j < p.steps_y; ++j) {
+      for (long long i = 0; i < p.steps_x; ++i) {
+        if (i == 0 && j == 0) continue;
+        double dx = static_cast<double>(i) * p.step_x;
+        double dy = static_cast<double>(j) * p.step_y;
+        // Step distances are not coordinates: only the turns act on them.
+        double dx_high = dx;
+        double dy_high = dy;
+        t.turn(dx, dx_high, dy, dy_high);
+        for (std::size_t r = begin; r < end; ++r) {
+          const Box o = out_.rectangles[r];
+          append({o.min_x + dx, o.max_x + dx, o.min_y + dy, o.max_y + dy}, cleared[r - begin]);
+        }
+      }
+    }
+    out_.counts.step_and_repeat_copies += out_.rectangles.size() - before;
+    check(before, p.close_line);
+  }
+
+  // A coordinate near the largest double plus half an aperture (or a step
+  // and repeat copy far away) overflows to an infinity: such a rectangle has
+  // no place on a grid, and every cell around it would be unbounded.
+  void check(std::size_t from, std::size_t line) const {
+    if (out_.rectangles.size() > limits_.rectangles) fail_too_many(line, line);
+    for (std::size_t i = from; i < out_.rectangles.size(); ++i) {
+      if (!finite(out_.rectangles[i])) fail(line, "the object reaches beyond the range of numbers");
+    }
+  }
+
+  const Drawing& d_;
+  const BoxLimits& limits_;
+  DrawingBoxes out_;
+  std::vector<Box> extents_;
+  std::vector<char> identity_;  // by transform
+  // Where the rectangles of each object end.
+  std::vector<std::size_t> ends_;
+  std::vector<Point> contour_;
+  std::vector<Box> region_rectangles_;
+  std::size_t region_visits_ = 0;  // spent of limits_.region_edge_visits
+  std::size_t first_line_ = 0;     // of the object that made the first rectangle
+};
+
+}  // namespace
+
+DrawingBoxes make_boxes(const Drawing& drawing, const BoxLimits& limits) {
+  return BoxMaker(drawing, limits).run();
+}
+
+}  // namespace foilcad

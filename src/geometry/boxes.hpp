@@ -1,0 +1,69 @@
+// The grid model's first step: the boxes a drawing makes.
+//
+// Every object becomes axis-aligned rectangles: a flash the aperture's extent
+// placed on its point, a stroke the box of its end points grown by the
+// extent, an arc the box of the arc and the axis points it passes grown by
+// the extent, a region the slabs that cover it (see region.hpp). An aperture's
+// extent is a circle's or polygon's outer diameter on both sides, a rectangle's
+// or obround's two sizes, a macro's the box of its exposed primitives. A step
+// and repeat block places the rectangles of its objects again at every step,
+// right behind the block. The board outline, when the drawing has one, is the
+// first four rectangles: they take no part in the copper.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "common/box.hpp"
+#include "geometry/geometry.hpp"
+#include "photoplot/drawing.hpp"
+
+namespace foilcad {
+
+// Bounds on what one drawing may make the grid model do. A few hundred bytes
+// of step and repeat around a region can ask for billions of rectangles; the
+// largest boards met so far make about 150,000, and their grids already reach
+// terabytes of solids. A drawing past a bound is refused at the line of the
+// object that crossed it.
+struct BoxLimits {
+  // Rectangles of the whole file: objects, step and repeat copies, region rows.
+  std::size_t rectangles = 2'000'000;
+  // Rows one region's slanted edges may be cut into (see RegionLimits).
+  std::size_t region_rows = 100'000;
+  // The sweep work of all regions together (see RegionLimits::edge_visits):
+  // well under a second; real pours need a few hundred thousand.
+  std::size_t region_edge_visits = 10'000'000;
+};
+
+// The rectangles of a drawing, in the order of its objects.
+struct DrawingBoxes {
+  std::vector<Box> rectangles;
+  // Index ranges [first, second) of rectangles drawn in clear polarity: they
+  // remove copper that earlier rectangles made. Never empty, in order.
+  PolarityRuns clear_runs;
+  // Where the first rectangle that counts as copper stands: 4 behind an
+  // outline, else 0.
+  std::size_t first_active = 0;
+  // The drawing's counts with the region rectangles and copies made.
+  ObjectCounts counts;
+  // The drawing's warnings and "no outline" when there is none and the
+  // rectangles are the copper, by the line each kind first occurred on.
+  std::vector<Warning> warnings;
+};
+
+// Throws foilcad::Error naming the drawing's file and the line of the object
+// (or aperture definition) that cannot be placed or crosses a limit.
+DrawingBoxes make_boxes(const Drawing& drawing, const BoxLimits& limits = {});
+
+// The box of a macro aperture's exposed primitives relative to its origin, in
+// the file's units; nullopt when nothing is exposed. Throws MacroError when a
+// primitive reaches beyond the range of numbers.
+std::optional<Box> macro_box(const std::vector<MacroPrimitive>& primitives,
+                             std::string_view macro_name);
+
+// The box of the arc from (x0, y0) to (x1, y1) around (cx, cy), through the
+// axis points it passes; equal end points make a full circle.
+Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise);
+
+}  // namespace foilcad

@@ -1,0 +1,56 @@
+#include "photoplot/drawing.hpp"
+
+#include <fstream>
+
+namespace foilcad {
+
+namespace {
+
+// Line number line (from 1) of text split at LF, without its line ending.
+std::string_view nth_record(std::string_view text, std::size_t line) {
+  for (std::size_t number = 1; !text.empty(); ++number) {
+    const std::size_t lf = text.find('\n');
+    std::string_view record = text.substr(0, lf);
+    if (number == line) {
+      if (!record.empty() && record.back() == '\r') record.remove_suffix(1);
+      return record;
+    }
+    if (lf == std::string_view::npos) break;
+    text.remove_prefix(lf + 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string_view describe(WarningKind kind) {
+  switch (kind) {
+    case WarningKind::incremental_coordinates:
+      return "incremental coordinates are read as absolute";
+    case WarningKind::unsized_apertures:
+      return "apertures of an unknown macro are drawn with size 0";
+    case WarningKind::coordinates_without_operation:
+      return "coordinates before the first operation code are stroked";
+    case WarningKind::not_copper:
+      return "the file says it is not a copper layer";
+    case WarningKind::no_outline:
+      return "no board outline comes first: the grid ends at the copper's outer edges";
+    case WarningKind::no_copper:
+      return "the photoplot has coordinates but draws no copper: the conductor is empty";
+  }
+  return "unknown warning";
+}
+
+std::string Drawing::record(std::size_t line) const {
+  if (text) return std::string(nth_record(*text, line));
+  // Only a message needs it: the file is read again up to that line.
+  std::ifstream in(name, std::ios::binary);
+  std::string record;
+  for (std::size_t number = 1; number <= line && std::getline(in, record); ++number) {
+  }
+  if (!in) return {};
+  if (!record.empty() && record.back() == '\r') record.pop_back();
+  return record;
+}
+
+}  // namespace foilcad
