@@ -38,9 +38,9 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
+#include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
 #include "geometry/reference.hpp"
-#include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/facets.hpp"
 #include "stl/solid_files.hpp"
@@ -60,7 +60,6 @@ BoardRectangles read_rectangles(const fs::path& file) {
   const Drawing drawing = read_photoplot(file);
   return {make_boxes(drawing).rectangles, drawing.extremes};
 }
-
 
 using Clock = std::chrono::steady_clock;
 
@@ -286,9 +285,9 @@ double raw_direct_write(const fs::path& path, std::uint64_t bytes, bool text) {
   char* block = static_cast<char*>(std::aligned_alloc(4096, kBlock + kMaxBoxBytes));
   std::memset(block, 0, kBlock);
   if (text) {
-    const BoxFields box{format_number_field(1.5), format_number_field(2.25),
+    const BoxFields box{format_number_field(1.5),  format_number_field(2.25),
                         format_number_field(-3.0), format_number_field(10.5),
-                        format_number_field(0.0), format_number_field(1.6)};
+                        format_number_field(0.0),  format_number_field(1.6)};
     for (char* at = block; at < block + kBlock;) at = cube(at, box, {true, false, true, false});
   }
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_DIRECT, 0644);
@@ -298,7 +297,8 @@ double raw_direct_write(const fs::path& path, std::uint64_t bytes, bool text) {
   }
   const Clock::time_point start = Clock::now();
   for (std::uint64_t done = 0; done < bytes;) {
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes - done));
+    const std::size_t length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, bytes - done));
     const std::size_t whole = (length + 4095) / 4096 * 4096;  // dd pads the last block
     if (::write(fd, block, whole) < 0) {
       std::perror("raw write");
@@ -317,7 +317,7 @@ struct Options {
   fs::path dir = fs::current_path();
   int runs = 3;
   std::vector<int> features = {10, 30, 100, 300, 1000, 1500, 3000, 10000, 20000, 50000};
-  double write_limit_gb = 6;       // sizes with more output skip the writer
+  double write_limit_gb = 6;      // sizes with more output skip the writer
   double reference_seconds = 60;  // the plain geometry gets this long per run
   long long reader_lines = 1000000;
   // Polarity switches of the boards of alternating dark and clear flashes.
@@ -336,14 +336,14 @@ struct Result {
   double lists = 0;
   double map = 0;
   double map_last_clear = 0;  // the same grid with the last rectangle clear
-  double format_gbs = 0;     // to /dev/null
+  double format_gbs = 0;      // to /dev/null
   double output_gb = 0;
-  double write = 0;          // 0: not measured
+  double write = 0;  // 0: not measured
   double raw = 0;
-  double raw_text = 0;       // the same with facet text instead of zeros
-  double convert = 0;        // the whole conversion, end to end
+  double raw_text = 0;  // the same with facet text instead of zeros
+  double convert = 0;   // the whole conversion, end to end
   double convert_raw = 0;
-  double reference = 0;      // plain geometry; < 0: did not end in time
+  double reference = 0;  // plain geometry; < 0: did not end in time
   bool reference_same = false;
   double peak_mb = 0;
 };
@@ -956,7 +956,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 4 && std::strcmp(argv[1], "board") == 0) {
-    write_text(argv[3], make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    write_text(argv[3],
+               make_board(std::atoi(argv[2]), 1000u + static_cast<unsigned>(std::atoi(argv[2]))));
     return 0;
   }
   Options options;

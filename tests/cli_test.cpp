@@ -18,9 +18,9 @@ namespace foilcad {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::read_file;
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::read_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 const fs::path kExamples = FOILCAD_EXAMPLES;
@@ -47,7 +47,7 @@ Outcome run(const ScratchDir& dir, const std::string& args) {
   return result;
 }
 
-using testing::contains;
+using test_support::contains;
 
 TEST(Cli, ConvertsNextToTheInputAndReportsEachStage) {
   ScratchDir dir;
@@ -134,7 +134,8 @@ TEST(Cli, FailuresExitWithOneAndSayWhy) {
 TEST(Cli, DryRunPreviewAndSummary) {
   ScratchDir dir;
   fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
-  const Outcome r = run(dir, "-q --thickness 1.6 --dry-run --preview pad.png --json pad.json pad.gbr");
+  const Outcome r =
+      run(dir, "-q --thickness 1.6 --dry-run --preview pad.png --json pad.json pad.gbr");
   EXPECT_EQ(r.status, 0) << r.err;
   // No solid is written; the summary counts the bytes they would have, the
   // same as a real run writes.
@@ -168,18 +169,19 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
   fs::copy_file(kExamples / "board.gbr", dir / "board.gbr");
   const Outcome board = run(dir, "-q --thickness 1.6 --json - board.gbr");
   EXPECT_EQ(board.status, 0) << board.err;
-  EXPECT_EQ(without_times(board.out),
-            R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
-            R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
-            R"("outline":true,"negative_image":false,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
-            R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
-            R"("max_y":38.10000400958809}},)"
-            R"("copper_cells":183,"solids":{"written":true,"format":"classic","merge":false,)"
-            R"("flat":{"top_and_bottom":false,"x_lines":0,"y_lines":0},)"
-            R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
-            R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
-            R"("warnings":[],"seconds":TIMES})"
-            "\n");
+  EXPECT_EQ(
+      without_times(board.out),
+      R"({"input":"board.gbr","units":"inch","objects":{"strokes":14,"arcs":0,"flashes":8,)"
+      R"("regions":0,"region_rectangles":0,"step_and_repeat_copies":0},"rectangles":22,)"
+      R"("outline":true,"negative_image":false,"pieces":230,"grid":{"x_lines":25,"y_lines":24,"cells":552,)"
+      R"("extent_mm":{"min_x":0.0,"max_x":50.80000534611745,"min_y":0.0,)"
+      R"("max_y":38.10000400958809}},)"
+      R"("copper_cells":183,"solids":{"written":true,"format":"classic","merge":false,)"
+      R"("flat":{"top_and_bottom":false,"x_lines":0,"y_lines":0},)"
+      R"("conductor":{"path":"board_CND.stl","boxes":183,"facets":1192,"bytes":230681},)"
+      R"("insulator":{"path":"board_INS.stl","boxes":369,"facets":2124,"bytes":411025}},)"
+      R"("warnings":[],"seconds":TIMES})"
+      "\n");
 
   // Warnings, millimetres, a dry run, and a name that needs escaping.
   write_file(dir / "we\"ird.gbr",

@@ -14,9 +14,9 @@ namespace foilcad {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::read_file;
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::read_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 

@@ -1,9 +1,8 @@
 // Faults a conversion must survive without losing a file the user had or
 // leaving a half-written one: limits refused before anything is written,
 // inputs that are no photoplot, and signals during the writing.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,13 +29,13 @@ namespace foilcad {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::read_file;
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::read_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 
-using testing::contains;
+using test_support::contains;
 
 // The message of the foilcad::Error that f throws, or "" after a failure.
 template <class F>
@@ -110,7 +109,7 @@ TEST(Limits, SolidsThatCannotFitWhateverTheCellsHoldAreRefusedBeforeTheMap) {
   huge.y.assign(1'000'000, 0.0);
   const std::string message = error_of([&] { check(huge); });
   EXPECT_TRUE(contains(message, dir.path().string() + ": the grid of 1000000 x 1000000 lines "
-                                "makes solids of at least "))
+                                                      "makes solids of at least "))
       << message;
   EXPECT_TRUE(contains(message, " free (")) << message;
 }
@@ -133,9 +132,9 @@ TEST(Limits, MemoryAvailableFromMeminfo) {
       "MemAvailable:   23896604 kB\nBuffers:          120000 kB\n";
   EXPECT_EQ(parse_mem_available(meminfo), std::uint64_t{23896604} * 1024);
   // Kernels before 3.14 have no such line; anything unreadable is no figure.
-  for (const char* text : {"MemTotal: 1 kB\n", "", "MemAvailable: lots kB\n",
-                           "MemAvailable: 12 MB\n", "MemAvailable: -5 kB\n",
-                           "MemAvailable: 99999999999999999999 kB\n"}) {
+  for (const char* text :
+       {"MemTotal: 1 kB\n", "", "MemAvailable: lots kB\n", "MemAvailable: 12 MB\n",
+        "MemAvailable: -5 kB\n", "MemAvailable: 99999999999999999999 kB\n"}) {
     EXPECT_EQ(parse_mem_available(text), std::nullopt) << text;
   }
   // This machine has the line.
@@ -146,9 +145,12 @@ TEST(Limits, MemoryRoomUnderACgroupLimit) {
   EXPECT_EQ(parse_cgroup_room("1073741824\n", "73741824\n"), 1'000'000'000u);
   EXPECT_EQ(parse_cgroup_room("1000\n", "5000\n"), 0u);  // over the limit already
   // No limit: version 2's "max", version 1's number near 2^63; unreadable texts.
-  for (const auto& [limit, usage] : std::vector<std::pair<std::string, std::string>>{
-           {"max\n", "5\n"}, {"9223372036854771712\n", "5\n"}, {"", "5\n"},
-           {"12\n", "lots\n"}, {"-4\n", "5\n"}}) {
+  for (const auto& [limit, usage] :
+       std::vector<std::pair<std::string, std::string>>{{"max\n", "5\n"},
+                                                        {"9223372036854771712\n", "5\n"},
+                                                        {"", "5\n"},
+                                                        {"12\n", "lots\n"},
+                                                        {"-4\n", "5\n"}}) {
     EXPECT_EQ(parse_cgroup_room(limit, usage), std::nullopt) << limit << usage;
   }
 
@@ -192,8 +194,7 @@ TEST(Limits, FreeSpaceOfTheTargetFolder) {
 // message starts with the input's name and the folder holds what it held.
 std::string refused_input(const ScratchDir& dir, const fs::path& input) {
   const std::vector<std::string> before = dir.entries();
-  const std::string message =
-      error_of([&] { convert(make_conversion_parameters(input, 0, 1.6)); });
+  const std::string message = error_of([&] { convert(make_conversion_parameters(input, 0, 1.6)); });
   EXPECT_EQ(message.rfind(input.string() + ":", 0), 0u) << message;
   EXPECT_EQ(dir.entries(), before);
   return message;
@@ -241,9 +242,13 @@ TEST(Inputs, FoldersAndBinaryFiles) {
     write_file(dir / "noise.gbr", bytes);
     refused_input(dir, dir / "noise.gbr");
   }
-  std::string program = "\x7f" "ELF\x02\x01\x01";
+  std::string program =
+      "\x7f"
+      "ELF\x02\x01\x01";
   program.append(64, '\0');
-  program += "X\x01\x02Y\x03" "D03*\nGLIBC_2.34\n";
+  program +=
+      "X\x01\x02Y\x03"
+      "D03*\nGLIBC_2.34\n";
   write_file(dir / "program.gbr", program);
   refused_input(dir, dir / "program.gbr");
 }
@@ -302,7 +307,10 @@ TEST(CliFaults, InputsThatAreNoPhotoplotExitWithOne) {
   ScratchDir dir;
   fs::create_directory(dir / "folder.gbr");
   write_file(dir / "empty.gbr", "");
-  write_file(dir / "binary.gbr", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) + "\xff\xfe");
+  write_file(dir / "binary.gbr", std::string("\x7f"
+                                             "ELF\x02\x01\x01\0\0\0",
+                                             10) +
+                                     "\xff\xfe");
   for (const char* name : {"folder.gbr", "empty.gbr", "binary.gbr"}) {
     const Outcome r = run(dir, {"-q", "--thickness", "1.6", name});
     EXPECT_EQ(r.status, 1) << name;
@@ -342,8 +350,9 @@ TEST(CliFaults, ForceIsAcceptedAndARefusalWritesNothing) {
   const Outcome refused =
       run(dir, {"-q", "--force", "--thickness", "1.6", "--json", "d.json", "diagonal.gbr"});
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(contains(refused.err, "the grid of 600000 x 600000 lines needs 360 GB for its "
-                                    "cell map; "))
+  EXPECT_TRUE(contains(refused.err,
+                       "the grid of 600000 x 600000 lines needs 360 GB for its "
+                       "cell map; "))
       << refused.err;
   EXPECT_EQ(dir.entries(),
             (std::vector<std::string>{"diagonal.gbr", "pad.gbr", "pad_CND.stl", "pad_INS.stl"}));
@@ -528,9 +537,9 @@ TEST(StaleTemporaries, OnlyThoseOfEndedProcessesGo) {
   const std::string dead = std::to_string(ended_process());
   const std::string running = std::to_string(::getppid());
   const std::string self = std::to_string(::getpid());
-  const std::vector<std::string> gone = {
-      "b_CND.stl.partial-" + dead + "-0", "b_CND.stl.partial-" + dead + "-17",
-      "b_CND.stl.partial-" + dead + "-0.previous"};
+  const std::vector<std::string> gone = {"b_CND.stl.partial-" + dead + "-0",
+                                         "b_CND.stl.partial-" + dead + "-17",
+                                         "b_CND.stl.partial-" + dead + "-0.previous"};
   const std::vector<std::string> stay = {
       "b_CND.stl",
       "b_CND.stl.partial-" + running + "-0",

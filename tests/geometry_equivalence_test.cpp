@@ -73,8 +73,8 @@ bool same_line(double a, double b, Lines lines) {
   }
   for (std::size_t i = 0; i < fast.size(); ++i) {
     if (!same_line(fast[i], plain[i], lines)) {
-      return ::testing::AssertionFailure() << axis << " line " << i << " is " << fast[i]
-                                           << ", the plain loops give " << plain[i];
+      return ::testing::AssertionFailure()
+             << axis << " line " << i << " is " << fast[i] << ", the plain loops give " << plain[i];
     }
   }
   return ::testing::AssertionSuccess();
@@ -93,12 +93,14 @@ bool same_line(double a, double b, Lines lines) {
 
   const std::size_t plain_pieces = count > kFirstActive ? count - kFirstActive : 0;
   if (split.pieces != plain_pieces) {
-    return ::testing::AssertionFailure() << split.pieces << " pieces, the plain loops make "
-                                         << plain_pieces << "\n" << describe(board);
+    return ::testing::AssertionFailure()
+           << split.pieces << " pieces, the plain loops make " << plain_pieces << "\n"
+           << describe(board);
   }
   for (const auto& result : {same_lines(lists.x, plain_lists.x, lines, "x"),
                              same_lines(lists.y, plain_lists.y, lines, "y")}) {
-    if (!result) return ::testing::AssertionFailure() << result.message() << "\n" << describe(board);
+    if (!result)
+      return ::testing::AssertionFailure() << result.message() << "\n" << describe(board);
   }
   if (map.columns != plain_map.columns || map.rows != plain_map.rows) {
     return ::testing::AssertionFailure() << "map size differs\n" << describe(board);
@@ -272,14 +274,18 @@ void move_extremes(Rng& rng, Board& board, bool between_edges = true) {
     const double lower = x ? r.min_x : r.min_y;
     const double upper = x ? r.max_x : r.max_y;
     switch (pick(rng, 0, between_edges ? 3 : 1)) {
-      case 0: return lower;
-      case 1: return upper;
-      case 2: return 0.5 * (lower + upper);
-      default: return lower + 0.25 * (upper - lower);
+      case 0:
+        return lower;
+      case 1:
+        return upper;
+      case 2:
+        return 0.5 * (lower + upper);
+      default:
+        return lower + 0.25 * (upper - lower);
     }
   };
-  double* const extremes[4] = {&board.extremes.min_x, &board.extremes.max_x,
-                               &board.extremes.min_y, &board.extremes.max_y};
+  double* const extremes[4] = {&board.extremes.min_x, &board.extremes.max_x, &board.extremes.min_y,
+                               &board.extremes.max_y};
   for (int e = 0; e < 4; ++e) {
     if (chance(rng, 50)) *extremes[e] = some_value(e < 2);
   }
@@ -303,9 +309,8 @@ void run_boards(std::uint64_t seed, int boards, const Units& units, Lines lines,
 // Boards of 1 to 60 features in numbers, on grids of a few to 30 steps, with
 // tracks anywhere or a few steps long.
 const std::vector<Shape> kMixedShapes = {
-    {1, 4, 2},   {3, 6, 2},   {5, 8, 3},    {6, 10, 4},    {8, 10, 4},
-    {12, 12, 6}, {20, 16, 6}, {30, 20, 8},  {4, 3, 2},     {10, 5, 3},
-    {25, 8, 2},  {40, 12, 4, 3}, {40, 20, 6, 2}, {60, 30, 4, 2},
+    {1, 4, 2},   {3, 6, 2}, {5, 8, 3},  {6, 10, 4}, {8, 10, 4},     {12, 12, 6},    {20, 16, 6},
+    {30, 20, 8}, {4, 3, 2}, {10, 5, 3}, {25, 8, 2}, {40, 12, 4, 3}, {40, 20, 6, 2}, {60, 30, 4, 2},
 };
 
 TEST(GeometryEquivalence, DyadicBoardsGiveTheSameBits) {
@@ -334,10 +339,17 @@ Board nudged_board(Rng& rng, int rectangles, int span, double spacing, double ba
     double v = base + static_cast<double>(pick(rng, -span / 4, span)) * spacing;
     if (v == 0.0 && chance(rng, 50)) v = -0.0;
     switch (pick(rng, 0, 5)) {
-      case 0: v = std::nextafter(v, 1e300); break;
-      case 1: v = std::nextafter(std::nextafter(v, -1e300), -1e300); break;
-      case 2: v += static_cast<double>(pick(rng, -4, 4)) * jitter; break;
-      default: break;
+      case 0:
+        v = std::nextafter(v, 1e300);
+        break;
+      case 1:
+        v = std::nextafter(std::nextafter(v, -1e300), -1e300);
+        break;
+      case 2:
+        v += static_cast<double>(pick(rng, -4, 4)) * jitter;
+        break;
+      default:
+        break;
     }
     return v;
   };
@@ -430,8 +442,8 @@ TEST(GeometryDecisions, AGroupKeepsTheValueOfferedFirstBeforeCutting) {
   const double low = 1.0;
   const double high = std::nextafter(1.0, 2.0);
   const Box outline{0, 0, 0, 0};
-  const std::vector<Box> list = {outline, outline, outline, outline,
-                                       {-1, high, 0, 1}, {low, 3, 0, 1}};
+  const std::vector<Box> list = {outline, outline,          outline,
+                                 outline, {-1, high, 0, 1}, {low, 3, 0, 1}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {-1, 3, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{-1, -1, high, 3, 3}));
@@ -447,8 +459,8 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   // yet the cut test does not let either cut a rectangle bounded by the other.
   // Grouped, they cut like any two lines, so [0, 2] is copper in both columns.
   const Box outline{0, 0, 0, 0};
-  const std::vector<Box> list = {outline, outline, outline, outline,
-                                       {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
+  const std::vector<Box> list = {outline, outline,      outline,
+                                 outline, {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
   const SplitBoard board = split_rectangles(list);
   const CoordinateLists lists = build_coordinate_lists(board, {0, 3, 0, 6});
   const CellMap map = build_cell_map(board, lists);

@@ -1,12 +1,11 @@
 // Board geometry: cutting rectangles along each other's edges, the grid lines
 // and the copper cells, as the plain algorithms do it piece by piece. The
 // grouped stages are held to these results by the equivalence test.
-#include "geometry/reference.hpp"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "geometry/reference.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {

@@ -17,9 +17,9 @@ namespace foilcad {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::read_file;
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::read_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 const fs::path kData = FOILCAD_TEST_DATA;
 // Millimetres with no decimal digits: coordinates are whole millimetres.
@@ -285,8 +285,8 @@ TEST(ImageTransform, PhotoplotterHeaderGivesTheBoardPlacedByHand) {
   for (std::size_t r = 0; r < placed.rectangles.size(); ++r) {
     const Box& a = transformed.rectangles[r];
     const Box& b = placed.rectangles[r];
-    EXPECT_TRUE(near(a.min_x, b.min_x) && near(a.max_x, b.max_x) &&
-                near(a.min_y, b.min_y) && near(a.max_y, b.max_y))
+    EXPECT_TRUE(near(a.min_x, b.min_x) && near(a.max_x, b.max_x) && near(a.min_y, b.min_y) &&
+                near(a.max_y, b.max_y))
         << "rectangle " << r;
   }
   ConversionReport a;
@@ -357,7 +357,7 @@ TEST(ImageTransform, UnreadableOrUnplaceableParametersStopAtTheirLine) {
   };
   for (const Row& row : rows) {
     const std::string said = message_of(kMm + row.text);
-    EXPECT_TRUE(testing::contains(said, row.said)) << row.text << said;
+    EXPECT_TRUE(test_support::contains(said, row.said)) << row.text << said;
   }
 }
 

@@ -20,7 +20,7 @@ std::optional<Box> macro_extent(const ApertureMacro& macro, std::span<const doub
   return macro_box(evaluate_aperture_macro(macro, parameters), macro.name());
 }
 
-const double kS = std::sqrt(0.5);       // sin 45 = cos 45
+const double kS = std::sqrt(0.5);        // sin 45 = cos 45
 const double kH = std::sqrt(3.0) / 2.0;  // sin 60 = cos 30
 
 std::optional<Box> extent(const std::string& body, const std::vector<double>& params = {}) {
@@ -50,17 +50,23 @@ TEST(MacroExtent, EachPrimitiveGivesTheBoxOfItsShape) {
       {"negative diameter spans the same", "C*1,1,-2,3,4*", {2, 4, 3, 5}, 0},
       {"vector line along x", "L*20,1,0.5,1,2,5,2,0*", {1, 5, 1.75, 2.25}, 0},
       {"vector line along y", "L*20,1,0.5,1,2,1,6,0*", {0.75, 1.25, 2, 6}, 0},
-      {"vector line at 45 degrees", "L*20,1,0.2,0,0,1,1,0*",
-       {-0.1 * kS, 1 + 0.1 * kS, -0.1 * kS, 1 + 0.1 * kS}, 1e-12},
+      {"vector line at 45 degrees",
+       "L*20,1,0.2,0,0,1,1,0*",
+       {-0.1 * kS, 1 + 0.1 * kS, -0.1 * kS, 1 + 0.1 * kS},
+       1e-12},
       {"vector line turned 90", "L*20,1,0.5,1,2,5,2,90*", {-2.25, -1.75, 1, 5}, 0},
-      {"vector line turned 45", "L*20,1,0.2,0,0,1,0,45*",
-       {-0.1 * kS, 1.1 * kS, -0.1 * kS, 1.1 * kS}, 1e-12},
+      {"vector line turned 45",
+       "L*20,1,0.2,0,0,1,0,45*",
+       {-0.1 * kS, 1.1 * kS, -0.1 * kS, 1.1 * kS},
+       1e-12},
       {"old code 2 is a vector line", "L*2,1,0.5,1,2,5,2,0*", {1, 5, 1.75, 2.25}, 0},
       {"zero-length line holds its half width", "L*20,1,0.4,1,1,1,1,0*", {0.8, 1.2, 0.8, 1.2}, 0},
       {"centre line", "R*21,1,2,1,3,4,0*", {2, 4, 3.5, 4.5}, 0},
       {"centre line turned 90", "R*21,1,2,1,3,4,90*", {-4.5, -3.5, 2, 4}, 0},
-      {"centre line turned 30", "R*21,1,2,1,0,0,30*",
-       {-(kH + 0.25), kH + 0.25, -(0.5 + 0.5 * kH), 0.5 + 0.5 * kH}, 1e-12},
+      {"centre line turned 30",
+       "R*21,1,2,1,0,0,30*",
+       {-(kH + 0.25), kH + 0.25, -(0.5 + 0.5 * kH), 0.5 + 0.5 * kH},
+       1e-12},
       {"lower-left line", "R*22,1,2,1,3,4,0*", {3, 5, 4, 5}, 0},
       {"lower-left line turned 180", "R*22,1,2,1,3,4,180*", {-5, -3, -5, -4}, 0},
       {"outline triangle", "T*4,1,3,0,0,1,0,0,1,0,0,0*", {0, 1, 0, 1}, 0},
@@ -69,15 +75,21 @@ TEST(MacroExtent, EachPrimitiveGivesTheBoxOfItsShape) {
       {"hexagon", "P*5,1,6,0,0,2,0*", {-1, 1, -kH, kH}, 1e-12},
       {"hexagon turned 30", "P*5,1,6,0,0,2,30*", {-kH, kH, -1, 1}, 1e-12},
       {"square polygon off the origin turned 90", "P*5,1,4,1,0,1,90*", {-0.5, 0.5, 0.5, 1.5}, 0},
-      {"polygon with a billion sides uses its circle", "P*5,1,1000000000,0,0,2,0*", {-1, 1, -1, 1},
+      {"polygon with a billion sides uses its circle",
+       "P*5,1,1000000000,0,0,2,0*",
+       {-1, 1, -1, 1},
        0},
       {"thermal", "H*7,0,0,0.8,0.5,0.1,45*", {-0.4, 0.4, -0.4, 0.4}, 0},
       {"thermal centre turned 90", "H*7,1,0,0.8,0.5,0.1,90*", {-0.4, 0.4, 0.6, 1.4}, 0},
       {"moire inside its ring", "M*6,0,0,1,0.1,0.1,3,0.02,0.8,0*", {-0.5, 0.5, -0.5, 0.5}, 0},
-      {"moire cross hair beyond the ring", "M*6,0,0,1,0.1,0.1,3,0.02,1.5,0*",
-       {-0.75, 0.75, -0.75, 0.75}, 0},
-      {"moire cross hair turned 45", "M*6,0,0,1,0.1,0.1,3,0.02,1.5,45*",
-       {-0.76 * kS, 0.76 * kS, -0.76 * kS, 0.76 * kS}, 1e-12},
+      {"moire cross hair beyond the ring",
+       "M*6,0,0,1,0.1,0.1,3,0.02,1.5,0*",
+       {-0.75, 0.75, -0.75, 0.75},
+       0},
+      {"moire cross hair turned 45",
+       "M*6,0,0,1,0.1,0.1,3,0.02,1.5,45*",
+       {-0.76 * kS, 0.76 * kS, -0.76 * kS, 0.76 * kS},
+       1e-12},
       {"union of two primitives", "U*1,1,2,-3,0*21,1,1,4,0,2,0*", {-4, 0.5, -1, 4}, 0},
   };
   for (const auto& c : cases) expect_box(extent(c.body), c.want, c.tolerance, c.what);
@@ -100,7 +112,8 @@ TEST(MacroExtent, KicadRoundRectIsItsCornersGrownByTheRadius) {
   EXPECT_EQ(macro.name(), "RoundRect");
   // %ADD12RoundRect,0.250000X-0.450000X0.262500X0.450000X0.262500X0.450000X-0.262500X
   //   -0.450000X-0.262500X0*%: corners at x = +-0.45, y = +-0.2625, radius 0.25.
-  const std::vector<double> pad{0.25, -0.45, 0.2625, 0.45, 0.2625, 0.45, -0.2625, -0.45, -0.2625, 0};
+  const std::vector<double> pad{0.25, -0.45,   0.2625, 0.45,    0.2625,
+                                0.45, -0.2625, -0.45,  -0.2625, 0};
   expect_box(macro_extent(macro, pad), {-0.7, 0.7, -0.5125, 0.5125}, 1e-12, "radius 0.25");
   // The same macro serves every pad; a zero radius leaves the corner box.
   std::vector<double> sharp = pad;
@@ -189,31 +202,31 @@ TEST(MacroParse, RejectsMalformedDefinitions) {
   const std::string huge = "1" + std::string(400, '0');
   const std::string cases[] = {
       "",
-      "*1,1,1,0,0*",                 // no name
-      "1ABC*1,1,1,0,0*",             // name starts with a digit
-      "N*1,1,0.5*",                  // circle short of its centre
-      "N*21,1,1,1,0*",               // centre line short of a coordinate
-      "N*6,0,0,1,0.1,0.1,3,0.02*",   // moire without cross-hair length
-      "N*4,1,3,0,0*",                // outline with one point
-      "N*1,1,1,0,0,0,0*",            // circle with too many modifiers
-      "N*9,1,1,0,0*",                // unknown primitive
-      "N*3*",                        // unknown primitive
-      "N*X,1,1,0,0*",                // no code
-      "N*1,1,,0,0*",                 // empty modifier
-      "N*1,1,1,0,0,*",               // trailing comma
-      "N*1,1,1e5,0,0*",              // exponents are not macro numbers
-      "N*1,1,.,0,0*",                // point without digits
-      "N*1,1,(1,0,0*",               // unclosed parenthesis
-      "N*1,1,1),0,0*",               // stray parenthesis
-      "N*1,1,1#,0,0*",               // stray character
-      "N*1,1,1+,0,0*",               // operand missing
-      "N*1,1,$,0,0*",                // variable without number
-      "N*1,1,$0,0,0*",               // variables start at $1
-      "N*1,1,$12345678901,0,0*",     // variable number too large
-      "N*$3*",                       // definition without '='
-      "N*$3+1=2*",                   // definition of an expression
-      "N*1,1," + huge + ",0,0*",     // literal beyond the double range
-      "N*1,1," + deep + ",0,0*",     // nesting that would exhaust the stack
+      "*1,1,1,0,0*",                // no name
+      "1ABC*1,1,1,0,0*",            // name starts with a digit
+      "N*1,1,0.5*",                 // circle short of its centre
+      "N*21,1,1,1,0*",              // centre line short of a coordinate
+      "N*6,0,0,1,0.1,0.1,3,0.02*",  // moire without cross-hair length
+      "N*4,1,3,0,0*",               // outline with one point
+      "N*1,1,1,0,0,0,0*",           // circle with too many modifiers
+      "N*9,1,1,0,0*",               // unknown primitive
+      "N*3*",                       // unknown primitive
+      "N*X,1,1,0,0*",               // no code
+      "N*1,1,,0,0*",                // empty modifier
+      "N*1,1,1,0,0,*",              // trailing comma
+      "N*1,1,1e5,0,0*",             // exponents are not macro numbers
+      "N*1,1,.,0,0*",               // point without digits
+      "N*1,1,(1,0,0*",              // unclosed parenthesis
+      "N*1,1,1),0,0*",              // stray parenthesis
+      "N*1,1,1#,0,0*",              // stray character
+      "N*1,1,1+,0,0*",              // operand missing
+      "N*1,1,$,0,0*",               // variable without number
+      "N*1,1,$0,0,0*",              // variables start at $1
+      "N*1,1,$12345678901,0,0*",    // variable number too large
+      "N*$3*",                      // definition without '='
+      "N*$3+1=2*",                  // definition of an expression
+      "N*1,1," + huge + ",0,0*",    // literal beyond the double range
+      "N*1,1," + deep + ",0,0*",    // nesting that would exhaust the stack
   };
   for (const auto& body : cases) {
     EXPECT_THROW(parse_aperture_macro(body), MacroError) << body.substr(0, 60);
@@ -229,20 +242,20 @@ TEST(MacroExtent, RejectsValuesThatCannotBeEvaluated) {
   const double inf = std::numeric_limits<double>::infinity();
   const EvaluationCase cases[] = {
       {"N*1,1,1/0,0,0*", {}},
-      {"N*1,1,1/$3,0,0*", {}},                           // undefined variable is 0
-      {"N*1,1,$1x$1,0,0*", {1e200}},                     // overflow in an expression
-      {"N*1,1,$1,$1,0*", {1.7e308}},                     // overflow in the box
-      {"N*1,1,1,$1,0*", {inf}},                          // parameter not finite
-      {"N*1,1,1,$1,0*", {std::nan("")}},                 // parameter not a number
-      {"N*1,2,1,0,0*", {}},                              // exposure neither 0 nor 1
-      {"N*4,1,1000000000000,0,0,1,0,0,1,0,0,0*", {}},    // count far beyond the points
-      {"N*4,1,$1,0,0,1,0,0,1,0,0,0*", {1e12}},           // the same from a parameter
-      {"N*4,1,3,0,0,1,0,0,1*", {}},                      // one point short
-      {"N*4,1,3,0,0,1,0,0,1,0,0,0,5,5*", {}},            // points beyond the count
-      {"N*4,1,2.5,0,0,1,0,0,1,0,0*", {}},                // count not whole
-      {"N*4,1,-1,0,0,1,0,0,1,0,0*", {}},                 // count negative
-      {"N*5,1,2,0,0,1,0*", {}},                          // polygon of two sides
-      {"N*5,1,3.5,0,0,1,0*", {}},                        // polygon count not whole
+      {"N*1,1,1/$3,0,0*", {}},                         // undefined variable is 0
+      {"N*1,1,$1x$1,0,0*", {1e200}},                   // overflow in an expression
+      {"N*1,1,$1,$1,0*", {1.7e308}},                   // overflow in the box
+      {"N*1,1,1,$1,0*", {inf}},                        // parameter not finite
+      {"N*1,1,1,$1,0*", {std::nan("")}},               // parameter not a number
+      {"N*1,2,1,0,0*", {}},                            // exposure neither 0 nor 1
+      {"N*4,1,1000000000000,0,0,1,0,0,1,0,0,0*", {}},  // count far beyond the points
+      {"N*4,1,$1,0,0,1,0,0,1,0,0,0*", {1e12}},         // the same from a parameter
+      {"N*4,1,3,0,0,1,0,0,1*", {}},                    // one point short
+      {"N*4,1,3,0,0,1,0,0,1,0,0,0,5,5*", {}},          // points beyond the count
+      {"N*4,1,2.5,0,0,1,0,0,1,0,0*", {}},              // count not whole
+      {"N*4,1,-1,0,0,1,0,0,1,0,0*", {}},               // count negative
+      {"N*5,1,2,0,0,1,0*", {}},                        // polygon of two sides
+      {"N*5,1,3.5,0,0,1,0*", {}},                      // polygon count not whole
   };
   for (const auto& c : cases) {
     const ApertureMacro macro = parse_aperture_macro(c.body);

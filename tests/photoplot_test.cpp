@@ -12,8 +12,8 @@
 namespace foilcad {
 namespace {
 
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 constexpr double kStart = 1.0000000150474662e+30;  // 1e30 in single precision
 const Box kNoExtremes{kStart, -kStart, kStart, -kStart};
@@ -53,19 +53,16 @@ TEST(PowerFactor, MatchesTheTableBitForBit) {
 TEST(Reader, FormatStatementsScaleEachAxis) {
   // Four decimals: the factor is 0.0025400002673058725, not 0.00254.
   EXPECT_EQ(read("%FSLAX24Y23*%\nX12345Y200D02*\n").extremes,
-            (Box{31.356303299890996, 31.356303299890996, 5.080000358968972,
-                                5.080000358968972}));
+            (Box{31.356303299890996, 31.356303299890996, 5.080000358968972, 5.080000358968972}));
   // A second statement multiplies again.
   EXPECT_EQ(read("%FSLAX24Y24*%\n%FSLAX24Y24*%\nX12345D02*\n").extremes.min_x,
             0.003135630707070682);
   // Another letter where X or Y should stand leaves that axis alone.
   EXPECT_EQ(read("%FSLAX24N24*%\nX12345Y1D02*\n").extremes,
-            (Box{31.356303299890996, 31.356303299890996, 25.399999618530273,
-                                25.399999618530273}));
+            (Box{31.356303299890996, 31.356303299890996, 25.399999618530273, 25.399999618530273}));
   // Without one, coordinates are whole inches.
   EXPECT_EQ(read("X1Y2D02*\n").extremes,
-            (Box{25.399999618530273, 25.399999618530273, 50.79999923706055,
-                                50.79999923706055}));
+            (Box{25.399999618530273, 25.399999618530273, 50.79999923706055, 50.79999923706055}));
 }
 
 TEST(Reader, StrokeAndFlashRectangles) {
@@ -179,7 +176,7 @@ TEST(Reader, MillimetreAndInchStatements) {
   const double in = 31.356303299890996;
   const double h = 0.12699999809265136;
   const std::vector<Box> expected = {{mm - 0.25, mm + 0.25, mm - 0.25, mm + 0.25},
-                                           {in - h, in + h, in - h, in + h}};
+                                     {in - h, in + h, in - h, in + h}};
   EXPECT_EQ(plot.rectangles, expected);
   EXPECT_EQ(plot.extremes, (Box{mm, in, mm, in}));
 }
@@ -200,15 +197,15 @@ TEST(Reader, CarriageReturnsBelongToTheLineEnding) {
 
 TEST(Reader, LongRecordsAreReadWhole) {
   const Plotted plot = read("%MOMM*%\n%ADD010C,1*%\nG04 " + std::string(200, 'c') + "*\nX" +
-                              std::string(100, '0') + "5Y5D03*\n");
+                            std::string(100, '0') + "5Y5D03*\n");
   EXPECT_EQ(plot.rectangles, (std::vector<Box>{{4.5, 5.5, 4.5, 5.5}}));
 }
 
 TEST(Reader, UnreadableFieldsNameFileLineAndText) {
   const char* bad_lines[] = {
-      "X12",           "XABY1D03*",      "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
-      "%FSLAX24Y2?*%", "%ADDC,0.01*%",   "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,*%",
-      "D1X*",          "G54D*",          "D10",
+      "X12",           "XABY1D03*",    "X1Y1.2.3D03*",  "X1Y*",           "%FSLAX2aY24*%",
+      "%FSLAX24Y2?*%", "%ADDC,0.01*%", "%ADD010C,0.01", "%ADD010C,abc*%", "%ADD010R,*%",
+      "D1X*",          "G54D*",        "D10",
   };
   for (const char* line : bad_lines) {
     const std::string message =
@@ -281,14 +278,14 @@ TEST(ReaderFile, RecordsAcrossReadBlocks) {
 TEST(Drawing, ObjectsKeepTheirAperturesPolarityAndLines) {
   const Drawing d = read_photoplot_text(
       "%MOMM*%\n"
-      "%ADD10C,1.5X0.5*%\n"                     // 2: diameter and hole
-      "%ADD11R,2X1*%\n"                         // 3: both sides
-      "%ADD12P,3X6X30*%\n"                      // 4: diameter, vertices, rotation
+      "%ADD10C,1.5X0.5*%\n"                    // 2: diameter and hole
+      "%ADD11R,2X1*%\n"                        // 3: both sides
+      "%ADD12P,3X6X30*%\n"                     // 4: diameter, vertices, rotation
       "%AMTWO*1,1,$1,0,0*21,0,2,1,0,0,45*%\n"  // 5: one exposed, one clear primitive
-      "%ADD13TWO,0.8*%\n"                       // 6
-      "%ADD14NOSUCH*%\n"                        // 7: never defined: drawn with size 0
-      "D10*X1Y1D03*\n"                          // 8
-      "D11*X5Y1D01*\n"                          // 9: a stroke from (1, 1)
+      "%ADD13TWO,0.8*%\n"                      // 6
+      "%ADD14NOSUCH*%\n"                       // 7: never defined: drawn with size 0
+      "D10*X1Y1D03*\n"                         // 8
+      "D11*X5Y1D01*\n"                         // 9: a stroke from (1, 1)
       "%LPC*%\nD13*G75*G03X5Y3I0J1D01*\n"      // 10, 11: a clear arc around (5, 2)
       "%LPD*%\nG36*X0Y0D02*X2Y0D01*X2Y2D01*G37*\n",
       "d.gbr");
@@ -334,7 +331,7 @@ TEST(Drawing, StepAndRepeatIsAPlacementAndTheOutlineABox) {
   const Drawing d = read_photoplot_text(
       "%MOMM*%\n%ADD10C,0.1*%\nD10*\n"
       "X0Y0D02*X10Y0D01*X10Y8D01*X0Y8D01*X0Y0D01*\n"  // 4: the frame
-      "%SRX3Y2I2.5J3*%\n"                              // 5
+      "%SRX3Y2I2.5J3*%\n"                             // 5
       "X1Y1D03*X2Y1D03*\n"
       "%SR*%\n"  // 7
       "X5Y5D03*\n",

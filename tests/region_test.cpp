@@ -81,7 +81,9 @@ void expect_proper(const Rects& rs, double max_height = std::numeric_limits<doub
 void expect_conservative(const Contour& c, const Rects& rs, double step = 0.05) {
   for (double y = step * 0.371; y < 10; y += step)
     for (double x = step * 0.613; x < 10; x += step)
-      if (inside(c, x, y)) { ASSERT_TRUE(covered(rs, x, y)) << "(" << x << ", " << y << ") lost"; }
+      if (inside(c, x, y)) {
+        ASSERT_TRUE(covered(rs, x, y)) << "(" << x << ", " << y << ") lost";
+      }
 }
 
 Contour reversed(Contour c) { return {c.rbegin(), c.rend()}; }
@@ -90,17 +92,19 @@ const Contour kTriangle{{0, 0}, {10, 0}, {5, 8}};
 const Contour kDiamond{{5, 0}, {10, 5}, {5, 10}, {0, 5}};
 const Contour kChevron{{0, 0}, {4, 3}, {8, 0}, {8, 2}, {4, 6.5}, {0, 2}};
 // A pour with a clearance, cut in along y = 5 and back out the same way.
-const Contour kPourCutAcross{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 5}, {3, 5}, {3, 7},
-                             {7, 7}, {7, 3}, {3, 3}, {3, 5}, {0, 5}};
+const Contour kPourCutAcross{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 5}, {3, 5},
+                             {3, 7}, {7, 7},  {7, 3},   {3, 3},  {3, 5}, {0, 5}};
 // The same clearance reached by a vertical cut from the bottom edge.
-const Contour kPourCutUp{{0, 0}, {5, 0}, {5, 3}, {3, 3}, {3, 7}, {7, 7}, {7, 3}, {5, 3}, {5, 0},
-                         {10, 0}, {10, 10}, {0, 10}};
+const Contour kPourCutUp{{0, 0}, {5, 0}, {5, 3}, {3, 3},  {3, 7},   {7, 7},
+                         {7, 3}, {5, 3}, {5, 0}, {10, 0}, {10, 10}, {0, 10}};
 
 TEST(RegionExact, AxisParallelContoursGiveTheirExactCover) {
   EXPECT_EQ(fill({{0, 0}, {2, 0}, {2, 1}, {0, 1}}), (Rects{{0, 2, 0, 1}}));
   // Collinear points on every side and a doubled point change nothing.
-  EXPECT_EQ(fill({{0, 0}, {1, 0}, {2, 0}, {2, 0.4}, {2, 1}, {2, 1}, {1, 1}, {0, 1}, {0, 0.3}}), (Rects{{0, 2, 0, 1}}));
-  EXPECT_EQ(fill({{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}), (Rects{{0, 2, 0, 1}, {0, 1, 1, 2}}));
+  EXPECT_EQ(fill({{0, 0}, {1, 0}, {2, 0}, {2, 0.4}, {2, 1}, {2, 1}, {1, 1}, {0, 1}, {0, 0.3}}),
+            (Rects{{0, 2, 0, 1}}));
+  EXPECT_EQ(fill({{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}),
+            (Rects{{0, 2, 0, 1}, {0, 1, 1, 2}}));
   for (const Contour& pour : {kPourCutAcross, kPourCutUp}) {
     const Rects rs = fill(pour);
     expect_proper(rs);
@@ -151,11 +155,18 @@ TEST(RegionSlanted, WithoutAUsableHeightEachSlabIsOneRow) {
 
 TEST(RegionDegenerate, NoAreaOrUnusableInputGivesNothing) {
   const double inf = std::numeric_limits<double>::infinity();
-  const std::vector<Contour> nothing{
-      {}, {{1, 1}}, {{0, 0}, {5, 5}}, {{0, 0}, {3, 0}, {9, 0}}, {{2, 0}, {2, 4}, {2, 9}},
-      {{0, 0}, {3, 1}, {9, 3}, {1.5, 0.5}}, {{0, 0}, {5, 5}, {10, 10}}, {{1, 1}, {1, 1}, {1, 1}, {1, 1}},
-      {{0, 0}, {4, 0}, {4, std::nan("")}, {0, 4}}, {{0, 0}, {inf, 0}, {0, 4}},
-      {{-1e308, 0}, {1e308, 0}, {0, 4}}, {{0, -1e308}, {4, 0}, {0, 1e308}}};
+  const std::vector<Contour> nothing{{},
+                                     {{1, 1}},
+                                     {{0, 0}, {5, 5}},
+                                     {{0, 0}, {3, 0}, {9, 0}},
+                                     {{2, 0}, {2, 4}, {2, 9}},
+                                     {{0, 0}, {3, 1}, {9, 3}, {1.5, 0.5}},
+                                     {{0, 0}, {5, 5}, {10, 10}},
+                                     {{1, 1}, {1, 1}, {1, 1}, {1, 1}},
+                                     {{0, 0}, {4, 0}, {4, std::nan("")}, {0, 4}},
+                                     {{0, 0}, {inf, 0}, {0, 4}},
+                                     {{-1e308, 0}, {1e308, 0}, {0, 4}},
+                                     {{0, -1e308}, {4, 0}, {0, 1e308}}};
   for (const Contour& c : nothing) {
     Rects out{{1, 2, 3, 4}};
     fill_region(c, 0.1, out);
@@ -177,7 +188,11 @@ TEST(RegionDegenerate, SelfCrossingContoursAreFilledEvenOdd) {
 TEST(RegionLimits, HostileSizesStayBounded) {
   RegionLimits few;
   few.subdivision_rows = 100;
-  const Rects coarse = [&] { Rects out; fill_region(kTriangle, 1e-6, out, few); return out; }();
+  const Rects coarse = [&] {
+    Rects out;
+    fill_region(kTriangle, 1e-6, out, few);
+    return out;
+  }();
   ASSERT_LE(coarse.size(), 101u);
   expect_conservative(kTriangle, coarse);
 
@@ -215,7 +230,8 @@ TEST(RegionRandom, CellUnionsAreCoveredExactly) {
       filled[k] = coin(rng);
       const double x = k % 8, y = k / 8;
       if (filled[k])
-        for (Point p : {Point{x, y}, {x + 1, y}, {x + 1, y + 1}, {x, y + 1}, {x, y}, {0, 0}}) cells.push_back(p);
+        for (Point p : {Point{x, y}, {x + 1, y}, {x + 1, y + 1}, {x, y + 1}, {x, y}, {0, 0}})
+          cells.push_back(p);
     }
     const Rects rc = fill(cells, 0.3);
     expect_proper(rc);

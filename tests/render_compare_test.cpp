@@ -4,7 +4,6 @@
 // gerbv draws over the same window, except within a pixel of an edge.
 #include <gtest/gtest.h>
 #include <png.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,8 +71,10 @@ std::string slurp(const fs::path& file) {
 }
 
 TEST(RenderCompare, PreviewAgreesWithGerbv) {
-  if (std::system("command -v gerbv > /dev/null 2>&1") != 0) GTEST_SKIP() << "gerbv is not installed";
-  const fs::path work = fs::temp_directory_path() / ("foilcad-render-" + std::to_string(::getpid()));
+  if (std::system("command -v gerbv > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "gerbv is not installed";
+  const fs::path work =
+      fs::temp_directory_path() / ("foilcad-render-" + std::to_string(::getpid()));
   fs::create_directories(work);
   constexpr int kDpi = 254;  // ten pixels a millimetre
   // The negative plane: gerbv draws the plane, which must be our copper.
@@ -93,9 +94,8 @@ TEST(RenderCompare, PreviewAgreesWithGerbv) {
     const double min_y = json_number(summary, "min_y");
     const double max_y = json_number(summary, "max_y");
     char window[256];
-    std::snprintf(window, sizeof window, "--origin=%.6fx%.6f --window_inch=%.6fx%.6f",
-                  min_x / 25.4, min_y / 25.4, (max_x - min_x) / 25.4 + 5e-7,
-                  (max_y - min_y) / 25.4 + 5e-7);
+    std::snprintf(window, sizeof window, "--origin=%.6fx%.6f --window_inch=%.6fx%.6f", min_x / 25.4,
+                  min_y / 25.4, (max_x - min_x) / 25.4 + 5e-7, (max_y - min_y) / 25.4 + 5e-7);
     const std::string gerbv = "gerbv --export=png --dpi=" + std::to_string(kDpi) + " " + window +
                               " --border=0 --background=#000000 --foreground=#ffffffff -o " +
                               rendered.string() + " " + input.string() + " > /dev/null 2>&1";

@@ -61,12 +61,13 @@ bool covered(const std::vector<Box>& rs, double x, double y) {
 
 TEST(Shapes, RegionsAreFilled) {
   // An axis-parallel contour is one exact rectangle, whatever the aperture.
-  EXPECT_EQ(only_rectangle(kMm + "%ADD10C,1*%\nD10*\nG36*X0Y0D02*X4Y0D01*X4Y2D01*X0Y2D01*X0Y0D01*G37*\n"),
-            (Box{0, 4, 0, 2}));
+  EXPECT_EQ(
+      only_rectangle(kMm + "%ADD10C,1*%\nD10*\nG36*X0Y0D02*X4Y0D01*X4Y2D01*X0Y2D01*X0Y0D01*G37*\n"),
+      (Box{0, 4, 0, 2}));
   // A pour with a clearance cut in the way layout tools write it keeps the hole.
   const Plotted pour = read(kMm +
-                              "G36*X0Y0D02*X10Y0D01*X10Y10D01*X0Y10D01*X0Y5D01*X4Y5D01*"
-                              "X4Y6D01*X6Y6D01*X6Y4D01*X4Y4D01*X4Y5D01*X0Y5D01*X0Y0D01*G37*\n");
+                            "G36*X0Y0D02*X10Y0D01*X10Y10D01*X0Y10D01*X0Y5D01*X4Y5D01*"
+                            "X4Y6D01*X6Y6D01*X6Y4D01*X4Y4D01*X4Y5D01*X0Y5D01*X0Y0D01*G37*\n");
   EXPECT_DOUBLE_EQ(area(pour.rectangles), 96.0);
   EXPECT_FALSE(covered(pour.rectangles, 5, 5));
   EXPECT_TRUE(covered(pour.rectangles, 2, 5));
@@ -85,9 +86,9 @@ TEST(Shapes, ArcsCoverTheBoxOfTheArc) {
     Box box;
   };
   const Case cases[] = {
-      {"G03X0Y10I-10J0D01*", {0, 10, 0, 10}},     // a quarter, counter-clockwise
+      {"G03X0Y10I-10J0D01*", {0, 10, 0, 10}},      // a quarter, counter-clockwise
       {"G02X0Y10I-10J0D01*", {-10, 10, -10, 10}},  // the other three quarters
-      {"G03X-10Y0I-10J0D01*", {-10, 10, 0, 10}},  // a half through the top
+      {"G03X-10Y0I-10J0D01*", {-10, 10, 0, 10}},   // a half through the top
       {"G03X10Y0I-10J0D01*", {-10, 10, -10, 10}},  // a full circle
   };
   for (const Case& c : cases) EXPECT_EQ(only_rectangle(zero + c.arc + "\n"), c.box) << c.arc;
@@ -100,7 +101,8 @@ TEST(Shapes, ArcsCoverTheBoxOfTheArc) {
 }
 
 TEST(Shapes, StepAndRepeatPlacesTheBlockAtEveryStep) {
-  const Plotted plot = read(kMm + "%ADD10C,1*%\nD10*\n%SRX3Y2I5J4*%\nX0Y0D03*\n%SR*%\nX20Y20D03*\n");
+  const Plotted plot =
+      read(kMm + "%ADD10C,1*%\nD10*\n%SRX3Y2I5J4*%\nX0Y0D03*\n%SR*%\nX20Y20D03*\n");
   ASSERT_EQ(plot.rectangles.size(), 7u);
   const double centres[][2] = {{0, 0}, {5, 0}, {10, 0}, {0, 4}, {5, 4}, {10, 4}, {20, 20}};
   for (std::size_t i = 0; i < 7; ++i) {
@@ -183,18 +185,18 @@ TEST(Shapes, BoardOutlineOnlyWhenTheFirstStrokesCloseAFrame) {
   EXPECT_EQ(lists.x, (std::vector<double>{-1, 1, 9, 11}));
   EXPECT_EQ(lists.y, (std::vector<double>{-1, 1, 3, 5}));
   // Four strokes that do not close, or that are not axis-parallel, are copper.
-  EXPECT_FALSE(read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y0D01*\nX10Y5D01*\nX0Y5D01*\nX0Y1D01*\n")
-                   .outline);
-  EXPECT_FALSE(read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y1D01*\nX10Y5D01*\nX0Y5D01*\nX0Y0D01*\n")
-                   .outline);
+  EXPECT_FALSE(
+      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y0D01*\nX10Y5D01*\nX0Y5D01*\nX0Y1D01*\n").outline);
+  EXPECT_FALSE(
+      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y1D01*\nX10Y5D01*\nX0Y5D01*\nX0Y0D01*\n").outline);
 }
 
 TEST(Shapes, ClearPolarityRemovesCopperAndLaterDarkAddsItAgain) {
   // A dark 10 x 10 square, a clear 2 x 2 window in it, a dark 1 x 1 pad in
   // the window: lines at 0, 4, 4.5, 5.5, 6, 10 on both axes.
   const Plotted plot = read(kMm +
-                              "%ADD10R,10X10*%\n%ADD11R,2X2*%\n%ADD12R,1X1*%\n"
-                              "D10*\nX5Y5D03*\n%LPC*%\nD11*\nX5Y5D03*\n%LPD*%\nD12*\nX5Y5D03*\n");
+                            "%ADD10R,10X10*%\n%ADD11R,2X2*%\n%ADD12R,1X1*%\n"
+                            "D10*\nX5Y5D03*\n%LPC*%\nD11*\nX5Y5D03*\n%LPD*%\nD12*\nX5Y5D03*\n");
   const SplitBoard board = split_rectangles(plot.rectangles, plot.first_active());
   PolarityRuns runs(plot.clear_runs.begin(), plot.clear_runs.end());
   const CoordinateLists lists = build_coordinate_lists(board);

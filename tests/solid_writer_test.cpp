@@ -73,8 +73,8 @@ class SolidWriterTest : public ::testing::Test {
     StringSink insulator;
     const SolidsSummary expected =
         emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map);
-    const SolidsSummary summary = write_solids(dir / "b_CND.stl", dir / "b_INS.stl", 0.0, 1.6,
-                                               grid.lists, grid.map);
+    const SolidsSummary summary =
+        write_solids(dir / "b_CND.stl", dir / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map);
     EXPECT_EQ(summary.conductor_bytes, expected.conductor_bytes);
     EXPECT_EQ(summary.insulator_bytes, expected.insulator_bytes);
     EXPECT_EQ(summary.conductor_boxes, expected.conductor_boxes);
@@ -162,8 +162,7 @@ TEST_F(SolidWriterTest, AFullDiskAnywhereLeavesTheTargetsAsTheyWere) {
     WriteOptions options;
     options.fail_after_bytes = limit;
     try {
-      write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map,
-                   options);
+      write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map, options);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos)

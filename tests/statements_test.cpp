@@ -44,7 +44,8 @@ TEST(Statements, SeveralOnOneRecordReadAsSeparateLines) {
 }
 
 TEST(Statements, ExtendedCommandsHoldWordsAndSpanRecords) {
-  expect_same_plot("%FSLAX24Y24*MOMM*%\nX1000Y1000D03*\n", "%FSLAX24Y24*%\n%MOMM*%\nX1000Y1000D03*\n");
+  expect_same_plot("%FSLAX24Y24*MOMM*%\nX1000Y1000D03*\n",
+                   "%FSLAX24Y24*%\n%MOMM*%\nX1000Y1000D03*\n");
   // A macro over several records, then a definition that uses it: no error,
   // and what follows the closing "%" on its record is read.
   const Plotted plot = read(
@@ -199,9 +200,9 @@ TEST(Statements, ThreeDigitCodesWithMacroNames) {
       "%FSLAX24Y24*%\n%AMTHD121*\n7,0,0,0.080,0.060,0.012,45*%\n"
       "%AMROUNDEDRECTD161*\n21,1,0.070,0.050,0,0,0*\n21,1,0.050,0.070,0,0,0*%\n";
   const Plotted plot = read(macros +
-                              "%ADD121THD121*%\n%ADD161ROUNDEDRECTD161*%\n%ADD010C,0.0100*%\n"
-                              "D121*\nX10000Y10000D03*\nD161*\nX20000Y10000D03*\n"
-                              "D010*\nX30000Y10000D03*\n");
+                            "%ADD121THD121*%\n%ADD161ROUNDEDRECTD161*%\n%ADD010C,0.0100*%\n"
+                            "D121*\nX10000Y10000D03*\nD161*\nX20000Y10000D03*\n"
+                            "D010*\nX30000Y10000D03*\n");
   EXPECT_EQ(find_warning(plot, WarningKind::unsized_apertures), nullptr);
   ASSERT_EQ(plot.rectangles.size(), 3u);
   const auto width = [&](std::size_t i) {
@@ -232,8 +233,7 @@ TEST(Statements, MacroNamesAsWrittenAndNumbersEndingInAPoint) {
       "D20*\nX100000Y100000D03*\nD21*\nX500000Y100000D03*\nD22*\nX900000Y100000D03*\n";
   const Plotted plot = read(text);
   EXPECT_TRUE(plot.warnings.size() == 1 && plot.warnings[0].kind == WarningKind::no_outline);
-  const std::vector<Box> expected = {
-      {0, 2, 0, 2}, {4.175, 5.825, 0.175, 1.825}, {8.5, 9.5, 0, 2}};
+  const std::vector<Box> expected = {{0, 2, 0, 2}, {4.175, 5.825, 0.175, 1.825}, {8.5, 9.5, 0, 2}};
   ASSERT_EQ(plot.rectangles.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     // The scale factor of five decimals is a single-precision power of 0.1.
@@ -325,7 +325,8 @@ TEST(Statements, LayoutToolExcerptsRead) {
       {"plane-thermals-3digit-codes.gbr", {K::no_outline}},
   };
   for (const Case& c : cases) {
-    const std::filesystem::path path = std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
+    const std::filesystem::path path =
+        std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file;
     Plotted plot;
     ASSERT_NO_THROW(plot = plot_file(path)) << c.file;
     EXPECT_FALSE(plot.rectangles.empty()) << c.file;
@@ -358,8 +359,7 @@ TEST(Statements, ExcerptsOfOtherFormsDrawWhatTheyMean) {
       {"plane-thermals-3digit-codes.gbr", 2, 10, 1},
   };
   for (const Case& c : cases) {
-    const Plotted plot =
-        plot_file(std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file);
+    const Plotted plot = plot_file(std::filesystem::path(FOILCAD_TEST_DATA) / "excerpts" / c.file);
     EXPECT_EQ(plot.counts.strokes, c.strokes) << c.file;
     EXPECT_EQ(plot.counts.flashes, c.flashes) << c.file;
     EXPECT_EQ(plot.counts.regions, c.regions) << c.file;

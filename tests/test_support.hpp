@@ -73,7 +73,7 @@ inline Plotted plot_file(const std::filesystem::path& path, const BoxLimits& lim
 
 }  // namespace foilcad
 
-namespace foilcad::testing {
+namespace foilcad::test_support {
 
 namespace fs = std::filesystem;
 
@@ -126,4 +126,4 @@ inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-}  // namespace foilcad::testing
+}  // namespace foilcad::test_support

@@ -17,7 +17,6 @@ constexpr int kFailureStatus = 1;
 
 }  // namespace
 
-
 std::optional<double> read_field_number(int field) {
   return read_number_item(toolkit::field_get_text(field, kFieldTextLength));
 }

@@ -31,7 +31,6 @@ inline constexpr std::string_view kPhotoplotFilter = "Gerber files|*.pho;*.gbr|"
 // A field is read as the number at the start of its first 80 characters.
 inline constexpr std::size_t kFieldTextLength = 80;
 
-
 // The number at the start of an edit field of the current form.
 std::optional<double> read_field_number(int field);
 

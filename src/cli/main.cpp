@@ -1,7 +1,7 @@
 // foilcad-convert: the command-line converter for scripts and batch work.
-#include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -16,8 +16,8 @@
 #include "cli/progress.hpp"
 #include "cli/summary_json.hpp"
 #include "common/error.hpp"
-#include "common/replacing.hpp"
 #include "common/number.hpp"
+#include "common/replacing.hpp"
 #include "common/signal_cleanup.hpp"
 #include "convert/convert.hpp"
 
@@ -119,11 +119,10 @@ void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
                    r.grid_y, r.cells, r.copper_cells, s);
       break;
     case foilcad::Stage::write:
-      std::fprintf(stderr, "write  %s: %llu bytes, %s: %llu bytes (%.3f s)\n",
-                   p.conductor_path.c_str(),
-                   static_cast<unsigned long long>(r.solids.conductor_bytes),
-                   p.insulator_path.c_str(),
-                   static_cast<unsigned long long>(r.solids.insulator_bytes), s);
+      std::fprintf(
+          stderr, "write  %s: %llu bytes, %s: %llu bytes (%.3f s)\n", p.conductor_path.c_str(),
+          static_cast<unsigned long long>(r.solids.conductor_bytes), p.insulator_path.c_str(),
+          static_cast<unsigned long long>(r.solids.insulator_bytes), s);
       break;
   }
 }
@@ -237,7 +236,9 @@ int main(int argc, char** argv) {
       const double scale = foilcad::preview_scale(board.lists, preview_dpi);
       const foilcad::PreviewSize size =
           foilcad::write_preview(*preview, board.lists, board.map, scale);
-      if (!quiet) std::fprintf(stderr, "preview %s: %d x %d pixels\n", preview->c_str(), size.width, size.height);
+      if (!quiet)
+        std::fprintf(stderr, "preview %s: %d x %d pixels\n", preview->c_str(), size.width,
+                     size.height);
     }
     if (dry_run) {
       if (!quiet) {

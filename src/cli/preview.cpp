@@ -88,8 +88,8 @@ void encode(const std::filesystem::path& file, std::FILE* out, const PreviewSize
     const long k = rows[static_cast<std::size_t>(y)];
     for (int x = 0; x < size.width; ++x) {
       const long i = columns[static_cast<std::size_t>(x)];
-      const bool copper = i >= 0 && k >= 0 &&
-                          map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0;
+      const bool copper =
+          i >= 0 && k >= 0 && map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0;
       std::copy_n(copper ? kCopper : kInsulator, 3, row.data() + static_cast<std::size_t>(x) * 3);
     }
     png_write_row(png, row.data());

@@ -1,11 +1,11 @@
 #include "common/number.hpp"
 
-#include "common/text.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
+
+#include "common/text.hpp"
 
 namespace foilcad {
 
@@ -21,13 +21,15 @@ std::optional<long long> parse_integer(std::string_view text) {
   for (const char c : text) {
     if (!is_digit(c)) return std::nullopt;
     const unsigned digit = static_cast<unsigned>(c - '0');
-    if (magnitude > (std::numeric_limits<unsigned long long>::max() - digit) / 10) return std::nullopt;
+    if (magnitude > (std::numeric_limits<unsigned long long>::max() - digit) / 10)
+      return std::nullopt;
     magnitude = magnitude * 10 + digit;
   }
   constexpr auto kMax = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
   if (magnitude > kMax + (negative ? 1 : 0)) return std::nullopt;
-  if (negative) return magnitude == kMax + 1 ? std::numeric_limits<long long>::min()
-                                             : -static_cast<long long>(magnitude);
+  if (negative)
+    return magnitude == kMax + 1 ? std::numeric_limits<long long>::min()
+                                 : -static_cast<long long>(magnitude);
   return static_cast<long long>(magnitude);
 }
 

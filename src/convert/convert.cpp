@@ -27,9 +27,9 @@ std::filesystem::path make_output_path(const std::filesystem::path& input_path,
   return input_path.parent_path() / (name.substr(0, dot) + std::string(suffix));
 }
 
-conversion_parameters make_conversion_parameters(const std::filesystem::path& input_path,
-                                                 double elevation, double thickness,
-                                                 const std::optional<std::filesystem::path>& out_dir) {
+conversion_parameters make_conversion_parameters(
+    const std::filesystem::path& input_path, double elevation, double thickness,
+    const std::optional<std::filesystem::path>& out_dir) {
   conversion_parameters parameters;
   parameters.elevation = elevation;
   parameters.top = thickness + elevation;
@@ -176,8 +176,8 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
                       boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
                       boxes.rectangles.end());
   }
-  const SplitBoard split = split_rectangles(
-      framed ? std::span<const Box>(with_frame) : boxes.rectangles, first_active);
+  const SplitBoard split =
+      split_rectangles(framed ? std::span<const Box>(with_frame) : boxes.rectangles, first_active);
   report.pieces = static_cast<std::size_t>(split.pieces - (framed ? frame_pieces(split) : 0));
   stages.finished(Stage::split);
 

@@ -64,15 +64,15 @@ struct ConversionReport {
   bool outline = false;      // the first four rectangles were a board outline
   bool negative = false;     // a negative image: copper where the file draws nothing
   std::vector<Warning> warnings;
-  std::size_t pieces = 0;      // active pieces after splitting
-  std::size_t grid_x = 0;      // grid lines per axis
+  std::size_t pieces = 0;  // active pieces after splitting
+  std::size_t grid_x = 0;  // grid lines per axis
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  Box extent = kNoExtremes;  // of the grid, mm
-  SolidsSummary solids;       // counted once the grid is known
-  SolidsCount solids_for;     // what they were counted for
-  FlatValues flat;            // values the chosen encoding cannot tell apart
+  Box extent = kNoExtremes;          // of the grid, mm
+  SolidsSummary solids;              // counted once the grid is known
+  SolidsCount solids_for;            // what they were counted for
+  FlatValues flat;                   // values the chosen encoding cannot tell apart
   double seconds[4] = {0, 0, 0, 0};  // by Stage
 };
 

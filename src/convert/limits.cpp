@@ -24,7 +24,10 @@ std::string format_bytes(std::uint64_t bytes) {
     ++unit;
   }
   char text[32];
-  std::snprintf(text, sizeof text, value < 9.995 ? "%.2f %s" : value < 99.95 ? "%.1f %s" : "%.0f %s",
+  std::snprintf(text, sizeof text,
+                value < 9.995   ? "%.2f %s"
+                : value < 99.95 ? "%.1f %s"
+                                : "%.0f %s",
                 value, units[unit]);
   return text;
 }
@@ -175,8 +178,8 @@ void check_disk_space(const std::filesystem::path& folder, std::uint64_t needed,
                       std::uint64_t available) {
   if (needed <= available) return;
   throw Error(folder.string() + ": the solids need " + format_bytes(needed) + " (" +
-              std::to_string(needed) + " bytes); its file system has " +
-              format_bytes(available) + " free (" + std::to_string(available) + " bytes)");
+              std::to_string(needed) + " bytes); its file system has " + format_bytes(available) +
+              " free (" + std::to_string(available) + " bytes)");
 }
 
 std::filesystem::path folder_of(const std::filesystem::path& path) {

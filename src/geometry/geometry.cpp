@@ -157,8 +157,8 @@ namespace {
 // the lower one is taken first, which keeps the answer ascending with the line.
 std::int32_t group_of(const std::vector<double>& kept, double line) {
   if (!std::isfinite(line)) return kNoGroup;
-  const auto place = static_cast<std::size_t>(
-      std::lower_bound(kept.begin(), kept.end(), line) - kept.begin());
+  const auto place =
+      static_cast<std::size_t>(std::lower_bound(kept.begin(), kept.end(), line) - kept.begin());
   if (place > 0 && same(kept[place - 1], line)) return static_cast<std::int32_t>(place - 1);
   if (place < kept.size() && same(kept[place], line)) return static_cast<std::int32_t>(place);
   return kNoGroup;

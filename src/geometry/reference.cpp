@@ -51,8 +51,7 @@ std::size_t split_rectangles(std::vector<Box>& list) {
   return list.size();
 }
 
-CoordinateLists build_coordinate_lists(std::span<const Box> list,
-                                       const Box& extremes) {
+CoordinateLists build_coordinate_lists(std::span<const Box> list, const Box& extremes) {
   CoordinateLists lists;
   for (std::size_t r = kFirstActive; r < list.size(); ++r) {
     offer(lists.x, list[r].min_x);

@@ -21,8 +21,7 @@ std::size_t split_rectangles(std::vector<Box>& list);
 // closer than kTolerance count as one; the one offered first stays) and the
 // four extremes, each list ascending. Expects the list as split_rectangles
 // left it.
-CoordinateLists build_coordinate_lists(std::span<const Box> list,
-                                       const Box& extremes);
+CoordinateLists build_coordinate_lists(std::span<const Box> list, const Box& extremes);
 
 // A cell is copper when some active rectangle coincides with it within the
 // tolerance on all four sides; expects split rectangles.

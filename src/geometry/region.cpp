@@ -127,8 +127,8 @@ void Sweep::run(const std::vector<Edge>& edges, const std::vector<double>& level
     // A slab crossed by vertical edges only is covered exactly by one row.
     const double height = y1 - y0;
     std::size_t rows = 1;
-    const bool slanted = std::any_of(active_.begin(), active_.end(),
-                                     [](const Slot& s) { return s.edge.slanted(); });
+    const bool slanted =
+        std::any_of(active_.begin(), active_.end(), [](const Slot& s) { return s.edge.slanted(); });
     if (slanted) {
       const double wanted = height / row_height;
       if (wanted > 1.0) {
@@ -209,7 +209,7 @@ void Sweep::fill_row(double bottom, double top) {
   bool inside = false;  // parity to the right of the clusters passed
   bool open = false;    // an interval has started and not yet ended
   double start = 0.0;
-  bool exact = true;    // every cluster in the open interval has zero width
+  bool exact = true;  // every cluster in the open interval has zero width
   bool in_cluster = false;
   double cluster_lo = 0.0;
   double cluster_hi = 0.0;

@@ -34,8 +34,8 @@ struct MacroExpression {
 };
 
 struct MacroStatement {
-  int code = 0;            // primitive code, or kAssignment
-  std::size_t number = 0;  // counted from 1 after the name, for messages
+  int code = 0;              // primitive code, or kAssignment
+  std::size_t number = 0;    // counted from 1 after the name, for messages
   std::uint32_t target = 0;  // assignment: the slot it writes
   std::size_t first_expression = 0;
   std::size_t expression_count = 0;
@@ -277,9 +277,8 @@ class ExpressionReader {
     std::string_view number = text_.substr(start, pos_ - start);
     if (number.back() == '.') number.remove_suffix(1);  // "5." is 5
     double value = 0.0;
-    const auto result =
-        std::from_chars(number.data(), number.data() + number.size(), value,
-                        std::chars_format::fixed);
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value,
+                                        std::chars_format::fixed);
     if (result.ec == std::errc::result_out_of_range) {
       // Only digits before the point can overflow; a long run of zeros after
       // the point merely gives a value too small to tell from zero.
@@ -349,8 +348,7 @@ class MacroReader {
     program_.ops.pop_back();
     program_.expressions.pop_back();
     read_expression(statement.substr(equals + 1), number, 0);
-    program_.statements.push_back(
-        MacroStatement{kAssignment, number, target, first_expression, 1});
+    program_.statements.push_back(MacroStatement{kAssignment, number, target, first_expression, 1});
   }
 
   void read_primitive(std::string_view statement, std::size_t number) {

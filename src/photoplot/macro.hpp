@@ -32,7 +32,7 @@ class ApertureMacro {
  private:
   friend ApertureMacro parse_aperture_macro(std::string_view body);
   friend std::vector<MacroPrimitive> evaluate_aperture_macro(const ApertureMacro& macro,
-                                                            std::span<const double> parameters);
+                                                             std::span<const double> parameters);
 
   std::string name_;
   std::shared_ptr<const detail::MacroProgram> program_;

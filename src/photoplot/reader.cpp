@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <numbers>
@@ -495,7 +495,8 @@ void Reader::aperture_definition(std::string_view s, double unit) {
     return;
   }
   std::vector<double> parameters;
-  for (const std::string_view m : modifiers) parameters.push_back(number_field(m, "macro parameter"));
+  for (const std::string_view m : modifiers)
+    parameters.push_back(number_field(m, "macro parameter"));
   try {
     aperture.primitives = evaluate_aperture_macro(macro->second, parameters);
   } catch (const MacroError& e) {
@@ -781,7 +782,8 @@ void Reader::aperture_selection(std::string_view s) {
 // the statement ends the file ("D02M02*").
 bool Reader::operation_statement(std::string_view s) {
   bool coordinates = false;
-  if (s.front() == 'X' || s.front() == 'Y') (millimetres_ ? millimetres_used_ : inches_used_) = true;
+  if (s.front() == 'X' || s.front() == 'Y')
+    (millimetres_ ? millimetres_used_ : inches_used_) = true;
   const double factor_x = millimetres_ ? mm_factor_x_ : inch_factor_x_;
   const double factor_y = millimetres_ ? mm_factor_y_ : inch_factor_y_;
   if (s.front() == 'X') {
@@ -809,8 +811,9 @@ bool Reader::operation_statement(std::string_view s) {
     if (!s.empty() && s.front() == letter) {
       const bool is_i = letter == 'I';
       const std::size_t end = terminator(s, 1, is_i ? "JD*" : "D*", "arc centre offset");
-      const double v = coordinate(s.substr(1, end - 1), is_i ? format_x_ : format_y_,
-                                  "arc centre offset") * (is_i ? factor_x : factor_y);
+      const double v =
+          coordinate(s.substr(1, end - 1), is_i ? format_x_ : format_y_, "arc centre offset") *
+          (is_i ? factor_x : factor_y);
       if (!std::isfinite(v)) fail("the arc centre offset is out of range");
       (is_i ? offset_i : offset_j) = v;
       s.remove_prefix(end);
@@ -857,14 +860,15 @@ void Reader::step_and_repeat(std::string_view s) {
   while (i < s.size() && s[i] != '*' && s[i] != '%') {
     const char letter = s[i];
     const std::size_t end = s.find_first_of("XYIJ*%", i + 1);
-    const std::string_view field = s.substr(i + 1, (end == std::string_view::npos ? s.size() : end) - i - 1);
+    const std::string_view field =
+        s.substr(i + 1, (end == std::string_view::npos ? s.size() : end) - i - 1);
     if (letter == 'X' || letter == 'Y') {
       const long long n = integer_field(field, "step and repeat count");
       if (n < 1) fail("the step and repeat count is out of range");
       steps[letter == 'Y'] = n;
     } else if (letter == 'I' || letter == 'J') {
-      const double d = number_field(field, "step and repeat distance") *
-                       (millimetres_ ? 1.0 : kInchFactor);
+      const double d =
+          number_field(field, "step and repeat distance") * (millimetres_ ? 1.0 : kInchFactor);
       if (!std::isfinite(d)) fail("the step and repeat distance is out of range");
       distances[letter == 'J'] = d;
     } else {
@@ -908,8 +912,8 @@ void Reader::draw(double offset_i, double offset_j) {
   plot_.plot_move();
 }
 
-bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, double j,
-                        double& cx, double& cy) const {
+bool Reader::arc_centre(double x0, double y0, double x1, double y1, double i, double j, double& cx,
+                        double& cy) const {
   if (i == 0.0 && j == 0.0) return false;
   if (multi_quadrant_) {
     cx = x0 + i;
@@ -1061,25 +1065,19 @@ Drawing read_photoplot(const std::filesystem::path& input_path) {
       }
       carry.append(data.substr(0, lf + 1));
       data.remove_prefix(lf + 1);
-      number = for_each_record(carry, number,
-                               reader,
-                               stopped);
+      number = for_each_record(carry, number, reader, stopped);
       carry.clear();
     }
     const std::size_t last_lf = data.rfind('\n');
-    const std::string_view whole = last_lf == std::string_view::npos ? std::string_view()
-                                                                     : data.substr(0, last_lf + 1);
+    const std::string_view whole =
+        last_lf == std::string_view::npos ? std::string_view() : data.substr(0, last_lf + 1);
     if (!stopped) {
-      number = for_each_record(whole, number,
-                               reader,
-                               stopped);
+      number = for_each_record(whole, number, reader, stopped);
     }
     carry.assign(data.substr(whole.size()));
   }
   if (!stopped && !carry.empty()) {
-    number = for_each_record(carry, number,
-                             reader,
-                             stopped);
+    number = for_each_record(carry, number, reader, stopped);
   }
   return reader.finish(number - 1);
 }

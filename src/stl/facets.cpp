@@ -106,7 +106,9 @@ char* put_face(char* out, const Face& face, const NumberField* const* values) {
   return put_facet(out, face.second, values);
 }
 
-std::size_t face_bytes(const Face& face) { return face.first.text.size() + face.second.text.size(); }
+std::size_t face_bytes(const Face& face) {
+  return face.first.text.size() + face.second.text.size();
+}
 
 }  // namespace
 

@@ -22,8 +22,8 @@ inline constexpr int kConvertButton = 216;
 enum class ControlType { label, edit, button };
 
 // Style bits of a control.
-inline constexpr unsigned kStyleCentred = 1;   // text centred
-inline constexpr unsigned kStyleSunken = 2;    // sunken edge
+inline constexpr unsigned kStyleCentred = 1;  // text centred
+inline constexpr unsigned kStyleSunken = 2;   // sunken edge
 inline constexpr unsigned kStyleTabStop = 4;  // reached with Tab
 
 struct ControlTemplate {

@@ -98,8 +98,8 @@ void toolkit_start();
 // centred on the screen, without a size it takes 80 % of the screen. With the
 // hidden_window option it is never shown. A second call does nothing. The
 // title loses its trailing blanks; there are no menus, so menu is not used.
-void window_open(int options, std::optional<ScreenPoint> position, std::optional<ScreenSize> size, int menu,
-                 std::string_view title);
+void window_open(int options, std::optional<ScreenPoint> position, std::optional<ScreenSize> size,
+                 int menu, std::string_view title);
 
 // Makes the form of that template, invisible, and makes it the current form,
 // on which the field operations act. A form that exists already only becomes
