@@ -1,4 +1,4 @@
-// The encodings of a solid: each turns the boxes a walk finds (stl/box_walk.hpp)
+// The encodings of a solid: each turns the boxes a walk finds (geometry/box_walk.hpp)
 // into the bytes of one STL file, and counts those bytes without making them.
 //
 // - classic: the text layout stored files and scripts rely on: a blank before
@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/box_walk.hpp"
 #include "geometry/geometry.hpp"
-#include "stl/box_walk.hpp"
 #include "stl/facets.hpp"
 
 namespace foilcad {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "stl/box_walk.hpp"
+#include "geometry/box_walk.hpp"
 
 namespace foilcad {
 

@@ -4,7 +4,7 @@
 // By default every cell is one box; cells go out column by column and, within
 // a column, by increasing y, and a side that two cells of the same solid share
 // is written by neither, so each solid is closed without interior walls. With
-// merge, the cells become fewer whole boxes (stl/box_walk.hpp).
+// merge, the cells become fewer whole boxes (geometry/box_walk.hpp).
 #pragma once
 
 #include <cstddef>
