@@ -521,15 +521,18 @@ Result measure(const Options& options, int features) {
   return result;
 }
 
-// Runs measure() in a child so that each size's peak memory is its own.
-bool measure_in_child(const Options& options, int features, Result& result) {
+// Runs work() in a child so that each measurement's peak memory is its own;
+// the child hands its result back through a pipe (the results are plain
+// numbers).
+template <class R, class Work>
+bool in_child(R& result, Work work) {
   int channel[2];
   if (::pipe(channel) != 0) return false;
   const pid_t child = ::fork();
   if (child == 0) {
     ::close(channel[0]);
     try {
-      const Result r = measure(options, features);
+      const R r = work();
       if (::write(channel[1], &r, sizeof r) != sizeof r) _exit(1);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
@@ -543,6 +546,10 @@ bool measure_in_child(const Options& options, int features, Result& result) {
   int status = 0;
   ::waitpid(child, &status, 0);
   return ok;
+}
+
+bool measure_in_child(const Options& options, int features, Result& result) {
+  return in_child(result, [&] { return measure(options, features); });
 }
 
 void print_header() {
@@ -853,26 +860,7 @@ LayoutResult measure_layouts(const Options& options, const std::string& kind, in
 
 bool measure_layouts_in_child(const Options& options, const std::string& kind, int size,
                               LayoutResult& result) {
-  int channel[2];
-  if (::pipe(channel) != 0) return false;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(channel[0]);
-    try {
-      const LayoutResult r = measure_layouts(options, kind, size);
-      if (::write(channel[1], &r, sizeof r) != sizeof r) _exit(1);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
-      _exit(1);
-    }
-    _exit(0);
-  }
-  ::close(channel[1]);
-  const bool ok = ::read(channel[0], &result, sizeof result) == sizeof result;
-  ::close(channel[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return ok;
+  return in_child(result, [&] { return measure_layouts(options, kind, size); });
 }
 
 std::string megabytes(std::uint64_t bytes) {

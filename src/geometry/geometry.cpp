@@ -269,13 +269,19 @@ struct RowSpan {
   Reach x;
 };
 
-}  // namespace
-
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
+// A map of the grid's cells, none of them copper yet.
+CellMap empty_map(const CoordinateLists& lists) {
   CellMap map;
   map.columns = lists.x.empty() ? 0 : lists.x.size() - 1;
   map.rows = lists.y.empty() ? 0 : lists.y.size() - 1;
   map.flags.assign(map.columns * map.rows, 0);
+  return map;
+}
+
+}  // namespace
+
+CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
+  CellMap map = empty_map(lists);
   if (map.flags.empty()) return map;
 
   const std::vector<Label> column_labels = label_axis(lists.x, board.x);
@@ -588,10 +594,7 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
   if (std::find(clear.begin(), clear.end(), std::uint8_t{1}) == clear.end()) {
     return build_cell_map(board, lists);
   }
-  CellMap map;
-  map.columns = lists.x.empty() ? 0 : lists.x.size() - 1;
-  map.rows = lists.y.empty() ? 0 : lists.y.size() - 1;
-  map.flags.assign(map.columns * map.rows, 0);
+  CellMap map = empty_map(lists);
   if (map.flags.empty()) return map;
 
   // The same labels and slots as the map without clear runs: a rectangle
