@@ -79,6 +79,16 @@ double median(std::vector<double> values) {
 // points, mostly horizontal and vertical, in four widths. The routing grid
 // grows with the feature count up to 364 x 364 points, so that 1,500 features
 // give some 2,000 grid lines per axis and 10,000 to 40,000 features about
+// Four strokes of aperture D10 around the square from 0 to edge on both
+// axes (1e-4 inch): the board outline the generated boards begin with.
+std::string outline_frame(long long edge) {
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "G54D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", edge,
+                edge, edge, edge);
+  return line;
+}
+
 // 5,000; 50,000 features get twice the points and about 10,000 lines.
 std::string make_board(int features, unsigned seed) {
   std::mt19937_64 rng(seed);
@@ -92,11 +102,8 @@ std::string make_board(int features, unsigned seed) {
   text += "%ADD010C,0.0100*%\n%ADD011C,0.0080*%\n%ADD012C,0.0120*%\n%ADD013C,0.0200*%\n";
   text += "%ADD014C,0.0600*%\n%ADD015R,0.0700X0.0700*%\n%ADD016R,0.0500X0.0300*%\n";
   const long long edge = (span + 1) * pitch;
+  text += outline_frame(edge);
   char line[256];
-  std::snprintf(line, sizeof line,
-                "G54D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", edge,
-                edge, edge, edge);
-  text += line;
   long long x = 0;
   long long y = 0;
   for (int f = 0; f < features; ++f) {
@@ -637,11 +644,8 @@ std::string make_alternating_board(int switches, unsigned seed) {
   text += "%ADD010C,0.0100*%\n%ADD014C,0.0600*%\n%ADD015R,0.0700X0.0700*%\n";
   text += "%ADD016R,0.0500X0.0300*%\n";
   const long long edge = (span + 1) * pitch;
+  text += outline_frame(edge);
   char line[256];
-  std::snprintf(line, sizeof line,
-                "G54D10*\nX0Y0D02*\nX%lldY0D01*\nX%lldY%lldD01*\nX0Y%lldD01*\nX0Y0D01*\n", edge,
-                edge, edge, edge);
-  text += line;
   for (int s = 0; s < switches; ++s) {
     text += s % 2 == 0 ? "%LPD*%\n" : "%LPC*%\n";
     if (pick(0, 9) == 0) {
