@@ -44,16 +44,25 @@ const BoundUse& bound_use() {
   return use;
 }
 
+// Every grid line formatted once, in the encoding's own form, so that a box
+// only copies the forms of its four lines.
+template <class Format>
+auto format_lines(const std::vector<double>& lines, Format format) {
+  std::vector<decltype(format(0.0))> formatted;
+  formatted.reserve(lines.size());
+  for (const double v : lines) formatted.push_back(format(v));
+  return formatted;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ classic
 
 ClassicEncoder::ClassicEncoder(double z1, double z2, const CoordinateLists& lists)
-    : z1_(format_number_field(z1)), z2_(format_number_field(z2)) {
-  xs_.reserve(lists.x.size());
-  for (const double x : lists.x) xs_.push_back(format_number_field(x));
-  ys_.reserve(lists.y.size());
-  for (const double y : lists.y) ys_.push_back(format_number_field(y));
+    : xs_(format_lines(lists.x, format_number_field)),
+      ys_(format_lines(lists.y, format_number_field)),
+      z1_(format_number_field(z1)),
+      z2_(format_number_field(z2)) {
   for (unsigned m = 0; m < 16; ++m) {
     bytes_[m] =
         foilcad::box_bytes(SideFlags{(m & 1) != 0, (m & 2) != 0, (m & 4) != 0, (m & 8) != 0});
@@ -108,12 +117,10 @@ AsciiEncoder::Number AsciiEncoder::format(double value) {
 }
 
 AsciiEncoder::AsciiEncoder(double z1, double z2, const CoordinateLists& lists)
-    : z1_(format(z1)), z2_(format(z2)) {
-  xs_.reserve(lists.x.size());
-  for (const double x : lists.x) xs_.push_back(format(x));
-  ys_.reserve(lists.y.size());
-  for (const double y : lists.y) ys_.push_back(format(y));
-}
+    : xs_(format_lines(lists.x, format)),
+      ys_(format_lines(lists.y, format)),
+      z1_(format(z1)),
+      z2_(format(z2)) {}
 
 std::string AsciiEncoder::header(Solid solid, std::uint64_t) const {
   return "solid " + std::string(solid_name(solid)) + "\n";
@@ -175,12 +182,10 @@ char* put_float(char* out, float v) { return put_u32(out, std::bit_cast<std::uin
 }  // namespace
 
 BinaryEncoder::BinaryEncoder(double z1, double z2, const CoordinateLists& lists)
-    : z1_(static_cast<float>(z1)), z2_(static_cast<float>(z2)) {
-  xs_.reserve(lists.x.size());
-  for (const double x : lists.x) xs_.push_back(static_cast<float>(x));
-  ys_.reserve(lists.y.size());
-  for (const double y : lists.y) ys_.push_back(static_cast<float>(y));
-}
+    : xs_(format_lines(lists.x, [](double v) { return static_cast<float>(v); })),
+      ys_(format_lines(lists.y, [](double v) { return static_cast<float>(v); })),
+      z1_(static_cast<float>(z1)),
+      z2_(static_cast<float>(z2)) {}
 
 std::string BinaryEncoder::header(Solid solid, std::uint64_t facets) const {
   if (facets > kMaxBinaryFacets) {
