@@ -1,0 +1,36 @@
+// The exact model: the copper's true outline, extruded into a closed
+// conductor mesh and an insulator mesh that meet it wall to wall.
+#pragma once
+
+#include <optional>
+
+#include "common/box.hpp"
+#include "common/mesh.hpp"
+#include "photoplot/board_outline.hpp"
+#include "photoplot/drawing.hpp"
+
+namespace foilcad::exact {
+
+struct ExactOptions {
+  // How far a chord may stand off the circle it follows, mm.
+  double tolerance = 0.001;
+  double z1 = 0.0;  // bottom of both solids, mm
+  double z2 = 0.0;  // top
+  // The board's shape from an outline layer; without one the board is the
+  // drawing's outline frame, or else the box given below.
+  std::optional<BoardOutline> outline;
+  // The board without an outline of either kind: the extent the grid would
+  // have (the copper's rectangles and the coordinate extremes).
+  Box extent{0, 0, 0, 0};
+};
+
+struct ExactSolids {
+  Mesh conductor;
+  Mesh insulator;
+  double copper_area = 0.0;  // mm², the conductor's top face
+  double board_area = 0.0;   // mm²
+};
+
+ExactSolids build_exact_solids(const Drawing& drawing, const ExactOptions& options);
+
+}  // namespace foilcad::exact
