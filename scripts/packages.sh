@@ -1,7 +1,7 @@
 # Installs the Debian packages a build needs when any of them is missing.
 # Sourced by the scripts in this folder.
 
-FOILCAD_PACKAGES=(cmake g++ make clang-format dpkg-dev file groff-base desktop-file-utils libgtest-dev libgmock-dev libcli11-dev libpng-dev nlohmann-json3-dev qt6-base-dev xvfb xauth fonts-dejavu-core openbox imagemagick x11-utils gerbv gmsh)
+FOILCAD_PACKAGES=(cmake g++ make clang-format dpkg-dev file groff-base desktop-file-utils libgtest-dev libgmock-dev libcli11-dev libpng-dev nlohmann-json3-dev qt6-base-dev xvfb xauth fonts-dejavu-core openbox imagemagick x11-utils gerbv gmsh libpolyclipping-dev libcgal-dev pkg-config)
 
 ensure_packages() {
   local missing=() pkg
