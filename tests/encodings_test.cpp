@@ -394,3 +394,46 @@ TEST(Flat, ValuesAnEncodingCannotTellApart) {
 
 }  // namespace
 }  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// A tetrahedron with irrational-looking coordinates and the prism of a
+// triangle: the meshes of the exact model go out through the same encoders.
+Mesh tetrahedron() {
+  return {{{0.1, 0.2, 0.3}, {10.0 / 3, 0.2, 0.3}, {0.1, 7.25, 0.3}, {0.1, 0.2, 1.6}},
+          {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {0, 3, 2}}};
+}
+
+TEST(MeshSolids, TrianglesInBothEncodingsMeasuredAsWritten) {
+  const Mesh conductor = tetrahedron();
+  Mesh insulator = tetrahedron();
+  for (Vertex& v : insulator.vertices) v.x += 20.0;
+  for (const StlFormat format : {StlFormat::ascii, StlFormat::binary}) {
+    StringSink c, i;
+    const SolidsSummary written = emit_mesh_solids(c, i, conductor, insulator, format);
+    EXPECT_EQ(written, measure_mesh_solids(format, conductor, insulator));
+    EXPECT_EQ(written.conductor_bytes, c.text.size());
+    EXPECT_EQ(written.insulator_facets, 4u);
+    EXPECT_EQ(written.conductor_boxes, 0u);
+  }
+  StringSink c, i, bc, bi;
+  emit_mesh_solids(c, i, conductor, insulator, StlFormat::ascii);
+  emit_mesh_solids(bc, bi, conductor, insulator, StlFormat::binary);
+  const std::vector<Facet> text = read_ascii(c.text, "blob");
+  ASSERT_EQ(text.size(), 4u);
+  expect_same_as_floats(text, read_binary(bc.text));
+  // Vertices as given, in order; the normal is the outward unit vector.
+  EXPECT_EQ(text[0].vertex[1][0], 0.1);
+  EXPECT_EQ(text[0].vertex[1][1], 7.25);
+  EXPECT_EQ(text[0].normal, (std::array<double, 3>{0.0, 0.0, -1.0}));
+  EXPECT_EQ(text[3].normal, (std::array<double, 3>{-1.0, 0.0, 0.0}));
+  const Vertex n = triangle_normal({0, 0, 0}, {1, 0, 0}, {0, 1, 1});
+  EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0, 1e-15);
+  EXPECT_EQ(triangle_normal({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), (Vertex{0, 0, 0}));
+  // The classic fields would fold the vertices of a mesh onto each other.
+  EXPECT_THROW(measure_mesh_solids(StlFormat::classic, conductor, insulator), Error);
+}
+
+}  // namespace
+}  // namespace foilcad

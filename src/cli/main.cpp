@@ -124,6 +124,15 @@ void report_stage(foilcad::Stage stage, const foilcad::ConversionReport& r,
           static_cast<unsigned long long>(r.solids.conductor_bytes), p.insulator_path.c_str(),
           static_cast<unsigned long long>(r.solids.insulator_bytes), s);
       break;
+    case foilcad::Stage::outlines:
+      std::fprintf(stderr, "outline copper traced (%.3f s)\n", s);
+      break;
+    case foilcad::Stage::mesh:
+      std::fprintf(stderr, "mesh   %llu + %llu triangles, copper %.6g of %.6g mm\u00b2 (%.3f s)\n",
+                   static_cast<unsigned long long>(r.solids.conductor_facets),
+                   static_cast<unsigned long long>(r.solids.insulator_facets), r.copper_area,
+                   r.board_area, s);
+      break;
   }
 }
 
@@ -183,6 +192,20 @@ int main(int argc, char** argv) {
   app.add_flag("--merge", merge,
                "Write each solid as far fewer disjoint boxes, each whole, instead of one box per "
                "cell");
+  std::string geometry = "grid";
+  std::string tolerance_text = "0.001";
+  app.add_option("--geometry", geometry,
+                 "Model of the copper: grid (the default: every object covered by rectangles, "
+                 "the board cut into boxes) or exact (the copper's true outline as two closed "
+                 "meshes that share their walls)")
+      ->type_name("MODEL")
+      ->check(CLI::IsMember({"grid", "exact"}));
+  app.add_option("--tolerance", tolerance_text,
+                 "Exact model: how far the chords of a circle or arc may stand off it, in mm "
+                 "(default 0.001)")
+      ->type_name("MM")
+      ->default_str("0.001")
+      ->check(check_millimetres);
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -204,6 +227,26 @@ int main(int argc, char** argv) {
                           : stl_format == "binary" ? foilcad::StlFormat::binary
                                                    : foilcad::StlFormat::classic;
   parameters.stl.merge = merge;
+  parameters.geometry = geometry == "exact" ? foilcad::Geometry::exact : foilcad::Geometry::grid;
+  parameters.tolerance = millimetres(tolerance_text);
+  if (parameters.geometry == foilcad::Geometry::exact) {
+    // The exact model writes standard text unless told otherwise; the
+    // classic fields cannot hold its shapes.
+    if (app.count("--stl") == 0) parameters.stl.format = foilcad::StlFormat::ascii;
+    if (merge) {
+      std::fprintf(stderr,
+                   "foilcad-convert: --merge joins the grid's cells; the exact model "
+                   "has none to join\n");
+      return kExitUsage;
+    }
+    // Finer than the coordinates the model computes with (about 61 nm), or
+    // so coarse that a pad loses its shape.
+    if (!(parameters.tolerance >= 1e-4 && parameters.tolerance <= 1.0)) {
+      std::fprintf(stderr, "foilcad-convert: --tolerance: %s mm is outside 0.0001 to 1 mm\n",
+                   tolerance_text.c_str());
+      return kExitUsage;
+    }
+  }
   // The reader's warnings come with the read stage; the one about the cells
   // (no copper) and those about values the encoding writes flat come with
   // the grid. Each is printed once, and --strict stops on it before anything
@@ -231,11 +274,11 @@ int main(int argc, char** argv) {
     // gigabytes, for a conversion that could not be written. --force goes on.
     const foilcad::GridCheck before_map =
         force ? foilcad::GridCheck{} : foilcad::solids_space_check(parameters);
-    const foilcad::Board board = foilcad::build_board(parameters, report, observer, before_map);
+    const foilcad::ModelSolids solids =
+        foilcad::build_solids(parameters, report, observer, before_map);
     if (preview) {
-      const double scale = foilcad::preview_scale(board.lists, preview_dpi);
       const foilcad::PreviewSize size =
-          foilcad::write_preview(*preview, board.lists, board.map, scale);
+          foilcad::write_preview(*preview, solids, report, preview_dpi);
       if (!quiet)
         std::fprintf(stderr, "preview %s: %d x %d pixels\n", preview->c_str(), size.width,
                      size.height);
@@ -264,7 +307,7 @@ int main(int argc, char** argv) {
           bar.update(done, total);
         };
       }
-      foilcad::write_board(board, parameters, report, after_write, options);
+      foilcad::write_model_solids(solids, parameters, report, after_write, options);
     }
     if (json) write_json(*json, foilcad::summary_json(parameters, report, !dry_run));
   } catch (const foilcad::Error& e) {

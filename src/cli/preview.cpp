@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -61,9 +62,9 @@ double preview_scale(const CoordinateLists& lists, std::optional<double> dots_pe
 namespace {
 
 // Encodes the picture into out.
-void encode(const std::filesystem::path& file, std::FILE* out, const PreviewSize& size,
-            const std::vector<long>& columns, const std::vector<long>& rows, const CellMap& map,
+void encode(const std::filesystem::path& file, std::FILE* out, const Picture& picture,
             double pixels_per_mm) {
+  const PreviewSize& size = picture.size;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr) {
@@ -85,11 +86,8 @@ void encode(const std::filesystem::path& file, std::FILE* out, const PreviewSize
   png_set_pHYs(png, info, dots_per_metre, dots_per_metre, PNG_RESOLUTION_METER);
   png_write_info(png, info);
   for (int y = 0; y < size.height; ++y) {
-    const long k = rows[static_cast<std::size_t>(y)];
     for (int x = 0; x < size.width; ++x) {
-      const long i = columns[static_cast<std::size_t>(x)];
-      const bool copper =
-          i >= 0 && k >= 0 && map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0;
+      const bool copper = picture.at(x, y);
       std::copy_n(copper ? kCopper : kInsulator, 3, row.data() + static_cast<std::size_t>(x) * 3);
     }
     png_write_row(png, row.data());
@@ -100,9 +98,10 @@ void encode(const std::filesystem::path& file, std::FILE* out, const PreviewSize
 
 }  // namespace
 
-PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
-                          const CellMap& map, double pixels_per_mm) {
-  const Extent e = extent_of(lists);
+namespace {
+
+// The size of a picture of the extent e at this scale.
+PreviewSize picture_size(const std::filesystem::path& file, const Extent& e, double pixels_per_mm) {
   // A side that comes out a hair over a whole number of pixels (the scale
   // factors of a photoplot are not exact) does not get a pixel column of its own.
   constexpr double kSlack = 1e-3;
@@ -111,11 +110,11 @@ PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLis
   if (!std::isfinite(w) || !std::isfinite(h) || w > kMaxSide || h > kMaxSide) {
     throw Error(file.string() + ": the preview would be larger than 30000 pixels a side");
   }
-  const PreviewSize size{std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
-  const std::vector<long> columns =
-      cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
-  const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
+  return {std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
+}
 
+void write_picture(const std::filesystem::path& file, const Picture& picture,
+                   double pixels_per_mm) {
   // Through a temporary, like the solids: a failed or interrupted preview
   // leaves the picture that was there.
   write_file_replacing(file, [&](int fd) {
@@ -127,9 +126,90 @@ PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLis
       throw file_error(file, "cannot create the preview", error);
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
-    encode(file, out, size, columns, rows, map, pixels_per_mm);
+    encode(file, out, picture, pixels_per_mm);
     if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
   });
+}
+
+}  // namespace
+
+PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
+                          const CellMap& map, double pixels_per_mm) {
+  const Extent e = extent_of(lists);
+  Picture picture;
+  picture.size = picture_size(file, e, pixels_per_mm);
+  const PreviewSize& size = picture.size;
+  const std::vector<long> columns =
+      cell_indices(lists.x, size.width, e.min_x, pixels_per_mm, false);
+  const std::vector<long> rows = cell_indices(lists.y, size.height, e.max_y, pixels_per_mm, true);
+  picture.copper.assign(static_cast<std::size_t>(size.width) * size.height, 0);
+  for (int y = 0; y < size.height; ++y) {
+    const long k = rows[static_cast<std::size_t>(y)];
+    if (k < 0) continue;
+    for (int x = 0; x < size.width; ++x) {
+      const long i = columns[static_cast<std::size_t>(x)];
+      if (i >= 0 && map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0) {
+        picture.set(x, y);
+      }
+    }
+  }
+  write_picture(file, picture, pixels_per_mm);
+  return size;
+}
+
+Picture picture_of_mesh(const Mesh& conductor, const Box& extent, const PreviewSize& size,
+                        double pixels_per_mm) {
+  Picture picture;
+  picture.size = size;
+  picture.copper.assign(static_cast<std::size_t>(size.width) * size.height, 0);
+  const auto& v = conductor.vertices;
+  double top = -std::numeric_limits<double>::infinity();
+  for (const Vertex& p : v) top = std::max(top, p.z);
+  for (const auto& t : conductor.triangles) {
+    const Vertex& a = v[t[0]];
+    const Vertex& b = v[t[1]];
+    const Vertex& c = v[t[2]];
+    if (a.z != top || b.z != top || c.z != top) continue;  // walls and the bottom
+    // Pixel coordinates: x to the right from the extent's left, y down from its top.
+    const auto px = [&](const Vertex& p) { return (p.x - extent.min_x) * pixels_per_mm; };
+    const auto py = [&](const Vertex& p) { return (extent.max_y - p.y) * pixels_per_mm; };
+    const double ax = px(a), ay = py(a), bx = px(b), by = py(b), cx = px(c), cy = py(c);
+    const double area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    if (area == 0.0) continue;
+    const int x0 = std::max(0, static_cast<int>(std::floor(std::min({ax, bx, cx}))));
+    const int x1 = std::min(size.width - 1, static_cast<int>(std::floor(std::max({ax, bx, cx}))));
+    const int y0 = std::max(0, static_cast<int>(std::floor(std::min({ay, by, cy}))));
+    const int y1 = std::min(size.height - 1, static_cast<int>(std::floor(std::max({ay, by, cy}))));
+    for (int y = y0; y <= y1; ++y) {
+      const double sy = y + 0.5;
+      for (int x = x0; x <= x1; ++x) {
+        const double sx = x + 0.5;
+        // The pixel centre on the inner side of all three edges (inclusive,
+        // so that centres on a shared edge are copper).
+        const double e0 = ((bx - ax) * (sy - ay) - (by - ay) * (sx - ax)) * area;
+        const double e1 = ((cx - bx) * (sy - by) - (cy - by) * (sx - bx)) * area;
+        const double e2 = ((ax - cx) * (sy - cy) - (ay - cy) * (sx - cx)) * area;
+        if (e0 >= 0 && e1 >= 0 && e2 >= 0) picture.set(x, y);
+      }
+    }
+  }
+  return picture;
+}
+
+PreviewSize write_preview(const std::filesystem::path& file, const ModelSolids& solids,
+                          const ConversionReport& report, std::optional<double> dots_per_inch) {
+  if (const Board* board = std::get_if<Board>(&solids)) {
+    return write_preview(file, board->lists, board->map,
+                         preview_scale(board->lists, dots_per_inch));
+  }
+  const Box& e = report.extent;
+  CoordinateLists lists;
+  lists.x = {e.min_x, e.max_x};
+  lists.y = {e.min_y, e.max_y};
+  const double scale = preview_scale(lists, dots_per_inch);
+  const PreviewSize size = picture_size(file, {e.min_x, e.max_x, e.min_y, e.max_y}, scale);
+  write_picture(file, picture_of_mesh(std::get<MeshSolids>(solids).conductor, e, size, scale),
+                scale);
   return size;
 }
 

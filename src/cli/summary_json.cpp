@@ -40,10 +40,77 @@ Json solid(const std::filesystem::path& path, std::uint64_t boxes, std::uint64_t
   return json;
 }
 
+Json extent_json(const Box& e) {
+  return {{"min_x", e.min_x}, {"max_x", e.max_x}, {"min_y", e.min_y}, {"max_y", e.max_y}};
+}
+
+Json warnings_json(const ConversionReport& report) {
+  Json warnings = Json::array();
+  for (const Warning& w : report.warnings) {
+    warnings.push_back({{"kind", kind_name(w.kind)},
+                        {"message", describe(w.kind)},
+                        {"count", w.count},
+                        {"first_line", w.first_line}});
+  }
+  return warnings;
+}
+
+std::string text_of(const Json& json) {
+  // File names are bytes on Linux and need not be UTF-8; JSON text must be.
+  // Bytes that are not UTF-8 become U+FFFD rather than failing a conversion
+  // whose solids are already written.
+  std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  text += '\n';
+  return text;
+}
+
+Json mesh_solid(const std::filesystem::path& path, std::uint64_t triangles, std::uint64_t bytes) {
+  Json json;
+  json["path"] = path.string();
+  json["triangles"] = triangles;
+  json["bytes"] = bytes;
+  return json;
+}
+
+// The exact model has no rectangles, pieces or grid: its own figures instead.
+std::string exact_summary_json(const conversion_parameters& parameters,
+                               const ConversionReport& report, bool solids_written) {
+  Json json;
+  json["input"] = parameters.input_path.string();
+  json["units"] = report.millimetres ? (report.inches ? "inch and mm" : "mm")
+                                     : (report.inches ? "inch" : "none");
+  json["geometry"] = "exact";
+  json["tolerance_mm"] = parameters.tolerance;
+  const ObjectCounts& o = report.objects;
+  json["objects"] = {
+      {"strokes", o.strokes}, {"arcs", o.arcs}, {"flashes", o.flashes}, {"regions", o.regions}};
+  json["outline"] = report.outline;
+  json["negative_image"] = report.negative;
+  json["board"] = {{"area_mm2", report.board_area}, {"extent_mm", extent_json(report.extent)}};
+  json["copper_area_mm2"] = report.copper_area;
+  json["solids"] = {
+      {"written", solids_written},
+      {"format", format_name(parameters.stl.format)},
+      {"conductor", mesh_solid(parameters.conductor_path, report.solids.conductor_facets,
+                               report.solids.conductor_bytes)},
+      {"insulator", mesh_solid(parameters.insulator_path, report.solids.insulator_facets,
+                               report.solids.insulator_bytes)}};
+  json["warnings"] = warnings_json(report);
+  const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
+  json["seconds"] = {{"read", seconds(Stage::read)},
+                     {"outlines", seconds(Stage::outlines)},
+                     {"mesh", seconds(Stage::mesh)},
+                     {"write", seconds(Stage::write)}};
+  return text_of(json);
+}
+
 }  // namespace
 
 std::string summary_json(const conversion_parameters& parameters, const ConversionReport& report,
                          bool solids_written) {
+  if (report.geometry == Geometry::exact) {
+    return exact_summary_json(parameters, report, solids_written);
+  }
   Json json;
   json["input"] = parameters.input_path.string();
   json["units"] = report.millimetres ? (report.inches ? "inch and mm" : "mm")
@@ -64,11 +131,7 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
   json["grid"] = {{"x_lines", report.grid_x},
                   {"y_lines", report.grid_y},
                   {"cells", report.cells},
-                  {"extent_mm",
-                   {{"min_x", report.extent.min_x},
-                    {"max_x", report.extent.max_x},
-                    {"min_y", report.extent.min_y},
-                    {"max_y", report.extent.max_y}}}};
+                  {"extent_mm", extent_json(report.extent)}};
   json["copper_cells"] = report.copper_cells;
   json["solids"] = {
       {"written", solids_written},
@@ -82,24 +145,12 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
                           report.solids.conductor_facets, report.solids.conductor_bytes)},
       {"insulator", solid(parameters.insulator_path, report.solids.insulator_boxes,
                           report.solids.insulator_facets, report.solids.insulator_bytes)}};
-  Json warnings = Json::array();
-  for (const Warning& w : report.warnings) {
-    warnings.push_back({{"kind", kind_name(w.kind)},
-                        {"message", describe(w.kind)},
-                        {"count", w.count},
-                        {"first_line", w.first_line}});
-  }
-  json["warnings"] = std::move(warnings);
+  json["warnings"] = warnings_json(report);
   json["seconds"] = {{"read", report.seconds[0]},
                      {"split", report.seconds[1]},
                      {"grid", report.seconds[2]},
                      {"write", report.seconds[3]}};
-  // File names are bytes on Linux and need not be UTF-8; JSON text must be.
-  // Bytes that are not UTF-8 become U+FFFD rather than failing a conversion
-  // whose solids are already written.
-  std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
-  text += '\n';
-  return text;
+  return text_of(json);
 }
 
 }  // namespace foilcad

@@ -11,6 +11,7 @@
 #include "common/error.hpp"
 #include "common/replacing.hpp"
 #include "convert/limits.hpp"
+#include "exact/exact.hpp"
 #include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
 #include "photoplot/reader.hpp"
@@ -41,6 +42,10 @@ conversion_parameters make_conversion_parameters(
     parameters.insulator_path = *out_dir / parameters.insulator_path.filename();
   }
   return parameters;
+}
+
+std::string_view geometry_name(Geometry geometry) {
+  return geometry == Geometry::exact ? "exact" : "grid";
 }
 
 namespace {
@@ -148,10 +153,8 @@ void check_binary_facets(const conversion_parameters& p, const SolidsSummary& so
   }
 }
 
-Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
-                         ConversionReport& report, Stages& stages, const GridCheck& before_map,
-                         const SolidsCount& count) {
-  const DrawingBoxes boxes = make_boxes(drawing);
+// What the reading found, for either model.
+void report_drawing(const Drawing& drawing, const DrawingBoxes& boxes, ConversionReport& report) {
   report.records = drawing.records;
   report.rectangles = boxes.rectangles.size();
   report.objects = boxes.counts;
@@ -160,6 +163,13 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   report.outline = drawing.outline.has_value();
   report.negative = drawing.negative;
   report.warnings = boxes.warnings;
+}
+
+Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
+                         ConversionReport& report, Stages& stages, const GridCheck& before_map,
+                         const SolidsCount& count) {
+  const DrawingBoxes boxes = make_boxes(drawing);
+  report_drawing(drawing, boxes, report);
   stages.finished(Stage::read);
 
   const std::size_t first_active = boxes.first_active;
@@ -265,6 +275,83 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
 
 namespace {
 
+// The board of the exact model without an outline: the extent the grid would
+// have, which ends at the outermost object (the boxes of all active
+// rectangles, dark and clear), or at the coordinate extremes along an axis
+// that no object spans, or at the frame of a drawing that has one.
+Box board_extent(const Drawing& drawing, const DrawingBoxes& boxes,
+                 const std::filesystem::path& name) {
+  if (drawing.outline) {
+    check_extremes(drawing.extremes, name);
+    return *drawing.outline;
+  }
+  Box extent = kNoExtremes;
+  for (std::size_t i = boxes.first_active; i < boxes.rectangles.size(); ++i) {
+    const Box& r = boxes.rectangles[i];
+    extent = {std::min(extent.min_x, r.min_x), std::max(extent.max_x, r.max_x),
+              std::min(extent.min_y, r.min_y), std::max(extent.max_y, r.max_y)};
+  }
+  if (!(extent.min_x < extent.max_x) || !(extent.min_y < extent.max_y)) {
+    check_extremes(drawing.extremes, name);
+    if (!(extent.min_x < extent.max_x)) {
+      extent.min_x = std::min(extent.min_x, drawing.extremes.min_x);
+      extent.max_x = std::max(extent.max_x, drawing.extremes.max_x);
+    }
+    if (!(extent.min_y < extent.max_y)) {
+      extent.min_y = std::min(extent.min_y, drawing.extremes.min_y);
+      extent.max_y = std::max(extent.max_y, drawing.extremes.max_y);
+    }
+  }
+  if (!(extent.min_x < extent.max_x) || !(extent.min_y < extent.max_y)) {
+    throw Error(name.string() + ": the board has no area: nothing to convert");
+  }
+  return extent;
+}
+
+MeshSolids build_exact(const conversion_parameters& parameters, ConversionReport& report,
+                       Stages& stages) {
+  report.geometry = Geometry::exact;
+  const Drawing drawing = read_photoplot(parameters.input_path);
+  const DrawingBoxes boxes = make_boxes(drawing);
+  report_drawing(drawing, boxes, report);
+  exact::ExactOptions options;
+  options.tolerance = parameters.tolerance;
+  options.z1 = parameters.elevation;
+  options.z2 = parameters.top;
+  options.extent = board_extent(drawing, boxes, parameters.input_path);
+  stages.finished(Stage::read);
+
+  exact::ExactSolids made =
+      exact::build_exact_solids(drawing, options, [&] { stages.finished(Stage::outlines); });
+  report.copper_area = made.copper_area;
+  report.board_area = made.board_area;
+  report.extent = options.extent;
+  if (made.conductor.triangles.empty()) {
+    report.warnings.push_back({WarningKind::no_copper, 1, drawing.records});
+  }
+  MeshSolids solids{std::move(made.conductor), std::move(made.insulator)};
+  report.solids = measure_mesh_solids(parameters.stl.format, solids.conductor, solids.insulator);
+  report.solids_for = {parameters.stl, parameters.elevation, parameters.top, 0};
+  check_binary_facets(parameters, report.solids);
+  stages.finished(Stage::mesh);
+  return solids;
+}
+
+}  // namespace
+
+ModelSolids build_solids(const conversion_parameters& parameters, ConversionReport& report,
+                         const StageObserver& observer, const GridCheck& before_map) {
+  if (parameters.geometry == Geometry::grid) {
+    return build_board(parameters, report, observer, before_map);
+  }
+  // Refused before the file is read: nothing else could be written.
+  check_mesh_format(parameters.stl.format);
+  Stages stages(report, observer);
+  return build_exact(parameters, report, stages);
+}
+
+namespace {
+
 // Where the two solids go and the free space there; a folder that cannot be
 // examined has none, and is left to the write to report.
 struct TargetSpace {
@@ -351,13 +438,39 @@ void write_board(const Board& board, const conversion_parameters& parameters,
   stages.finished(Stage::write);
 }
 
+void write_model_solids(const ModelSolids& solids, const conversion_parameters& parameters,
+                        ConversionReport& report, const StageObserver& observer,
+                        const WriteOptions& options) {
+  if (const Board* board = std::get_if<Board>(&solids)) {
+    write_board(*board, parameters, report, observer, options);
+    return;
+  }
+  const MeshSolids& meshes = std::get<MeshSolids>(solids);
+  Stages stages(report, observer);
+  remove_stale_temporaries(parameters.conductor_path);
+  remove_stale_temporaries(parameters.insulator_path);
+  const SolidsCount count{parameters.stl, parameters.elevation, parameters.top, 0};
+  if (!(report.solids_for == count)) {
+    report.solids = measure_mesh_solids(parameters.stl.format, meshes.conductor, meshes.insulator);
+    report.solids_for = count;
+  }
+  check_binary_facets(parameters, report.solids);
+  if (!options.skip_space_check) check_solids_space(parameters, report.solids);
+  WriteOptions write = options;
+  write.stl = parameters.stl;
+  write.expected = report.solids;
+  write_mesh_solids(parameters.conductor_path, parameters.insulator_path, meshes.conductor,
+                    meshes.insulator, write);
+  stages.finished(Stage::write);
+}
+
 ConversionReport convert(const conversion_parameters& parameters, const StageObserver& observer,
                          const WriteOptions& options) {
   ConversionReport report;
-  const Board board =
-      build_board(parameters, report, observer,
-                  options.skip_space_check ? GridCheck{} : solids_space_check(parameters));
-  write_board(board, parameters, report, observer, options);
+  const ModelSolids solids =
+      build_solids(parameters, report, observer,
+                   options.skip_space_check ? GridCheck{} : solids_space_check(parameters));
+  write_model_solids(solids, parameters, report, observer, options);
   return report;
 }
 

@@ -8,8 +8,10 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "common/mesh.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/solid_files.hpp"
 
@@ -18,9 +20,18 @@ namespace foilcad {
 inline constexpr std::string_view kConductorSuffix = "_CND.stl";
 inline constexpr std::string_view kInsulatorSuffix = "_INS.stl";
 
+// The models of the copper: the grid (every object covered by rectangles, the
+// board cut into cells) and the exact outline extruded into two meshes.
+enum class Geometry { grid, exact };
+
+std::string_view geometry_name(Geometry geometry);
+
 // What one conversion needs. Heights in millimetres: every box reaches from
 // elevation to top.
 struct conversion_parameters {
+  Geometry geometry = Geometry::grid;
+  // Exact model: how far a chord may stand off the circle it follows, mm.
+  double tolerance = 0.001;
   double elevation = 0.0;
   double top = 0.0;
   std::filesystem::path input_path;
@@ -41,7 +52,11 @@ conversion_parameters make_conversion_parameters(
     const std::filesystem::path& input_path, double elevation, double thickness,
     const std::optional<std::filesystem::path>& out_dir = std::nullopt);
 
-enum class Stage { read, split, grid, write };
+// The grid model's stages are read, split, grid, write; the exact model's
+// read, outlines (the copper's true outline), mesh (the solids' triangles),
+// write.
+enum class Stage { read, split, grid, write, outlines, mesh };
+inline constexpr int kStages = 6;
 
 // What a count of the solids holds for: the encoding, the heights (the ascii
 // text's numbers vary in length) and the grid's cells.
@@ -69,11 +84,15 @@ struct ConversionReport {
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  Box extent = kNoExtremes;          // of the grid, mm
-  SolidsSummary solids;              // counted once the grid is known
-  SolidsCount solids_for;            // what they were counted for
-  FlatValues flat;                   // values the chosen encoding cannot tell apart
-  double seconds[4] = {0, 0, 0, 0};  // by Stage
+  Box extent = kNoExtremes;      // of the grid, mm
+  SolidsSummary solids;          // counted once the grid is known
+  SolidsCount solids_for;        // what they were counted for
+  FlatValues flat;               // values the chosen encoding cannot tell apart
+  double seconds[kStages] = {};  // by Stage
+  // The exact model's figures.
+  Geometry geometry = Geometry::grid;
+  double copper_area = 0.0;  // mm², the conductor's top face
+  double board_area = 0.0;   // mm²
 };
 
 // Called after each stage with the report so far.
@@ -123,6 +142,26 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
 void write_board(const Board& board, const conversion_parameters& parameters,
                  ConversionReport& report, const StageObserver& observer = {},
                  const WriteOptions& options = {});
+
+// Two meshes, the exact model's solids.
+struct MeshSolids {
+  Mesh conductor;
+  Mesh insulator;
+};
+
+// The solids of the model the parameters choose, before they are written.
+using ModelSolids = std::variant<Board, MeshSolids>;
+
+// Reads the photoplot and asks the chosen model for its solids, filling in
+// the report up to their exact size in the chosen encoding. The grid model
+// takes before_map as build_board does.
+ModelSolids build_solids(const conversion_parameters& parameters, ConversionReport& report,
+                         const StageObserver& observer = {}, const GridCheck& before_map = {});
+
+// Writes the solids of either model as write_board does.
+void write_model_solids(const ModelSolids& solids, const conversion_parameters& parameters,
+                        ConversionReport& report, const StageObserver& observer = {},
+                        const WriteOptions& options = {});
 
 // Runs the stages in order. Throws foilcad::Error; on failure no output file
 // has been touched.

@@ -2,6 +2,7 @@
 // conductor mesh and an insulator mesh that meet it wall to wall.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include "common/box.hpp"
@@ -31,6 +32,9 @@ struct ExactSolids {
   double board_area = 0.0;   // mm²
 };
 
-ExactSolids build_exact_solids(const Drawing& drawing, const ExactOptions& options);
+// traced, when given, is called once the copper's outline is known, before
+// the meshes are made (for timing the two stages).
+ExactSolids build_exact_solids(const Drawing& drawing, const ExactOptions& options,
+                               const std::function<void()>& traced = {});
 
 }  // namespace foilcad::exact

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "common/error.hpp"
@@ -165,6 +166,46 @@ std::uint64_t AsciiEncoder::box_bytes(const GridBox& box) const {
   return bytes;
 }
 
+namespace {
+
+// A mesh triangle's numbers: the normal, then the three vertices.
+std::array<double, 12> triangle_values(const Vertex& a, const Vertex& b, const Vertex& c) {
+  const Vertex n = triangle_normal(a, b, c);
+  return {n.x, n.y, n.z, a.x, a.y, a.z, b.x, b.y, b.z, c.x, c.y, c.z};
+}
+
+constexpr std::string_view kAsciiTriangleNormal = "facet normal ";
+constexpr std::string_view kAsciiOuterLoop = "  outer loop\n";
+
+}  // namespace
+
+char* AsciiEncoder::triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c) {
+  const std::array<double, 12> values = triangle_values(a, b, c);
+  const auto put_three = [&](std::size_t first) {
+    for (std::size_t i = first; i < first + 3; ++i) {
+      const Number n = format(values[i]);
+      std::memcpy(out, n.text.data(), n.size);
+      out += n.size;
+      *out++ = i < first + 2 ? ' ' : '\n';
+    }
+  };
+  out = put(out, kAsciiTriangleNormal);
+  put_three(0);
+  out = put(out, kAsciiOuterLoop);
+  for (std::size_t v = 3; v < values.size(); v += 3) {
+    out = put(out, kAsciiVertex);
+    put_three(v);
+  }
+  return put(out, kAsciiFacetEnd);
+}
+
+std::uint64_t AsciiEncoder::triangle_bytes(const Vertex& a, const Vertex& b, const Vertex& c) {
+  std::uint64_t bytes = kAsciiTriangleNormal.size() + kAsciiOuterLoop.size() +
+                        3 * kAsciiVertex.size() + 12 + kAsciiFacetEnd.size();
+  for (const double v : triangle_values(a, b, c)) bytes += format(v).size;
+  return bytes;
+}
+
 // ------------------------------------------------------------------ binary
 
 namespace {
@@ -219,6 +260,38 @@ char* BinaryEncoder::box(char* out, const GridBox& box) const {
     }
   }
   return out;
+}
+
+char* BinaryEncoder::triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c) {
+  for (const double v : triangle_values(a, b, c)) out = put_float(out, static_cast<float>(v));
+  *out++ = 0;
+  *out++ = 0;
+  return out;
+}
+
+void check_mesh_format(StlFormat format) {
+  if (format != StlFormat::classic) return;
+  throw Error(
+      "the classic STL text cannot hold the exact model's shapes (its numbers keep one decimal "
+      "of a millimetre): write --stl ascii or --stl binary");
+}
+
+Vertex triangle_normal(const Vertex& a, const Vertex& b, const Vertex& c) {
+  const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+  const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+  Vertex n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+  const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+  if (length == 0.0) return {0.0, 0.0, 0.0};
+  n = {n.x / length, n.y / length, n.z / length};
+  // Walls and faces along an axis get exact unit normals, not 0.99999999...
+  // with a signed zero beside it.
+  const auto tidy = [](double& v) {
+    if (v == 0.0) v = 0.0;
+  };
+  tidy(n.x);
+  tidy(n.y);
+  tidy(n.z);
+  return n;
 }
 
 // ----------------------------------------------------------- size and flats

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/mesh.hpp"
 #include "geometry/box_walk.hpp"
 #include "geometry/geometry.hpp"
 #include "stl/facets.hpp"
@@ -98,6 +99,10 @@ class AsciiEncoder {
     std::uint8_t size;
   };
   static Number format(double value);
+  // One triangle of a mesh, its normal found from the order of its vertices.
+  static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
+  static std::uint64_t triangle_bytes(const Vertex& a, const Vertex& b, const Vertex& c);
+  static constexpr std::size_t kMaxTriangleBytes = 40 + 12 * 31 + 3 * 11 + 19;
   // The longest box: twelve facets with the longest numbers.
   static constexpr std::size_t kMaxBytes = 12 * (40 + 13 + 3 * (11 + 2 * 31 + 31 + 3) + 19);
 
@@ -118,6 +123,10 @@ class BinaryEncoder {
   std::uint64_t box_bytes(const GridBox& box) const { return kFacetBytes * box_facets(box.sides); }
   std::size_t max_box_bytes() const { return 12 * kFacetBytes; }
 
+  static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
+  static std::uint64_t triangle_bytes(const Vertex&, const Vertex&, const Vertex&) {
+    return kFacetBytes;
+  }
   static constexpr std::size_t kHeaderBytes = 84;
   static constexpr std::size_t kFacetBytes = 50;
 
@@ -129,6 +138,10 @@ class BinaryEncoder {
 };
 
 static_assert(BoxEncoder<ClassicEncoder> && BoxEncoder<AsciiEncoder> && BoxEncoder<BinaryEncoder>);
+
+// The unit normal of a triangle whose vertices run counterclockwise seen
+// from the side it points to; zero for a degenerate triangle.
+Vertex triangle_normal(const Vertex& a, const Vertex& b, const Vertex& c);
 
 // The largest box any encoder writes.
 inline constexpr std::size_t kMaxEncodedBoxBytes =
@@ -151,6 +164,25 @@ decltype(auto) visit_encoder(StlFormat format, double z1, double z2, const Coord
       break;
   }
   const ClassicEncoder encoder(z1, z2, lists);
+  return std::forward<F>(f)(encoder);
+}
+
+// The largest triangle of a mesh any encoder writes.
+inline constexpr std::size_t kMaxTriangleBytes = AsciiEncoder::kMaxTriangleBytes;
+
+// Throws foilcad::Error for an encoding that cannot hold a mesh: the classic
+// text keeps one decimal, which would fold a mesh's vertices onto each other.
+void check_mesh_format(StlFormat format);
+
+// Calls f with the encoder of format for the triangles of a mesh.
+template <class F>
+decltype(auto) visit_mesh_encoder(StlFormat format, F&& f) {
+  check_mesh_format(format);
+  if (format == StlFormat::binary) {
+    const BinaryEncoder encoder(0.0, 0.0, CoordinateLists{});
+    return std::forward<F>(f)(encoder);
+  }
+  const AsciiEncoder encoder(0.0, 0.0, CoordinateLists{});
   return std::forward<F>(f)(encoder);
 }
 

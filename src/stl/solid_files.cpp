@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -39,12 +40,13 @@ class SolidBuffer {
     }
     return buffer_.get() + used_;
   }
-  void commit(const char* end, SideFlags sides) {
+  // boxes is 0 for a triangle of a mesh.
+  void commit(const char* end, std::uint64_t facets, std::uint64_t boxes = 1) {
     const auto size = static_cast<std::size_t>(end - (buffer_.get() + used_));
     used_ += size;
     total_ += size;
-    ++boxes_;
-    facets_ += box_facets(sides);
+    boxes_ += boxes;
+    facets_ += facets;
   }
   void put(std::string_view text) {
     flush();
@@ -62,7 +64,7 @@ class SolidBuffer {
  private:
   static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
   static constexpr std::size_t kMaxSize = std::size_t{4} << 20;
-  static_assert(kFirstSize > kMaxEncodedBoxBytes);
+  static_assert(kFirstSize > kMaxEncodedBoxBytes && kFirstSize > kMaxTriangleBytes);
   ByteSink& sink_;
   std::size_t max_box_;
   std::unique_ptr<char[]> buffer_;
@@ -90,10 +92,28 @@ void encode_solids(Out& copper, Out& other, double z1, double z2, const Coordina
     other.put(encoder.header(Solid::insulator, counts.insulator_facets));
     for_each_box(map, stl.merge, BoxOrder::file, [&](bool is_copper, const GridBox& box) {
       Out& solid = is_copper ? copper : other;
-      solid.commit(encoder.box(solid.reserve(), box), box.sides);
+      solid.commit(encoder.box(solid.reserve(), box), box_facets(box.sides));
     });
     copper.put(encoder.trailer(Solid::conductor));
     other.put(encoder.trailer(Solid::insulator));
+  });
+}
+
+// The same for two meshes: a facet a triangle, no boxes.
+template <class Out>
+void encode_meshes(Out& copper, Out& other, const Mesh& conductor, const Mesh& insulator,
+                   StlFormat format) {
+  visit_mesh_encoder(format, [&](const auto& encoder) {
+    const auto encode = [&](Out& out, const Mesh& mesh, Solid solid) {
+      out.put(encoder.header(solid, mesh.triangles.size()));
+      const std::vector<Vertex>& v = mesh.vertices;
+      for (const auto& t : mesh.triangles) {
+        out.commit(encoder.triangle(out.reserve(), v[t[0]], v[t[1]], v[t[2]]), 1, 0);
+      }
+      out.put(encoder.trailer(solid));
+    };
+    encode(copper, conductor, Solid::conductor);
+    encode(other, insulator, Solid::insulator);
   });
 }
 
@@ -124,6 +144,16 @@ SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, d
   return summary_of(copper, other);
 }
 
+SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const Mesh& conductor_mesh,
+                               const Mesh& insulator_mesh, StlFormat format) {
+  SolidBuffer copper(conductor, kMaxTriangleBytes);
+  SolidBuffer other(insulator, kMaxTriangleBytes);
+  encode_meshes(copper, other, conductor_mesh, insulator_mesh, format);
+  copper.flush();
+  other.flush();
+  return summary_of(copper, other);
+}
+
 namespace {
 
 // One solid on its way to a BlockWriter. Boxes are formatted straight into
@@ -140,12 +170,12 @@ class BlockStream {
         block_(writer.take()) {}
 
   char* reserve() { return block_ + used_; }
-  void commit(const char* end, SideFlags sides) {
+  void commit(const char* end, std::uint64_t facets, std::uint64_t boxes = 1) {
     const auto size = static_cast<std::size_t>(end - (block_ + used_));
     used_ += size;
     total_ += size;
-    ++boxes_;
-    facets_ += box_facets(sides);
+    boxes_ += boxes;
+    facets_ += facets;
     if (used_ >= block_size_) pass_on();
   }
   void put(std::string_view text) {
@@ -188,30 +218,29 @@ class BlockStream {
 
 }  // namespace
 
-SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
-                                double z2, const CoordinateLists& lists, const CellMap& map,
-                                const WriteOptions& options) {
+namespace {
+
+// Writes two solids into open files through a BlockWriter each: encode(copper,
+// other) fills the two streams. expected, the measure of what encode writes,
+// is needed for the progress and checked against what was written.
+template <class Encode>
+SolidsSummary write_open_with(const OpenSolid& conductor, const OpenSolid& insulator,
+                              const WriteOptions& options,
+                              const std::optional<SolidsSummary>& expected, Encode&& encode) {
   static_assert(kWriteBlock % kBlockAlignment == 0);
-  static_assert(kMaxEncodedBoxBytes < kWriteBlock);
-  const StlOptions& stl = options.stl;
-  // The binary header and the progress need the sizes before the first byte.
-  std::optional<SolidsSummary> expected = options.expected;
-  if (!expected && (stl.format == StlFormat::binary || options.progress)) {
-    expected = measure_solids(stl, z1, z2, lists, map);
-  }
+  static_assert(kMaxEncodedBoxBytes < kWriteBlock && kMaxTriangleBytes < kWriteBlock);
   const std::uint64_t total = expected ? expected->conductor_bytes + expected->insulator_bytes : 0;
   WriteBudget budget(options.fail_after_bytes);
   const std::function<void()> passed_on = [&] {
     if (options.progress) options.progress(budget.taken(), total);
   };
   // Two blocks per file in flight besides the one being filled.
-  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock,
-                               kMaxEncodedBoxBytes, 3);
-  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock,
-                               kMaxEncodedBoxBytes, 3);
+  constexpr std::size_t slack = std::max(kMaxEncodedBoxBytes, kMaxTriangleBytes);
+  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock, slack, 3);
+  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock, slack, 3);
   BlockStream copper(conductor_writer, passed_on);
   BlockStream other(insulator_writer, passed_on);
-  encode_solids(copper, other, z1, z2, lists, map, stl, expected);
+  encode(copper, other);
   copper.finish();
   other.finish();
   const SolidsSummary summary = summary_of(copper, other);
@@ -226,6 +255,22 @@ SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& ins
   return summary;
 }
 
+}  // namespace
+
+SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
+                                double z2, const CoordinateLists& lists, const CellMap& map,
+                                const WriteOptions& options) {
+  const StlOptions& stl = options.stl;
+  // The binary header and the progress need the sizes before the first byte.
+  std::optional<SolidsSummary> expected = options.expected;
+  if (!expected && (stl.format == StlFormat::binary || options.progress)) {
+    expected = measure_solids(stl, z1, z2, lists, map);
+  }
+  return write_open_with(conductor, insulator, options, expected, [&](auto& copper, auto& other) {
+    encode_solids(copper, other, z1, z2, lists, map, stl, expected);
+  });
+}
+
 SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
@@ -236,6 +281,42 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                                 lists, map, options);
   });
   return summary;
+}
+
+SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
+                                const std::filesystem::path& insulator_path,
+                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
+                                const WriteOptions& options) {
+  std::optional<SolidsSummary> expected = options.expected;
+  if (!expected && options.progress) {
+    expected = measure_mesh_solids(options.stl.format, conductor_mesh, insulator_mesh);
+  }
+  SolidsSummary summary;
+  write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
+    summary = write_open_with({conductor, conductor_path}, {insulator, insulator_path}, options,
+                              expected, [&](auto& copper, auto& other) {
+                                encode_meshes(copper, other, conductor_mesh, insulator_mesh,
+                                              options.stl.format);
+                              });
+  });
+  return summary;
+}
+
+SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const Mesh& insulator) {
+  return visit_mesh_encoder(format, [&](const auto& encoder) {
+    SolidsSummary summary;
+    const auto count = [&](const Mesh& mesh, Solid solid, std::uint64_t& bytes,
+                           std::uint64_t& facets) {
+      facets = mesh.triangles.size();
+      bytes = encoder.header(solid, 0).size() + encoder.trailer(solid).size();
+      const std::vector<Vertex>& v = mesh.vertices;
+      for (const auto& t : mesh.triangles)
+        bytes += encoder.triangle_bytes(v[t[0]], v[t[1]], v[t[2]]);
+    };
+    count(conductor, Solid::conductor, summary.conductor_bytes, summary.conductor_facets);
+    count(insulator, Solid::insulator, summary.insulator_bytes, summary.insulator_facets);
+    return summary;
+  });
 }
 
 std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/mesh.hpp"
 #include "geometry/geometry.hpp"
 #include "stl/encoders.hpp"
 
@@ -60,6 +61,12 @@ SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, d
                           const CoordinateLists& lists, const CellMap& map,
                           const StlOptions& stl = {});
 
+// The same for two meshes (ascii or binary only: check_mesh_format): a facet
+// per triangle, no boxes.
+SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const Mesh& insulator);
+SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const Mesh& conductor_mesh,
+                               const Mesh& insulator_mesh, StlFormat format);
+
 // Told the bytes written to both files together so far and the bytes of both
 // when complete, every few megabytes and once at the end.
 using WriteProgress = std::function<void(std::uint64_t written, std::uint64_t total)>;
@@ -102,5 +109,11 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const std::filesystem::path& insulator_path, double z1, double z2,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options = {});
+
+// write_solids for two meshes, in the encoding options.stl.format gives.
+SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
+                                const std::filesystem::path& insulator_path,
+                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
+                                const WriteOptions& options = {});
 
 }  // namespace foilcad
