@@ -10,6 +10,8 @@
 //   foilcad-bench alternating SWITCHES FILE.gbr
 //       (writes a board of flashes in alternating polarity)
 //   foilcad-bench real-board PARTS FILE.gbr (writes a board shaped like real ones)
+//   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,...] [FILE.gbr ...]
+//       the exact model by stage beside the grid model (exact_bench.cpp)
 //   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
 //                 [--features N,...] [--real-parts N,...]
 //       facets and bytes of the default, merged and binary solids, and their
@@ -38,6 +40,7 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
+#include "exact_bench.hpp"
 #include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
 #include "geometry/reference.hpp"
@@ -934,6 +937,9 @@ std::vector<int> parse_list(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "exact") == 0) {
+    return foilcad::bench::run_exact_bench(argc - 2, argv + 2);
+  }
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
     return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
   }

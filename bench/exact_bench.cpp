@@ -1,0 +1,260 @@
+// foilcad-bench exact: the exact model's stages on generated boards of growing
+// size and on given photoplots, each beside the grid model (merged binary
+// solids, its cheapest output) on the same board in the same run.
+//
+//   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,N,...] [FILE.gbr ...]
+#include "exact_bench.hpp"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/convert.hpp"
+
+namespace fs = std::filesystem;
+
+namespace foilcad::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+// A board in millimetres (4.6 format) with the shapes the exact model traces:
+// per hundred objects about 30 round pads, 15 rectangular, 5 obround and 3
+// octagonal pads, 35 tracks (a fifth of them diagonal), 5 arcs, 5 thermal
+// flashes, and now and then a pour (a region) with a cleared slot in it. The
+// side grows with the root of the object count: 52 mm for 1,000 objects,
+// 407 mm for 150,000.
+std::string make_exact_board(int objects, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo + 1));
+  };
+  constexpr long long kMm = 1000000;
+  const long long side = (20 + static_cast<long long>(std::sqrt(objects))) * kMm;
+  const auto at = [&] { return pick(kMm, side - kMm); };
+  std::string text = "G04 foilcad-bench exact board*\n%FSLAX46Y46*%\n%MOMM*%\n";
+  text += "%AMTHERMAL*7,0,0,1.2,0.8,0.2,45*%\n";
+  text += "%ADD10C,0.6*%\n%ADD11C,1.2*%\n%ADD12R,1.0X0.6*%\n%ADD13O,1.5X0.8*%\n";
+  text += "%ADD14P,1.0X8*%\n%ADD15C,0.15*%\n%ADD16C,0.3*%\n%ADD17R,0.25X0.25*%\n";
+  text += "%ADD18THERMAL*%\n";
+  char line[512];
+  const auto add = [&](const char* format, auto... values) {
+    std::snprintf(line, sizeof line, format, values...);
+    text += line;
+  };
+  for (int o = 0; o < objects; ++o) {
+    const long long kind = pick(0, 99);
+    const long long x = at();
+    const long long y = at();
+    if (kind < 53) {
+      const int aperture = kind < 30 ? 10 + static_cast<int>(kind % 2) : kind < 45 ? 12 : kind < 50 ? 13 : 14;
+      add("D%d*\nX%lldY%lldD03*\n", aperture, x, y);
+    } else if (kind < 88) {
+      const long long length = pick(kMm / 2, 8 * kMm);
+      const bool diagonal = kind < 60;
+      const bool vertical = kind % 2 == 0;
+      const long long x2 = std::clamp(x + (diagonal || !vertical ? length : 0), kMm, side - kMm);
+      const long long y2 = std::clamp(y + (diagonal || vertical ? length : 0), kMm, side - kMm);
+      add("D%lld*\nX%lldY%lldD02*\nX%lldY%lldD01*\n", kind < 85 ? 15 + kind % 2 : 17LL, x, y, x2,
+          y2);
+    } else if (kind < 93) {
+      const long long r = pick(kMm / 2, 3 * kMm);
+      // Half a circle, below the chord from the start to the end.
+      add("D15*\nG75*\nX%lldY%lldD02*\nG03X%lldY%lldI%lldJ0D01*\nG01*\n", x, y, x + 2 * r, y, r);
+    } else if (kind < 98) {
+      add("D18*\nX%lldY%lldD03*\n", x, y);
+    } else {
+      // A pour with a cleared slot: a region, then a clear stroke across it.
+      const long long w = pick(2 * kMm, 6 * kMm);
+      const long long h = pick(2 * kMm, 6 * kMm);
+      add("G36*\nX%lldY%lldD02*\nX%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\nX%lldY%lldD01*\n"
+          "G37*\n%%LPC*%%\nD16*\nX%lldY%lldD02*\nX%lldY%lldD01*\n%%LPD*%%\n",
+          x, y, x + w, y, x + w, y + h, x, y + h, x, y, x + w / 4, y + h / 2, x + 3 * w / 4,
+          y + h / 2);
+    }
+  }
+  text += "M02*\n";
+  return text;
+}
+
+struct ExactResult {
+  char board[96] = {};
+  std::size_t objects = 0;
+  double seconds[kStages] = {};
+  double exact_total = 0;
+  double grid_total = 0;
+  std::uint64_t triangles = 0;
+  std::uint64_t bytes = 0;
+  double copper_area = 0;
+  double peak_mb = 0;
+  bool ok = false;
+};
+
+double peak_rss_mb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// One conversion with each model, the exact one first so that the peak
+// memory is its own (the grid's, run after, is usually smaller).
+ExactResult measure(const fs::path& file, const fs::path& dir, int runs) {
+  ExactResult result;
+  std::snprintf(result.board, sizeof result.board, "%s", file.filename().c_str());
+  std::vector<double> exact_runs, grid_runs;
+  std::vector<std::vector<double>> stage_runs(kStages);
+  for (int run = 0; run < runs; ++run) {
+    conversion_parameters p = make_conversion_parameters(file, 0.0, 0.035, dir);
+    p.geometry = Geometry::exact;
+    p.stl.format = StlFormat::ascii;
+    Clock::time_point start = Clock::now();
+    const ConversionReport report = convert(p);
+    exact_runs.push_back(since(start));
+    for (int s = 0; s < kStages; ++s) stage_runs[s].push_back(report.seconds[s]);
+    result.objects = report.objects.flashes + report.objects.strokes + report.objects.arcs +
+                     report.objects.regions;
+    result.triangles = report.solids.conductor_facets + report.solids.insulator_facets;
+    result.bytes = report.solids.conductor_bytes + report.solids.insulator_bytes;
+    result.copper_area = report.copper_area;
+    if (run == 0) result.peak_mb = peak_rss_mb();
+
+    p.geometry = Geometry::grid;
+    p.stl = {StlFormat::binary, true};
+    start = Clock::now();
+    convert(p);
+    grid_runs.push_back(since(start));
+    fs::remove(p.conductor_path);
+    fs::remove(p.insulator_path);
+  }
+  for (int s = 0; s < kStages; ++s) result.seconds[s] = median(stage_runs[s]);
+  result.exact_total = median(exact_runs);
+  result.grid_total = median(grid_runs);
+  result.ok = true;
+  return result;
+}
+
+// Runs the measurement in a child, so that its peak memory is its own.
+bool measure_in_child(const fs::path& file, const fs::path& dir, int runs, ExactResult& result) {
+  int channel[2];
+  if (::pipe(channel) != 0) return false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(channel[0]);
+    try {
+      const ExactResult r = measure(file, dir, runs);
+      if (::write(channel[1], &r, sizeof r) != sizeof r) _exit(1);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
+      _exit(1);
+    }
+    _exit(0);
+  }
+  ::close(channel[1]);
+  const bool ok = ::read(channel[0], &result, sizeof result) == sizeof result;
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return ok && result.ok;
+}
+
+void print_row(const ExactResult& r) {
+  const auto s = [&](Stage stage) { return r.seconds[static_cast<int>(stage)]; };
+  std::printf("| %s | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.1f | %.2f | %.1f | %.0f |\n",
+              r.board, r.objects, s(Stage::read), s(Stage::outlines), s(Stage::mesh),
+              s(Stage::write), r.exact_total, r.grid_total, r.exact_total / r.grid_total,
+              static_cast<double>(r.triangles) / 1e6, static_cast<double>(r.bytes) / 1e6,
+              r.peak_mb);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int run_exact_bench(int argc, char** argv) {
+  // Writes one generated board: foilcad-bench exact board OBJECTS FILE.gbr
+  if (argc == 3 && std::strcmp(argv[0], "board") == 0) {
+    const int n = std::atoi(argv[1]);
+    const std::string text = make_exact_board(n, 3000u + static_cast<unsigned>(n));
+    std::FILE* f = std::fopen(argv[2], "wb");
+    const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f != nullptr) std::fclose(f);
+    return written ? 0 : 1;
+  }
+  fs::path dir = fs::temp_directory_path();
+  int runs = 3;
+  std::vector<int> objects = {1000, 10000, 50000, 150000};
+  std::vector<fs::path> files;
+  for (int a = 0; a < argc; ++a) {
+    const std::string name = argv[a];
+    if (name == "--dir" && a + 1 < argc) {
+      dir = argv[++a];
+    } else if (name == "--runs" && a + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++a]));
+    } else if (name == "--objects" && a + 1 < argc) {
+      objects.clear();
+      for (const char* p = argv[++a]; *p != '\0';) {
+        if (const int n = std::atoi(p); n > 0) objects.push_back(n);
+        p = std::strchr(p, ',');
+        if (p == nullptr) break;
+        ++p;
+      }
+    } else if (name.starts_with("--")) {
+      std::fprintf(stderr, "foilcad-bench exact: unknown option %s\n", name.c_str());
+      return 2;
+    } else {
+      files.emplace_back(name);
+    }
+  }
+  std::printf("folder %s, medians of %d runs; grid = the grid model, merged binary solids\n\n",
+              dir.c_str(), runs);
+  std::printf(
+      "| board | objects | read s | outlines s | mesh s | write s | exact s | grid s | "
+      "exact/grid | triangles M | ascii MB | peak MB |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  std::vector<fs::path> generated;
+  for (const int n : objects) {
+    generated.push_back(dir / ("exact-" + std::to_string(n) + ".gbr"));
+    const std::string text = make_exact_board(n, 3000u + static_cast<unsigned>(n));
+    std::FILE* f = std::fopen(generated.back().c_str(), "wb");
+    const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f != nullptr) std::fclose(f);
+    if (!written) return 1;
+  }
+  files.insert(files.begin(), generated.begin(), generated.end());
+  int status = 0;
+  for (const fs::path& file : files) {
+    ExactResult result;
+    if (!measure_in_child(file, dir, runs, result)) {
+      std::fprintf(stderr, "foilcad-bench exact: %s failed\n", file.c_str());
+      status = 1;
+      continue;
+    }
+    print_row(result);
+  }
+  for (const fs::path& board : generated) fs::remove(board);
+  return status;
+}
+
+}  // namespace foilcad::bench
