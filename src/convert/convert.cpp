@@ -13,6 +13,7 @@
 #include "convert/limits.hpp"
 #include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
+#include "photoplot/board_outline.hpp"
 #include "photoplot/reader.hpp"
 
 namespace foilcad {
@@ -148,10 +149,18 @@ void check_binary_facets(const conversion_parameters& p, const SolidsSummary& so
   }
 }
 
+// outline_extent: the board's extent when an outline layer gives one, the
+// grid's extremes and a negative image's frame in place of the drawing's own
+// outline frame.
 Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
                          ConversionReport& report, Stages& stages, const GridCheck& before_map,
-                         const SolidsCount& count) {
-  const DrawingBoxes boxes = make_boxes(drawing);
+                         const SolidsCount& count,
+                         const std::optional<Box>& outline_extent = std::nullopt) {
+  // A photoplot without coordinates has nothing to convert, board or not.
+  if (outline_extent) check_extremes(drawing.extremes, name);
+  BoxLimits limits;
+  limits.board = outline_extent;
+  const DrawingBoxes boxes = make_boxes(drawing, limits);
   report.records = drawing.records;
   report.rectangles = boxes.rectangles.size();
   report.objects = boxes.counts;
@@ -163,15 +172,16 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   stages.finished(Stage::read);
 
   const std::size_t first_active = boxes.first_active;
+  const std::optional<Box> frame = outline_extent ? outline_extent : drawing.outline;
   // A negative image with an outline gets the frame as its first active
   // rectangle (see frame_rectangle); the list is copied only then.
-  const bool framed = drawing.negative && drawing.outline;
+  const bool framed = drawing.negative && frame;
   std::vector<Box> with_frame;
   if (framed) {
     with_frame.reserve(boxes.rectangles.size() + 1);
     with_frame.assign(boxes.rectangles.begin(),
                       boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active));
-    with_frame.push_back(frame_rectangle(*drawing.outline));
+    with_frame.push_back(frame_rectangle(*frame));
     with_frame.insert(with_frame.end(),
                       boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
                       boxes.rectangles.end());
@@ -200,24 +210,27 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   // fewer than two edge values (only zero-size objects) ends at the extremes.
   // A negative image with an outline ends at its frame and the objects: the
   // extreme lines would cross objects at the frame and keep them from
-  // clearing the cells they cover.
-  if (drawing.outline && !framed) {
+  // clearing the cells they cover. An outline layer's extent takes the place
+  // of the extremes: every rectangle was cut to it, so the grid ends there.
+  if (frame && !framed) {
     check_extremes(drawing.extremes, name);
-    board.lists = build_coordinate_lists(split, drawing.extremes);
+    board.lists =
+        build_coordinate_lists(split, outline_extent ? *outline_extent : drawing.extremes);
   } else {
-    if (drawing.outline) check_extremes(drawing.extremes, name);
+    if (frame) check_extremes(drawing.extremes, name);
     board.lists = build_coordinate_lists(split);
   }
   if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
     check_extremes(drawing.extremes, name);
-    board.lists = build_coordinate_lists(split, drawing.extremes);
+    board.lists =
+        build_coordinate_lists(split, outline_extent ? *outline_extent : drawing.extremes);
   }
   // One byte a cell: refused here, before the allocation, rather than
   // failing (or swapping the machine to a halt) halfway through the map.
   if (before_map) before_map(board.lists);
   check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
-  if (drawing.negative) invert_cells(board.map, board.lists, framed ? &*drawing.outline : nullptr);
+  if (drawing.negative) invert_cells(board.map, board.lists, framed ? &*frame : nullptr);
   report.grid_x = board.lists.x.size();
   report.grid_y = board.lists.y.size();
   report.cells = board.map.flags.size();
@@ -257,8 +270,19 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
   const Drawing drawing = read_photoplot(parameters.input_path);
-  Board board = build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
-                                   {parameters.stl, parameters.elevation, parameters.top, 0});
+  std::optional<Box> outline_extent;
+  if (parameters.outline_path) {
+    // Only the extent counts for the grid, and it holds the arcs' true
+    // extremes whatever the tolerance their chords are made with.
+    constexpr double kOutlineTolerance = 0.001;
+    const BoardOutline outline = read_board_outline(*parameters.outline_path, kOutlineTolerance);
+    outline_extent = outline.extent;
+    report.outline_file = true;
+    report.outline_contours = outline.contours.size();
+  }
+  Board board =
+      build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
+                         {parameters.stl, parameters.elevation, parameters.top, 0}, outline_extent);
   check_binary_facets(parameters, report.solids);
   return board;
 }
