@@ -149,9 +149,8 @@ void check_binary_facets(const conversion_parameters& p, const SolidsSummary& so
   }
 }
 
-// outline_extent: the board's extent when an outline layer gives one, the
-// grid's extremes and a negative image's frame in place of the drawing's own
-// outline frame.
+// outline_extent: the board's extent when an outline layer gives one; it is
+// the frame in place of the drawing's own outline frame.
 Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
                          ConversionReport& report, Stages& stages, const GridCheck& before_map,
                          const SolidsCount& count,
@@ -174,8 +173,11 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   const std::size_t first_active = boxes.first_active;
   const std::optional<Box> frame = outline_extent ? outline_extent : drawing.outline;
   // A negative image with an outline gets the frame as its first active
-  // rectangle (see frame_rectangle); the list is copied only then.
-  const bool framed = drawing.negative && frame;
+  // rectangle (see frame_rectangle); the list is copied only then. So does
+  // every image with an outline layer: its copper is cut to the frame, and
+  // the frame's edges, grouped with the copper's, end the grid without a
+  // column of zero width where copper reaches the edge.
+  const bool framed = frame && (drawing.negative || outline_extent);
   std::vector<Box> with_frame;
   if (framed) {
     with_frame.reserve(boxes.rectangles.size() + 1);
@@ -210,12 +212,11 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   // fewer than two edge values (only zero-size objects) ends at the extremes.
   // A negative image with an outline ends at its frame and the objects: the
   // extreme lines would cross objects at the frame and keep them from
-  // clearing the cells they cover. An outline layer's extent takes the place
-  // of the extremes: every rectangle was cut to it, so the grid ends there.
+  // clearing the cells they cover. With an outline layer every object was
+  // cut to the frame, so the grid ends there.
   if (frame && !framed) {
     check_extremes(drawing.extremes, name);
-    board.lists =
-        build_coordinate_lists(split, outline_extent ? *outline_extent : drawing.extremes);
+    board.lists = build_coordinate_lists(split, drawing.extremes);
   } else {
     if (frame) check_extremes(drawing.extremes, name);
     board.lists = build_coordinate_lists(split);

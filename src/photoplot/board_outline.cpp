@@ -1,10 +1,12 @@
 #include "photoplot/board_outline.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <numeric>
 #include <string>
@@ -238,7 +240,7 @@ class OutlineBuilder {
     points_.push_back(o.to);
   }
 
-  // Union-find over end points.
+  // Union-find over the distinct end points.
   std::size_t find(std::size_t e) {
     while (parent_[e] != e) {
       parent_[e] = parent_[parent_[e]];
@@ -257,34 +259,62 @@ class OutlineBuilder {
     return points_[e % 2 == 0 ? p.first : p.first + p.count - 1];
   }
 
-  // Groups end points closer than the gap: each falls into a square cell
-  // whose diagonal is the gap (so one cell's points are all joined), and a
-  // cell is compared with the cells within two of it, once a pair.
-  void group_ends() {
+  // The vertices the end points meet at, numbered from 0 in vertex. Ends at
+  // exactly one point meet first: a path drawn continuously (nearly every
+  // joint) starts each piece where the one before ended, however short the
+  // pieces are. Points where an odd number of ends meet are loose: a piece
+  // drawn on its own (after a move) may start a rounding away from where its
+  // neighbour ended. Loose points closer than the gap are one vertex: each
+  // falls into a square cell whose diagonal is the gap (so one cell's points
+  // are all joined), and a cell is compared with the cells within two of it,
+  // once a pair.
+  std::size_t group_ends(std::vector<std::size_t>& vertex) {
     const std::size_t ends = open_.size() * 2;
-    parent_.resize(ends);
+    std::vector<std::size_t> order(ends);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const Point pa = end_point(a);
+      const Point pb = end_point(b);
+      return pa.x != pb.x ? pa.x < pb.x : pa.y != pb.y ? pa.y < pb.y : a < b;
+    });
+    // Points: the distinct end points, each with one of its ends.
+    std::vector<std::size_t> point_of(ends);
+    std::vector<std::size_t> point_end;
+    std::vector<std::size_t> point_ends;
+    for (std::size_t k = 0; k < ends; ++k) {
+      if (k == 0 || !(end_point(order[k]) == end_point(order[k - 1]))) {
+        point_end.push_back(order[k]);
+        point_ends.push_back(0);
+      }
+      point_of[order[k]] = point_end.size() - 1;
+      ++point_ends.back();
+    }
+    const std::size_t points = point_end.size();
+    parent_.resize(points);
     std::iota(parent_.begin(), parent_.end(), std::size_t{0});
+
     const double cell = kOutlineJoinGap / std::numbers::sqrt2;
     struct Keyed {
       std::int64_t x, y;
-      std::size_t end;
+      std::size_t point;
     };
-    std::vector<Keyed> keyed(ends);
-    for (std::size_t e = 0; e < ends; ++e) {
-      const Point p = end_point(e);
-      keyed[e] = {static_cast<std::int64_t>(std::floor(p.x / cell)),
-                  static_cast<std::int64_t>(std::floor(p.y / cell)), e};
+    std::vector<Keyed> keyed;
+    for (std::size_t q = 0; q < points; ++q) {
+      if (point_ends[q] % 2 == 0) continue;
+      const Point p = end_point(point_end[q]);
+      keyed.push_back({static_cast<std::int64_t>(std::floor(p.x / cell)),
+                       static_cast<std::int64_t>(std::floor(p.y / cell)), q});
     }
     const auto before = [](const Keyed& a, const Keyed& b) {
-      return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.end < b.end;
+      return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.point < b.point;
     };
     std::sort(keyed.begin(), keyed.end(), before);
     // The cells: ranges of keyed with one key.
     std::vector<std::pair<std::size_t, std::size_t>> cells;
-    for (std::size_t k = 0; k < ends;) {
+    for (std::size_t k = 0; k < keyed.size();) {
       std::size_t next = k + 1;
-      while (next < ends && keyed[next].x == keyed[k].x && keyed[next].y == keyed[k].y) {
-        unite(keyed[k].end, keyed[next].end);
+      while (next < keyed.size() && keyed[next].x == keyed[k].x && keyed[next].y == keyed[k].y) {
+        unite(keyed[k].point, keyed[next].point);
         ++next;
       }
       cells.emplace_back(k, next);
@@ -300,20 +330,20 @@ class OutlineBuilder {
           const Keyed probe{here.x + dx, here.y + dy, 0};
           const auto it = std::lower_bound(keyed.begin(), keyed.end(), probe, before);
           if (it == keyed.end() || it->x != probe.x || it->y != probe.y) continue;
-          if (find(here.end) == find(it->end)) continue;
+          if (find(here.point) == find(it->point)) continue;
           bool joined = false;
           for (std::size_t a = begin; a < end && !joined; ++a) {
-            const Point pa = end_point(keyed[a].end);
+            const Point pa = end_point(point_end[keyed[a].point]);
             for (auto b = it; b != keyed.end() && b->x == probe.x && b->y == probe.y; ++b) {
               if (++comparisons > kMaxComparisons) {
-                fail(open_[keyed[a].end / 2].line,
+                fail(open_[point_end[keyed[a].point] / 2].line,
                      "the outline has too many end points close together to join");
               }
-              const Point pb = end_point(b->end);
+              const Point pb = end_point(point_end[b->point]);
               const double ddx = pa.x - pb.x;
               const double ddy = pa.y - pb.y;
               if (ddx * ddx + ddy * ddy <= gap2) {
-                unite(keyed[a].end, b->end);
+                unite(keyed[a].point, b->point);
                 joined = true;
                 break;
               }
@@ -322,20 +352,22 @@ class OutlineBuilder {
         }
       }
     }
-  }
-
-  void join() {
-    group_ends();
-    const std::size_t ends = open_.size() * 2;
-    // Vertices: the groups of end points, numbered.
-    std::vector<std::size_t> vertex(ends);
-    std::vector<std::size_t> number(ends, SIZE_MAX);
+    // Vertices: the groups of points, numbered.
+    std::vector<std::size_t> number(points, SIZE_MAX);
     std::size_t vertices = 0;
+    vertex.resize(ends);
     for (std::size_t e = 0; e < ends; ++e) {
-      const std::size_t root = find(e);
+      const std::size_t root = find(point_of[e]);
       if (number[root] == SIZE_MAX) number[root] = vertices++;
       vertex[e] = number[root];
     }
+    return vertices;
+  }
+
+  void join() {
+    const std::size_t ends = open_.size() * 2;
+    std::vector<std::size_t> vertex;
+    const std::size_t vertices = group_ends(vertex);
     // A piece whose ends meet is a contour of its own (a full circle), or,
     // with fewer than three points, a dot that bounds nothing.
     std::vector<char> used(open_.size(), 0);
@@ -430,12 +462,12 @@ class OutlineBuilder {
   void check_open_ends(const std::vector<std::size_t>& vertex,
                        const std::vector<std::size_t>& degree, const std::vector<char>& used) {
     std::size_t first = SIZE_MAX;
-    std::size_t open_ends = 0;
     for (std::size_t e = 0; e < vertex.size(); ++e) {
       if (used[e / 2] || degree[vertex[e]] % 2 == 0) continue;
-      ++open_ends;
       if (first == SIZE_MAX || open_[e / 2].line < open_[first / 2].line) first = e;
     }
+    const auto open_ends = static_cast<std::size_t>(
+        std::count_if(degree.begin(), degree.end(), [](std::size_t d) { return d % 2 == 1; }));
     if (first == SIZE_MAX) return;
     const Point at = end_point(first);
     double gap = std::numeric_limits<double>::infinity();
@@ -473,12 +505,45 @@ BoardOutline board_outline(const Drawing& drawing, double tolerance_mm) {
 }
 
 BoardOutline read_board_outline(const std::filesystem::path& path, double tolerance_mm) {
-  return board_outline(read_photoplot(path), tolerance_mm);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw file_error(path, "cannot open the outline layer", errno);
+  struct Closer {
+    std::FILE* file;
+    ~Closer() { std::fclose(file); }
+  } closer{file};
+  std::string text;
+  char buffer[1 << 16];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, got);
+  }
+  if (std::ferror(file)) throw file_error(path, "cannot read the outline layer", errno);
+  return read_board_outline_text(text, path, tolerance_mm);
 }
 
 BoardOutline read_board_outline_text(std::string_view text, const std::filesystem::path& name,
                                      double tolerance_mm) {
-  return board_outline(read_photoplot_text(text, name), tolerance_mm);
+  // An outline begins at the origin as often as anywhere, and the reader
+  // takes "X0Y0D02*" for the move that parks an old plotter, which leaves
+  // the current point where it was. Here it is the start of a contour: it is
+  // handed to the reader as "X0Y0D2*", the same move spelt without the zero.
+  constexpr std::string_view kParking = "X0Y0D02*";
+  Drawing drawing;
+  if (text.find(kParking) == std::string_view::npos) {
+    drawing = read_photoplot_text(text, name);
+  } else {
+    std::string moved;
+    moved.reserve(text.size());
+    std::string_view rest = text;
+    for (std::size_t at; (at = rest.find(kParking)) != std::string_view::npos;) {
+      moved.append(rest.substr(0, at)).append("X0Y0D2*");
+      rest.remove_prefix(at + kParking.size());
+    }
+    moved.append(rest);
+    drawing = read_photoplot_text(moved, name);
+    // Messages quote the lines as the file has them.
+    drawing.text = std::make_shared<const std::string>(text);
+  }
+  return board_outline(drawing, tolerance_mm);
 }
 
 }  // namespace foilcad
