@@ -270,25 +270,28 @@ class OutlineBuilder {
   // once a pair.
   std::size_t group_ends(std::vector<std::size_t>& vertex) {
     const std::size_t ends = open_.size() * 2;
-    std::vector<std::size_t> order(ends);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      const Point pa = end_point(a);
-      const Point pb = end_point(b);
-      return pa.x != pb.x ? pa.x < pb.x : pa.y != pb.y ? pa.y < pb.y : a < b;
+    struct End {
+      Point p;
+      std::size_t end;
+    };
+    std::vector<End> order(ends);
+    for (std::size_t e = 0; e < ends; ++e) order[e] = {end_point(e), e};
+    std::sort(order.begin(), order.end(), [](const End& a, const End& b) {
+      return a.p.x != b.p.x ? a.p.x < b.p.x : a.p.y != b.p.y ? a.p.y < b.p.y : a.end < b.end;
     });
     // Points: the distinct end points, each with one of its ends.
     std::vector<std::size_t> point_of(ends);
     std::vector<std::size_t> point_end;
     std::vector<std::size_t> point_ends;
     for (std::size_t k = 0; k < ends; ++k) {
-      if (k == 0 || !(end_point(order[k]) == end_point(order[k - 1]))) {
-        point_end.push_back(order[k]);
+      if (k == 0 || !(order[k].p == order[k - 1].p)) {
+        point_end.push_back(order[k].end);
         point_ends.push_back(0);
       }
-      point_of[order[k]] = point_end.size() - 1;
+      point_of[order[k].end] = point_end.size() - 1;
       ++point_ends.back();
     }
+    order = {};
     const std::size_t points = point_end.size();
     parent_.resize(points);
     std::iota(parent_.begin(), parent_.end(), std::size_t{0});
