@@ -70,7 +70,10 @@ std::string make_exact_board(int objects, unsigned seed) {
     const long long x = at();
     const long long y = at();
     if (kind < 53) {
-      const int aperture = kind < 30 ? 10 + static_cast<int>(kind % 2) : kind < 45 ? 12 : kind < 50 ? 13 : 14;
+      const int aperture = kind < 30   ? 10 + static_cast<int>(kind % 2)
+                           : kind < 45 ? 12
+                           : kind < 50 ? 13
+                                       : 14;
       add("D%d*\nX%lldY%lldD03*\n", aperture, x, y);
     } else if (kind < 88) {
       const long long length = pick(kMm / 2, 8 * kMm);
@@ -182,11 +185,11 @@ bool measure_in_child(const fs::path& file, const fs::path& dir, int runs, Exact
 
 void print_row(const ExactResult& r) {
   const auto s = [&](Stage stage) { return r.seconds[static_cast<int>(stage)]; };
-  std::printf("| %s | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.1f | %.2f | %.1f | %.0f |\n",
-              r.board, r.objects, s(Stage::read), s(Stage::outlines), s(Stage::mesh),
-              s(Stage::write), r.exact_total, r.grid_total, r.exact_total / r.grid_total,
-              static_cast<double>(r.triangles) / 1e6, static_cast<double>(r.bytes) / 1e6,
-              r.peak_mb);
+  std::printf(
+      "| %s | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.1f | %.2f | %.1f | %.0f |\n",
+      r.board, r.objects, s(Stage::read), s(Stage::outlines), s(Stage::mesh), s(Stage::write),
+      r.exact_total, r.grid_total, r.exact_total / r.grid_total,
+      static_cast<double>(r.triangles) / 1e6, static_cast<double>(r.bytes) / 1e6, r.peak_mb);
   std::fflush(stdout);
 }
 

@@ -206,6 +206,11 @@ int main(int argc, char** argv) {
       ->type_name("MM")
       ->default_str("0.001")
       ->check(check_millimetres);
+  std::optional<std::string> outline;
+  app.add_option("--outline", outline,
+                 "The board's outline layer (edge cuts, .GKO, .GM1): its strokes and arcs must "
+                 "close into contours; the board ends there and copper outside it is cut off")
+      ->type_name("FILE");
   app.add_option("INPUT", input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 
@@ -229,6 +234,7 @@ int main(int argc, char** argv) {
   parameters.stl.merge = merge;
   parameters.geometry = geometry == "exact" ? foilcad::Geometry::exact : foilcad::Geometry::grid;
   parameters.tolerance = millimetres(tolerance_text);
+  if (outline) parameters.outline_path = *outline;
   if (parameters.geometry == foilcad::Geometry::exact) {
     // The exact model writes standard text unless told otherwise; the
     // classic fields cannot hold its shapes.

@@ -64,6 +64,12 @@ std::string text_of(const Json& json) {
   return text;
 }
 
+// The outline layer the board was cut to, or null.
+Json outline_layer(const conversion_parameters& parameters, const ConversionReport& report) {
+  if (!report.outline_file || !parameters.outline_path) return nullptr;
+  return {{"path", parameters.outline_path->string()}, {"contours", report.outline_contours}};
+}
+
 Json mesh_solid(const std::filesystem::path& path, std::uint64_t triangles, std::uint64_t bytes) {
   Json json;
   json["path"] = path.string();
@@ -85,6 +91,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   json["objects"] = {
       {"strokes", o.strokes}, {"arcs", o.arcs}, {"flashes", o.flashes}, {"regions", o.regions}};
   json["outline"] = report.outline;
+  json["outline_layer"] = outline_layer(parameters, report);
   json["negative_image"] = report.negative;
   json["board"] = {{"area_mm2", report.board_area}, {"extent_mm", extent_json(report.extent)}};
   json["copper_area_mm2"] = report.copper_area;
@@ -124,6 +131,9 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
                      {"step_and_repeat_copies", o.step_and_repeat_copies}};
   json["rectangles"] = report.rectangles;
   json["outline"] = report.outline;
+  // Only with --outline, so that the summary of every other run stays as
+  // scripts know it.
+  if (report.outline_file) json["outline_layer"] = outline_layer(parameters, report);
   json["negative_image"] = report.negative;
   json["pieces"] = report.pieces;
   // An extent that is not finite (no coordinate at all) is written as null:

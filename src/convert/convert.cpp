@@ -14,6 +14,7 @@
 #include "exact/exact.hpp"
 #include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
+#include "photoplot/board_outline.hpp"
 #include "photoplot/reader.hpp"
 
 namespace foilcad {
@@ -165,23 +166,34 @@ void report_drawing(const Drawing& drawing, const DrawingBoxes& boxes, Conversio
   report.warnings = boxes.warnings;
 }
 
+// outline_extent: the board's extent when an outline layer gives one; it is
+// the frame in place of the drawing's own outline frame.
 Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
                          ConversionReport& report, Stages& stages, const GridCheck& before_map,
-                         const SolidsCount& count) {
-  const DrawingBoxes boxes = make_boxes(drawing);
+                         const SolidsCount& count,
+                         const std::optional<Box>& outline_extent = std::nullopt) {
+  // A photoplot without coordinates has nothing to convert, board or not.
+  if (outline_extent) check_extremes(drawing.extremes, name);
+  BoxLimits limits;
+  limits.board = outline_extent;
+  const DrawingBoxes boxes = make_boxes(drawing, limits);
   report_drawing(drawing, boxes, report);
   stages.finished(Stage::read);
 
   const std::size_t first_active = boxes.first_active;
+  const std::optional<Box> frame = outline_extent ? outline_extent : drawing.outline;
   // A negative image with an outline gets the frame as its first active
-  // rectangle (see frame_rectangle); the list is copied only then.
-  const bool framed = drawing.negative && drawing.outline;
+  // rectangle (see frame_rectangle); the list is copied only then. So does
+  // every image with an outline layer: its copper is cut to the frame, and
+  // the frame's edges, grouped with the copper's, end the grid without a
+  // column of zero width where copper reaches the edge.
+  const bool framed = frame && (drawing.negative || outline_extent);
   std::vector<Box> with_frame;
   if (framed) {
     with_frame.reserve(boxes.rectangles.size() + 1);
     with_frame.assign(boxes.rectangles.begin(),
                       boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active));
-    with_frame.push_back(frame_rectangle(*drawing.outline));
+    with_frame.push_back(frame_rectangle(*frame));
     with_frame.insert(with_frame.end(),
                       boxes.rectangles.begin() + static_cast<std::ptrdiff_t>(first_active),
                       boxes.rectangles.end());
@@ -210,24 +222,26 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   // fewer than two edge values (only zero-size objects) ends at the extremes.
   // A negative image with an outline ends at its frame and the objects: the
   // extreme lines would cross objects at the frame and keep them from
-  // clearing the cells they cover.
-  if (drawing.outline && !framed) {
+  // clearing the cells they cover. With an outline layer every object was
+  // cut to the frame, so the grid ends there.
+  if (frame && !framed) {
     check_extremes(drawing.extremes, name);
     board.lists = build_coordinate_lists(split, drawing.extremes);
   } else {
-    if (drawing.outline) check_extremes(drawing.extremes, name);
+    if (frame) check_extremes(drawing.extremes, name);
     board.lists = build_coordinate_lists(split);
   }
   if (board.lists.x.size() < 2 || board.lists.y.size() < 2) {
     check_extremes(drawing.extremes, name);
-    board.lists = build_coordinate_lists(split, drawing.extremes);
+    board.lists =
+        build_coordinate_lists(split, outline_extent ? *outline_extent : drawing.extremes);
   }
   // One byte a cell: refused here, before the allocation, rather than
   // failing (or swapping the machine to a halt) halfway through the map.
   if (before_map) before_map(board.lists);
   check_cell_map_memory(board.lists.x.size(), board.lists.y.size(), available_memory());
   board.map = build_cell_map(split, board.lists, clear_runs);
-  if (drawing.negative) invert_cells(board.map, board.lists, framed ? &*drawing.outline : nullptr);
+  if (drawing.negative) invert_cells(board.map, board.lists, framed ? &*frame : nullptr);
   report.grid_x = board.lists.x.size();
   report.grid_y = board.lists.y.size();
   report.cells = board.map.flags.size();
@@ -267,8 +281,19 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
   const Drawing drawing = read_photoplot(parameters.input_path);
-  Board board = build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
-                                   {parameters.stl, parameters.elevation, parameters.top, 0});
+  std::optional<Box> outline_extent;
+  if (parameters.outline_path) {
+    // Only the extent counts for the grid, and it holds the arcs' true
+    // extremes whatever the tolerance their chords are made with.
+    constexpr double kOutlineTolerance = 0.001;
+    const BoardOutline outline = read_board_outline(*parameters.outline_path, kOutlineTolerance);
+    outline_extent = outline.extent;
+    report.outline_file = true;
+    report.outline_contours = outline.contours.size();
+  }
+  Board board =
+      build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
+                         {parameters.stl, parameters.elevation, parameters.top, 0}, outline_extent);
   check_binary_facets(parameters, report.solids);
   return board;
 }
@@ -312,13 +337,24 @@ MeshSolids build_exact(const conversion_parameters& parameters, ConversionReport
                        Stages& stages) {
   report.geometry = Geometry::exact;
   const Drawing drawing = read_photoplot(parameters.input_path);
-  const DrawingBoxes boxes = make_boxes(drawing);
-  report_drawing(drawing, boxes, report);
   exact::ExactOptions options;
   options.tolerance = parameters.tolerance;
   options.z1 = parameters.elevation;
   options.z2 = parameters.top;
-  options.extent = board_extent(drawing, boxes, parameters.input_path);
+  BoxLimits limits;
+  if (parameters.outline_path) {
+    // The board is the outline's area, cut-outs removed; copper outside it
+    // is cut off.
+    check_extremes(drawing.extremes, parameters.input_path);
+    options.outline = read_board_outline(*parameters.outline_path, parameters.tolerance);
+    limits.board = options.outline->extent;
+    report.outline_file = true;
+    report.outline_contours = options.outline->contours.size();
+  }
+  const DrawingBoxes boxes = make_boxes(drawing, limits);
+  report_drawing(drawing, boxes, report);
+  options.extent = options.outline ? options.outline->extent
+                                   : board_extent(drawing, boxes, parameters.input_path);
   stages.finished(Stage::read);
 
   exact::ExactSolids made =

@@ -38,6 +38,10 @@ struct conversion_parameters {
   std::filesystem::path conductor_path;
   std::filesystem::path insulator_path;
   StlOptions stl;  // the encoding of the solids, and whether cells are merged
+  // An outline layer of the board (edge cuts): the grid ends at its extent,
+  // copper outside it is cut off, and a negative image is the plane within it.
+  // It takes the place of an outline frame the photoplot begins with.
+  std::optional<std::filesystem::path> outline_path;
 };
 
 // The output path for a suffix: the extension of the file name (from its last
@@ -78,6 +82,10 @@ struct ConversionReport {
   bool millimetres = false;  // or in millimetres
   bool outline = false;      // the first four rectangles were a board outline
   bool negative = false;     // a negative image: copper where the file draws nothing
+  // The grid ended at the extent of an outline layer; the closed contours it
+  // drew.
+  bool outline_file = false;
+  std::size_t outline_contours = 0;
   std::vector<Warning> warnings;
   std::size_t pieces = 0;  // active pieces after splitting
   std::size_t grid_x = 0;  // grid lines per axis
@@ -128,7 +136,8 @@ Board build_board(const Drawing& drawing, ConversionReport& report,
 
 // The same for the input of a conversion, with the solids counted in the
 // encoding and at the heights the parameters give (build_board above counts
-// classic solids) and the values that encoding would write as one found.
+// classic solids) and the values that encoding would write as one found. With
+// an outline layer (parameters.outline_path) the grid ends at its extent.
 // Binary solids with more facets than their header can count are refused
 // here, before anything is written.
 Board build_board(const conversion_parameters& parameters, ConversionReport& report,

@@ -256,8 +256,9 @@ class BoxMaker {
         ends_.back() = out_.rectangles.size();
       }
     }
+    if (limits_.board) cut_to_board(*limits_.board);
     out_.warnings = d_.warnings;
-    if (!d_.outline && !out_.rectangles.empty()) {
+    if (!d_.outline && !limits_.board && !out_.rectangles.empty()) {
       // Objects made only at the end of the file (a region or a step and
       // repeat block still open) come from its last line.
       out_.warnings.push_back(
@@ -452,6 +453,38 @@ class BoxMaker {
     }
     out_.counts.step_and_repeat_copies += out_.rectangles.size() - before;
     check(before, p.close_line);
+  }
+
+  // Cuts the active rectangles to the board and keeps the clear runs on the
+  // rectangles that remain. A rectangle that only touches the board's edge
+  // (no width left inside where it had some) is outside.
+  void cut_to_board(const Box& board) {
+    PolarityRuns runs;
+    std::size_t kept = out_.first_active;
+    std::size_t run = 0;
+    for (std::size_t i = out_.first_active; i < out_.rectangles.size(); ++i) {
+      const PolarityRuns& clear_runs = out_.clear_runs;
+      while (run < clear_runs.size() && clear_runs[run].second <= i) ++run;
+      const bool clear = run < clear_runs.size() && clear_runs[run].first <= i;
+      const Box r = out_.rectangles[i];
+      const Box cut{std::max(r.min_x, board.min_x), std::min(r.max_x, board.max_x),
+                    std::max(r.min_y, board.min_y), std::min(r.max_y, board.max_y)};
+      if (cut.min_x > cut.max_x || cut.min_y > cut.max_y) continue;
+      if ((cut.min_x == cut.max_x && r.min_x < r.max_x) ||
+          (cut.min_y == cut.max_y && r.min_y < r.max_y)) {
+        continue;
+      }
+      if (clear) {
+        if (!runs.empty() && runs.back().second == kept) {
+          ++runs.back().second;
+        } else {
+          runs.emplace_back(kept, kept + 1);
+        }
+      }
+      out_.rectangles[kept++] = cut;
+    }
+    out_.rectangles.resize(kept);
+    out_.clear_runs = std::move(runs);
   }
 
   // A coordinate near the largest double plus half an aperture (or a step

@@ -34,6 +34,11 @@ struct BoxLimits {
   // The sweep work of all regions together (see RegionLimits::edge_visits):
   // well under a second; real pours need a few hundred thousand.
   std::size_t region_edge_visits = 10'000'000;
+  // The board's extent, from an outline layer of its own: every rectangle is
+  // cut to it (copper outside the board is cut off, a rectangle wholly
+  // outside is dropped) and no "no outline" warning is given. The drawing's
+  // own outline frame, which takes no part in the copper, stays as it is.
+  std::optional<Box> board;
 };
 
 // The rectangles of a drawing, in the order of its objects.
