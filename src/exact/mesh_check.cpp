@@ -43,30 +43,41 @@ bool coordinate_less(const Vertex& a, const Vertex& b) {
 // way as often.
 std::optional<std::string> check_edges(const std::vector<Triangle>& triangles,
                                        const std::vector<Vertex>& vertices) {
-  std::vector<DirectedEdge> edges;
-  edges.reserve(triangles.size() * 3);
-  for (const auto& t : triangles) {
-    for (int k = 0; k < 3; ++k) edges.emplace_back(t[k], t[(k + 1) % 3]);
-  }
-  std::sort(edges.begin(), edges.end());
-  for (std::size_t k = 0; k < edges.size();) {
-    const auto [from, to] = edges[k];
-    std::size_t end = k + 1;
-    while (end < edges.size() && edges[end] == edges[k]) ++end;
-    const auto reverse = std::equal_range(edges.begin(), edges.end(), DirectedEdge{to, from});
-    const auto count = end - k;
-    const auto back = static_cast<std::size_t>(reverse.second - reverse.first);
-    const Vertex& p = vertices[from];
-    const Vertex& q = vertices[to];
-    const bool vertical = p.x == q.x && p.y == q.y;
-    if (back == 0) {
-      return "the edge " + describe(p) + " to " + describe(q) +
-             " has no triangle running the other way (open or flipped)";
+  // Each edge once, lower vertex first, with the direction it runs in: one
+  // sort brings all uses of an edge together.
+  struct Use {
+    std::uint32_t low, high;
+    bool up;  // runs from low to high
+    bool operator<(const Use& o) const {
+      return std::tie(low, high, up) < std::tie(o.low, o.high, o.up);
     }
-    if (count != back || (count > 1 && !vertical)) {
-      return "the edge " + describe(p) + " to " + describe(q) + " is in " +
-             std::to_string(count + back) + " triangles, " + std::to_string(count) +
-             " of them in one direction";
+  };
+  std::vector<Use> uses;
+  uses.reserve(triangles.size() * 3);
+  for (const auto& t : triangles) {
+    for (int k = 0; k < 3; ++k) {
+      const auto from = t[k], to = t[(k + 1) % 3];
+      uses.push_back({std::min(from, to), std::max(from, to), from < to});
+    }
+  }
+  std::sort(uses.begin(), uses.end());
+  for (std::size_t k = 0; k < uses.size();) {
+    std::size_t end = k, up = 0;
+    while (end < uses.size() && uses[end].low == uses[k].low && uses[end].high == uses[k].high) {
+      up += uses[end++].up;
+    }
+    const std::size_t count = end - k, down = count - up;
+    const Vertex& p = vertices[uses[k].low];
+    const Vertex& q = vertices[uses[k].high];
+    const bool vertical = p.x == q.x && p.y == q.y;
+    if (up != down) {
+      return "the edge " + describe(p) + " to " + describe(q) + " is in " + std::to_string(up) +
+             " triangles one way and " + std::to_string(down) +
+             " the other (the surface is open or flipped there)";
+    }
+    if (count > 2 && !vertical) {
+      return "the edge " + describe(p) + " to " + describe(q) + " is in " + std::to_string(count) +
+             " triangles";
     }
     k = end;
   }
@@ -88,19 +99,21 @@ Triangle reversed(const Triangle& t) { return canonical({t[0], t[2], t[1]}); }
 // no two border edges of the joined top faces may overlap. The test runs in
 // integer units, where lying on one line is exact.
 std::optional<std::string> check_top_border(const Mesh& conductor, const Mesh& insulator,
-                                            const std::vector<Vertex>& places) {
+                                            const std::vector<Vertex>& places,
+                                            const std::vector<std::uint32_t>& conductor_ids,
+                                            const std::vector<std::uint32_t>& insulator_ids) {
   double top = -std::numeric_limits<double>::infinity();
   for (const auto& v : places) top = std::max(top, v.z);
   std::vector<DirectedEdge> edges;
-  for (const Mesh* mesh : {&conductor, &insulator}) {
+  for (const auto& [mesh, ids] :
+       {std::pair{&conductor, &conductor_ids}, std::pair{&insulator, &insulator_ids}}) {
     for (const auto& t : mesh->triangles) {
       std::array<std::uint32_t, 3> id;
       bool on_top = true;
       for (int i = 0; i < 3; ++i) {
         const Vertex& v = mesh->vertices[t[i]];
         on_top = on_top && v.z == top;
-        id[i] = static_cast<std::uint32_t>(
-            std::lower_bound(places.begin(), places.end(), v, coordinate_less) - places.begin());
+        id[i] = (*ids)[t[i]];
       }
       if (!on_top) continue;
       for (int k = 0; k < 3; ++k) edges.emplace_back(id[k], id[(k + 1) % 3]);
@@ -227,23 +240,30 @@ std::optional<std::string> check_interface(const Mesh& conductor, const Mesh& in
   places.insert(places.end(), insulator.vertices.begin(), insulator.vertices.end());
   std::sort(places.begin(), places.end(), coordinate_less);
   places.erase(std::unique(places.begin(), places.end()), places.end());
-  auto renumber = [&](const Mesh& mesh) {
+  auto place_ids = [&](const Mesh& mesh) {
+    std::vector<std::uint32_t> ids(mesh.vertices.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      ids[k] = static_cast<std::uint32_t>(
+          std::lower_bound(places.begin(), places.end(), mesh.vertices[k], coordinate_less) -
+          places.begin());
+    }
+    return ids;
+  };
+  const auto conductor_ids = place_ids(conductor);
+  const auto insulator_ids = place_ids(insulator);
+  auto renumber = [&](const Mesh& mesh, const std::vector<std::uint32_t>& ids) {
     std::vector<Triangle> out;
     out.reserve(mesh.triangles.size());
     for (const auto& t : mesh.triangles) {
       Triangle r;
-      for (int i = 0; i < 3; ++i) {
-        const Vertex& v = mesh.vertices.at(t[i]);
-        r[i] = static_cast<std::uint32_t>(
-            std::lower_bound(places.begin(), places.end(), v, coordinate_less) - places.begin());
-      }
+      for (int i = 0; i < 3; ++i) r[i] = ids.at(t[i]);
       out.push_back(canonical(r));
     }
     std::sort(out.begin(), out.end());
     return out;
   };
-  const std::vector<Triangle> inside = renumber(conductor);
-  std::vector<Triangle> outside = renumber(insulator);
+  const std::vector<Triangle> inside = renumber(conductor, conductor_ids);
+  std::vector<Triangle> outside = renumber(insulator, insulator_ids);
   for (auto& t : outside) t = reversed(t);
   std::sort(outside.begin(), outside.end());
 
@@ -263,7 +283,7 @@ std::optional<std::string> check_interface(const Mesh& conductor, const Mesh& in
   if (auto problem = check_edges(rest, places)) {
     return "the solids do not meet wall to wall: " + *problem;
   }
-  return check_top_border(conductor, insulator, places);
+  return check_top_border(conductor, insulator, places, conductor_ids, insulator_ids);
 }
 
 std::optional<std::string> check_solids(const ExactSolids& solids, double z1, double z2) {

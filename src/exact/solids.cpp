@@ -12,10 +12,12 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,8 @@ namespace {
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 
+enum : std::uint8_t { kNoSolid, kConductor, kInsulator };
+
 // How the winding numbers of copper and board change when a walk leaves a
 // face through one of its edges, and the numbers the face has.
 struct FaceInfo {
@@ -34,6 +38,7 @@ struct FaceInfo {
   std::int32_t copper_winding = 0;
   std::int32_t board_winding = 0;
   bool reached = false;
+  std::uint8_t solid = kNoSolid;  // set once the windings are known
 };
 
 using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::uint32_t, Kernel>;
@@ -228,14 +233,10 @@ void triangulate(const Outline& outline, Labelled& out) {
       queue.push_back(n);
     }
   }
-}
-
-bool is_conductor(const Cdt& cdt, const FaceHandle& f) {
-  return !cdt.is_infinite(f) && f->info().copper_winding != 0 && f->info().board_winding != 0;
-}
-
-bool is_insulator(const Cdt& cdt, const FaceHandle& f) {
-  return !cdt.is_infinite(f) && f->info().copper_winding == 0 && f->info().board_winding != 0;
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    auto& info = f->info();
+    if (info.board_winding != 0) info.solid = info.copper_winding != 0 ? kConductor : kInsulator;
+  }
 }
 
 // One solid's mesh: its vertices made on first use, a bottom and a top one
@@ -245,16 +246,25 @@ class MeshBuilder {
   MeshBuilder(std::size_t vertex_count, double z1, double z2)
       : bottom_(vertex_count, kNone), top_(vertex_count, kNone), z1_(z1), z2_(z2) {}
 
-  template <class Solid>
-  void add_solid(const Cdt& cdt, Solid in_solid) {
+  void add_solid(const Cdt& cdt, std::uint8_t solid) {
+    // Counted first: the meshes of large boards take hundreds of megabytes,
+    // and growing them step by step would copy them over and over.
+    std::size_t faces = 0, walls = 0;
     for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
-      if (!in_solid(f)) continue;
+      if (f->info().solid != solid) continue;
+      ++faces;
+      for (int i = 0; i < 3; ++i) walls += f->neighbor(i)->info().solid != solid;
+    }
+    mesh_.triangles.reserve(2 * (faces + walls));
+    mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
+    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+      if (f->info().solid != solid) continue;
       const auto v0 = f->vertex(0), v1 = f->vertex(1), v2 = f->vertex(2);
       // Faces are counterclockwise seen from above: up on top, reversed below.
       mesh_.triangles.push_back({top(v0), top(v1), top(v2)});
       mesh_.triangles.push_back({bottom(v0), bottom(v2), bottom(v1)});
       for (int i = 0; i < 3; ++i) {
-        if (in_solid(f->neighbor(i))) continue;
+        if (f->neighbor(i)->info().solid == solid) continue;
         // The solid lies left of a→b, so the wall faces right, outward. The
         // quad's diagonal starts at the bottom of the lower-numbered vertex,
         // so that both solids split a shared wall the same way.
@@ -344,12 +354,27 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
   ExactSolids solids;
   if (cdt.dimension() == 2) {
+    // The two meshes only read the triangulation: build them side by side.
     MeshBuilder conductor(next, z1, z2);
-    conductor.add_solid(cdt, [&](const FaceHandle& f) { return is_conductor(cdt, f); });
+    MeshBuilder insulator(next, z1, z2);
+    std::exception_ptr failure;
+    std::thread second([&] {
+      try {
+        insulator.add_solid(cdt, kInsulator);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      conductor.add_solid(cdt, kConductor);
+    } catch (...) {
+      second.join();
+      throw;
+    }
+    second.join();
+    if (failure) std::rethrow_exception(failure);
     solids.copper_area = conductor.area();
     solids.conductor = conductor.take();
-    MeshBuilder insulator(next, z1, z2);
-    insulator.add_solid(cdt, [&](const FaceHandle& f) { return is_insulator(cdt, f); });
     solids.insulator = insulator.take();
   }
   solids.board_area = paths_area(*board_used);
