@@ -1,11 +1,240 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "common/error.hpp"
+#include "exact/mesh_check.hpp"
 #include "exact/solids.hpp"
 
 namespace foilcad::exact {
 namespace {
 
-TEST(ExactSolids, Placeholder) { SUCCEED(); }
+using ClipperLib::IntPoint;
+using ClipperLib::Path;
+using ClipperLib::Paths;
+
+ClipperLib::cInt units(double mm) {
+  return static_cast<ClipperLib::cInt>(std::llround(mm * kUnitsPerMm));
+}
+
+// Counterclockwise (outer contour); reversed it is a hole.
+Path rect(double x0, double y0, double x1, double y1) {
+  return {{units(x0), units(y0)},
+          {units(x1), units(y0)},
+          {units(x1), units(y1)},
+          {units(x0), units(y1)}};
+}
+
+Path reversed(Path p) {
+  std::reverse(p.begin(), p.end());
+  return p;
+}
+
+Paths clip(const Paths& subject, const Paths& clip, ClipperLib::ClipType type) {
+  ClipperLib::Clipper clipper;
+  clipper.StrictlySimple(true);
+  clipper.AddPaths(subject, ClipperLib::ptSubject, true);
+  if (!clip.empty()) clipper.AddPaths(clip, ClipperLib::ptClip, true);
+  Paths out;
+  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  return out;
+}
+
+double area_mm2(const Paths& paths) {
+  double a = 0;
+  for (const auto& p : paths) a += ClipperLib::Area(p);
+  return a / (kUnitsPerMm * kUnitsPerMm);
+}
+
+// The checks every result passes, and the walls the two solids share.
+void expect_sound(const ExactSolids& s, double z1, double z2) {
+  const auto problem = check_solids(s, z1, z2);
+  EXPECT_FALSE(problem) << *problem;
+  EXPECT_FALSE(check_float_exact(s.conductor));
+  EXPECT_FALSE(check_float_exact(s.insulator));
+}
+
+constexpr double kZ1 = 0.5;
+constexpr double kZ2 = 0.535;
+constexpr double kT = kZ2 - kZ1;
+
+TEST(ExactSolids, SquarePadInBoard) {
+  const auto s = extrude_solids({rect(2, 2, 4, 4)}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
+  expect_sound(s, kZ1, kZ2);
+  EXPECT_EQ(s.copper_area, 4.0);
+  EXPECT_EQ(s.board_area, 100.0);
+  // Top, bottom and four walls; the insulator has the same four walls inside.
+  EXPECT_EQ(s.conductor.vertices.size(), 8u);
+  EXPECT_EQ(s.conductor.triangles.size(), 12u);
+  EXPECT_NEAR(signed_volume(s.conductor), 4 * kT, 1e-12);
+  EXPECT_NEAR(signed_volume(s.insulator), 96 * kT, 1e-12);
+  for (const auto& v : s.conductor.vertices) EXPECT_TRUE(v.z == kZ1 || v.z == kZ2);
+}
+
+TEST(ExactSolids, PadWithHoleAndBoardWithCutOut) {
+  // A ring of copper, and a board with a slot cut out next to it whose edge
+  // the copper touches.
+  const Paths copper = {rect(2, 2, 6, 6), reversed(rect(3, 3, 5, 5))};
+  const Paths board = {rect(0, 0, 10, 10), reversed(rect(6, 3, 8, 5))};
+  const auto s = extrude_solids(copper, board, kZ1, kZ2);
+  expect_sound(s, kZ1, kZ2);
+  EXPECT_EQ(s.copper_area, 12.0);
+  EXPECT_EQ(s.board_area, 96.0);
+  EXPECT_NEAR(signed_volume(s.insulator), 84 * kT, 1e-12);
+}
+
+TEST(ExactSolids, CopperAtAndAcrossTheBorder) {
+  // Along the left border; across the right one (cut there); and a slanted
+  // board edge crossed by copper, where the cut needs points off the grid.
+  for (const auto& [copper, board, area] :
+       {std::tuple{Paths{rect(0, 2, 3, 4)}, Paths{rect(0, 0, 10, 10)}, 6.0},
+        std::tuple{Paths{rect(0, 0, 10, 1)}, Paths{rect(0, 0, 10, 10)}, 10.0},
+        std::tuple{Paths{rect(8, 2, 12, 4)}, Paths{rect(0, 0, 10, 10)}, 4.0},
+        std::tuple{Paths{rect(-1, -1, 11, 11)}, Paths{rect(0, 0, 10, 10)}, 100.0}}) {
+    const auto s = extrude_solids(copper, board, kZ1, kZ2);
+    expect_sound(s, kZ1, kZ2);
+    EXPECT_EQ(s.copper_area, area);
+  }
+  const Path diamond = {
+      {units(5), units(0)}, {units(10), units(5)}, {units(5), units(10)}, {units(0), units(5)}};
+  const auto s = extrude_solids({rect(1, 4, 9.3, 4.7)}, {diamond}, kZ1, kZ2);
+  EXPECT_FALSE(check_solids(s, kZ1, kZ2)) << *check_solids(s, kZ1, kZ2);
+  EXPECT_NEAR(s.copper_area,
+              area_mm2(clip({rect(1, 4, 9.3, 4.7)}, {diamond}, ClipperLib::ctIntersection)), 1e-6);
+}
+
+TEST(ExactSolids, CopperTouchingAtPointsAndEdges) {
+  // Two pads meeting at one corner; a third sharing part of an edge with one
+  // of them, so a corner of each lies on the other's edge.
+  const Paths copper = {rect(2, 2, 4, 4), rect(4, 4, 6, 6), rect(6, 5, 7, 8)};
+  const auto s = extrude_solids(copper, {rect(0, 0, 10, 10)}, kZ1, kZ2);
+  expect_sound(s, kZ1, kZ2);
+  EXPECT_EQ(s.copper_area, 11.0);
+}
+
+TEST(ExactSolids, NoCopperAndAllCopper) {
+  const auto none = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
+  expect_sound(none, kZ1, kZ2);
+  EXPECT_TRUE(none.conductor.triangles.empty());
+  EXPECT_EQ(none.insulator.triangles.size(), 12u);
+
+  const auto all = extrude_solids({rect(0, 0, 10, 10)}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
+  expect_sound(all, kZ1, kZ2);
+  EXPECT_TRUE(all.insulator.triangles.empty());
+  EXPECT_EQ(all.copper_area, 100.0);
+
+  const auto nothing = extrude_solids({}, {}, kZ1, kZ2);
+  EXPECT_TRUE(nothing.conductor.triangles.empty() && nothing.insulator.triangles.empty());
+}
+
+TEST(ExactSolids, Thickness) {
+  // Upside down the solids still face outward; flat ones are refused.
+  const auto s = extrude_solids({rect(2, 2, 4, 4)}, {rect(0, 0, 10, 10)}, kZ2, kZ1);
+  expect_sound(s, kZ1, kZ2);
+  EXPECT_THROW(extrude_solids({rect(2, 2, 4, 4)}, {rect(0, 0, 10, 10)}, 1.0, 1.0), Error);
+}
+
+TEST(MeshCheck, FindsBrokenMeshes) {
+  const auto good = extrude_solids({rect(2, 2, 4, 4)}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
+  ASSERT_FALSE(check_solids(good, kZ1, kZ2));
+
+  auto flipped = good;
+  std::swap(flipped.conductor.triangles[0][1], flipped.conductor.triangles[0][2]);
+  EXPECT_TRUE(check_closed(flipped.conductor));
+
+  auto open = good;
+  open.insulator.triangles.pop_back();
+  EXPECT_TRUE(check_closed(open.insulator));
+
+  auto doubled = good;
+  doubled.conductor.vertices.push_back(doubled.conductor.vertices[0]);
+  doubled.conductor.triangles[0][0] =
+      static_cast<std::uint32_t>(doubled.conductor.vertices.size() - 1);
+  EXPECT_TRUE(check_closed(doubled.conductor));
+
+  auto flat = good;
+  flat.conductor.vertices[flat.conductor.triangles[0][0]].z = kZ1;
+  flat.conductor.vertices[flat.conductor.triangles[0][1]].z = kZ1;
+  flat.conductor.vertices[flat.conductor.triangles[0][2]].z = kZ1;
+  EXPECT_TRUE(check_solids(flat, kZ1, kZ2));
+
+  auto inside_out = good;
+  for (auto& t : inside_out.conductor.triangles) std::swap(t[1], t[2]);
+  EXPECT_FALSE(check_closed(inside_out.conductor));
+  EXPECT_LT(signed_volume(inside_out.conductor), 0);
+  EXPECT_TRUE(check_solids(inside_out, kZ1, kZ2));
+
+  // Overlap: the insulator is the whole board, pad included.
+  auto overlap = good;
+  overlap.insulator = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2).insulator;
+  EXPECT_FALSE(check_interface(overlap.conductor, overlap.insulator));
+  EXPECT_TRUE(check_solids(overlap, kZ1, kZ2));
+}
+
+TEST(MeshCheck, FindsWallsWithDifferentVertices) {
+  // Side by side, each closed and the areas right, but the insulator's wall
+  // has a vertex in the middle of the conductor's.
+  const auto left = extrude_solids({rect(0, 0, 2, 2)}, {rect(0, 0, 2, 2)}, kZ1, kZ2);
+  Path right = rect(2, 0, 4, 2);
+  right.push_back({units(2), units(1)});
+  const auto other = extrude_solids({}, {right}, kZ1, kZ2);
+  ExactSolids joined{left.conductor, other.insulator, 4.0, 8.0};
+  EXPECT_FALSE(check_closed(joined.conductor));
+  EXPECT_FALSE(check_closed(joined.insulator));
+  const auto problem = check_interface(joined.conductor, joined.insulator);
+  ASSERT_TRUE(problem);
+  EXPECT_NE(problem->find("face to face"), std::string::npos) << *problem;
+
+  // The same two made as one board meet properly.
+  const auto whole = extrude_solids({rect(0, 0, 2, 2)}, {rect(0, 0, 4, 2)}, kZ1, kZ2);
+  EXPECT_FALSE(check_interface(whole.conductor, whole.insulator));
+}
+
+// Random pads, tracks and slanted polygons unioned, cut to a board with a
+// cut-out, as the copper of a drawing comes out of Clipper.
+TEST(ExactSolids, RandomBoards) {
+  for (unsigned seed = 1; seed <= 30; ++seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> pos(-2.0, 42.0), size(0.05, 6.0), unit(0.0, 1.0);
+    Paths shapes;
+    const int count = 5 + static_cast<int>(rng() % 60);
+    for (int k = 0; k < count; ++k) {
+      const double x = pos(rng), y = pos(rng);
+      if (unit(rng) < 0.5) {
+        shapes.push_back(rect(x, y, x + size(rng), y + size(rng)));
+      } else {
+        // A convex polygon around (x, y), counterclockwise.
+        const int corners = 3 + static_cast<int>(rng() % 10);
+        const double r = size(rng), turn = unit(rng);
+        Path p;
+        for (int c = 0; c < corners; ++c) {
+          const double a = 2 * M_PI * (c + turn) / corners;
+          p.push_back({units(x + r * std::cos(a)), units(y + r * std::sin(a))});
+        }
+        shapes.push_back(p);
+      }
+    }
+    Paths board = {rect(0, 0, 40, 40)};
+    if (seed % 3 == 0) board.push_back(reversed(rect(10, 10, 15, 22)));
+    if (seed % 5 == 0) {
+      board = {{{units(0), units(5)},
+                {units(5), units(0)},
+                {units(40), units(0)},
+                {units(40), units(35)},
+                {units(35), units(40)},
+                {units(0), units(40)}}};
+    }
+    const Paths copper =
+        clip(clip(shapes, {}, ClipperLib::ctUnion), board, ClipperLib::ctIntersection);
+    const auto s = extrude_solids(copper, board, kZ1, kZ2);
+    const auto problem = check_solids(s, kZ1, kZ2);
+    EXPECT_FALSE(problem) << "seed " << seed << ": " << *problem;
+    EXPECT_NEAR(s.copper_area, area_mm2(copper), 1e-9 * s.board_area) << "seed " << seed;
+    EXPECT_NEAR(s.board_area, area_mm2(board), 1e-12) << "seed " << seed;
+  }
+}
 
 }  // namespace
 }  // namespace foilcad::exact

@@ -1,9 +1,384 @@
 #include "exact/solids.hpp"
 
-namespace foilcad::exact {
+#include <CGAL/Constrained_Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Spatial_sort_traits_adapter_2.h>
+#include <CGAL/Triangulation_face_base_with_info_2.h>
+#include <CGAL/Triangulation_vertex_base_with_info_2.h>
+#include <CGAL/property_map.h>
+#include <CGAL/spatial_sort.h>
 
-ExactSolids extrude_solids(const ClipperLib::Paths&, const ClipperLib::Paths&, double, double) {
-  return {};
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/error.hpp"
+
+namespace foilcad::exact {
+namespace {
+
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+
+enum : std::uint8_t { kNoSolid, kConductor, kInsulator };
+
+// How the winding numbers of copper and board change when a walk leaves a
+// face through one of its edges, and the numbers the face has.
+struct FaceInfo {
+  std::array<std::int32_t, 3> copper_step{0, 0, 0};
+  std::array<std::int32_t, 3> board_step{0, 0, 0};
+  std::int32_t copper_winding = 0;
+  std::int32_t board_winding = 0;
+  bool reached = false;
+  std::uint8_t solid = kNoSolid;  // set once the windings are known
+};
+
+using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::uint32_t, Kernel>;
+using FaceBase =
+    CGAL::Triangulation_face_base_with_info_2<FaceInfo, Kernel,
+                                              CGAL::Constrained_triangulation_face_base_2<Kernel>>;
+using Tds = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
+// Exact_predicates_tag: constraints that cross are split at a computed point
+// instead of failing. Inputs that keep copper within the board never cross
+// (they share vertices and overlap along edges, which needs no new point);
+// extrude_solids counts the points the triangulation adds and clips the
+// copper to the board with Clipper when there are any.
+using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds, CGAL::Exact_predicates_tag>;
+using VertexHandle = Cdt::Vertex_handle;
+using FaceHandle = Cdt::Face_handle;
+using Point = Kernel::Point_2;
+
+struct Edge {
+  std::uint32_t from;
+  std::uint32_t to;
+  bool copper;  // else board
+};
+
+// Every distinct point of both path sets, and each path edge as a pair of
+// indices into them.
+struct Outline {
+  std::vector<ClipperLib::IntPoint> points;
+  std::vector<Edge> edges;
+};
+
+bool point_less(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
+  return a.X != b.X ? a.X < b.X : a.Y < b.Y;
+}
+
+Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths& board) {
+  Outline outline;
+  for (const auto* paths : {&copper, &board}) {
+    for (const auto& path : *paths) {
+      outline.points.insert(outline.points.end(), path.begin(), path.end());
+    }
+  }
+  std::sort(outline.points.begin(), outline.points.end(), point_less);
+  outline.points.erase(std::unique(outline.points.begin(), outline.points.end()),
+                       outline.points.end());
+  auto index_of = [&](const ClipperLib::IntPoint& p) {
+    return static_cast<std::uint32_t>(
+        std::lower_bound(outline.points.begin(), outline.points.end(), p, point_less) -
+        outline.points.begin());
+  };
+  for (const auto* paths : {&copper, &board}) {
+    for (const auto& path : *paths) {
+      if (path.size() < 3) continue;  // encloses nothing
+      for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto& p = path[i];
+        const auto& q = path[(i + 1) % path.size()];
+        if (p == q) continue;
+        outline.edges.push_back({index_of(p), index_of(q), paths == &copper});
+      }
+    }
+  }
+  return outline;
+}
+
+// The largest coordinate magnitude the triangulation takes: integer units
+// beyond it would lose exactness in the products of its predicates.
+constexpr ClipperLib::cInt kMaxUnits = ClipperLib::cInt{1} << 40;
+
+// Records on the triangulation edge (f, i) that an outline edge runs along it
+// from `from`: the face on its left has the larger winding number.
+void record_step(const FaceHandle& f, int i, const VertexHandle& from, bool copper) {
+  const FaceHandle n = f->neighbor(i);
+  const int j = n->index(f);
+  // In f the edge runs from vertex ccw(i) to cw(i) with f on its left.
+  const int sign = f->vertex(Cdt::ccw(i)) == from ? -1 : 1;
+  auto& own = copper ? f->info().copper_step : f->info().board_step;
+  auto& other = copper ? n->info().copper_step : n->info().board_step;
+  own[i] += sign;
+  other[j] -= sign;
+}
+
+double dot(const Point& origin, const Point& p, const Point& q) {
+  return (p.x() - origin.x()) * (q.x() - origin.x()) + (p.y() - origin.y()) * (q.y() - origin.y());
+}
+
+// Walks along the outline edge a→b through the triangulation (which split it
+// at every vertex on it) and records each piece.
+void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHandle& b,
+                         bool copper) {
+  VertexHandle current = a;
+  VertexHandle previous;
+  for (std::size_t steps = 0; current != b; ++steps) {
+    if (steps > cdt.number_of_vertices()) {
+      throw std::logic_error("extrude_solids: lost an outline edge in the triangulation");
+    }
+    FaceHandle best_face;
+    int best_index = -1;
+    VertexHandle best;
+    double best_cosine = -2.0;
+    const Point& target = b->point();
+    auto edges = cdt.incident_edges(current);
+    const auto done = edges;
+    do {
+      const FaceHandle f = edges->first;
+      const int i = edges->second;
+      VertexHandle w = f->vertex(Cdt::ccw(i));
+      if (w == current) w = f->vertex(Cdt::cw(i));
+      if (cdt.is_infinite(w) || w == previous || !f->is_constrained(i)) continue;
+      if (w == b) {
+        best = w, best_face = f, best_index = i;
+        break;
+      }
+      // Integer coordinates: the collinearity and the order are exact.
+      if (CGAL::orientation(a->point(), target, w->point()) == CGAL::COLLINEAR &&
+          dot(current->point(), w->point(), target) > 0 &&
+          dot(target, w->point(), a->point()) > 0) {
+        best = w, best_face = f, best_index = i;
+        break;
+      }
+      // Only where constraints crossed at a computed point, which lies off the
+      // line by rounding: follow the constrained edge that points closest to b.
+      const double dx = w->point().x() - current->point().x();
+      const double dy = w->point().y() - current->point().y();
+      const double tx = target.x() - current->point().x();
+      const double ty = target.y() - current->point().y();
+      const double cosine =
+          (dx * tx + dy * ty) / std::sqrt((dx * dx + dy * dy) * (tx * tx + ty * ty));
+      if (cosine > best_cosine) best = w, best_face = f, best_index = i, best_cosine = cosine;
+    } while (++edges != done);
+    if (best_index < 0) {
+      throw std::logic_error("extrude_solids: an outline edge ends in the triangulation");
+    }
+    record_step(best_face, best_index, current, copper);
+    previous = current;
+    current = best;
+  }
+}
+
+// The triangulation of both outlines with every face's winding numbers.
+struct Labelled {
+  Cdt cdt;
+  std::size_t added_points = 0;  // where constraints crossed
+};
+
+void triangulate(const Outline& outline, Labelled& out) {
+  Cdt& cdt = out.cdt;
+  std::vector<Point> points;
+  points.reserve(outline.points.size());
+  for (const auto& p : outline.points) {
+    if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) {
+      throw Error("the board reaches too far from the origin for the exact model");
+    }
+    points.emplace_back(static_cast<double>(p.X), static_cast<double>(p.Y));
+  }
+  // Points first, in spatial order (much faster than one by one), then the
+  // edges between their handles.
+  std::vector<std::size_t> order(points.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  using SortTraits =
+      CGAL::Spatial_sort_traits_adapter_2<Kernel, CGAL::Pointer_property_map<Point>::const_type>;
+  CGAL::spatial_sort(order.begin(), order.end(),
+                     SortTraits(CGAL::make_property_map(std::as_const(points)), Kernel()));
+  std::vector<VertexHandle> handles(points.size());
+  FaceHandle hint;
+  for (std::size_t k : order) {
+    handles[k] = cdt.insert(points[k], hint);
+    hint = handles[k]->face();
+  }
+  for (const auto& e : outline.edges) cdt.insert_constraint(handles[e.from], handles[e.to]);
+  out.added_points = cdt.number_of_vertices() - points.size();
+  if (cdt.dimension() < 2) return;  // every point on one line: no area
+
+  for (const auto& e : outline.edges) {
+    record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
+  }
+  // Winding numbers outward in: zero on every infinite face.
+  std::vector<FaceHandle> queue;
+  for (auto f = cdt.all_faces_begin(); f != cdt.all_faces_end(); ++f) {
+    if (cdt.is_infinite(f)) {
+      f->info().reached = true;
+      queue.push_back(f);
+    }
+  }
+  while (!queue.empty()) {
+    const FaceHandle f = queue.back();
+    queue.pop_back();
+    for (int i = 0; i < 3; ++i) {
+      const FaceHandle n = f->neighbor(i);
+      if (n->info().reached) continue;
+      n->info().reached = true;
+      n->info().copper_winding = f->info().copper_winding + f->info().copper_step[i];
+      n->info().board_winding = f->info().board_winding + f->info().board_step[i];
+      queue.push_back(n);
+    }
+  }
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    auto& info = f->info();
+    if (info.board_winding != 0) info.solid = info.copper_winding != 0 ? kConductor : kInsulator;
+  }
+}
+
+// One solid's mesh: its vertices made on first use, a bottom and a top one
+// per triangulation vertex.
+class MeshBuilder {
+ public:
+  MeshBuilder(std::size_t vertex_count, double z1, double z2)
+      : bottom_(vertex_count, kNone), top_(vertex_count, kNone), z1_(z1), z2_(z2) {}
+
+  void add_solid(const Cdt& cdt, std::uint8_t solid) {
+    // Counted first: the meshes of large boards take hundreds of megabytes,
+    // and growing them step by step would copy them over and over.
+    std::size_t faces = 0, walls = 0;
+    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+      if (f->info().solid != solid) continue;
+      ++faces;
+      for (int i = 0; i < 3; ++i) walls += f->neighbor(i)->info().solid != solid;
+    }
+    mesh_.triangles.reserve(2 * (faces + walls));
+    mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
+    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+      if (f->info().solid != solid) continue;
+      const auto v0 = f->vertex(0), v1 = f->vertex(1), v2 = f->vertex(2);
+      // Faces are counterclockwise seen from above: up on top, reversed below.
+      mesh_.triangles.push_back({top(v0), top(v1), top(v2)});
+      mesh_.triangles.push_back({bottom(v0), bottom(v2), bottom(v1)});
+      for (int i = 0; i < 3; ++i) {
+        if (f->neighbor(i)->info().solid == solid) continue;
+        // The solid lies left of a→b, so the wall faces right, outward. The
+        // quad's diagonal starts at the bottom of the lower-numbered vertex,
+        // so that both solids split a shared wall the same way.
+        const auto a = f->vertex(Cdt::ccw(i));
+        const auto b = f->vertex(Cdt::cw(i));
+        if (a->info() < b->info()) {
+          mesh_.triangles.push_back({bottom(a), bottom(b), top(b)});
+          mesh_.triangles.push_back({bottom(a), top(b), top(a)});
+        } else {
+          mesh_.triangles.push_back({bottom(a), bottom(b), top(a)});
+          mesh_.triangles.push_back({bottom(b), top(b), top(a)});
+        }
+      }
+      area_ += CGAL::area(v0->point(), v1->point(), v2->point());
+    }
+  }
+
+  Mesh take() { return std::move(mesh_); }
+  double area() const { return area_ / (kUnitsPerMm * kUnitsPerMm); }
+
+ private:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  std::uint32_t make(std::vector<std::uint32_t>& layer, const VertexHandle& v, double z) {
+    std::uint32_t& index = layer[v->info()];
+    if (index == kNone) {
+      index = static_cast<std::uint32_t>(mesh_.vertices.size());
+      // Units are integers and the scale a power of two: exact in mm.
+      mesh_.vertices.push_back({v->point().x() / kUnitsPerMm, v->point().y() / kUnitsPerMm, z});
+    }
+    return index;
+  }
+  std::uint32_t bottom(const VertexHandle& v) { return make(bottom_, v, z1_); }
+  std::uint32_t top(const VertexHandle& v) { return make(top_, v, z2_); }
+
+  Mesh mesh_;
+  std::vector<std::uint32_t> bottom_;
+  std::vector<std::uint32_t> top_;
+  double z1_;
+  double z2_;
+  double area_ = 0.0;
+};
+
+double paths_area(const ClipperLib::Paths& paths) {
+  double area = 0.0;
+  for (const auto& path : paths) area += ClipperLib::Area(path);
+  return std::abs(area) / (kUnitsPerMm * kUnitsPerMm);
+}
+
+}  // namespace
+
+ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
+                           double z1, double z2) {
+  if (!std::isfinite(z1) || !std::isfinite(z2) || z1 == z2) {
+    throw Error("the exact model needs a thickness other than zero");
+  }
+  if (z2 < z1) std::swap(z1, z2);
+
+  auto labelled = std::make_unique<Labelled>();
+  triangulate(collect_outline(copper, board), *labelled);
+  ClipperLib::Paths clipped_board;
+  const ClipperLib::Paths* board_used = &board;
+  if (labelled->added_points > 0) {
+    // Copper crosses the board's border (or itself): cut it at the border
+    // with Clipper, whose integer points usually make the crossings vanish;
+    // any left are split at computed points.
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(board, ClipperLib::ptSubject, true);
+    clipper.Execute(ClipperLib::ctUnion, clipped_board, ClipperLib::pftNonZero,
+                    ClipperLib::pftNonZero);
+    ClipperLib::Paths clipped_copper;
+    clipper.Clear();
+    clipper.StrictlySimple(true);
+    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+    clipper.AddPaths(clipped_board, ClipperLib::ptClip, true);
+    clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
+                    ClipperLib::pftNonZero);
+    labelled = std::make_unique<Labelled>();
+    triangulate(collect_outline(clipped_copper, clipped_board), *labelled);
+    board_used = &clipped_board;
+  }
+  Cdt& cdt = labelled->cdt;
+
+  std::uint32_t next = 0;
+  for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
+    v->info() = next++;
+  }
+  ExactSolids solids;
+  if (cdt.dimension() == 2) {
+    // The two meshes only read the triangulation: build them side by side.
+    MeshBuilder conductor(next, z1, z2);
+    MeshBuilder insulator(next, z1, z2);
+    std::exception_ptr failure;
+    std::thread second([&] {
+      try {
+        insulator.add_solid(cdt, kInsulator);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      conductor.add_solid(cdt, kConductor);
+    } catch (...) {
+      second.join();
+      throw;
+    }
+    second.join();
+    if (failure) std::rethrow_exception(failure);
+    solids.copper_area = conductor.area();
+    solids.conductor = conductor.take();
+    solids.insulator = insulator.take();
+  }
+  solids.board_area = paths_area(*board_used);
+  return solids;
 }
 
 }  // namespace foilcad::exact
