@@ -333,10 +333,9 @@ Box board_extent(const Drawing& drawing, const DrawingBoxes& boxes,
   return extent;
 }
 
-MeshSolids build_exact(const conversion_parameters& parameters, ConversionReport& report,
-                       Stages& stages) {
+MeshSolids build_exact(const Drawing& drawing, const conversion_parameters& parameters,
+                       ConversionReport& report, Stages& stages) {
   report.geometry = Geometry::exact;
-  const Drawing drawing = read_photoplot(parameters.input_path);
   exact::ExactOptions options;
   options.tolerance = parameters.tolerance;
   options.z1 = parameters.elevation;
@@ -383,7 +382,15 @@ ModelSolids build_solids(const conversion_parameters& parameters, ConversionRepo
   // Refused before the file is read: nothing else could be written.
   check_mesh_format(parameters.stl.format);
   Stages stages(report, observer);
-  return build_exact(parameters, report, stages);
+  const Drawing drawing = read_photoplot(parameters.input_path);
+  return build_exact(drawing, parameters, report, stages);
+}
+
+MeshSolids build_meshes(const Drawing& drawing, const conversion_parameters& parameters,
+                        ConversionReport& report, const StageObserver& observer) {
+  check_mesh_format(parameters.stl.format);
+  Stages stages(report, observer);
+  return build_exact(drawing, parameters, report, stages);
 }
 
 namespace {

@@ -167,6 +167,11 @@ using ModelSolids = std::variant<Board, MeshSolids>;
 ModelSolids build_solids(const conversion_parameters& parameters, ConversionReport& report,
                          const StageObserver& observer = {}, const GridCheck& before_map = {});
 
+// The exact model's meshes of a photoplot already read, as build_solids makes
+// them (the input path of the parameters names it in messages).
+MeshSolids build_meshes(const Drawing& drawing, const conversion_parameters& parameters,
+                        ConversionReport& report, const StageObserver& observer = {});
+
 // Writes the solids of either model as write_board does.
 void write_model_solids(const ModelSolids& solids, const conversion_parameters& parameters,
                         ConversionReport& report, const StageObserver& observer = {},

@@ -1,0 +1,86 @@
+// The exact model on small inputs: any bytes either fail with a message or
+// give two meshes that are closed, oriented, free of flat triangles and meet
+// in one interface, whose volumes add up to the board's, and whose text and
+// binary solids have exactly the bytes measured in advance.
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/error.hpp"
+#include "convert/convert.hpp"
+#include "exact/mesh_check.hpp"
+#include "fuzz_check.hpp"
+#include "photoplot/reader.hpp"
+#include "stl/solid_files.hpp"
+
+namespace {
+
+// Objects beyond this are not converted: a few dozen already make every kind
+// of overlap, and the triangulation of thousands takes too long per input.
+constexpr std::size_t kMaxObjects = 64;
+
+class CountingSink : public foilcad::ByteSink {
+ public:
+  void write(std::string_view bytes) override { total_ += bytes.size(); }
+  std::uint64_t total() const { return total_; }
+
+ private:
+  std::uint64_t total_ = 0;
+};
+
+void check_problem(const std::optional<std::string>& problem) {
+  if (problem) foilcad::fuzz::broken(problem->c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using foilcad::fuzz::check;
+  if (size > 4096) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  foilcad::Drawing drawing;
+  try {
+    drawing = foilcad::read_photoplot_text(text, "fuzz.gbr");
+    if (drawing.objects.size() > kMaxObjects) return 0;
+    if (foilcad::make_boxes(drawing, foilcad::fuzz::read_limits()).rectangles.size() > 4 * kMaxObjects) {
+      return 0;  // step and repeat or regions that make thousands of shapes
+    }
+  } catch (const foilcad::Error&) {
+    return 0;  // the reader target looks at these
+  }
+  foilcad::conversion_parameters parameters =
+      foilcad::make_conversion_parameters("fuzz.gbr", 0.0, 0.035);
+  parameters.geometry = foilcad::Geometry::exact;
+  parameters.stl.format = foilcad::StlFormat::ascii;
+  parameters.tolerance = 0.01;  // fewer chords: the checks, not the detail, are the point
+  foilcad::ConversionReport report;
+  foilcad::MeshSolids solids;
+  try {
+    solids = foilcad::build_meshes(drawing, parameters, report);
+  } catch (const foilcad::Error& e) {
+    // A refusal must say where: the file's name at least.
+    check(std::string_view(e.what()).find("fuzz.gbr") != std::string_view::npos,
+          "an error that does not name the file");
+    return 0;
+  }
+  foilcad::exact::ExactSolids made{solids.conductor, solids.insulator, report.copper_area,
+                                   report.board_area};
+  check(std::isfinite(report.copper_area) && report.copper_area >= 0, "a copper area below 0");
+  check(report.copper_area <= report.board_area * (1 + 1e-9), "more copper than board");
+  if (!solids.conductor.triangles.empty() || !solids.insulator.triangles.empty()) {
+    check_problem(foilcad::exact::check_solids(made, 0.0, 0.035));
+  }
+  for (const auto format : {foilcad::StlFormat::ascii, foilcad::StlFormat::binary}) {
+    const foilcad::SolidsSummary measured =
+        foilcad::measure_mesh_solids(format, solids.conductor, solids.insulator);
+    CountingSink c;
+    CountingSink i;
+    const foilcad::SolidsSummary written =
+        foilcad::emit_mesh_solids(c, i, solids.conductor, solids.insulator, format);
+    check(written == measured, "mesh solids written with other counts than measured");
+    check(c.total() == measured.conductor_bytes && i.total() == measured.insulator_bytes,
+          "mesh solids written with other bytes than measured");
+  }
+  return 0;
+}
