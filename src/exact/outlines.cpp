@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -64,45 +66,27 @@ struct Piece {
   Rect box;
 };
 
-// A polygon of a result: its outer contour, then its holes.
-using Polygon = Paths;
-
-void polygons(const ClipperLib::PolyNode& node, std::vector<Polygon>& out) {
-  for (const ClipperLib::PolyNode* outer : node.Childs) {
-    Polygon polygon{outer->Contour};
-    for (const ClipperLib::PolyNode* hole : outer->Childs) {
-      polygon.push_back(hole->Contour);
-      polygons(*hole, out);
-    }
-    out.push_back(std::move(polygon));
-  }
-}
-
-bool shares_vertices(const std::vector<Polygon>& polygons) {
+bool shares_vertices(const Paths& paths) {
   std::vector<IntPoint> points;
-  for (const Polygon& polygon : polygons) {
-    for (const Path& p : polygon) points.insert(points.end(), p.begin(), p.end());
-  }
+  for (const Path& p : paths) points.insert(points.end(), p.begin(), p.end());
   std::sort(points.begin(), points.end(), [](const IntPoint& a, const IntPoint& b) {
     return a.X < b.X || (a.X == b.X && a.Y < b.Y);
   });
   return std::adjacent_find(points.begin(), points.end()) != points.end();
 }
 
-// The result as strictly simple polygons (no vertex touches another).
-// Clipper makes them so in time that grows with the square of a contour's
-// length, and nearly every result has no touching vertex to begin with: the
-// plain result is taken unless it has two vertices in one place.
-std::vector<Polygon> strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
-  std::vector<Polygon> out;
-  ClipperLib::PolyTree tree;
-  clipper.Execute(type, tree, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-  polygons(tree, out);
+// The result as strictly simple polygons (no vertex touches another), outer
+// contours counterclockwise and holes clockwise. Clipper makes them so in
+// time that grows with the square of a contour's length, and nearly every
+// result has no touching vertex to begin with: the plain result is taken
+// unless it has two vertices in one place. Which hole lies in which outer
+// contour is not needed (and would cost as much again).
+Paths strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
+  Paths out;
+  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
   if (!shares_vertices(out)) return out;
-  out.clear();
   clipper.StrictlySimple(true);
-  clipper.Execute(type, tree, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-  polygons(tree, out);
+  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
   return out;
 }
 
@@ -461,64 +445,79 @@ class Tracer {
         for (int x = x0; x <= x1; ++x) tile_pieces_[index(x, y, tiles_)].push_back(i);
       }
     }
-    // Each tile's polygons: the ones that reach a border go up a level.
-    std::vector<std::vector<Polygon>> up(tile_pieces_.size());
-    std::vector<std::vector<Polygon>> done(tile_pieces_.size());
+    // Each tile's contours: outer ones that reach a border go up a level.
+    std::vector<Paths> up(tile_pieces_.size());
+    std::vector<Paths> done(tile_pieces_.size());
+    parallel(tile_pieces_.size(), [&](std::size_t i) {
+      const int x = static_cast<int>(i % static_cast<std::size_t>(tiles_));
+      const int y = static_cast<int>(i / static_cast<std::size_t>(tiles_));
+      const Rect r = tile_rect(x, y, tiles_);
+      sort(tile(r, tile_pieces_[i]), r, up[i], done[i]);
+    });
+    for (int n = tiles_ / 2; n >= 1; n /= 2) {
+      const std::size_t groups = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+      std::vector<Paths> next_up(groups);
+      const std::size_t first_done = done.size();
+      done.resize(first_done + groups);
+      parallel(groups, [&](std::size_t i) {
+        const int x = static_cast<int>(i % static_cast<std::size_t>(n));
+        const int y = static_cast<int>(i / static_cast<std::size_t>(n));
+        Paths crossing;
+        int parts = 0;
+        for (int dy = 0; dy < 2; ++dy) {
+          for (int dx = 0; dx < 2; ++dx) {
+            Paths& u = up[index(2 * x + dx, 2 * y + dy, 2 * n)];
+            if (u.empty()) continue;
+            ++parts;
+            for (Path& p : u) crossing.push_back(std::move(p));
+          }
+        }
+        if (parts > 1) {
+          ClipperLib::Clipper clipper;
+          clipper.AddPaths(crossing, ClipperLib::ptSubject, true);
+          crossing = strictly_simple(clipper, ClipperLib::ctUnion);
+        }
+        sort(std::move(crossing), tile_rect(x, y, n), next_up[i], done[first_done + i]);
+      });
+      up = std::move(next_up);
+    }
+    // Without vertices closer than a fraction of the unit's length to each
+    // other or to their neighbours' line: no sliver without area is left.
+    Paths copper;
+    for (Paths& paths : up) done.push_back(std::move(paths));
+    for (Paths& paths : done) {
+      ClipperLib::CleanPolygons(paths);
+      for (Path& p : paths) {
+        if (p.size() >= 3 && ClipperLib::Area(p) != 0.0) copper.push_back(std::move(p));
+      }
+    }
+    return copper;
+  }
+
+  // work(i) for i in [0, count), on as many threads as there are cores (at
+  // most four); each i is independent of the others.
+  template <typename Work>
+  static void parallel(std::size_t count, Work work) {
     std::atomic<std::size_t> next{0};
-    auto work = [&] {
-      for (std::size_t i = next++; i < tile_pieces_.size(); i = next++) {
-        const int x = static_cast<int>(i % static_cast<std::size_t>(tiles_));
-        const int y = static_cast<int>(i / static_cast<std::size_t>(tiles_));
-        const Rect r = tile_rect(x, y, tiles_);
-        sort(tile(r, tile_pieces_[i]), r, up[i], done[i]);
+    std::mutex failed;
+    std::exception_ptr error;
+    auto run = [&] {
+      try {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(failed);
+        if (!error) error = std::current_exception();
+        next = count;
       }
     };
     const unsigned workers =
         std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
-                           static_cast<unsigned>(std::min<std::size_t>(4, tile_pieces_.size())));
+                           static_cast<unsigned>(std::min<std::size_t>(4, count)));
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
-    work();
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
+    run();
     for (std::thread& t : threads) t.join();
-
-    for (int n = tiles_ / 2; n >= 1; n /= 2) {
-      std::vector<std::vector<Polygon>> next_up(static_cast<std::size_t>(n) * n);
-      const int m = n * 2;  // tiles a side one level below
-      for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < n; ++x) {
-          std::vector<Polygon> crossing;
-          int parts = 0;
-          for (int dy = 0; dy < 2; ++dy) {
-            for (int dx = 0; dx < 2; ++dx) {
-              std::vector<Polygon>& u = up[index(2 * x + dx, 2 * y + dy, m)];
-              if (u.empty()) continue;
-              ++parts;
-              for (Polygon& p : u) crossing.push_back(std::move(p));
-            }
-          }
-          if (parts == 0) continue;
-          const Rect r = tile_rect(x, y, n);
-          std::vector<Polygon> result;
-          if (parts == 1) {
-            result = std::move(crossing);
-          } else {
-            ClipperLib::Clipper clipper;
-            for (const Polygon& p : crossing) clipper.AddPaths(p, ClipperLib::ptSubject, true);
-            result = strictly_simple(clipper, ClipperLib::ctUnion);
-          }
-          sort(std::move(result), r, next_up[index(x, y, n)], done.emplace_back());
-        }
-      }
-      up = std::move(next_up);
-    }
-    Paths copper;
-    for (std::vector<Polygon>& polygons : done) {
-      for (Polygon& polygon : polygons) append_clean(polygon, copper);
-    }
-    for (std::vector<Polygon>& polygons : up) {
-      for (Polygon& polygon : polygons) append_clean(polygon, copper);
-    }
-    return copper;
+    if (error) std::rethrow_exception(error);
   }
 
   static std::size_t index(int x, int y, int n) {
@@ -547,7 +546,7 @@ class Tracer {
   }
 
   // The copper of one tile, cut to the board.
-  std::vector<Polygon> tile(const Rect& r, const std::vector<std::size_t>& pieces) const {
+  Paths tile(const Rect& r, const std::vector<std::size_t>& pieces) const {
     Paths board;
     {
       ClipperLib::Clipper clipper;
@@ -579,48 +578,46 @@ class Tracer {
           batch.insert(batch.end(), begin, end);
         }
       }
+      // Copper added is cut to the board at once (in the same call), so the
+      // copper never reaches beyond it and the last call gives the result.
       const bool adds = clear == d_.negative;
       if (!adds && copper.empty()) continue;
       ClipperLib::Clipper clipper;
       clipper.AddPaths(copper, ClipperLib::ptSubject, true);
       clipper.AddPaths(batch, adds ? ClipperLib::ptSubject : ClipperLib::ptClip, true);
+      if (adds) clipper.AddPaths(board, ClipperLib::ptClip, true);
+      const ClipperLib::ClipType type =
+          adds ? ClipperLib::ctIntersection : ClipperLib::ctDifference;
+      if (i == pieces.size()) return strictly_simple(clipper, type);
       Paths result;
-      clipper.Execute(adds ? ClipperLib::ctUnion : ClipperLib::ctDifference, result,
-                      ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+      clipper.Execute(type, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
       copper = std::move(result);
     }
     if (copper.empty()) return {};
     ClipperLib::Clipper clipper;
     clipper.AddPaths(copper, ClipperLib::ptSubject, true);
-    clipper.AddPaths(board, ClipperLib::ptClip, true);
-    return strictly_simple(clipper, ClipperLib::ctIntersection);
+    return strictly_simple(clipper, ClipperLib::ctUnion);
   }
 
-  // Polygons that touch the border of r inside the board's box go up to be
-  // united with their neighbours; the others are done.
-  void sort(std::vector<Polygon> polygons, const Rect& r, std::vector<Polygon>& up,
-            std::vector<Polygon>& done) const {
+  // Outer contours that touch the border of r inside the board's box go up
+  // to be united with their neighbours; the others are done. Holes never
+  // touch the border (copper surrounds them within r) and stay holes
+  // whatever their outer contour is united with: they are done at once, so
+  // that the unions above see outer contours only.
+  void sort(Paths paths, const Rect& r, Paths& up, Paths& done) const {
     const Rect& w = board_box_;
-    for (Polygon& polygon : polygons) {
+    for (Path& path : paths) {
       bool touches = false;
-      for (const IntPoint& q : polygon.front()) {
-        if ((q.X == r.min_x && r.min_x != w.min_x) || (q.X == r.max_x && r.max_x != w.max_x) ||
-            (q.Y == r.min_y && r.min_y != w.min_y) || (q.Y == r.max_y && r.max_y != w.max_y)) {
-          touches = true;
-          break;
+      if (ClipperLib::Orientation(path)) {
+        for (const IntPoint& q : path) {
+          if ((q.X == r.min_x && r.min_x != w.min_x) || (q.X == r.max_x && r.max_x != w.max_x) ||
+              (q.Y == r.min_y && r.min_y != w.min_y) || (q.Y == r.max_y && r.max_y != w.max_y)) {
+            touches = true;
+            break;
+          }
         }
       }
-      (touches ? up : done).push_back(std::move(polygon));
-    }
-  }
-
-  // A polygon without vertices closer than a fraction of the unit's length
-  // to each other or to their neighbours' line: no sliver of no area is left.
-  static void append_clean(Polygon& polygon, Paths& out) {
-    ClipperLib::CleanPolygons(polygon);
-    if (polygon.front().size() < 3 || ClipperLib::Area(polygon.front()) <= 0.0) return;
-    for (Path& p : polygon) {
-      if (p.size() >= 3 && ClipperLib::Area(p) != 0.0) out.push_back(std::move(p));
+      (touches ? up : done).push_back(std::move(path));
     }
   }
 
