@@ -1,11 +1,302 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "common/error.hpp"
 #include "exact/outlines.hpp"
+#include "geometry/boxes.hpp"
+#include "photoplot/reader.hpp"
 
 namespace foilcad::exact {
 namespace {
 
-TEST(ExactOutlines, Placeholder) { SUCCEED(); }
+constexpr double kPi = std::numbers::pi;
+constexpr double kTolerance = 0.001;
+
+const std::string kHeader = "%FSLAX46Y46*%\n%MOMM*%\n";
+
+ExactOptions options(Box extent = {0.0, 20.0, 0.0, 20.0}) {
+  ExactOptions o;
+  o.tolerance = kTolerance;
+  o.extent = extent;
+  return o;
+}
+
+CopperShape trace(const std::string& body, const ExactOptions& o = options()) {
+  const Drawing d = read_photoplot_text(kHeader + body + "M02*\n", "test.gbr");
+  return trace_copper(d, o);
+}
+
+double area(const ClipperLib::Paths& paths) {
+  double a = 0.0;
+  for (const ClipperLib::Path& p : paths) a += ClipperLib::Area(p);
+  return a / (kUnitsPerMm * kUnitsPerMm);
+}
+
+// Whether a point (mm) lies in the copper: inside an outer contour and not in
+// one of its holes.
+bool copper_at(const ClipperLib::Paths& paths, double x, double y) {
+  const ClipperLib::IntPoint p{std::llround(x * kUnitsPerMm), std::llround(y * kUnitsPerMm)};
+  int winding = 0;
+  for (const ClipperLib::Path& path : paths) {
+    if (ClipperLib::PointInPolygon(p, path) != 0) winding += ClipperLib::Orientation(path) ? 1 : -1;
+  }
+  return winding > 0;
+}
+
+// Every path of a result is a proper contour: outer ones counterclockwise,
+// none without area, and the union of the paths is what they are already.
+void expect_clean(const ClipperLib::Paths& paths) {
+  for (const ClipperLib::Path& p : paths) {
+    EXPECT_GE(p.size(), 3u);
+    EXPECT_GT(std::abs(ClipperLib::Area(p)), 1.0);
+  }
+  ClipperLib::Paths simple;
+  ClipperLib::SimplifyPolygons(paths, simple, ClipperLib::pftNonZero);
+  EXPECT_NEAR(area(simple), area(paths), 1e-9);
+}
+
+// The copper's area within the band the tolerance allows around an outline
+// of this length.
+void expect_area(const ClipperLib::Paths& paths, double expected, double perimeter) {
+  EXPECT_NEAR(area(paths), expected, perimeter * kTolerance) << "expected " << expected;
+  expect_clean(paths);
+}
+
+// "X...Y..." in the format of kHeader.
+std::string at(double x, double y) {
+  return "X" + std::to_string(std::llround(x * 1e6)) + "Y" + std::to_string(std::llround(y * 1e6));
+}
+
+TEST(ExactOutlines, RoundPadAndTrackAreas) {
+  // A round pad: the circle's area, not its square's.
+  CopperShape s = trace("%ADD10C,1.0*%\nD10*\n" + at(5, 5) + "D03*\n");
+  expect_area(s.copper, kPi * 0.25, kPi);
+  EXPECT_TRUE(copper_at(s.copper, 5.49, 5.0));
+  EXPECT_FALSE(copper_at(s.copper, 5.4, 5.4));  // inside the square, outside the circle
+  // The area also stays put with a coarser tolerance: the polygon keeps the
+  // circle's area.
+  ExactOptions coarse = options();
+  coarse.tolerance = 0.05;
+  EXPECT_NEAR(area(trace("%ADD10C,1.0*%\nD10*\n" + at(5, 5) + "D03*\n", coarse).copper), kPi * 0.25,
+              1e-3);
+
+  // A diagonal track with round ends covers its length times its width and
+  // one circle, not the box between its ends.
+  s = trace("%ADD11C,0.2*%\nD11*\n" + at(1, 1) + "D02*\n" + at(4, 5) + "D01*\n");
+  expect_area(s.copper, 5.0 * 0.2 + kPi * 0.01, 10.0 + 2 * kPi * 0.1);
+  EXPECT_TRUE(copper_at(s.copper, 2.5, 3.0));
+  EXPECT_FALSE(copper_at(s.copper, 3.9, 1.1));
+
+  // A rectangle swept diagonally: the rectangle plus the parallelograms its
+  // sides sweep, exactly.
+  s = trace("%ADD12R,0.4X0.2*%\nD12*\n" + at(1, 1) + "D02*\n" + at(4, 5) + "D01*\n");
+  // (Within the rounding of the corners to units.)
+  EXPECT_NEAR(area(s.copper), 0.4 * 0.2 + 3 * 0.2 + 4 * 0.4, 1e-4);
+  expect_clean(s.copper);
+  ASSERT_EQ(s.copper.size(), 1u);
+  EXPECT_EQ(s.copper[0].size(), 6u);  // a hexagon
+}
+
+TEST(ExactOutlines, StandardFlashesWithHoles) {
+  // Obround 2 x 1: a rectangle and a circle; polygon of 6 vertices on a
+  // circle of 2; a circle with a hole; a rectangle with a hole.
+  CopperShape s = trace("%ADD10O,2X1*%\nD10*\n" + at(3, 3) + "D03*\n");
+  expect_area(s.copper, 1.0 + kPi * 0.25, 2 + kPi);
+  s = trace("%ADD10P,2X6X0*%\nD10*\n" + at(3, 3) + "D03*\n");
+  EXPECT_NEAR(area(s.copper), 1.5 * std::sqrt(3.0), 1e-4);
+  EXPECT_TRUE(copper_at(s.copper, 3.99, 3.0));  // a vertex on the x axis
+  s = trace("%ADD10C,2X1*%\nD10*\n" + at(3, 3) + "D03*\n");
+  expect_area(s.copper, kPi * (1 - 0.25), 3 * kPi);
+  EXPECT_FALSE(copper_at(s.copper, 3, 3));
+  s = trace("%ADD10R,3X2X1*%\nD10*\n" + at(3, 3) + "D03*\n");
+  expect_area(s.copper, 6 - kPi * 0.25, kPi);
+  // A stroke ignores the hole; an aperture of size zero draws nothing.
+  s = trace("%ADD10C,1X0.5*%\nD10*\n" + at(3, 3) + "D02*\n" + at(6, 3) + "D01*\n");
+  expect_area(s.copper, 3 + kPi * 0.25, 6 + kPi);
+  s = trace("%ADD10C,0*%\nD10*\n" + at(3, 3) + "D03*\n");
+  EXPECT_TRUE(s.copper.empty());
+}
+
+TEST(ExactOutlines, ArcsAreBands) {
+  // A quarter circle of radius 5 drawn 0.2 wide (G75, counterclockwise): the
+  // sector of the annulus and the round ends.
+  CopperShape s = trace("%ADD10C,0.2*%\nD10*\nG75*\n" + at(15, 10) + "D02*\nG03*\n" + at(10, 15) +
+                        "I-5000000J0D01*\n");
+  expect_area(s.copper, kPi / 2 * 5 * 0.2 + kPi * 0.01, 2 * kPi / 2 * 5 + 2 * kPi * 0.1);
+  EXPECT_TRUE(copper_at(s.copper, 10 + 5 * std::cos(0.7), 10 + 5 * std::sin(0.7)));
+  EXPECT_FALSE(copper_at(s.copper, 10 + 5 * std::cos(-0.3), 10 + 5 * std::sin(-0.3)));
+  // The same arc clockwise is the other three quarters.
+  s = trace("%ADD10C,0.2*%\nD10*\nG75*\n" + at(15, 10) + "D02*\nG02*\n" + at(10, 15) +
+            "I-5000000J0D01*\n");
+  expect_area(s.copper, 3 * kPi / 2 * 5 * 0.2 + kPi * 0.01, 6 * kPi / 2 * 5 + 2 * kPi * 0.1);
+  // A square along a half circle, not turning with it: on average 4 / pi
+  // times its side wide, and half a square beyond each end.
+  s = trace("%ADD10R,0.2X0.2*%\nD10*\nG75*\n" + at(15, 10) + "D02*\nG03*\n" + at(5, 10) +
+            "I-5000000J0D01*\n");
+  EXPECT_NEAR(area(s.copper), kPi * 5 * 0.2 * 4 / kPi + 0.04, 0.005);
+  expect_clean(s.copper);
+}
+
+TEST(ExactOutlines, ThermalMacroAndExposureOff) {
+  // A thermal turned by 45 degrees: a ring less four gaps, now on the
+  // diagonals.
+  CopperShape s = trace("%AMTH*7,0,0,2.0,1.2,0.3,45*%\n%ADD10TH*%\nD10*\n" + at(5, 5) + "D03*\n");
+  const double g = 0.15;
+  auto strip = [&](double r) { return g * std::sqrt(r * r - g * g) + r * r * std::asin(g / r); };
+  const double ring = kPi * (1.0 - 0.36);
+  expect_area(s.copper, ring - 4 * (strip(1.0) - strip(0.6)), 20.0);
+  EXPECT_EQ(s.copper.size(), 4u);
+  EXPECT_TRUE(copper_at(s.copper, 5.8, 5.0));
+  EXPECT_FALSE(copper_at(s.copper, 5 + 0.8 * std::sqrt(0.5), 5 + 0.8 * std::sqrt(0.5)));
+
+  // Exposure off removes what the macro drew before it, not what came after.
+  s = trace("%AMRING*1,1,2,0,0*1,0,1,0,0*21,1,0.2,0.2,0,0*%\n%ADD10RING*%\nD10*\n" + at(5, 5) +
+            "D03*\n");
+  expect_area(s.copper, kPi * 0.75 + 0.04, 3 * kPi + 1);
+  EXPECT_TRUE(copper_at(s.copper, 5.0, 5.0));
+  EXPECT_FALSE(copper_at(s.copper, 5.3, 5.0));
+  // An exposure-off primitive of a macro leaves the copper under the flash.
+  s = trace("%AMHOLE*1,1,2,0,0*1,0,1,0,0*%\n%ADD10HOLE*%\n%ADD11R,4X4*%\nD11*\n" + at(5, 5) +
+            "D03*\nD10*\n" + at(5, 5) + "D03*\n");
+  expect_area(s.copper, 16.0, 0.0);
+}
+
+TEST(ExactOutlines, PolarityInOrder) {
+  // A pour, a slot cleared across it, a dark pad in the slot.
+  CopperShape s =
+      trace("%ADD10C,1*%\n%ADD11C,0.5*%\nG36*\n" + at(0, 0) + "D02*\n" + at(10, 0) + "D01*\n" +
+            at(10, 10) + "D01*\n" + at(0, 10) + "D01*\n" + at(0, 0) + "D01*\nG37*\n%LPC*%\nD10*\n" +
+            at(2, 5) + "D02*\n" + at(8, 5) + "D01*\n%LPD*%\nD11*\n" + at(5, 5) + "D03*\n");
+  expect_area(s.copper, 100 - (6 + kPi * 0.25) + kPi / 16, 40 + 12 + 2 * kPi);
+  EXPECT_TRUE(copper_at(s.copper, 5.0, 5.0));
+  EXPECT_FALSE(copper_at(s.copper, 4.0, 5.0));
+  EXPECT_TRUE(copper_at(s.copper, 4.0, 6.0));
+  EXPECT_EQ(s.copper.size(), 3u);  // the pour, its hole, the pad
+
+  // Step and repeat: three by two pads, each placed at its step.
+  s = trace("%SRX3Y2I5J4*%\n" + std::string("%ADD10C,1*%\nD10*\n") + at(1, 1) + "D03*\n%SR*%\n");
+  expect_area(s.copper, 6 * kPi * 0.25, 6 * kPi);
+  EXPECT_TRUE(copper_at(s.copper, 11, 5));
+  EXPECT_FALSE(copper_at(s.copper, 16, 5));
+  EXPECT_EQ(s.copper.size(), 6u);
+}
+
+TEST(ExactOutlines, NegativeImage) {
+  // A plane: the board less what the file draws; a clear pad inside a
+  // clearance puts copper back.
+  CopperShape s = trace("%IPNEG*%\n%ADD10C,2*%\n%ADD11C,1*%\nD10*\n" + at(5, 5) +
+                            "D03*\n%LPC*%\nD11*\n" + at(5, 5) + "D03*\n",
+                        options({0, 10, 0, 10}));
+  expect_area(s.copper, 100 - kPi + kPi * 0.25, 40 + 3 * kPi);
+  EXPECT_TRUE(copper_at(s.copper, 5, 5));
+  EXPECT_FALSE(copper_at(s.copper, 5.7, 5));
+  EXPECT_TRUE(copper_at(s.copper, 1, 1));
+  EXPECT_NEAR(area(s.board), 100.0, 1e-9);
+}
+
+TEST(ExactOutlines, RegionWithCutIn) {
+  // The contour goes in along a line to the hole, around it and back out
+  // the same way: a square with a square hole, no sliver along the cut.
+  const std::string region = "G36*\n" + at(0, 0) + "D02*\n" + at(10, 0) + "D01*\n" + at(10, 10) +
+                             "D01*\n" + at(0, 10) + "D01*\n" + at(0, 5) + "D01*\n" + at(3, 5) +
+                             "D01*\n" + at(3, 7) + "D01*\n" + at(7, 7) + "D01*\n" + at(7, 3) +
+                             "D01*\n" + at(3, 3) + "D01*\n" + at(3, 5) + "D01*\n" + at(0, 5) +
+                             "D01*\n" + at(0, 0) + "D01*\nG37*\n";
+  CopperShape s = trace(region);
+  EXPECT_NEAR(area(s.copper), 100 - 16, 1e-9);
+  expect_clean(s.copper);
+  ASSERT_EQ(s.copper.size(), 2u);
+  EXPECT_EQ(s.copper[0].size(), 4u);
+  EXPECT_EQ(s.copper[1].size(), 4u);
+}
+
+TEST(ExactOutlines, ImageTransformsPlaceAsTheGridDoes) {
+  // A rectangle flashed under rotation, mirror, offset and axis select: the
+  // copper's bounds are the grid model's rectangle.
+  for (const std::string transform :
+       {"%IR90*%", "%IR270*%\n%MIA1B0*%", "%OFA1B2*%\n%IR180*%", "%ASAYBX*%\n%SFA2B1*%"}) {
+    const std::string body = transform + "\n%ADD10R,2X1*%\nD10*\n" + at(3, 1) + "D03*\n";
+    const Drawing d = read_photoplot_text(kHeader + body + "M02*\n", "test.gbr");
+    const CopperShape s = trace_copper(d, options({-20, 20, -20, 20}));
+    const DrawingBoxes boxes = make_boxes(d, {});
+    ASSERT_EQ(boxes.rectangles.size(), 1u);
+    const Box& b = boxes.rectangles[0];
+    ClipperLib::Clipper c;
+    c.AddPaths(s.copper, ClipperLib::ptSubject, true);
+    const ClipperLib::IntRect r = c.GetBounds();
+    EXPECT_NEAR(r.left / kUnitsPerMm, b.min_x, 1e-4) << transform;
+    EXPECT_NEAR(r.right / kUnitsPerMm, b.max_x, 1e-4) << transform;
+    EXPECT_NEAR(r.top / kUnitsPerMm, b.min_y, 1e-4) << transform;
+    EXPECT_NEAR(r.bottom / kUnitsPerMm, b.max_y, 1e-4) << transform;
+    EXPECT_NEAR(area(s.copper), 2.0, 1e-6) << transform;
+  }
+  // A mirrored arc turns the other way: still the short quarter.
+  const CopperShape s = trace("%MIA1B0*%\n%ADD10C,0.2*%\nD10*\nG75*\n" + at(5, 0) + "D02*\nG03*\n" +
+                                  at(0, 5) + "I-5000000J0D01*\n",
+                              options({-20, 20, -20, 20}));
+  expect_area(s.copper, kPi / 2 * 5 * 0.2 + kPi * 0.01, 2 * kPi / 2 * 5 + 2 * kPi * 0.1);
+  EXPECT_TRUE(copper_at(s.copper, -5 * std::cos(0.7), 5 * std::sin(0.7)));
+}
+
+TEST(ExactOutlines, BoardOutlineCutsTheCopper) {
+  // The board from an outline layer: a square with a square cut-out; copper
+  // outside it and in the cut-out is cut off.
+  ExactOptions o = options();
+  BoardOutline outline;
+  outline.contours = {{{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {{4, 4}, {6, 4}, {6, 6}, {4, 6}}};
+  outline.extent = {0, 10, 0, 10};
+  o.outline = outline;
+  const CopperShape s =
+      trace("%ADD10R,4X4*%\nD10*\n" + at(5, 5) + "D03*\n" + at(10, 5) + "D03*\n", o);
+  EXPECT_NEAR(area(s.board), 96.0, 1e-9);
+  EXPECT_NEAR(area(s.copper), 16 - 4 + 8, 1e-9);
+  expect_clean(s.copper);
+  // Without any board, nothing is copper.
+  EXPECT_TRUE(
+      trace("%ADD10R,4X4*%\nD10*\n" + at(5, 5) + "D03*\n", options({0, 0, 0, 0})).copper.empty());
+}
+
+TEST(ExactOutlines, ManyObjectsAcrossTiles) {
+  // Enough short tracks that the board is cut into tiles (8 x 8 here), many
+  // of them across a tile border; long tracks across all tiles; a pour with
+  // long clearances across them too. Every track comes out as one polygon,
+  // the pour as one polygon with one hole a clearance.
+  std::string body = "%ADD10C,0.2*%\n%ADD11C,0.6*%\nD10*\n";
+  int tracks = 0;
+  for (int i = 0; i < 200; ++i) {
+    for (int j = 0; j < 60; ++j, ++tracks) {
+      const double x = 1.0 + j * 1.62;
+      body += at(x, 1.0 + i * 0.45) + "D02*\n" + at(x + 1.4, 1.0 + i * 0.45) + "D01*\n";
+    }
+  }
+  for (int i = 0; i < 5; ++i, ++tracks)
+    body += at(1, 92 + i) + "D02*\n" + at(99, 92 + i) + "D01*\n";
+  body += "G36*\n" + at(0, 101) + "D02*\n" + at(100, 101) + "D01*\n" + at(100, 200) + "D01*\n" +
+          at(0, 200) + "D01*\n" + at(0, 101) + "D01*\nG37*\n%LPC*%\nD11*\n";
+  for (int i = 0; i < 40; ++i)
+    body += at(5, 110 + 2 * i) + "D02*\n" + at(95, 110 + 2 * i) + "D01*\n";
+  ExactOptions o = options({0, 100, 0, 200});
+  o.tolerance = 0.0005;
+  const CopperShape s = trace(body, o);
+  expect_clean(s.copper);
+  EXPECT_EQ(s.copper.size(), static_cast<std::size_t>(tracks) + 1 + 40);
+  const double copper = 12000 * (1.4 * 0.2 + kPi * 0.01) + 5 * (98 * 0.2 + kPi * 0.01) + 100 * 99 -
+                        40 * (90 * 0.6 + kPi * 0.09);
+  const double perimeter = 12000 * (2.8 + kPi * 0.2) + 5 * 196 + 400 + 40 * 182;
+  EXPECT_NEAR(area(s.copper), copper, perimeter * o.tolerance);
+}
+
+TEST(ExactOutlines, FailuresNameTheLine) {
+  try {
+    trace("%ADD10C,1*%\nD10*\nX100000000000Y0D03*\n", options({0, 20, -1, 1}));
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("test.gbr:5"), std::string::npos) << e.what();
+  }
+}
 
 }  // namespace
 }  // namespace foilcad::exact

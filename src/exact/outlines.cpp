@@ -1,7 +1,644 @@
 #include "exact/outlines.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "common/arc.hpp"
+#include "common/error.hpp"
+#include "exact/shapes.hpp"
+
 namespace foilcad::exact {
 
-CopperShape trace_copper(const Drawing&, const ExactOptions&) { return {}; }
+using ClipperLib::cInt;
+using ClipperLib::IntPoint;
+using ClipperLib::Path;
+using ClipperLib::Paths;
+
+namespace {
+
+// The outline points the traced objects may have together (16 bytes each):
+// beyond it the copper would not fit in memory.
+constexpr std::size_t kMaxPoints = 60'000'000;
+
+// The copper is united tile by tile: Clipper's sweep slows down with the
+// number of edges a scan line crosses, so many small unions are far faster
+// than one over the board. A tile holds about this many outline points.
+constexpr std::size_t kPointsPerTile = 20'000;
+constexpr int kMaxTileLevels = 7;  // at most 128 x 128 tiles
+
+// Objects with more points than this that reach beyond a tile are cut to the
+// tile before they take part in its booleans (pours, large regions).
+constexpr std::size_t kCutToTile = 64;
+
+struct Rect {
+  cInt min_x, min_y, max_x, max_y;
+};
+
+bool overlaps(const Rect& a, const Rect& b) {
+  return a.min_x <= b.max_x && b.min_x <= a.max_x && a.min_y <= b.max_y && b.min_y <= a.max_y;
+}
+
+bool inside(const Rect& a, const Rect& b) {
+  return a.min_x >= b.min_x && a.max_x <= b.max_x && a.min_y >= b.min_y && a.max_y <= b.max_y;
+}
+
+Path rect_path(const Rect& r) {
+  return {{r.min_x, r.min_y}, {r.max_x, r.min_y}, {r.max_x, r.max_y}, {r.min_x, r.max_y}};
+}
+
+// One object (or one step and repeat copy of it) as it takes part in the
+// booleans: its paths, counterclockwise with clockwise holes, to be united by
+// the nonzero rule.
+struct Piece {
+  bool clear;
+  std::size_t first;  // into the tracer's paths
+  std::size_t count;
+  std::size_t points;
+  Rect box;
+};
+
+bool shares_vertices(const Paths& paths) {
+  std::vector<IntPoint> points;
+  for (const Path& p : paths) points.insert(points.end(), p.begin(), p.end());
+  std::sort(points.begin(), points.end(), [](const IntPoint& a, const IntPoint& b) {
+    return a.X < b.X || (a.X == b.X && a.Y < b.Y);
+  });
+  return std::adjacent_find(points.begin(), points.end()) != points.end();
+}
+
+// The result as strictly simple polygons (no vertex touches another), outer
+// contours counterclockwise and holes clockwise. Clipper makes them so in
+// time that grows with the square of a contour's length, and nearly every
+// result has no touching vertex to begin with: the plain result is taken
+// unless it has two vertices in one place. Which hole lies in which outer
+// contour is not needed (and would cost as much again).
+Paths strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
+  Paths out;
+  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  if (!shares_vertices(out)) return out;
+  clipper.StrictlySimple(true);
+  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  return out;
+}
+
+class Tracer {
+ public:
+  Tracer(const Drawing& drawing, const ExactOptions& options) : d_(drawing), o_(options) {
+    if (!(options.tolerance > 0.0) || !std::isfinite(options.tolerance)) {
+      throw Error("the tolerance must be a positive number of millimetres");
+    }
+    // Below a unit the chords are as close as the coordinates can follow.
+    tolerance_ = std::max(options.tolerance, 1.0 / kUnitsPerMm);
+  }
+
+  CopperShape run() {
+    CopperShape out;
+    board();
+    out.board = board_;
+    if (board_.empty()) return out;
+    trace();
+    out.copper = unite();
+    return out;
+  }
+
+ private:
+  // ---- The board ----
+
+  void board() {
+    ClipperLib::Clipper clipper;
+    try {
+      if (o_.outline) {
+        for (const std::vector<Point>& contour : o_.outline->contours) {
+          Path path;
+          path.reserve(contour.size());
+          for (const Point& p : contour) path.push_back(to_units(p));
+          clipper.AddPath(path, ClipperLib::ptSubject, true);
+        }
+      } else {
+        const Box b = d_.outline ? *d_.outline : o_.extent;
+        if (!(b.max_x > b.min_x && b.max_y > b.min_y)) return;
+        clipper.AddPath(
+            rect_path({to_units(b.min_x), to_units(b.min_y), to_units(b.max_x), to_units(b.max_y)}),
+            ClipperLib::ptSubject, true);
+      }
+    } catch (const OutOfRange&) {
+      throw Error(d_.name.string() +
+                  ": the board reaches beyond ±65 m, the range the exact model computes in");
+    }
+    // Cut-outs are contours within the outer one: even-odd makes them holes.
+    clipper.StrictlySimple(true);
+    clipper.Execute(ClipperLib::ctUnion, board_, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
+    if (board_.empty()) return;
+    const ClipperLib::IntRect b = clipper.GetBounds();
+    board_box_ = {b.left, b.top, b.right, b.bottom};
+  }
+
+  // ---- Objects into pieces ----
+
+  void trace() {
+    identity_.reserve(d_.transforms.size());
+    for (const ImageTransform& t : d_.transforms) identity_.push_back(t.identity());
+    std::vector<std::size_t> object_pieces;  // where each object's pieces begin
+    if (!d_.placements.empty()) object_pieces.reserve(d_.objects.size() + 1);
+    std::size_t next_placement = 0;
+    // The outline frame takes no part in the copper.
+    const std::size_t first = d_.outline ? 4 : 0;
+    for (std::size_t i = 0; i < d_.objects.size(); ++i) {
+      if (!d_.placements.empty()) object_pieces.push_back(pieces_.size());
+      const DrawingObject& o = d_.objects[i];
+      if (i >= first) {
+        try {
+          object(o);
+        } catch (const OutOfRange& e) {
+          fail(o.line, e.what());
+        }
+      }
+      while (next_placement < d_.placements.size() &&
+             d_.placements[next_placement].end_object == i + 1) {
+        const Placement& p = d_.placements[next_placement++];
+        try {
+          repeat(p, object_pieces[p.first_object]);
+        } catch (const OutOfRange& e) {
+          fail(p.close_line, e.what());
+        }
+      }
+      if (points_ > kMaxPoints) {
+        fail(o.line, "the copper's outlines need more than " + std::to_string(kMaxPoints) +
+                         " points: too many to trace");
+      }
+    }
+  }
+
+  [[noreturn]] void fail(std::size_t line, const std::string& what) const {
+    throw input_error(d_.name, line, what, d_.record(line));
+  }
+
+  Point placed(Point p, std::uint32_t transform) const {
+    if (!identity_[transform]) d_.transforms[transform].place(p.x, p.y);
+    return p;
+  }
+
+  const ApertureShape* shape(const DrawingObject& o) {
+    if (o.aperture == kNoAperture) return nullptr;
+    const ImageTransform& t = d_.transforms[o.transform];
+    const std::uint64_t key =
+        (static_cast<std::uint64_t>(o.aperture) << 3) |
+        static_cast<std::uint64_t>((t.rotation / 90) * 2 + (t.swap_axes ? 1 : 0));
+    auto it = shapes_.find(key);
+    if (it == shapes_.end()) {
+      const Aperture& a = d_.apertures[o.aperture];
+      try {
+        it = shapes_.emplace(key, aperture_shape(a, t, tolerance_)).first;
+      } catch (const MacroError& e) {
+        throw input_error(d_.name, a.line, e.what(), d_.record(a.record_line));
+      } catch (const OutOfRange& e) {
+        throw input_error(d_.name, a.line, std::string("the aperture ") + e.what(),
+                          d_.record(a.record_line));
+      }
+    }
+    if (it->second.flash.empty()) return nullptr;
+    return &it->second;
+  }
+
+  void object(const DrawingObject& o) {
+    const std::size_t first = paths_.size();
+    switch (o.kind) {
+      case DrawingObject::Kind::flash:
+        if (const ApertureShape* s = shape(o)) {
+          const IntPoint at = to_units(placed(o.to, o.transform));
+          for (const Path& p : s->flash) {
+            Path& copy = paths_.emplace_back(p);
+            for (IntPoint& q : copy) {
+              q.X += at.X;
+              q.Y += at.Y;
+            }
+          }
+        }
+        break;
+      case DrawingObject::Kind::stroke:
+        if (const ApertureShape* s = shape(o)) {
+          sweep(*s, placed(o.from, o.transform), placed(o.to, o.transform));
+        }
+        break;
+      case DrawingObject::Kind::arc:
+        if (const ApertureShape* s = shape(o)) arc(o, *s);
+        break;
+      case DrawingObject::Kind::region:
+        region(o);
+        break;
+    }
+    add_piece(first, o.clear);
+  }
+
+  // The aperture swept along a segment on the device.
+  void sweep(const ApertureShape& s, Point from, Point to) {
+    if (!s.convex.empty()) {
+      sweep_convex(s.convex, from, to, paths_.emplace_back());
+    } else {
+      sweep_paths(s.flash, to_units(from), to_units(to), paths_);
+    }
+  }
+
+  void arc(const DrawingObject& o, const ApertureShape& s) {
+    const ArcDetail& a = d_.arcs[o.detail];
+    const ImageTransform& t = d_.transforms[o.transform];
+    // A mirror or an axis swap turns the arc the other way on the device.
+    const bool mirrored = t.mirror_a != t.mirror_b;
+    const bool clockwise = a.clockwise != (mirrored != t.swap_axes);
+    const Point c = placed(a.centre, o.transform);
+    const Point from = placed(o.from, o.transform);
+    const Point to = placed(o.to, o.transform);
+    const double r0 = std::hypot(from.x - c.x, from.y - c.y);
+    const double r1 = std::hypot(to.x - c.x, to.y - c.y);
+    if (!std::isfinite(r0) || !std::isfinite(r1)) throw OutOfRange();
+    if (!(std::max(r0, r1) > 0.0)) {
+      sweep(s, from, to);
+      return;
+    }
+    const double h = s.circle_radius;
+    const bool similar = t.scale_a == t.scale_b;
+    if (h > 0.0 && similar && (std::min(r0, r1) > h || std::max(r0, r1) <= h)) {
+      band(c, from, to, r0, r1, clockwise, s);
+    } else {
+      chords(o, s);
+    }
+  }
+
+  // A round aperture along an arc: the band between the arcs at half the
+  // aperture's width either side (a sector from the centre when the aperture
+  // reaches past it) and the aperture at both ends. The radius goes from the
+  // start's to the end's evenly when the two differ.
+  void band(Point c, Point from, Point to, double r0, double r1, bool clockwise,
+            const ApertureShape& s) {
+    const double h = s.circle_radius;
+    const ArcSweep arc = arc_sweep(from, to, c, clockwise);
+    const double outer = std::max(r0, r1) + h;
+    int steps = 1;
+    if (outer > tolerance_) {
+      const double step = 2.0 * std::acos(1.0 - tolerance_ / outer);
+      steps = static_cast<int>(std::clamp(std::ceil(arc.sweep / step * 1.02), 1.0, 65536.0));
+    }
+    const double k = area_keeping_factor(arc.sweep / steps);
+    const double turn = clockwise ? -arc.sweep : arc.sweep;
+    Path& band = paths_.emplace_back();
+    auto point = [&](int i, double offset) {
+      const double f = static_cast<double>(i) / steps;
+      const double angle = arc.start + turn * f;
+      const double r = (r0 + (r1 - r0) * f + offset) * k;
+      band.push_back(to_units(Point{c.x + r * std::cos(angle), c.y + r * std::sin(angle)}));
+    };
+    if (std::min(r0, r1) > h) {
+      for (int i = 0; i <= steps; ++i) point(i, h);
+      for (int i = steps; i >= 0; --i) point(i, -h);
+    } else {
+      band.push_back(to_units(c));
+      for (int i = 0; i <= steps; ++i) point(i, h);
+    }
+    if (ClipperLib::Area(band) < 0.0) std::reverse(band.begin(), band.end());
+    for (const Point end : {from, to}) sweep_convex(s.convex, end, end, paths_.emplace_back());
+  }
+
+  // Any aperture along an arc: the arc followed by chords (as the file
+  // wrote it, then placed, so that a scale factor that differs between the
+  // axes makes it the ellipse it is), the aperture swept along each.
+  void chords(const DrawingObject& o, const ApertureShape& s) {
+    const ArcDetail& a = d_.arcs[o.detail];
+    const ImageTransform& t = d_.transforms[o.transform];
+    const double r0 = std::hypot(o.from.x - a.centre.x, o.from.y - a.centre.y);
+    const double r1 = std::hypot(o.to.x - a.centre.x, o.to.y - a.centre.y);
+    const ArcSweep arc = arc_sweep(o.from, o.to, a.centre, a.clockwise);
+    const double scale = std::max(t.scale_a, t.scale_b);
+    const double radius = std::max(r0, r1) * scale;
+    int steps = 1;
+    if (radius > tolerance_ / 2.0) {
+      const double step = 2.0 * std::acos(1.0 - tolerance_ / 2.0 / radius);
+      steps = static_cast<int>(std::clamp(std::ceil(arc.sweep / step), 1.0, 65536.0));
+    }
+    const double turn = a.clockwise ? -arc.sweep : arc.sweep;
+    Point previous = placed(o.from, o.transform);
+    for (int i = 1; i <= steps; ++i) {
+      Point p = o.to;
+      if (i < steps) {
+        const double f = static_cast<double>(i) / steps;
+        const double angle = arc.start + turn * f;
+        const double r = r0 + (r1 - r0) * f;
+        p = {a.centre.x + r * std::cos(angle), a.centre.y + r * std::sin(angle)};
+      }
+      p = placed(p, o.transform);
+      sweep(s, previous, p);
+      previous = p;
+    }
+  }
+
+  // A region's contour filled by the even-odd rule, as gerbv fills it; a
+  // cut-in of no width leaves nothing behind.
+  void region(const DrawingObject& o) {
+    const RegionDetail& r = d_.regions[o.detail];
+    Path contour;
+    contour.reserve(r.point_count);
+    for (std::size_t i = 0; i < r.point_count; ++i) {
+      contour.push_back(to_units(placed(d_.points[r.first_point + i], o.transform)));
+    }
+    ClipperLib::Clipper clipper;
+    clipper.AddPath(contour, ClipperLib::ptSubject, true);
+    Paths filled;
+    clipper.Execute(ClipperLib::ctUnion, filled, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
+    for (Path& p : filled) paths_.push_back(std::move(p));
+  }
+
+  // The copies of a step and repeat block, step by step, x fastest, behind
+  // the block; each keeps the polarity of its original.
+  void repeat(const Placement& p, std::size_t first_piece) {
+    const std::size_t end_piece = pieces_.size();
+    if (first_piece == end_piece) return;
+    const ImageTransform& t = d_.transforms[p.transform];
+    for (long long j = 0; j < p.steps_y; ++j) {
+      for (long long i = 0; i < p.steps_x; ++i) {
+        if (i == 0 && j == 0) continue;
+        // Step distances are not coordinates: only the turns act on them.
+        const Point step =
+            turned({static_cast<double>(i) * p.step_x, static_cast<double>(j) * p.step_y}, t);
+        const IntPoint by = to_units(step);
+        for (std::size_t k = first_piece; k < end_piece; ++k) {
+          const Piece original = pieces_[k];
+          const std::size_t first = paths_.size();
+          for (std::size_t n = 0; n < original.count; ++n) {
+            Path& copy = paths_.emplace_back(paths_[original.first + n]);
+            for (IntPoint& q : copy) {
+              q.X += by.X;
+              q.Y += by.Y;
+            }
+          }
+          add_piece(first, original.clear);
+        }
+        if (points_ > kMaxPoints) {
+          fail(p.close_line, "the copper's outlines need more than " + std::to_string(kMaxPoints) +
+                                 " points: too many to trace");
+        }
+      }
+    }
+  }
+
+  // The paths from first on make one piece; its box is checked against the
+  // range Clipper computes in exactly.
+  void add_piece(std::size_t first, bool clear) {
+    Piece piece{clear, first, paths_.size() - first, 0, {0, 0, 0, 0}};
+    Rect& b = piece.box;
+    b = {std::numeric_limits<cInt>::max(), std::numeric_limits<cInt>::max(),
+         std::numeric_limits<cInt>::min(), std::numeric_limits<cInt>::min()};
+    for (std::size_t i = first; i < paths_.size(); ++i) {
+      for (const IntPoint& q : paths_[i]) {
+        b.min_x = std::min(b.min_x, q.X);
+        b.max_x = std::max(b.max_x, q.X);
+        b.min_y = std::min(b.min_y, q.Y);
+        b.max_y = std::max(b.max_y, q.Y);
+      }
+      piece.points += paths_[i].size();
+    }
+    if (piece.points == 0) {
+      paths_.resize(first);
+      return;
+    }
+    constexpr cInt kRange = ClipperLib::loRange;
+    if (b.min_x < -kRange || b.max_x > kRange || b.min_y < -kRange || b.max_y > kRange) {
+      throw OutOfRange();
+    }
+    points_ += piece.points;
+    pieces_.push_back(piece);
+  }
+
+  // ---- Booleans, tile by tile ----
+
+  // The copper: every tile's objects applied in order (dark adds, clear
+  // removes; the other way round in a negative image, which starts from the
+  // whole board) and cut to the board; then the polygons that reach a tile's
+  // border are united with their neighbours', four tiles at a time, so that
+  // no union ever spans more than the polygons that cross a border.
+  Paths unite() {
+    const Rect& w = board_box_;
+    std::size_t points = 0;
+    for (const Piece& p : pieces_) {
+      if (overlaps(p.box, w)) points += p.points;
+    }
+    int levels = 0;
+    while (levels < kMaxTileLevels && points > kPointsPerTile << (2 * levels)) ++levels;
+    tiles_ = 1 << levels;
+    // The pieces of each tile, in order.
+    tile_pieces_.assign(static_cast<std::size_t>(tiles_) * tiles_, {});
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+      const Rect& b = pieces_[i].box;
+      if (!overlaps(b, w)) continue;
+      const int x0 = tile_of(b.min_x, w.min_x, w.max_x);
+      const int x1 = tile_of(b.max_x, w.min_x, w.max_x);
+      const int y0 = tile_of(b.min_y, w.min_y, w.max_y);
+      const int y1 = tile_of(b.max_y, w.min_y, w.max_y);
+      for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) tile_pieces_[index(x, y, tiles_)].push_back(i);
+      }
+    }
+    // Each tile's contours: outer ones that reach a border go up a level.
+    std::vector<Paths> up(tile_pieces_.size());
+    std::vector<Paths> done(tile_pieces_.size());
+    parallel(tile_pieces_.size(), [&](std::size_t i) {
+      const int x = static_cast<int>(i % static_cast<std::size_t>(tiles_));
+      const int y = static_cast<int>(i / static_cast<std::size_t>(tiles_));
+      const Rect r = tile_rect(x, y, tiles_);
+      sort(tile(r, tile_pieces_[i]), r, up[i], done[i]);
+    });
+    for (int n = tiles_ / 2; n >= 1; n /= 2) {
+      const std::size_t groups = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+      std::vector<Paths> next_up(groups);
+      const std::size_t first_done = done.size();
+      done.resize(first_done + groups);
+      parallel(groups, [&](std::size_t i) {
+        const int x = static_cast<int>(i % static_cast<std::size_t>(n));
+        const int y = static_cast<int>(i / static_cast<std::size_t>(n));
+        Paths crossing;
+        int parts = 0;
+        for (int dy = 0; dy < 2; ++dy) {
+          for (int dx = 0; dx < 2; ++dx) {
+            Paths& u = up[index(2 * x + dx, 2 * y + dy, 2 * n)];
+            if (u.empty()) continue;
+            ++parts;
+            for (Path& p : u) crossing.push_back(std::move(p));
+          }
+        }
+        if (parts > 1) {
+          ClipperLib::Clipper clipper;
+          clipper.AddPaths(crossing, ClipperLib::ptSubject, true);
+          crossing = strictly_simple(clipper, ClipperLib::ctUnion);
+        }
+        sort(std::move(crossing), tile_rect(x, y, n), next_up[i], done[first_done + i]);
+      });
+      up = std::move(next_up);
+    }
+    // Without vertices closer than a fraction of the unit's length to each
+    // other or to their neighbours' line: no sliver without area is left.
+    Paths copper;
+    for (Paths& paths : up) done.push_back(std::move(paths));
+    for (Paths& paths : done) {
+      ClipperLib::CleanPolygons(paths);
+      for (Path& p : paths) {
+        if (p.size() >= 3 && ClipperLib::Area(p) != 0.0) copper.push_back(std::move(p));
+      }
+    }
+    return copper;
+  }
+
+  // work(i) for i in [0, count), on as many threads as there are cores (at
+  // most four); each i is independent of the others.
+  template <typename Work>
+  static void parallel(std::size_t count, Work work) {
+    std::atomic<std::size_t> next{0};
+    std::mutex failed;
+    std::exception_ptr error;
+    auto run = [&] {
+      try {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(failed);
+        if (!error) error = std::current_exception();
+        next = count;
+      }
+    };
+    const unsigned workers =
+        std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
+                           static_cast<unsigned>(std::min<std::size_t>(4, count)));
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
+    run();
+    for (std::thread& t : threads) t.join();
+    if (error) std::rethrow_exception(error);
+  }
+
+  static std::size_t index(int x, int y, int n) {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(n) + static_cast<std::size_t>(x);
+  }
+
+  cInt edge(int i, int n, cInt low, cInt high) const {
+    return low + static_cast<cInt>(((high - low) * i) / n);
+  }
+
+  Rect tile_rect(int x, int y, int n) const {
+    const Rect& w = board_box_;
+    return {edge(x, n, w.min_x, w.max_x), edge(y, n, w.min_y, w.max_y),
+            edge(x + 1, n, w.min_x, w.max_x), edge(y + 1, n, w.min_y, w.max_y)};
+  }
+
+  // The tile a coordinate lies in; one on a border between tiles belongs to
+  // both, the lower is given (the box's other end finds the higher).
+  int tile_of(cInt v, cInt low, cInt high) const {
+    if (v <= low) return 0;
+    if (v >= high) return tiles_ - 1;
+    int t = static_cast<int>(((v - low) * tiles_) / (high - low));
+    t = std::min(t, tiles_ - 1);
+    while (t > 0 && edge(t, tiles_, low, high) >= v) --t;
+    return t;
+  }
+
+  // The copper of one tile, cut to the board.
+  Paths tile(const Rect& r, const std::vector<std::size_t>& pieces) const {
+    Paths board;
+    {
+      ClipperLib::Clipper clipper;
+      clipper.AddPaths(board_, ClipperLib::ptSubject, true);
+      clipper.AddPath(rect_path(r), ClipperLib::ptClip, true);
+      clipper.Execute(ClipperLib::ctIntersection, board);
+    }
+    if (board.empty()) return {};
+    Paths copper;
+    if (d_.negative) copper = board;
+    Paths batch;
+    const Paths tile_path{rect_path(r)};
+    for (std::size_t i = 0; i < pieces.size();) {
+      const bool clear = pieces_[pieces[i]].clear;
+      batch.clear();
+      for (; i < pieces.size() && pieces_[pieces[i]].clear == clear; ++i) {
+        const Piece& p = pieces_[pieces[i]];
+        const auto begin = paths_.begin() + static_cast<std::ptrdiff_t>(p.first);
+        const auto end = begin + static_cast<std::ptrdiff_t>(p.count);
+        if (p.points > kCutToTile && !inside(p.box, r)) {
+          ClipperLib::Clipper clipper;
+          for (auto it = begin; it != end; ++it) clipper.AddPath(*it, ClipperLib::ptSubject, true);
+          clipper.AddPaths(tile_path, ClipperLib::ptClip, true);
+          Paths cut;
+          clipper.Execute(ClipperLib::ctIntersection, cut, ClipperLib::pftNonZero,
+                          ClipperLib::pftNonZero);
+          for (Path& c : cut) batch.push_back(std::move(c));
+        } else {
+          batch.insert(batch.end(), begin, end);
+        }
+      }
+      // Copper added is cut to the board at once (in the same call), so the
+      // copper never reaches beyond it and the last call gives the result.
+      const bool adds = clear == d_.negative;
+      if (!adds && copper.empty()) continue;
+      ClipperLib::Clipper clipper;
+      clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+      clipper.AddPaths(batch, adds ? ClipperLib::ptSubject : ClipperLib::ptClip, true);
+      if (adds) clipper.AddPaths(board, ClipperLib::ptClip, true);
+      const ClipperLib::ClipType type =
+          adds ? ClipperLib::ctIntersection : ClipperLib::ctDifference;
+      if (i == pieces.size()) return strictly_simple(clipper, type);
+      Paths result;
+      clipper.Execute(type, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+      copper = std::move(result);
+    }
+    if (copper.empty()) return {};
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+    return strictly_simple(clipper, ClipperLib::ctUnion);
+  }
+
+  // Outer contours that touch the border of r inside the board's box go up
+  // to be united with their neighbours; the others are done. Holes never
+  // touch the border (copper surrounds them within r) and stay holes
+  // whatever their outer contour is united with: they are done at once, so
+  // that the unions above see outer contours only.
+  void sort(Paths paths, const Rect& r, Paths& up, Paths& done) const {
+    const Rect& w = board_box_;
+    for (Path& path : paths) {
+      bool touches = false;
+      if (ClipperLib::Orientation(path)) {
+        for (const IntPoint& q : path) {
+          if ((q.X == r.min_x && r.min_x != w.min_x) || (q.X == r.max_x && r.max_x != w.max_x) ||
+              (q.Y == r.min_y && r.min_y != w.min_y) || (q.Y == r.max_y && r.max_y != w.max_y)) {
+            touches = true;
+            break;
+          }
+        }
+      }
+      (touches ? up : done).push_back(std::move(path));
+    }
+  }
+
+  const Drawing& d_;
+  const ExactOptions& o_;
+  double tolerance_;
+  std::vector<char> identity_;
+  std::map<std::uint64_t, ApertureShape> shapes_;
+  std::vector<Path> paths_;
+  std::vector<Piece> pieces_;
+  std::size_t points_ = 0;
+  Paths board_;
+  Rect board_box_{0, 0, 0, 0};
+  int tiles_ = 1;
+  std::vector<std::vector<std::size_t>> tile_pieces_;
+};
+
+}  // namespace
+
+CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
+  return Tracer(drawing, options).run();
+}
 
 }  // namespace foilcad::exact
