@@ -6,8 +6,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 namespace foilcad {
@@ -29,6 +31,17 @@ template <class T>
 void reserve_in_huge_pages(std::vector<T>& v, std::size_t count) {
   v.reserve(count);
   advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// Makes room for more elements at the end of v. A vector that must grow
+// moves to storage of at least twice its capacity, in huge pages.
+template <class T>
+void grow_in_huge_pages(std::vector<T>& v, std::size_t more) {
+  if (v.capacity() - v.size() >= more) return;
+  std::vector<T> bigger;
+  reserve_in_huge_pages(bigger, std::max(v.size() + more, 2 * v.capacity()));
+  bigger.insert(bigger.end(), std::make_move_iterator(v.begin()), std::make_move_iterator(v.end()));
+  v.swap(bigger);
 }
 
 }  // namespace foilcad

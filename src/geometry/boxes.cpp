@@ -337,6 +337,11 @@ class BoxMaker {
         runs.emplace_back(out_.rectangles.size(), out_.rectangles.size() + 1);
       }
     }
+    // Regions and step and repeat copies make more rectangles than the one
+    // an object that room was reserved for: the list grows in huge pages too.
+    if (out_.rectangles.size() == out_.rectangles.capacity()) {
+      grow_in_huge_pages(out_.rectangles, 1);
+    }
     out_.rectangles.push_back(r);
   }
 
