@@ -10,6 +10,8 @@
 //   foilcad-bench alternating SWITCHES FILE.gbr
 //       (writes a board of flashes in alternating polarity)
 //   foilcad-bench real-board PARTS FILE.gbr (writes a board shaped like real ones)
+//   foilcad-bench read FILE.gbr [RUNS]
+//       the reader on a file: the drawing, and the drawing with its rectangles
 //   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
 //                 [--features N,...] [--real-parts N,...]
 //       facets and bytes of the default, merged and binary solids, and their
@@ -597,6 +599,34 @@ void print_row(const Result& r) {
   std::fflush(stdout);
 }
 
+// The drawing alone, and with the rectangles the grid model makes of it
+// (what reading made before the reader handed over a drawing): medians.
+struct ReadingTimes {
+  double drawing = 0;
+  double with_rectangles = 0;
+  std::size_t rectangles = 0;
+  int runs = 0;
+};
+
+ReadingTimes time_reading(const fs::path& file, int runs) {
+  std::vector<double> times;
+  std::vector<double> with_boxes;
+  ReadingTimes result;
+  for (int run = 0; run < runs; ++run) {
+    Clock::time_point start = Clock::now();
+    const Drawing drawing = read_photoplot(file);
+    times.push_back(since(start));
+    start = Clock::now();
+    const DrawingBoxes boxes = make_boxes(drawing);
+    with_boxes.push_back(times.back() + since(start));
+    result.rectangles = boxes.rectangles.size();
+  }
+  result.drawing = median(times);
+  result.with_rectangles = median(with_boxes);
+  result.runs = runs;
+  return result;
+}
+
 // The reader on a file of many plain lines.
 void measure_reader(const Options& options) {
   std::string text = "%FSLAX24Y24*%\n%MOIN*%\n%ADD010C,0.0100*%\nG54D10*\n";
@@ -610,21 +640,20 @@ void measure_reader(const Options& options) {
   }
   const fs::path file = options.dir / "bench-reader.gbr";
   write_text(file, text);
-  // The drawing alone, and with the rectangles the grid model makes of it
-  // (what reading made before the reader handed over a drawing).
-  std::vector<double> times;
-  std::vector<double> with_boxes;
-  for (int run = 0; run < std::max(options.runs, 3); ++run) {
-    Clock::time_point start = Clock::now();
-    const Drawing drawing = read_photoplot(file);
-    times.push_back(since(start));
-    start = Clock::now();
-    const DrawingBoxes boxes = make_boxes(drawing);
-    with_boxes.push_back(times.back() + since(start));
-  }
+  const ReadingTimes t = time_reading(file, std::max(options.runs, 3));
   fs::remove(file);
-  std::printf("\nreader: %lld lines in %.3f s, %.3f s with the rectangles (medians of %zu)\n",
-              options.reader_lines, median(times), median(with_boxes), times.size());
+  std::printf("\nreader: %lld lines in %.3f s, %.3f s with the rectangles (medians of %d)\n",
+              options.reader_lines, t.drawing, t.with_rectangles, t.runs);
+}
+
+// foilcad-bench read FILE [RUNS]: the same two times for any photoplot, for
+// files of real boards; the second is what the read stage of a conversion
+// (and the reader before it handed over a drawing) takes.
+int read_file(const char* file, int runs) {
+  const ReadingTimes t = time_reading(file, std::max(runs, 1));
+  std::printf("read %s: %.4f s, %.4f s with the rectangles, %zu rectangles (medians of %d)\n", file,
+              t.drawing, t.with_rectangles, t.rectangles, t.runs);
+  return 0;
 }
 
 // Flashes in dark and clear turn, a polarity switch before each, the way a
@@ -936,6 +965,9 @@ std::vector<int> parse_list(const char* text) {
 int main(int argc, char** argv) {
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
     return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
+  }
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "read") == 0) {
+    return read_file(argv[2], argc == 4 ? std::atoi(argv[3]) : 5);
   }
   if (argc == 4 && std::strcmp(argv[1], "alternating") == 0) {
     const int switches = std::atoi(argv[2]);
