@@ -10,6 +10,9 @@
 //   foilcad-bench alternating SWITCHES FILE.gbr
 //       (writes a board of flashes in alternating polarity)
 //   foilcad-bench real-board PARTS FILE.gbr (writes a board shaped like real ones)
+//   foilcad-bench mixed-board UNITS FILE.gbr
+//       (writes a board of every kind of object: flashes of standard and macro
+//       apertures, strokes, arcs, regions)
 //   foilcad-bench read FILE.gbr [RUNS]
 //       the reader on a file: the drawing, and the drawing with its rectangles
 //   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
@@ -34,8 +37,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.hpp"
@@ -662,6 +667,72 @@ int read_file(const char* file, int runs) {
 // same for every count, so that only the number of switches grows (the grid
 // has some 600 lines a side). The pads are wider than the grid step, so later
 // ones cut into earlier ones.
+// Every kind of object the reader hands over, for timing the reader and the
+// rectangles: after a frame of four strokes, units of one of four kinds at
+// points of a 1.25 mm lattice 57 mm wide: four flashes of a rectangle,
+// obround, polygon or one of three macros (centre line with a circle,
+// polygon, thermal) (35 %), a move and four strokes of a round aperture
+// (35 %), a quarter arc (20 %), a region of three lines and an arc at one of
+// 20 places (10 %). Lines and arcs are written after "G01" and "G03", the way
+// older tools write them.
+std::string make_mixed_board(int units, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo));
+  };
+  const auto at = [](long long v) { return std::to_string(v * 1250000); };
+  std::string text;
+  const auto add = [&](std::initializer_list<std::string_view> parts) {
+    for (const std::string_view part : parts) text.append(part);
+  };
+  text =
+      "G04 mixed objects*\n%FSLAX46Y46*%\n%MOMM*%\n%LPD*%\n"
+      "%AMRRECT*\n21,1,$1,$2,0,0,0*\n1,1,$3,$4,$5*\n%\n"
+      "%AMOCT*\n5,1,8,0,0,$1,22.5*\n%\n"
+      "%AMTHERM*\n7,0,0,$1,$2,$3,45*\n%\n"
+      "%ADD10C,0.250000*%\n%ADD11R,1.500000X0.800000*%\n%ADD12O,1.200000X2.000000*%\n"
+      "%ADD13P,1.500000X6X0*%\n%ADD14RRECT,1.6X0.9X0.5X0.3X0.2*%\n%ADD15OCT,1.4*%\n"
+      "%ADD16THERM,2.0X1.4X0.3*%\n%ADD17C,0.500000*%\n"
+      "D10*\nX0Y0D02*\nX60000000Y0D01*\nX60000000Y60000000D01*\nX0Y60000000D01*\nX0Y0D01*\n"
+      "G75*\n";
+  struct Spot {
+    long long x, y, size;
+  };
+  std::vector<Spot> spots;
+  for (int k = 0; k < 20; ++k) spots.push_back({pick(2, 40), pick(2, 40), pick(2, 6)});
+  for (int unit = 0; unit < units; ++unit) {
+    const long long kind = pick(0, 100);
+    if (kind < 35) {
+      add({"D", std::to_string(pick(11, 17)), "*\n"});
+      for (int f = 0; f < 4; ++f) add({"X", at(pick(2, 46)), "Y", at(pick(2, 46)), "D03*\n"});
+    } else if (kind < 70) {
+      add({"D", pick(0, 2) == 0 ? "10" : "17", "*\n"});
+      long long x = pick(2, 46);
+      long long y = pick(2, 46);
+      add({"X", at(x), "Y", at(y), "D02*\n"});
+      for (int s = 0; s < 4; ++s) {
+        long long& v = pick(0, 2) == 0 ? x : y;
+        v = std::clamp<long long>(v + pick(-8, 9), 2, 46);
+        add({"G01X", at(x), "Y", at(y), "D01*\n"});
+      }
+    } else if (kind < 90) {
+      const long long x = pick(2, 46);
+      const long long y = pick(2, 46);
+      const long long r = pick(1, 4);
+      add({"D10*\nX", at(x + r), "Y", at(y), "D02*\n"});
+      add({"G03X", at(x), "Y", at(y + r), "I-", at(r), "J0D01*\nG01*\n"});
+    } else {
+      const Spot& p = spots[static_cast<std::size_t>(pick(0, 20))];
+      add({"G36*\nX", at(p.x), "Y", at(p.y), "D02*\nG01X", at(p.x + p.size), "Y", at(p.y),
+           "D01*\nX", at(p.x + p.size), "Y", at(p.y + p.size), "D01*\n"});
+      add({"G03X", at(p.x + p.size - 1), "Y", at(p.y + p.size + 1), "I0J", at(1), "D01*\nG01X",
+           at(p.x), "Y", at(p.y), "D01*\nG37*\n"});
+    }
+  }
+  text += "M02*\n";
+  return text;
+}
+
 std::string make_alternating_board(int switches, unsigned seed) {
   std::mt19937_64 rng(seed);
   const auto pick = [&](long long lo, long long hi) {
@@ -968,6 +1039,11 @@ int main(int argc, char** argv) {
   }
   if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "read") == 0) {
     return read_file(argv[2], argc == 4 ? std::atoi(argv[3]) : 5);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "mixed-board") == 0) {
+    write_text(argv[3], make_mixed_board(std::atoi(argv[2]),
+                                         3000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    return 0;
   }
   if (argc == 4 && std::strcmp(argv[1], "alternating") == 0) {
     const int switches = std::atoi(argv[2]);
