@@ -12,6 +12,11 @@
 //   foilcad-bench real-board PARTS FILE.gbr (writes a board shaped like real ones)
 //   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,...] [FILE.gbr ...]
 //       the exact model by stage beside the grid model (exact_bench.cpp)
+//   foilcad-bench mixed-board UNITS FILE.gbr
+//       (writes a board of every kind of object: flashes of standard and macro
+//       apertures, strokes, arcs, regions)
+//   foilcad-bench read FILE.gbr [RUNS]
+//       the reader on a file: the drawing, and the drawing with its rectangles
 //   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
 //                 [--features N,...] [--real-parts N,...]
 //       facets and bytes of the default, merged and binary solids, and their
@@ -34,8 +39,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.hpp"
@@ -600,6 +607,34 @@ void print_row(const Result& r) {
   std::fflush(stdout);
 }
 
+// The drawing alone, and with the rectangles the grid model makes of it
+// (what reading made before the reader handed over a drawing): medians.
+struct ReadingTimes {
+  double drawing = 0;
+  double with_rectangles = 0;
+  std::size_t rectangles = 0;
+  int runs = 0;
+};
+
+ReadingTimes time_reading(const fs::path& file, int runs) {
+  std::vector<double> times;
+  std::vector<double> with_boxes;
+  ReadingTimes result;
+  for (int run = 0; run < runs; ++run) {
+    Clock::time_point start = Clock::now();
+    const Drawing drawing = read_photoplot(file);
+    times.push_back(since(start));
+    start = Clock::now();
+    const DrawingBoxes boxes = make_boxes(drawing);
+    with_boxes.push_back(times.back() + since(start));
+    result.rectangles = boxes.rectangles.size();
+  }
+  result.drawing = median(times);
+  result.with_rectangles = median(with_boxes);
+  result.runs = runs;
+  return result;
+}
+
 // The reader on a file of many plain lines.
 void measure_reader(const Options& options) {
   std::string text = "%FSLAX24Y24*%\n%MOIN*%\n%ADD010C,0.0100*%\nG54D10*\n";
@@ -613,21 +648,20 @@ void measure_reader(const Options& options) {
   }
   const fs::path file = options.dir / "bench-reader.gbr";
   write_text(file, text);
-  // The drawing alone, and with the rectangles the grid model makes of it
-  // (what reading made before the reader handed over a drawing).
-  std::vector<double> times;
-  std::vector<double> with_boxes;
-  for (int run = 0; run < std::max(options.runs, 3); ++run) {
-    Clock::time_point start = Clock::now();
-    const Drawing drawing = read_photoplot(file);
-    times.push_back(since(start));
-    start = Clock::now();
-    const DrawingBoxes boxes = make_boxes(drawing);
-    with_boxes.push_back(times.back() + since(start));
-  }
+  const ReadingTimes t = time_reading(file, std::max(options.runs, 3));
   fs::remove(file);
-  std::printf("\nreader: %lld lines in %.3f s, %.3f s with the rectangles (medians of %zu)\n",
-              options.reader_lines, median(times), median(with_boxes), times.size());
+  std::printf("\nreader: %lld lines in %.3f s, %.3f s with the rectangles (medians of %d)\n",
+              options.reader_lines, t.drawing, t.with_rectangles, t.runs);
+}
+
+// foilcad-bench read FILE [RUNS]: the same two times for any photoplot, for
+// files of real boards; the second is what the read stage of a conversion
+// (and the reader before it handed over a drawing) takes.
+int read_file(const char* file, int runs) {
+  const ReadingTimes t = time_reading(file, std::max(runs, 1));
+  std::printf("read %s: %.4f s, %.4f s with the rectangles, %zu rectangles (medians of %d)\n", file,
+              t.drawing, t.with_rectangles, t.rectangles, t.runs);
+  return 0;
 }
 
 // Flashes in dark and clear turn, a polarity switch before each, the way a
@@ -636,6 +670,72 @@ void measure_reader(const Options& options) {
 // same for every count, so that only the number of switches grows (the grid
 // has some 600 lines a side). The pads are wider than the grid step, so later
 // ones cut into earlier ones.
+// Every kind of object the reader hands over, for timing the reader and the
+// rectangles: after a frame of four strokes, units of one of four kinds at
+// points of a 1.25 mm lattice 57 mm wide: four flashes of a rectangle,
+// obround, polygon or one of three macros (centre line with a circle,
+// polygon, thermal) (35 %), a move and four strokes of a round aperture
+// (35 %), a quarter arc (20 %), a region of three lines and an arc at one of
+// 20 places (10 %). Lines and arcs are written after "G01" and "G03", the way
+// older tools write them.
+std::string make_mixed_board(int units, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  const auto pick = [&](long long lo, long long hi) {
+    return lo + static_cast<long long>(rng() % static_cast<unsigned long long>(hi - lo));
+  };
+  const auto at = [](long long v) { return std::to_string(v * 1250000); };
+  std::string text;
+  const auto add = [&](std::initializer_list<std::string_view> parts) {
+    for (const std::string_view part : parts) text.append(part);
+  };
+  text =
+      "G04 mixed objects*\n%FSLAX46Y46*%\n%MOMM*%\n%LPD*%\n"
+      "%AMRRECT*\n21,1,$1,$2,0,0,0*\n1,1,$3,$4,$5*\n%\n"
+      "%AMOCT*\n5,1,8,0,0,$1,22.5*\n%\n"
+      "%AMTHERM*\n7,0,0,$1,$2,$3,45*\n%\n"
+      "%ADD10C,0.250000*%\n%ADD11R,1.500000X0.800000*%\n%ADD12O,1.200000X2.000000*%\n"
+      "%ADD13P,1.500000X6X0*%\n%ADD14RRECT,1.6X0.9X0.5X0.3X0.2*%\n%ADD15OCT,1.4*%\n"
+      "%ADD16THERM,2.0X1.4X0.3*%\n%ADD17C,0.500000*%\n"
+      "D10*\nX0Y0D02*\nX60000000Y0D01*\nX60000000Y60000000D01*\nX0Y60000000D01*\nX0Y0D01*\n"
+      "G75*\n";
+  struct Spot {
+    long long x, y, size;
+  };
+  std::vector<Spot> spots;
+  for (int k = 0; k < 20; ++k) spots.push_back({pick(2, 40), pick(2, 40), pick(2, 6)});
+  for (int unit = 0; unit < units; ++unit) {
+    const long long kind = pick(0, 100);
+    if (kind < 35) {
+      add({"D", std::to_string(pick(11, 17)), "*\n"});
+      for (int f = 0; f < 4; ++f) add({"X", at(pick(2, 46)), "Y", at(pick(2, 46)), "D03*\n"});
+    } else if (kind < 70) {
+      add({"D", pick(0, 2) == 0 ? "10" : "17", "*\n"});
+      long long x = pick(2, 46);
+      long long y = pick(2, 46);
+      add({"X", at(x), "Y", at(y), "D02*\n"});
+      for (int s = 0; s < 4; ++s) {
+        long long& v = pick(0, 2) == 0 ? x : y;
+        v = std::clamp<long long>(v + pick(-8, 9), 2, 46);
+        add({"G01X", at(x), "Y", at(y), "D01*\n"});
+      }
+    } else if (kind < 90) {
+      const long long x = pick(2, 46);
+      const long long y = pick(2, 46);
+      const long long r = pick(1, 4);
+      add({"D10*\nX", at(x + r), "Y", at(y), "D02*\n"});
+      add({"G03X", at(x), "Y", at(y + r), "I-", at(r), "J0D01*\nG01*\n"});
+    } else {
+      const Spot& p = spots[static_cast<std::size_t>(pick(0, 20))];
+      add({"G36*\nX", at(p.x), "Y", at(p.y), "D02*\nG01X", at(p.x + p.size), "Y", at(p.y),
+           "D01*\nX", at(p.x + p.size), "Y", at(p.y + p.size), "D01*\n"});
+      add({"G03X", at(p.x + p.size - 1), "Y", at(p.y + p.size + 1), "I0J", at(1), "D01*\nG01X",
+           at(p.x), "Y", at(p.y), "D01*\nG37*\n"});
+    }
+  }
+  text += "M02*\n";
+  return text;
+}
+
 std::string make_alternating_board(int switches, unsigned seed) {
   std::mt19937_64 rng(seed);
   const auto pick = [&](long long lo, long long hi) {
@@ -942,6 +1042,14 @@ int main(int argc, char** argv) {
   }
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "checksums") == 0) {
     return checksums(argv[2], std::atof(argv[3]), argc == 4 || std::strcmp(argv[4], "plain") == 0);
+  }
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "read") == 0) {
+    return read_file(argv[2], argc == 4 ? std::atoi(argv[3]) : 5);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "mixed-board") == 0) {
+    write_text(argv[3], make_mixed_board(std::atoi(argv[2]),
+                                         3000u + static_cast<unsigned>(std::atoi(argv[2]))));
+    return 0;
   }
   if (argc == 4 && std::strcmp(argv[1], "alternating") == 0) {
     const int switches = std::atoi(argv[2]);

@@ -8,6 +8,7 @@
 
 #include "common/arc.hpp"
 #include "common/error.hpp"
+#include "common/huge_pages.hpp"
 #include "geometry/region.hpp"
 
 namespace foilcad {
@@ -235,14 +236,16 @@ class BoxMaker {
     // The identity places every value where it is, bit for bit: objects
     // drawn under it (nearly all) skip the placing.
     for (const ImageTransform& t : d_.transforms) identity_.push_back(t.identity());
-    out_.rectangles.reserve(d_.objects.size());
+    reserve_in_huge_pages(out_.rectangles, d_.objects.size());
     if (!d_.placements.empty()) ends_.reserve(d_.objects.size());
     std::size_t next_placement = 0;
     for (std::size_t i = 0; i < d_.objects.size(); ++i) {
       const DrawingObject& o = d_.objects[i];
       const std::size_t before = out_.rectangles.size();
-      object(o);
-      check(before, o.line);
+      if (!plain_object(o)) {
+        object(o);
+        check(before, o.line);
+      }
       if (first_line_ == 0 && !out_.rectangles.empty()) {
         first_line_ =
             o.kind == DrawingObject::Kind::region ? d_.regions[o.detail].report_line : o.line;
@@ -335,7 +338,37 @@ class BoxMaker {
         runs.emplace_back(out_.rectangles.size(), out_.rectangles.size() + 1);
       }
     }
+    // Regions and step and repeat copies make more rectangles than the one
+    // an object that room was reserved for: the list grows in huge pages too.
+    if (out_.rectangles.size() == out_.rectangles.capacity()) {
+      grow_in_huge_pages(out_.rectangles, 1);
+    }
     out_.rectangles.push_back(r);
+  }
+
+  // A flash or a stroke drawn under the identity, nearly every object of a
+  // file: its one rectangle made and checked in a few steps. The same
+  // arithmetic as object() and check() in the same order, so the same bits
+  // and the same refusals. False for any other object.
+  bool plain_object(const DrawingObject& o) {
+    if (o.kind != DrawingObject::Kind::flash && o.kind != DrawingObject::Kind::stroke) return false;
+    if (!identity_[o.transform]) return false;
+    const Box e = o.aperture == kNoAperture ? Box{0.0, 0.0, 0.0, 0.0} : extents_[o.aperture];
+    Box r;
+    if (o.kind == DrawingObject::Kind::flash) {
+      r = {o.to.x + e.min_x, o.to.x + e.max_x, o.to.y + e.min_y, o.to.y + e.max_y};
+    } else {
+      const double px = o.from.x;
+      const double py = o.from.y;
+      const double x = o.to.x;
+      const double y = o.to.y;
+      r = {(x < px ? x : px) + e.min_x, (px <= x ? x : px) + e.max_x, (y < py ? y : py) + e.min_y,
+           (py <= y ? y : py) + e.max_y};
+    }
+    if (out_.rectangles.size() >= limits_.rectangles) fail_too_many(o.line, o.line);
+    if (!finite(r)) fail(o.line, "the object reaches beyond the range of numbers");
+    append(r, o.clear);
+    return true;
   }
 
   // Strokes, flashes and arcs find the box of their coordinates as the file

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "common/huge_pages.hpp"
+
 namespace foilcad {
 
 bool ImageTransform::identity() const {
@@ -156,6 +158,11 @@ DrawingObject& PlotState::append(DrawingObject::Kind kind, bool straight_stroke)
     } else {
       leading_open_ = false;
     }
+  }
+  // A file larger than the room the reader reserved grows the list in huge
+  // pages too.
+  if (drawing.objects.size() == drawing.objects.capacity()) {
+    grow_in_huge_pages(drawing.objects, 1);
   }
   DrawingObject& o = drawing.objects.emplace_back();
   o.kind = kind;

@@ -1,7 +1,6 @@
 #include "photoplot/reader.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "common/arc.hpp"
 #include "common/error.hpp"
+#include "common/huge_pages.hpp"
 #include "common/number.hpp"
 #include "common/text.hpp"
 #include "photoplot/macro.hpp"
@@ -105,7 +105,7 @@ class Reader {
   // file draw, and take 15 bytes and more.
   void reserve(std::size_t size) {
     constexpr std::size_t kMaxReserved = std::size_t{1} << 22;
-    plot_.drawing.objects.reserve(std::min(size / 16, kMaxReserved));
+    reserve_in_huge_pages(plot_.drawing.objects, std::min(size / 16, kMaxReserved));
   }
 
   // Reads one record. Returns false when it ends the reading ("M02").
@@ -256,15 +256,36 @@ int Reader::format_digit(char c) const {
 
 std::size_t Reader::terminator(std::string_view s, std::size_t from, std::string_view terminators,
                                std::string_view what) const {
-  const std::size_t at = s.find_first_of(terminators, from);
-  if (at == std::string_view::npos) {
-    fail(std::string("cannot read the ") + std::string(what) + ": its terminator is missing");
+  // Compared character by character: find_first_of calls memchr on the
+  // terminators for every character of s, which costs more than the few
+  // comparisons (this runs for every coordinate of a file).
+  for (std::size_t at = from; at < s.size(); ++at) {
+    for (const char t : terminators) {
+      if (s[at] == t) return at;
+    }
   }
-  return at;
+  fail(std::string("cannot read the ") + std::string(what) + ": its terminator is missing");
 }
 
 double Reader::coordinate(std::string_view digits, const AxisFormat& format,
                           std::string_view what) const {
+  if (!trailing_zeros_omitted_) {
+    // Nearly every coordinate is a plain integer of a few digits, perhaps
+    // signed: read here the way parse_free_number reads one (up to 18 digits
+    // through long long, exactly), without its trimming and checks.
+    std::size_t i = 0;
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) i = 1;
+    if (digits.size() > i && digits.size() - i <= 18) {
+      long long value = 0;
+      std::size_t j = i;
+      while (j < digits.size() && is_digit(digits[j])) value = value * 10 + (digits[j++] - '0');
+      if (j == digits.size()) {
+        const double magnitude = static_cast<double>(value);
+        return negative ? -magnitude : magnitude;
+      }
+    }
+  }
   if (trailing_zeros_omitted_ && digits.find('.') == std::string_view::npos) {
     std::string padded(digits);
     const std::size_t sign = !padded.empty() && (padded[0] == '+' || padded[0] == '-') ? 1 : 0;
@@ -604,8 +625,10 @@ bool Reader::statement(std::string_view line) {
   plot_.line = line_number_;
   plot_.record_line = record_number_;
   // Trailing blanks do not count, leading blanks do (a statement that begins
-  // with a blank matches nothing).
-  std::string_view s = trim_trailing(line);
+  // with a blank matches nothing). Taken off here rather than by
+  // trim_trailing, which calls memchr for every character it looks at.
+  std::string_view s = line;
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
 
   // Coordinate statements, nearly every statement of a file, begin with X,
   // Y or D; only codes that begin otherwise need the tests of
@@ -1014,15 +1037,6 @@ std::size_t rest_of_file(int fd, std::size_t already) {
   const off_t at = ::lseek(fd, 0, SEEK_CUR);
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || at < 0 || st.st_size < at) return already;
   return already + static_cast<std::size_t>(st.st_size - at);
-}
-
-// Asks for huge pages for a large buffer: filling one page fault per 2 MiB
-// instead of per 4 kiB. Only advice; a kernel that declines changes nothing.
-void advise_huge_pages(char* data, std::size_t size) {
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) / page * page;
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace
