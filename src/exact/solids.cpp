@@ -337,7 +337,8 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
                     ClipperLib::pftNonZero);
     ClipperLib::Paths clipped_copper;
     clipper.Clear();
-    clipper.StrictlySimple(true);
+    // Not strictly simple: the winding numbers do not need it, and on a
+    // large board Clipper's strictly simple pass takes seconds.
     clipper.AddPaths(copper, ClipperLib::ptSubject, true);
     clipper.AddPaths(clipped_board, ClipperLib::ptClip, true);
     clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
