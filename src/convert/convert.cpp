@@ -166,18 +166,32 @@ void report_drawing(const Drawing& drawing, const DrawingBoxes& boxes, Conversio
   report.warnings = boxes.warnings;
 }
 
+// Frees the objects of a drawing whose rectangles are made: on a large board
+// they take as much memory as the rectangles, which the grid still needs.
+void release_objects(Drawing& drawing) {
+  std::vector<DrawingObject>().swap(drawing.objects);
+  std::vector<Point>().swap(drawing.points);
+  std::vector<ArcDetail>().swap(drawing.arcs);
+  std::vector<RegionDetail>().swap(drawing.regions);
+  drawing.text.reset();
+}
+
 // outline_extent: the board's extent when an outline layer gives one; it is
-// the frame in place of the drawing's own outline frame.
+// the frame in place of the drawing's own outline frame. spent, when given, is
+// the drawing itself, read for this call alone: its objects are released once
+// the rectangles are made.
 Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& name,
                          ConversionReport& report, Stages& stages, const GridCheck& before_map,
                          const SolidsCount& count,
-                         const std::optional<Box>& outline_extent = std::nullopt) {
+                         const std::optional<Box>& outline_extent = std::nullopt,
+                         Drawing* spent = nullptr) {
   // A photoplot without coordinates has nothing to convert, board or not.
   if (outline_extent) check_extremes(drawing.extremes, name);
   BoxLimits limits;
   limits.board = outline_extent;
   const DrawingBoxes boxes = make_boxes(drawing, limits);
   report_drawing(drawing, boxes, report);
+  if (spent != nullptr) release_objects(*spent);
   stages.finished(Stage::read);
 
   const std::size_t first_active = boxes.first_active;
@@ -267,8 +281,9 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
 Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
-  const Drawing drawing = read_photoplot(input_path);
-  return build_from_drawing(drawing, input_path, report, stages, before_map, {});
+  Drawing drawing = read_photoplot(input_path);
+  return build_from_drawing(drawing, input_path, report, stages, before_map, {}, std::nullopt,
+                            &drawing);
 }
 
 Board build_board(const Drawing& drawing, ConversionReport& report, const StageObserver& observer,
@@ -280,7 +295,7 @@ Board build_board(const Drawing& drawing, ConversionReport& report, const StageO
 Board build_board(const conversion_parameters& parameters, ConversionReport& report,
                   const StageObserver& observer, const GridCheck& before_map) {
   Stages stages(report, observer);
-  const Drawing drawing = read_photoplot(parameters.input_path);
+  Drawing drawing = read_photoplot(parameters.input_path);
   std::optional<Box> outline_extent;
   if (parameters.outline_path) {
     // Only the extent counts for the grid, and it holds the arcs' true
@@ -293,7 +308,8 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
   }
   Board board =
       build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
-                         {parameters.stl, parameters.elevation, parameters.top, 0}, outline_extent);
+                         {parameters.stl, parameters.elevation, parameters.top, 0}, outline_extent,
+                         &drawing);
   check_binary_facets(parameters, report.solids);
   return board;
 }
