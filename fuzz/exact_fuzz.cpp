@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     drawing = foilcad::read_photoplot_text(text, "fuzz.gbr");
     if (drawing.objects.size() > kMaxObjects) return 0;
-    if (foilcad::make_boxes(drawing, foilcad::fuzz::read_limits()).rectangles.size() > 4 * kMaxObjects) {
+    if (foilcad::make_boxes(drawing, foilcad::fuzz::read_limits()).rectangles.size() >
+        4 * kMaxObjects) {
       return 0;  // step and repeat or regions that make thousands of shapes
     }
   } catch (const foilcad::Error&) {

@@ -441,3 +441,89 @@ TEST(Cli, GmshFillsEachSolidOfTheExampleWithTetrahedra) {
 
 }  // namespace
 }  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+double json_real(const std::string& json, const std::string& key) {
+  const std::size_t at = json.find("\"" + key + "\":");
+  EXPECT_NE(at, std::string::npos) << key << " missing in " << json;
+  return at == std::string::npos ? 0.0 : std::stod(json.substr(at + key.size() + 3));
+}
+
+TEST(CliExact, WritesStandardTextMeshesAndItsOwnSummary) {
+  ScratchDir dir;
+  fs::copy_file(kExample, dir / "board.gbr");
+  const Outcome r = run(dir, "--geometry exact --thickness 0.035 --json s.json board.gbr");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "outline copper traced")) << r.err;
+  EXPECT_TRUE(contains(r.err, "mesh ")) << r.err;
+  EXPECT_TRUE(read_file(dir / "board_CND.stl").starts_with("solid blob\nfacet normal "));
+  EXPECT_TRUE(read_file(dir / "board_INS.stl").ends_with("endsolid nblob\n"));
+  const std::string json = read_file(dir / "s.json");
+  for (const char* part : {R"("geometry":"exact")", R"("tolerance_mm":0.001)",
+                           R"("format":"ascii")", R"("triangles":)", R"("outlines":)"}) {
+    EXPECT_TRUE(contains(json, part)) << part << " missing in " << json;
+  }
+  EXPECT_FALSE(contains(json, R"("pieces")")) << json;
+  // The example's copper: its area in the grid model is larger (round pads
+  // become squares), and the board is the frame's.
+  const double copper = json_real(json, "copper_area_mm2");
+  EXPECT_GT(copper, 80.0);
+  EXPECT_LT(copper, 100.0);
+  EXPECT_NEAR(json_real(json, "area_mm2"), 50.8 * 38.1, 0.01);
+
+  // A dry run counts what binary solids would take: 84 bytes and 50 a triangle.
+  const Outcome dry = run(dir,
+                          "-q --geometry exact --stl binary --dry-run --json - board.gbr "
+                          "--thickness 0.035");
+  ASSERT_EQ(dry.status, 0) << dry.err;
+  const std::size_t at = dry.out.find(R"("conductor":{)");
+  const std::uint64_t triangles =
+      std::stoull(dry.out.substr(dry.out.find("\"triangles\":", at) + 12));
+  const std::uint64_t bytes = std::stoull(dry.out.substr(dry.out.find("\"bytes\":", at) + 8));
+  EXPECT_EQ(bytes, 84 + 50 * triangles);
+}
+
+TEST(CliExact, RefusesWhatItCannotWrite) {
+  ScratchDir dir;
+  fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
+  for (const char* args : {"--geometry exact --stl classic --thickness 1 pad.gbr",
+                           "--geometry exact --merge --thickness 1 pad.gbr",
+                           "--geometry exact --tolerance 0 --thickness 1 pad.gbr",
+                           "--geometry exact --tolerance 5 --thickness 1 pad.gbr",
+                           "--geometry round --thickness 1 pad.gbr"}) {
+    const Outcome r = run(dir, args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err, "") << args;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr"}));
+}
+
+TEST(CliExact, OutlineLayerCutsTheCopperInBothModels) {
+  ScratchDir dir;
+  const fs::path outlines = kData / "outline";
+  for (const char* name : {"copper.gbr", "kicad-edge-cuts.gbr", "gap.gbr"}) {
+    fs::copy_file(outlines / name, dir / name);
+  }
+  const Outcome grid =
+      run(dir, "-q --dry-run --thickness 1 --outline kicad-edge-cuts.gbr --json - copper.gbr");
+  ASSERT_EQ(grid.status, 0) << grid.err;
+  EXPECT_TRUE(contains(grid.out, R"("outline_layer":{"path":"kicad-edge-cuts.gbr","contours":)"))
+      << grid.out;
+  const Outcome exact = run(dir,
+                            "-q --dry-run --geometry exact --thickness 1 --outline "
+                            "kicad-edge-cuts.gbr --json - copper.gbr");
+  ASSERT_EQ(exact.status, 0) << exact.err;
+  // The board is the outline's area less its cut-outs; copper outside is gone.
+  EXPECT_LT(json_real(exact.out, "copper_area_mm2"), json_real(exact.out, "area_mm2"));
+  EXPECT_TRUE(contains(exact.out, R"("outline_layer":{"path":"kicad-edge-cuts.gbr")")) << exact.out;
+  // An outline that does not close names the gap and its line; nothing is written.
+  const Outcome open = run(dir, "--geometry exact --thickness 1 --outline gap.gbr copper.gbr");
+  EXPECT_EQ(open.status, 1);
+  EXPECT_TRUE(contains(open.err, "gap.gbr:17: the outline does not close: a gap of")) << open.err;
+  EXPECT_FALSE(fs::exists(dir / "copper_CND.stl"));
+}
+
+}  // namespace
+}  // namespace foilcad

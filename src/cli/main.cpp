@@ -239,6 +239,12 @@ int main(int argc, char** argv) {
     // The exact model writes standard text unless told otherwise; the
     // classic fields cannot hold its shapes.
     if (app.count("--stl") == 0) parameters.stl.format = foilcad::StlFormat::ascii;
+    if (parameters.stl.format == foilcad::StlFormat::classic) {
+      std::fprintf(stderr,
+                   "foilcad-convert: --stl classic cannot hold the exact model's shapes (its "
+                   "numbers keep one decimal of a millimetre): use --stl ascii or --stl binary\n");
+      return kExitUsage;
+    }
     if (merge) {
       std::fprintf(stderr,
                    "foilcad-convert: --merge joins the grid's cells; the exact model "

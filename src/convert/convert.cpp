@@ -306,10 +306,9 @@ Board build_board(const conversion_parameters& parameters, ConversionReport& rep
     report.outline_file = true;
     report.outline_contours = outline.contours.size();
   }
-  Board board =
-      build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
-                         {parameters.stl, parameters.elevation, parameters.top, 0}, outline_extent,
-                         &drawing);
+  Board board = build_from_drawing(drawing, parameters.input_path, report, stages, before_map,
+                                   {parameters.stl, parameters.elevation, parameters.top, 0},
+                                   outline_extent, &drawing);
   check_binary_facets(parameters, report.solids);
   return board;
 }
