@@ -192,6 +192,9 @@ void triangulate(const Outline& outline, Labelled& out) {
     }
     points.emplace_back(static_cast<double>(p.X), static_cast<double>(p.Y));
   }
+  // No point, no face: and the property map below would take the address of
+  // a first element that does not exist.
+  if (points.empty()) return;
   // Points first, in spatial order (much faster than one by one), then the
   // edges between their handles.
   std::vector<std::size_t> order(points.size());
