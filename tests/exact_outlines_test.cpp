@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/error.hpp"
 #include "exact/outlines.hpp"
@@ -167,6 +169,40 @@ TEST(ExactOutlines, ThermalMacroAndExposureOff) {
   s = trace("%AMHOLE*1,1,2,0,0*1,0,1,0,0*%\n%ADD10HOLE*%\n%ADD11R,4X4*%\nD11*\n" + at(5, 5) +
             "D03*\nD10*\n" + at(5, 5) + "D03*\n");
   expect_area(s.copper, 16.0, 0.0);
+}
+
+TEST(ExactOutlines, LongOutlineMacroIsDrawnWhole) {
+  // A comb of 60 teeth as one outline primitive of 246 points, wrapped over
+  // lines as layout tools write it (far more modifiers than some viewers
+  // keep), and the same comb as a region: the same copper, every tooth.
+  std::vector<std::pair<double, double>> comb{{0, 0}, {15, 0}, {15, 1}};
+  for (int k = 59; k >= 0; --k) {
+    const double x = 0.25 * k;
+    comb.insert(comb.end(), {{x + 0.25, 1}, {x + 0.25, 3}, {x + 0.125, 3}, {x + 0.125, 1}});
+  }
+  comb.insert(comb.end(), {{0, 1}, {0, 0}});
+  std::string macro = "%AMCOMB*\n4,1," + std::to_string(comb.size() - 1) + ",";
+  std::string region = "G36*\n";
+  for (std::size_t i = 0; i < comb.size(); ++i) {
+    macro += std::to_string(comb[i].first) + "," + std::to_string(comb[i].second) + ",\n";
+    region += at(2 + comb[i].first, 2 + comb[i].second) + (i == 0 ? "D02*\n" : "D01*\n");
+  }
+  const double expected = 15.0 + 60 * 0.125 * 2;
+  CopperShape s = trace(macro + "0*%\n%ADD10COMB*%\nD10*\n" + at(2, 2) + "D03*\n");
+  EXPECT_NEAR(area(s.copper), expected, 1e-9);
+  expect_clean(s.copper);
+  EXPECT_TRUE(copper_at(s.copper, 2.2, 4.9));   // the first tooth
+  EXPECT_TRUE(copper_at(s.copper, 16.9, 4.9));  // the last
+  EXPECT_FALSE(copper_at(s.copper, 2.05, 4.0));
+  const CopperShape r = trace(region + "G37*\n");
+  EXPECT_NEAR(area(r.copper), expected, 1e-9);
+
+  // Turned a quarter by the macro's rotation: the teeth point to -x.
+  s = trace(macro + "90*%\n%ADD10COMB*%\nD10*\n" + at(5, 2) + "D03*\n");
+  EXPECT_NEAR(area(s.copper), expected, 1e-9);
+  EXPECT_TRUE(copper_at(s.copper, 2.1, 2.2));
+  EXPECT_TRUE(copper_at(s.copper, 2.1, 16.9));
+  EXPECT_FALSE(copper_at(s.copper, 2.1, 2.3));
 }
 
 TEST(ExactOutlines, PolarityInOrder) {
