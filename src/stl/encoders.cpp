@@ -199,10 +199,34 @@ char* AsciiEncoder::triangle(char* out, const Vertex& a, const Vertex& b, const 
   return put(out, kAsciiFacetEnd);
 }
 
-std::uint64_t AsciiEncoder::triangle_bytes(const Vertex& a, const Vertex& b, const Vertex& c) {
-  std::uint64_t bytes = kAsciiTriangleNormal.size() + kAsciiOuterLoop.size() +
-                        3 * kAsciiVertex.size() + 12 + kAsciiFacetEnd.size();
-  for (const double v : triangle_values(a, b, c)) bytes += format(v).size;
+std::uint64_t AsciiEncoder::triangles_bytes(const Mesh& mesh) {
+  // The heights repeat at every vertex: their lengths are found once each.
+  std::vector<std::uint8_t> lengths(mesh.vertices.size());
+  double last_z = 0.0;
+  std::uint8_t last_z_size = format(last_z).size;
+  for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+    const Vertex& v = mesh.vertices[i];
+    if (v.z != last_z) {
+      last_z = v.z;
+      last_z_size = format(v.z).size;
+    }
+    lengths[i] = static_cast<std::uint8_t>(format(v.x).size + format(v.y).size + last_z_size);
+  }
+  // A unit normal along an axis has components 0, 1 and -1.
+  const auto size = [](double n) -> std::uint64_t {
+    if (n == 0.0 || n == 1.0) return 1;
+    if (n == -1.0) return 2;
+    return format(n).size;
+  };
+  const std::uint64_t text = kAsciiTriangleNormal.size() + kAsciiOuterLoop.size() +
+                             3 * kAsciiVertex.size() + 12 + kAsciiFacetEnd.size();
+  std::uint64_t bytes = 0;
+  const std::vector<Vertex>& v = mesh.vertices;
+  for (const auto& t : mesh.triangles) {
+    const Vertex n = triangle_normal(v[t[0]], v[t[1]], v[t[2]]);
+    bytes +=
+        text + lengths[t[0]] + lengths[t[1]] + lengths[t[2]] + size(n.x) + size(n.y) + size(n.z);
+  }
   return bytes;
 }
 

@@ -101,7 +101,9 @@ class AsciiEncoder {
   static Number format(double value);
   // One triangle of a mesh, its normal found from the order of its vertices.
   static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
-  static std::uint64_t triangle_bytes(const Vertex& a, const Vertex& b, const Vertex& c);
+  // What triangle() writes for every triangle of a mesh, counted; each
+  // vertex's numbers are formatted once, not once per triangle.
+  static std::uint64_t triangles_bytes(const Mesh& mesh);
   static constexpr std::size_t kMaxTriangleBytes = 40 + 12 * 31 + 3 * 11 + 19;
   // The longest box: twelve facets with the longest numbers.
   static constexpr std::size_t kMaxBytes = 12 * (40 + 13 + 3 * (11 + 2 * 31 + 31 + 3) + 19);
@@ -124,8 +126,8 @@ class BinaryEncoder {
   std::size_t max_box_bytes() const { return 12 * kFacetBytes; }
 
   static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
-  static std::uint64_t triangle_bytes(const Vertex&, const Vertex&, const Vertex&) {
-    return kFacetBytes;
+  static std::uint64_t triangles_bytes(const Mesh& mesh) {
+    return kFacetBytes * static_cast<std::uint64_t>(mesh.triangles.size());
   }
   static constexpr std::size_t kHeaderBytes = 84;
   static constexpr std::size_t kFacetBytes = 50;

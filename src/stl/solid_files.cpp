@@ -309,9 +309,7 @@ SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const
                            std::uint64_t& facets) {
       facets = mesh.triangles.size();
       bytes = encoder.header(solid, 0).size() + encoder.trailer(solid).size();
-      const std::vector<Vertex>& v = mesh.vertices;
-      for (const auto& t : mesh.triangles)
-        bytes += encoder.triangle_bytes(v[t[0]], v[t[1]], v[t[2]]);
+      bytes += encoder.triangles_bytes(mesh);
     };
     count(conductor, Solid::conductor, summary.conductor_bytes, summary.conductor_facets);
     count(insulator, Solid::insulator, summary.insulator_bytes, summary.insulator_facets);
