@@ -324,7 +324,16 @@ class Tracer {
       steps = static_cast<int>(std::clamp(std::ceil(arc.sweep / step), 1.0, 65536.0));
     }
     const double turn = a.clockwise ? -arc.sweep : arc.sweep;
-    Point previous = placed(o.from, o.transform);
+    const bool round = s.circle_radius > 0.0;
+    // Any other aperture is swept along each chord and the sweeps united:
+    // thousands of overlapping sweeps make Clipper's union slow, so a long
+    // arc gets at most this many chords (a round aperture takes one offset
+    // of the whole line instead, whatever its length).
+    constexpr int kMostSweptChords = 1024;
+    if (!round) steps = std::min(steps, kMostSweptChords);
+    std::vector<Point> line;
+    line.reserve(static_cast<std::size_t>(steps) + 1);
+    line.push_back(placed(o.from, o.transform));
     for (int i = 1; i <= steps; ++i) {
       Point p = o.to;
       if (i < steps) {
@@ -333,10 +342,24 @@ class Tracer {
         const double r = r0 + (r1 - r0) * f;
         p = {a.centre.x + r * std::cos(angle), a.centre.y + r * std::sin(angle)};
       }
-      p = placed(p, o.transform);
-      sweep(s, previous, p);
-      previous = p;
+      line.push_back(placed(p, o.transform));
     }
+    if (!round) {
+      for (std::size_t i = 1; i < line.size(); ++i) sweep(s, line[i - 1], line[i]);
+      return;
+    }
+    // A round aperture along the line: one offset with round joins and ends.
+    Path path;
+    path.reserve(line.size());
+    for (const Point& p : line) {
+      const IntPoint q = to_units(p);
+      if (path.empty() || !(path.back() == q)) path.push_back(q);
+    }
+    ClipperLib::ClipperOffset offset(2.0, tolerance_ * kUnitsPerMm);
+    offset.AddPath(path, ClipperLib::jtRound, ClipperLib::etOpenRound);
+    Paths swept;
+    offset.Execute(swept, s.circle_radius * kUnitsPerMm);
+    for (Path& q : swept) paths_.push_back(std::move(q));
   }
 
   // A region's contour filled by the even-odd rule, as gerbv fills it; a
