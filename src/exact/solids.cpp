@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -150,7 +151,8 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
         best = w, best_face = f, best_index = i;
         break;
       }
-      // Integer coordinates: the collinearity and the order are exact.
+      // Exact coordinates (whole units, or points that split an edge exactly
+      // on it, see conform_walls): the collinearity and the order are exact.
       if (CGAL::orientation(a->point(), target, w->point()) == CGAL::COLLINEAR &&
           dot(current->point(), w->point(), target) > 0 &&
           dot(target, w->point(), a->point()) > 0) {
@@ -180,9 +182,102 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
 struct Labelled {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
+  std::size_t wall_points = 0;   // splitting walls, see conform_walls
 };
 
-void triangulate(const Outline& outline, Labelled& out) {
+// Each piece of an outline edge becomes a wall: a quad from the bottom to the
+// top, split into two triangles along a diagonal. gmsh fills a solid by
+// tetrahedralizing its vertices (Delaunay) and then recovering the surface; a
+// wall diagonal that is not an edge of those tetrahedra is recovered with
+// extra points, and gmsh 4.8 crashes on some boards while removing them again
+// (a wall many millimetres long beside small details). The diagonal of the
+// wall a-b is an edge of the tetrahedra when no vertex lies inside the circle
+// with diameter a-b (the sphere through the wall's four corners is then
+// empty), so outline edges with a vertex of a neighbouring face inside that
+// circle are split until none is. The points lie exactly on the edge, so the
+// walls and the areas stay as they are, and they are exact floats.
+constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre: shorter edges stay whole
+
+bool is_float(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
+
+bool is_whole(const Point& p) { return p.x() == std::floor(p.x()) && p.y() == std::floor(p.y()); }
+
+// A point strictly inside the edge u-w, exactly on it and exact as a float:
+// the whole-unit point nearest the middle if there is one in the middle
+// third (whole units keep later splits exact too), else the midpoint.
+std::optional<Point> split_point(const Point& u, const Point& w) {
+  const Point middle((u.x() + w.x()) / 2, (u.y() + w.y()) / 2);  // exact: a power of two
+  if (is_whole(middle)) return middle;
+  if (is_whole(u) && is_whole(w)) {
+    const auto dx = static_cast<std::int64_t>(w.x() - u.x());
+    const auto dy = static_cast<std::int64_t>(w.y() - u.y());
+    const std::int64_t g = std::gcd(dx, dy);  // whole-unit points on the edge: every 1/g
+    if (g >= 2) {
+      const std::int64_t k = g / 2;
+      return Point(u.x() + static_cast<double>(k * (dx / g)),
+                   u.y() + static_cast<double>(k * (dy / g)));
+    }
+  }
+  if (is_float(middle.x()) && is_float(middle.y())) return middle;
+  return std::nullopt;
+}
+
+// Whether a vertex of one of the two faces beside the constrained edge (f, i)
+// lies strictly inside the circle with the edge as diameter.
+bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
+  const Point& a = f->vertex(Cdt::ccw(i))->point();
+  const Point& b = f->vertex(Cdt::cw(i))->point();
+  const auto inside = [&](const VertexHandle& v) {
+    return !cdt.is_infinite(v) &&
+           CGAL::side_of_bounded_circle(a, b, v->point()) == CGAL::ON_BOUNDED_SIDE;
+  };
+  return inside(f->vertex(i)) || inside(cdt.mirror_vertex(f, i));
+}
+
+// Splits encroached outline edges (see above); returns the points added. At
+// most as many points as there were are added, and edges whose split point
+// would not be exact stay whole: gmsh copes with a few such walls.
+std::size_t conform_walls(Cdt& cdt) {
+  std::vector<std::pair<VertexHandle, VertexHandle>> todo;
+  for (auto e = cdt.finite_edges_begin(); e != cdt.finite_edges_end(); ++e) {
+    if (cdt.is_constrained(*e)) {
+      todo.emplace_back(e->first->vertex(Cdt::ccw(e->second)),
+                        e->first->vertex(Cdt::cw(e->second)));
+    }
+  }
+  const std::size_t budget = cdt.number_of_vertices();
+  std::size_t added = 0;
+  while (!todo.empty() && added < budget) {
+    const auto [u, w] = todo.back();
+    todo.pop_back();
+    FaceHandle f;
+    int i = 0;
+    if (!cdt.is_edge(u, w, f, i) || !f->is_constrained(i)) continue;  // split since
+    if (!encroached(cdt, f, i)) continue;
+    if (CGAL::squared_distance(u->point(), w->point()) < kMinSplitUnits * kMinSplitUnits) continue;
+    const auto p = split_point(u->point(), w->point());
+    if (!p) continue;
+    // On the constrained edge: the triangulation splits the constraint there.
+    const VertexHandle m = cdt.insert(*p, f);
+    ++added;
+    todo.emplace_back(u, m);
+    todo.emplace_back(m, w);
+    // Only the faces around m changed: m is the new neighbour of their far edges.
+    auto face = cdt.incident_faces(m);
+    const auto done = face;
+    do {
+      const int j = face->index(m);
+      if (!cdt.is_infinite(face) && face->is_constrained(j)) {
+        todo.emplace_back(face->vertex(Cdt::ccw(j)), face->vertex(Cdt::cw(j)));
+      }
+    } while (++face != done);
+  }
+  return added;
+}
+
+// With `clean_only`, stops where constraints crossed (the caller cuts the
+// copper to the board and triangulates again) instead of finishing the job.
+void triangulate(const Outline& outline, Labelled& out, bool clean_only) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
   points.reserve(outline.points.size());
@@ -209,6 +304,8 @@ void triangulate(const Outline& outline, Labelled& out) {
   for (const auto& e : outline.edges) cdt.insert_constraint(handles[e.from], handles[e.to]);
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
+  if (clean_only && out.added_points > 0) return;
+  out.wall_points = conform_walls(cdt);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
@@ -324,7 +421,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   if (z2 < z1) std::swap(z1, z2);
 
   auto labelled = std::make_unique<Labelled>();
-  triangulate(collect_outline(copper, board), *labelled);
+  triangulate(collect_outline(copper, board), *labelled, true);
   ClipperLib::Paths clipped_board;
   const ClipperLib::Paths* board_used = &board;
   if (labelled->added_points > 0) {
@@ -343,7 +440,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
                     ClipperLib::pftNonZero);
     labelled = std::make_unique<Labelled>();
-    triangulate(collect_outline(clipped_copper, clipped_board), *labelled);
+    triangulate(collect_outline(clipped_copper, clipped_board), *labelled, false);
     board_used = &clipped_board;
   }
   Cdt& cdt = labelled->cdt;
