@@ -238,11 +238,20 @@ bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
 // most as many points as there were are added, and edges whose split point
 // would not be exact stay whole: gmsh copes with a few such walls.
 std::size_t conform_walls(Cdt& cdt) {
+  // Each constrained edge once, from the face that runs along it from the
+  // smaller point to the larger (or the only finite one): the edge iterator
+  // picks the side by address, and the order of the splits decides where
+  // they go, so it must not change from one run to the next.
   std::vector<std::pair<VertexHandle, VertexHandle>> todo;
-  for (auto e = cdt.finite_edges_begin(); e != cdt.finite_edges_end(); ++e) {
-    if (cdt.is_constrained(*e)) {
-      todo.emplace_back(e->first->vertex(Cdt::ccw(e->second)),
-                        e->first->vertex(Cdt::cw(e->second)));
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    for (int i = 0; i < 3; ++i) {
+      if (!f->is_constrained(i)) continue;
+      const VertexHandle u = f->vertex(Cdt::ccw(i));
+      const VertexHandle w = f->vertex(Cdt::cw(i));
+      if (CGAL::compare_xy(u->point(), w->point()) == CGAL::SMALLER ||
+          cdt.is_infinite(f->neighbor(i))) {
+        todo.emplace_back(u, w);
+      }
     }
   }
   const std::size_t budget = cdt.number_of_vertices();
