@@ -194,9 +194,12 @@ struct Labelled {
 // wall a-b is an edge of the tetrahedra when no vertex lies inside the circle
 // with diameter a-b (the sphere through the wall's four corners is then
 // empty), so outline edges with a vertex of a neighbouring face inside that
-// circle are split until none is. The points lie exactly on the edge, so the
-// walls and the areas stay as they are, and they are exact floats.
-constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre: shorter edges stay whole
+// circle are split until none is, down to about the thickness: a wall no
+// longer than it is high is a plain quad, whose diagonal gmsh finds by a flip
+// (splitting those too would add an eighth more triangles on real boards). The
+// points lie exactly on the edge, so the walls and the areas stay as they
+// are, and they are exact floats.
+constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre, for very thin foils
 
 bool is_float(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
 
@@ -237,7 +240,7 @@ bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
 // Splits encroached outline edges (see above); returns the points added. At
 // most as many points as there were are added, and edges whose split point
 // would not be exact stay whole: gmsh copes with a few such walls.
-std::size_t conform_walls(Cdt& cdt) {
+std::size_t conform_walls(Cdt& cdt, double min_length) {
   // Each constrained edge once, from the face that runs along it from the
   // smaller point to the larger (or the only finite one): the edge iterator
   // picks the side by address, and the order of the splits decides where
@@ -263,7 +266,7 @@ std::size_t conform_walls(Cdt& cdt) {
     int i = 0;
     if (!cdt.is_edge(u, w, f, i) || !f->is_constrained(i)) continue;  // split since
     if (!encroached(cdt, f, i)) continue;
-    if (CGAL::squared_distance(u->point(), w->point()) < kMinSplitUnits * kMinSplitUnits) continue;
+    if (CGAL::squared_distance(u->point(), w->point()) < min_length * min_length) continue;
     const auto p = split_point(u->point(), w->point());
     if (!p) continue;
     // On the constrained edge: the triangulation splits the constraint there.
@@ -286,7 +289,8 @@ std::size_t conform_walls(Cdt& cdt) {
 
 // With `clean_only`, stops where constraints crossed (the caller cuts the
 // copper to the board and triangulates again) instead of finishing the job.
-void triangulate(const Outline& outline, Labelled& out, bool clean_only) {
+// Walls shorter than `min_split` (units) are not split.
+void triangulate(const Outline& outline, Labelled& out, bool clean_only, double min_split) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
   points.reserve(outline.points.size());
@@ -314,7 +318,7 @@ void triangulate(const Outline& outline, Labelled& out, bool clean_only) {
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
-  out.wall_points = conform_walls(cdt);
+  out.wall_points = conform_walls(cdt, min_split);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
@@ -430,7 +434,8 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   if (z2 < z1) std::swap(z1, z2);
 
   auto labelled = std::make_unique<Labelled>();
-  triangulate(collect_outline(copper, board), *labelled, true);
+  const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
+  triangulate(collect_outline(copper, board), *labelled, true, min_split);
   ClipperLib::Paths clipped_board;
   const ClipperLib::Paths* board_used = &board;
   if (labelled->added_points > 0) {
@@ -449,7 +454,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
                     ClipperLib::pftNonZero);
     labelled = std::make_unique<Labelled>();
-    triangulate(collect_outline(clipped_copper, clipped_board), *labelled, false);
+    triangulate(collect_outline(clipped_copper, clipped_board), *labelled, false, min_split);
     board_used = &clipped_board;
   }
   Cdt& cdt = labelled->cdt;
