@@ -237,9 +237,10 @@ bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
   return inside(f->vertex(i)) || inside(cdt.mirror_vertex(f, i));
 }
 
-// Splits encroached outline edges (see above); returns the points added. At
-// most as many points as there were are added, and edges whose split point
-// would not be exact stay whole: gmsh copes with a few such walls.
+// Splits encroached outline edges (see above); returns the points added.
+// Each split halves an edge at most down to the thickness, so the count stays
+// near the number of points there were; the cap only guards against inputs
+// that would cascade. Edges whose split point would not be exact stay whole.
 std::size_t conform_walls(Cdt& cdt, double min_length) {
   // Each constrained edge once, from the face that runs along it from the
   // smaller point to the larger (or the only finite one): the edge iterator
@@ -257,7 +258,9 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
       }
     }
   }
-  const std::size_t budget = cdt.number_of_vertices();
+  // Small boards need more splits than they have points (one long wall beside
+  // a detail takes a dozen).
+  const std::size_t budget = 2 * cdt.number_of_vertices() + 100000;
   std::size_t added = 0;
   while (!todo.empty() && added < budget) {
     const auto [u, w] = todo.back();
