@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -150,7 +151,8 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
         best = w, best_face = f, best_index = i;
         break;
       }
-      // Integer coordinates: the collinearity and the order are exact.
+      // Exact coordinates (whole units, or points that split an edge exactly
+      // on it, see conform_walls): the collinearity and the order are exact.
       if (CGAL::orientation(a->point(), target, w->point()) == CGAL::COLLINEAR &&
           dot(current->point(), w->point(), target) > 0 &&
           dot(target, w->point(), a->point()) > 0) {
@@ -180,9 +182,118 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
 struct Labelled {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
+  std::size_t wall_points = 0;   // splitting walls, see conform_walls
 };
 
-void triangulate(const Outline& outline, Labelled& out) {
+// Each piece of an outline edge becomes a wall: a quad from the bottom to the
+// top, split into two triangles along a diagonal. gmsh fills a solid by
+// tetrahedralizing its vertices (Delaunay) and then recovering the surface; a
+// wall diagonal that is not an edge of those tetrahedra is recovered with
+// extra points, and gmsh 4.8 crashes on some boards while removing them again
+// (a wall many millimetres long beside small details). The diagonal of the
+// wall a-b is an edge of the tetrahedra when no vertex lies inside the circle
+// with diameter a-b (the sphere through the wall's four corners is then
+// empty), so outline edges with a vertex of a neighbouring face inside that
+// circle are split until none is, down to about the thickness: a wall no
+// longer than it is high is a plain quad, whose diagonal gmsh finds by a flip
+// (splitting those too would add an eighth more triangles on real boards). The
+// points lie exactly on the edge, so the walls and the areas stay as they
+// are, and they are exact floats.
+constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre, for very thin foils
+
+bool is_float(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
+
+bool is_whole(const Point& p) { return p.x() == std::floor(p.x()) && p.y() == std::floor(p.y()); }
+
+// A point strictly inside the edge u-w, exactly on it and exact as a float:
+// the whole-unit point nearest the middle if there is one in the middle
+// third (whole units keep later splits exact too), else the midpoint.
+std::optional<Point> split_point(const Point& u, const Point& w) {
+  const Point middle((u.x() + w.x()) / 2, (u.y() + w.y()) / 2);  // exact: a power of two
+  if (is_whole(middle)) return middle;
+  if (is_whole(u) && is_whole(w)) {
+    const auto dx = static_cast<std::int64_t>(w.x() - u.x());
+    const auto dy = static_cast<std::int64_t>(w.y() - u.y());
+    const std::int64_t g = std::gcd(dx, dy);  // whole-unit points on the edge: every 1/g
+    if (g >= 2) {
+      const std::int64_t k = g / 2;
+      return Point(u.x() + static_cast<double>(k * (dx / g)),
+                   u.y() + static_cast<double>(k * (dy / g)));
+    }
+  }
+  if (is_float(middle.x()) && is_float(middle.y())) return middle;
+  return std::nullopt;
+}
+
+// Whether a vertex of one of the two faces beside the constrained edge (f, i)
+// lies strictly inside the circle with the edge as diameter.
+bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
+  const Point& a = f->vertex(Cdt::ccw(i))->point();
+  const Point& b = f->vertex(Cdt::cw(i))->point();
+  const auto inside = [&](const VertexHandle& v) {
+    return !cdt.is_infinite(v) &&
+           CGAL::side_of_bounded_circle(a, b, v->point()) == CGAL::ON_BOUNDED_SIDE;
+  };
+  return inside(f->vertex(i)) || inside(cdt.mirror_vertex(f, i));
+}
+
+// Splits encroached outline edges (see above); returns the points added.
+// Each split halves an edge at most down to the thickness, so the count stays
+// near the number of points there were; the cap only guards against inputs
+// that would cascade. Edges whose split point would not be exact stay whole.
+std::size_t conform_walls(Cdt& cdt, double min_length) {
+  // Each constrained edge once, from the face that runs along it from the
+  // smaller point to the larger (or the only finite one): the edge iterator
+  // picks the side by address, and the order of the splits decides where
+  // they go, so it must not change from one run to the next.
+  std::vector<std::pair<VertexHandle, VertexHandle>> todo;
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    for (int i = 0; i < 3; ++i) {
+      if (!f->is_constrained(i)) continue;
+      const VertexHandle u = f->vertex(Cdt::ccw(i));
+      const VertexHandle w = f->vertex(Cdt::cw(i));
+      if (CGAL::compare_xy(u->point(), w->point()) == CGAL::SMALLER ||
+          cdt.is_infinite(f->neighbor(i))) {
+        todo.emplace_back(u, w);
+      }
+    }
+  }
+  // Small boards need more splits than they have points (one long wall beside
+  // a detail takes a dozen).
+  const std::size_t budget = 2 * cdt.number_of_vertices() + 100000;
+  std::size_t added = 0;
+  while (!todo.empty() && added < budget) {
+    const auto [u, w] = todo.back();
+    todo.pop_back();
+    FaceHandle f;
+    int i = 0;
+    if (!cdt.is_edge(u, w, f, i) || !f->is_constrained(i)) continue;  // split since
+    if (!encroached(cdt, f, i)) continue;
+    if (CGAL::squared_distance(u->point(), w->point()) < min_length * min_length) continue;
+    const auto p = split_point(u->point(), w->point());
+    if (!p) continue;
+    // On the constrained edge: the triangulation splits the constraint there.
+    const VertexHandle m = cdt.insert(*p, f);
+    ++added;
+    todo.emplace_back(u, m);
+    todo.emplace_back(m, w);
+    // Only the faces around m changed: m is the new neighbour of their far edges.
+    auto face = cdt.incident_faces(m);
+    const auto done = face;
+    do {
+      const int j = face->index(m);
+      if (!cdt.is_infinite(face) && face->is_constrained(j)) {
+        todo.emplace_back(face->vertex(Cdt::ccw(j)), face->vertex(Cdt::cw(j)));
+      }
+    } while (++face != done);
+  }
+  return added;
+}
+
+// With `clean_only`, stops where constraints crossed (the caller cuts the
+// copper to the board and triangulates again) instead of finishing the job.
+// Walls shorter than `min_split` (units) are not split.
+void triangulate(const Outline& outline, Labelled& out, bool clean_only, double min_split) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
   points.reserve(outline.points.size());
@@ -212,6 +323,8 @@ void triangulate(const Outline& outline, Labelled& out) {
   for (const auto& e : outline.edges) cdt.insert_constraint(handles[e.from], handles[e.to]);
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
+  if (clean_only && out.added_points > 0) return;
+  out.wall_points = conform_walls(cdt, min_split);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
@@ -327,7 +440,8 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   if (z2 < z1) std::swap(z1, z2);
 
   auto labelled = std::make_unique<Labelled>();
-  triangulate(collect_outline(copper, board), *labelled);
+  const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
+  triangulate(collect_outline(copper, board), *labelled, true, min_split);
   ClipperLib::Paths clipped_board;
   const ClipperLib::Paths* board_used = &board;
   if (labelled->added_points > 0) {
@@ -347,7 +461,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
                     ClipperLib::pftNonZero);
     labelled = std::make_unique<Labelled>();
-    triangulate(collect_outline(clipped_copper, clipped_board), *labelled);
+    triangulate(collect_outline(clipped_copper, clipped_board), *labelled, false, min_split);
     board_used = &clipped_board;
   }
   Cdt& cdt = labelled->cdt;
