@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "common/turn.hpp"
+
 namespace foilcad::exact {
 
 using ClipperLib::cInt;
@@ -23,21 +25,6 @@ constexpr int kMaxCircleVertices = 1 << 16;
 
 // The most rings of a moire drawn: more would be thinner than the unit.
 constexpr int kMaxMoireRings = 10000;
-
-// cos and sin of an angle in degrees, exact for multiples of 90 degrees so
-// that quarter turns of axis-aligned shapes stay axis-aligned.
-Point direction(double degrees) {
-  double turn = std::fmod(degrees, 360.0);
-  if (turn < 0.0) turn += 360.0;
-  if (turn == 0.0 || turn == 360.0) return {1.0, 0.0};
-  if (turn == 90.0) return {0.0, 1.0};
-  if (turn == 180.0) return {-1.0, 0.0};
-  if (turn == 270.0) return {0.0, -1.0};
-  const double radians = turn * (kPi / 180.0);
-  return {std::cos(radians), std::sin(radians)};
-}
-
-Point rotate(Point p, Point dir) { return {dir.x * p.x - dir.y * p.y, dir.y * p.x + dir.x * p.y}; }
 
 // Counterclockwise (positive area) in place.
 void orient(Path& path) {

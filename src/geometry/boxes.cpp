@@ -9,6 +9,7 @@
 #include "common/arc.hpp"
 #include "common/error.hpp"
 #include "common/huge_pages.hpp"
+#include "common/turn.hpp"
 #include "geometry/region.hpp"
 
 namespace foilcad {
@@ -23,21 +24,6 @@ constexpr double kRegionSlab = 0.1;
 // circumscribed circle (which holds every vertex) instead of vertex by vertex,
 // so that a huge vertex count costs no time.
 constexpr double kMaxTracedPolygonVertices = 1000.0;
-
-// cos and sin of an angle in degrees, exact for multiples of 90 degrees so that
-// quarter turns of axis-aligned shapes stay exactly axis-aligned.
-Point direction(double degrees) {
-  double turn = std::fmod(degrees, 360.0);
-  if (turn < 0.0) turn += 360.0;
-  if (turn == 0.0 || turn == 360.0) return {1.0, 0.0};
-  if (turn == 90.0) return {0.0, 1.0};
-  if (turn == 180.0) return {-1.0, 0.0};
-  if (turn == 270.0) return {0.0, -1.0};
-  const double radians = turn * (std::numbers::pi / 180.0);
-  return {std::cos(radians), std::sin(radians)};
-}
-
-Point rotate(Point p, Point dir) { return {dir.x * p.x - dir.y * p.y, dir.y * p.x + dir.x * p.y}; }
 
 // A box that grows to hold what is added; it starts empty, its smallest
 // above its largest.
