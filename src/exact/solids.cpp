@@ -48,10 +48,9 @@ using FaceBase =
                                               CGAL::Constrained_triangulation_face_base_2<Kernel>>;
 using Tds = CGAL::Triangulation_data_structure_2<VertexBase, FaceBase>;
 // Exact_predicates_tag: constraints that cross are split at a computed point
-// instead of failing. Inputs that keep copper within the board never cross
-// (they share vertices and overlap along edges, which needs no new point);
-// extrude_solids counts the points the triangulation adds and clips the
-// copper to the board with Clipper when there are any.
+// instead of failing. extrude_solids counts the points the triangulation adds
+// and bends the crossing edges through whole points instead (snap_to), so
+// that every vertex stays exact.
 using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds, CGAL::Exact_predicates_tag>;
 using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
@@ -290,8 +289,8 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
   return added;
 }
 
-// With `clean_only`, stops where constraints crossed (the caller cuts the
-// copper to the board and triangulates again) instead of finishing the job.
+// With `clean_only`, stops where constraints crossed (the caller bends the
+// edges through whole points and triangulates again) instead of finishing.
 // Walls shorter than `min_split` (units) are not split.
 void triangulate(const Outline& outline, Labelled& out, bool clean_only, double min_split) {
   Cdt& cdt = out.cdt;
@@ -352,6 +351,86 @@ void triangulate(const Outline& outline, Labelled& out, bool clean_only, double 
   for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
     auto& info = f->info();
     if (info.board_winding != 0) info.solid = info.copper_winding != 0 ? kConductor : kInsulator;
+  }
+}
+
+// Rounds of snapping crossings to whole points before the triangulation
+// keeps computed points (each round can move an edge onto another).
+constexpr int kSnapRounds = 4;
+
+// The points where the triangulation split crossing constraints, rounded to
+// whole units.
+std::vector<ClipperLib::IntPoint> crossings(const Cdt& cdt,
+                                            const std::vector<ClipperLib::IntPoint>& points) {
+  std::vector<ClipperLib::IntPoint> found;
+  for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
+    const ClipperLib::IntPoint p{static_cast<ClipperLib::cInt>(std::llround(v->point().x())),
+                                 static_cast<ClipperLib::cInt>(std::llround(v->point().y()))};
+    const bool given = static_cast<double>(p.X) == v->point().x() &&
+                       static_cast<double>(p.Y) == v->point().y() &&
+                       std::binary_search(points.begin(), points.end(), p, point_less);
+    if (!given) found.push_back(p);
+  }
+  std::sort(found.begin(), found.end(), point_less);
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  return found;
+}
+
+// Whether the segment a-b meets the closed unit square centred on r. In
+// doubled coordinates the square's sides are odd integers and every product
+// fits 128 bits: the test is exact.
+bool passes_through(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b,
+                    const ClipperLib::IntPoint& r) {
+  __extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
+  const Wide ax = 2 * Wide{a.X}, ay = 2 * Wide{a.Y}, bx = 2 * Wide{b.X}, by = 2 * Wide{b.Y};
+  const Wide lo_x = 2 * Wide{r.X} - 1, hi_x = 2 * Wide{r.X} + 1;
+  const Wide lo_y = 2 * Wide{r.Y} - 1, hi_y = 2 * Wide{r.Y} + 1;
+  if (std::max(ax, bx) < lo_x || std::min(ax, bx) > hi_x || std::max(ay, by) < lo_y ||
+      std::min(ay, by) > hi_y) {
+    return false;
+  }
+  // The square's corners on both sides of the line (or one on it).
+  int below = 0, above = 0;
+  for (const Wide x : {lo_x, hi_x}) {
+    for (const Wide y : {lo_y, hi_y}) {
+      const Wide side = (bx - ax) * (y - ay) - (by - ay) * (x - ax);
+      below += side <= 0;
+      above += side >= 0;
+    }
+  }
+  return below > 0 && above > 0;
+}
+
+// Every path edge that passes through the unit square around one of the
+// (sorted) snap points is bent through that point, so edges that crossed
+// near it meet there: the edges move by less than a unit, as far as
+// Clipper's own rounding moves them.
+void snap_to(ClipperLib::Paths& paths, const std::vector<ClipperLib::IntPoint>& snaps) {
+  std::vector<std::pair<double, ClipperLib::IntPoint>> on_edge;
+  for (auto& path : paths) {
+    ClipperLib::Path bent;
+    bool changed = false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      const ClipperLib::IntPoint a = path[i];
+      const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
+      bent.push_back(a);
+      on_edge.clear();
+      auto it = std::lower_bound(snaps.begin(), snaps.end(),
+                                 ClipperLib::IntPoint{std::min(a.X, b.X) - 1, 0}, point_less);
+      for (; it != snaps.end() && it->X <= std::max(a.X, b.X) + 1; ++it) {
+        const ClipperLib::IntPoint& r = *it;
+        if (r == a || r == b || !passes_through(a, b, r)) continue;
+        const double along = static_cast<double>(r.X - a.X) * static_cast<double>(b.X - a.X) +
+                             static_cast<double>(r.Y - a.Y) * static_cast<double>(b.Y - a.Y);
+        on_edge.emplace_back(along, r);
+      }
+      if (on_edge.empty()) continue;
+      std::sort(on_edge.begin(), on_edge.end(),
+                [](const auto& p, const auto& q) { return p.first < q.first; });
+      for (const auto& [along, r] : on_edge) bent.push_back(r);
+      changed = true;
+    }
+    if (changed) path = std::move(bent);
   }
 }
 
@@ -439,30 +518,30 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
   if (z2 < z1) std::swap(z1, z2);
 
-  auto labelled = std::make_unique<Labelled>();
   const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
-  triangulate(collect_outline(copper, board), *labelled, true, min_split);
-  ClipperLib::Paths clipped_board;
+  std::unique_ptr<Labelled> labelled;
+  ClipperLib::Paths snapped_copper;
+  ClipperLib::Paths snapped_board;
+  const ClipperLib::Paths* copper_used = &copper;
   const ClipperLib::Paths* board_used = &board;
-  if (labelled->added_points > 0) {
-    // Copper crosses the board's border (or itself): cut it at the border
-    // with Clipper, whose integer points usually make the crossings vanish;
-    // any left are split at computed points.
-    ClipperLib::Clipper clipper;
-    clipper.AddPaths(board, ClipperLib::ptSubject, true);
-    clipper.Execute(ClipperLib::ctUnion, clipped_board, ClipperLib::pftNonZero,
-                    ClipperLib::pftNonZero);
-    ClipperLib::Paths clipped_copper;
-    clipper.Clear();
-    // Not strictly simple: the winding numbers do not need it, and on a
-    // large board Clipper's strictly simple pass takes seconds.
-    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
-    clipper.AddPaths(clipped_board, ClipperLib::ptClip, true);
-    clipper.Execute(ClipperLib::ctIntersection, clipped_copper, ClipperLib::pftNonZero,
-                    ClipperLib::pftNonZero);
+  for (int round = 0;; ++round) {
     labelled = std::make_unique<Labelled>();
-    triangulate(collect_outline(clipped_copper, clipped_board), *labelled, false, min_split);
-    board_used = &clipped_board;
+    const bool last = round == kSnapRounds;
+    const Outline outline = collect_outline(*copper_used, *board_used);
+    triangulate(outline, *labelled, !last, min_split);
+    if (labelled->added_points == 0 || last) break;
+    // Constraints crossed (copper across the board's border, or Clipper's
+    // rounding, which leaves a crossing a fraction of a unit long now and
+    // then): the edges meet at the crossing's nearest whole point instead.
+    const std::vector<ClipperLib::IntPoint> snaps = crossings(labelled->cdt, outline.points);
+    if (round == 0) {
+      snapped_copper = copper;
+      snapped_board = board;
+      copper_used = &snapped_copper;
+      board_used = &snapped_board;
+    }
+    snap_to(snapped_copper, snaps);
+    snap_to(snapped_board, snaps);
   }
   Cdt& cdt = labelled->cdt;
 
