@@ -284,13 +284,19 @@ TEST(ExactSolids, RandomBoards) {
     }
     const Paths copper =
         clip(clip(shapes, {}, ClipperLib::ctUnion), board, ClipperLib::ctIntersection);
-    const auto s = extrude_solids(copper, board, kZ1, kZ2);
-    const auto problem = check_solids(s, kZ1, kZ2);
-    EXPECT_FALSE(problem) << "seed " << seed << ": " << *problem;
-    EXPECT_NEAR(s.copper_area, area_mm2(copper), 1e-9 * s.board_area) << "seed " << seed;
-    EXPECT_NEAR(s.board_area, area_mm2(board), 1e-12) << "seed " << seed;
-    EXPECT_EQ(encroached_walls(s.conductor, kZ2, kT), 0) << "seed " << seed;
-    EXPECT_EQ(encroached_walls(s.insulator, kZ2, kT), 0) << "seed " << seed;
+    // Whole, and in two halves with a seam (as large boards are).
+    for (const std::size_t halves_from : {kHalvesFrom, std::size_t{0}}) {
+      const auto s = extrude_solids(copper, board, kZ1, kZ2, halves_from);
+      const auto problem = check_solids(s, kZ1, kZ2);
+      EXPECT_FALSE(problem) << "seed " << seed << ", " << halves_from << ": " << *problem;
+      EXPECT_FALSE(check_float_exact(s.conductor));
+      // The seam moves the slanted edges it cuts by up to half a unit.
+      const double off = halves_from == 0 ? 1e-6 : 1e-12;
+      EXPECT_NEAR(s.copper_area, area_mm2(copper), off * s.board_area) << "seed " << seed;
+      EXPECT_NEAR(s.board_area, area_mm2(board), off * s.board_area) << "seed " << seed;
+      EXPECT_EQ(encroached_walls(s.conductor, kZ2, kT), 0) << "seed " << seed;
+      EXPECT_EQ(encroached_walls(s.insulator, kZ2, kT), 0) << "seed " << seed;
+    }
   }
 }
 
@@ -317,12 +323,14 @@ TEST(ExactSolids, CrossingContours) {
     }
     const Path board = {{units(0), units(3)}, {units(3), units(0)}, {units(20), units(0)},
                         {units(20), units(17)}, {units(17), units(20)}, {units(0), units(20)}};
-    const auto s = extrude_solids(shapes, {board}, kZ1, kZ2);
-    expect_sound(s, kZ1, kZ2);
     // Each edge moves by less than a unit.
     const double united =
         area_mm2(clip(clip(shapes, {}, ClipperLib::ctUnion), {board}, ClipperLib::ctIntersection));
-    EXPECT_NEAR(s.copper_area, united, (perimeter + 80) / kUnitsPerMm) << "seed " << seed;
+    for (const std::size_t halves_from : {kHalvesFrom, std::size_t{0}}) {
+      const auto s = extrude_solids(shapes, {board}, kZ1, kZ2, halves_from);
+      expect_sound(s, kZ1, kZ2);
+      EXPECT_NEAR(s.copper_area, united, (perimeter + 80) / kUnitsPerMm) << "seed " << seed;
+    }
   }
 }
 

@@ -13,7 +13,9 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -56,6 +58,9 @@ using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
 using Point = Kernel::Point_2;
 
+// Products of whole-unit coordinates, exactly.
+__extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
+
 struct Edge {
   std::uint32_t from;
   std::uint32_t to;
@@ -73,32 +78,40 @@ bool point_less(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
   return a.X != b.X ? a.X < b.X : a.Y < b.Y;
 }
 
-Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths& board) {
-  Outline outline;
-  for (const auto* paths : {&copper, &board}) {
-    for (const auto& path : *paths) {
-      outline.points.insert(outline.points.end(), path.begin(), path.end());
+// The edges that lie between x = lo and x = hi (all of them once the paths
+// are cut at the seam, see cut_at), their points, and `extra` points.
+Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
+                        ClipperLib::cInt lo, ClipperLib::cInt hi,
+                        const std::vector<ClipperLib::IntPoint>& extra) {
+  const auto within = [&](const ClipperLib::IntPoint& p, const ClipperLib::IntPoint& q) {
+    return std::min(p.X, q.X) >= lo && std::max(p.X, q.X) <= hi;
+  };
+  const auto for_each_edge = [&](auto&& f) {
+    for (const auto* paths : {&copper, &board}) {
+      for (const auto& path : *paths) {
+        if (path.size() < 3) continue;  // encloses nothing
+        for (std::size_t i = 0; i < path.size(); ++i) {
+          const auto& p = path[i];
+          const auto& q = path[(i + 1) % path.size()];
+          if (p != q && within(p, q)) f(p, q, paths == &copper);
+        }
+      }
     }
-  }
+  };
+  Outline outline;
+  outline.points = extra;
+  for_each_edge([&](const auto& p, const auto&, bool) { outline.points.push_back(p); });
   std::sort(outline.points.begin(), outline.points.end(), point_less);
   outline.points.erase(std::unique(outline.points.begin(), outline.points.end()),
                        outline.points.end());
-  auto index_of = [&](const ClipperLib::IntPoint& p) {
+  const auto index_of = [&](const ClipperLib::IntPoint& p) {
     return static_cast<std::uint32_t>(
         std::lower_bound(outline.points.begin(), outline.points.end(), p, point_less) -
         outline.points.begin());
   };
-  for (const auto* paths : {&copper, &board}) {
-    for (const auto& path : *paths) {
-      if (path.size() < 3) continue;  // encloses nothing
-      for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto& p = path[i];
-        const auto& q = path[(i + 1) % path.size()];
-        if (p == q) continue;
-        outline.edges.push_back({index_of(p), index_of(q), paths == &copper});
-      }
-    }
-  }
+  for_each_edge([&](const auto& p, const auto& q, bool is_copper) {
+    outline.edges.push_back({index_of(p), index_of(q), is_copper});
+  });
   return outline;
 }
 
@@ -108,11 +121,12 @@ constexpr ClipperLib::cInt kMaxUnits = ClipperLib::cInt{1} << 40;
 
 // Records on the triangulation edge (f, i) that an outline edge runs along it
 // from `from`: the face on its left has the larger winding number.
-void record_step(const FaceHandle& f, int i, const VertexHandle& from, bool copper) {
+void record_step(const FaceHandle& f, int i, const VertexHandle& from, bool copper,
+                 std::int32_t times = 1) {
   const FaceHandle n = f->neighbor(i);
   const int j = n->index(f);
   // In f the edge runs from vertex ccw(i) to cw(i) with f on its left.
-  const int sign = f->vertex(Cdt::ccw(i)) == from ? -1 : 1;
+  const int sign = (f->vertex(Cdt::ccw(i)) == from ? -1 : 1) * times;
   auto& own = copper ? f->info().copper_step : f->info().board_step;
   auto& other = copper ? n->info().copper_step : n->info().board_step;
   own[i] += sign;
@@ -176,6 +190,24 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
     current = best;
   }
 }
+
+// Where a large board is cut in two halves triangulated side by side: the
+// line x = x, its points from bottom to top, and the winding numbers of
+// copper and board along each piece between two of them. Each half sees
+// only its own side; the pieces of the seam are the edges of its hull there,
+// and stepping in over one gives the winding numbers the whole board has.
+struct Seam {
+  ClipperLib::cInt x = 0;
+  std::vector<ClipperLib::IntPoint> points;
+  std::vector<std::int32_t> copper;  // one per piece
+  std::vector<std::int32_t> board;
+};
+
+// One half: the part of the board it covers, and which side the seam is on.
+struct Half {
+  const Seam* seam = nullptr;  // none: the whole board
+  bool seam_on_right = false;
+};
 
 // The triangulation of both outlines with every face's winding numbers.
 struct Labelled {
@@ -292,7 +324,8 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
 // With `clean_only`, stops where constraints crossed (the caller bends the
 // edges through whole points and triangulates again) instead of finishing.
 // Walls shorter than `min_split` (units) are not split.
-void triangulate(const Outline& outline, Labelled& out, bool clean_only, double min_split) {
+void triangulate(const Outline& outline, const Half& half, Labelled& out, bool clean_only,
+                 double min_split) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
   points.reserve(outline.points.size());
@@ -327,6 +360,27 @@ void triangulate(const Outline& outline, Labelled& out, bool clean_only, double 
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
+  }
+  if (half.seam != nullptr) {
+    const std::vector<ClipperLib::IntPoint>& on = half.seam->points;
+    const auto handle = [&](const ClipperLib::IntPoint& p) {
+      return handles[static_cast<std::size_t>(
+          std::lower_bound(outline.points.begin(), outline.points.end(), p, point_less) -
+          outline.points.begin())];
+    };
+    for (std::size_t k = 0; k + 1 < on.size(); ++k) {
+      const VertexHandle low = handle(on[k]);
+      const VertexHandle high = handle(on[k + 1]);
+      FaceHandle f;
+      int i = 0;
+      if (!cdt.is_edge(low, high, f, i)) {
+        throw std::logic_error("extrude_solids: the seam is not an edge of the triangulation");
+      }
+      // The half lies left of the piece run upward when it is the left half.
+      const VertexHandle from = half.seam_on_right ? low : high;
+      record_step(f, i, from, true, half.seam->copper[k]);
+      record_step(f, i, from, false, half.seam->board[k]);
+    }
   }
   // Winding numbers outward in: zero on every infinite face.
   std::vector<FaceHandle> queue;
@@ -381,7 +435,6 @@ std::vector<ClipperLib::IntPoint> crossings(const Cdt& cdt,
 // fits 128 bits: the test is exact.
 bool passes_through(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b,
                     const ClipperLib::IntPoint& r) {
-  __extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
   const Wide ax = 2 * Wide{a.X}, ay = 2 * Wide{a.Y}, bx = 2 * Wide{b.X}, by = 2 * Wide{b.Y};
   const Wide lo_x = 2 * Wide{r.X} - 1, hi_x = 2 * Wide{r.X} + 1;
   const Wide lo_y = 2 * Wide{r.Y} - 1, hi_y = 2 * Wide{r.Y} + 1;
@@ -438,8 +491,10 @@ void snap_to(ClipperLib::Paths& paths, const std::vector<ClipperLib::IntPoint>& 
 // per triangulation vertex.
 class MeshBuilder {
  public:
-  MeshBuilder(std::size_t vertex_count, double z1, double z2)
-      : bottom_(vertex_count, kNone), top_(vertex_count, kNone), z1_(z1), z2_(z2) {}
+  MeshBuilder(std::size_t vertex_count, double z1, double z2, const Seam* seam)
+      : bottom_(vertex_count, kNone), top_(vertex_count, kNone), z1_(z1), z2_(z2) {
+    if (seam != nullptr) seam_x_ = static_cast<double>(seam->x);
+  }
 
   void add_solid(const Cdt& cdt, std::uint8_t solid) {
     // Counted first: the meshes of large boards take hundreds of megabytes,
@@ -448,7 +503,7 @@ class MeshBuilder {
     for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
       if (f->info().solid != solid) continue;
       ++faces;
-      for (int i = 0; i < 3; ++i) walls += f->neighbor(i)->info().solid != solid;
+      for (int i = 0; i < 3; ++i) walls += has_wall(f, i, solid);
     }
     mesh_.triangles.reserve(2 * (faces + walls));
     mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
@@ -459,7 +514,7 @@ class MeshBuilder {
       mesh_.triangles.push_back({top(v0), top(v1), top(v2)});
       mesh_.triangles.push_back({bottom(v0), bottom(v2), bottom(v1)});
       for (int i = 0; i < 3; ++i) {
-        if (f->neighbor(i)->info().solid == solid) continue;
+        if (!has_wall(f, i, solid)) continue;
         // The solid lies left of a→b, so the wall faces right, outward. The
         // quad's diagonal starts at the bottom of the lower-numbered vertex,
         // so that both solids split a shared wall the same way.
@@ -483,6 +538,14 @@ class MeshBuilder {
  private:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
+  // The solid ends at the edge, unless the edge is a piece of the seam,
+  // where the other half goes on.
+  bool has_wall(const FaceHandle& f, int i, std::uint8_t solid) const {
+    if (f->neighbor(i)->info().solid == solid) return false;
+    return !(f->vertex(Cdt::ccw(i))->point().x() == seam_x_ &&
+             f->vertex(Cdt::cw(i))->point().x() == seam_x_);
+  }
+
   std::uint32_t make(std::vector<std::uint32_t>& layer, const VertexHandle& v, double z) {
     std::uint32_t& index = layer[v->info()];
     if (index == kNone) {
@@ -500,6 +563,7 @@ class MeshBuilder {
   std::vector<std::uint32_t> top_;
   double z1_;
   double z2_;
+  double seam_x_ = std::numeric_limits<double>::quiet_NaN();  // equal to no x
   double area_ = 0.0;
 };
 
@@ -509,72 +573,244 @@ double paths_area(const ClipperLib::Paths& paths) {
   return std::abs(area) / (kUnitsPerMm * kUnitsPerMm);
 }
 
+// The x of the seam: near the middle of the points, on no point's x, so
+// that no outline edge runs along it. None when the board has fewer points
+// than halves_from.
+std::optional<ClipperLib::cInt> choose_seam(const ClipperLib::Paths& copper,
+                                            const ClipperLib::Paths& board,
+                                            std::size_t halves_from) {
+  std::vector<ClipperLib::cInt> xs;
+  for (const auto* paths : {&copper, &board}) {
+    for (const auto& path : *paths) {
+      for (const auto& p : path) xs.push_back(p.X);
+    }
+  }
+  if (xs.size() < halves_from || xs.empty()) return std::nullopt;
+  std::sort(xs.begin(), xs.end());
+  ClipperLib::cInt x = xs[xs.size() / 2];
+  while (std::binary_search(xs.begin(), xs.end(), x)) ++x;
+  if (x >= xs.back()) return std::nullopt;
+  return x;
+}
+
+// a / b rounded to the nearest integer (halves away from zero), b != 0.
+Wide rounded_quotient(Wide a, Wide b) {
+  if (b < 0) a = -a, b = -b;
+  const Wide q = (2 * (a < 0 ? -a : a) + b) / (2 * b);
+  return a < 0 ? -q : q;
+}
+
+// Every edge that crosses x = seam gets a whole point on it there, the
+// nearest to where it crosses: afterwards every edge lies on one side (the
+// edge moves by at most half a unit, as Clipper's rounding moves it).
+void cut_at(ClipperLib::Paths& paths, ClipperLib::cInt seam) {
+  for (auto& path : paths) {
+    ClipperLib::Path cut;
+    bool changed = false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      const ClipperLib::IntPoint a = path[i];
+      const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
+      cut.push_back(a);
+      if ((a.X < seam && b.X > seam) || (a.X > seam && b.X < seam)) {
+        const Wide dy = rounded_quotient(Wide{seam - a.X} * Wide{b.Y - a.Y}, Wide{b.X - a.X});
+        cut.push_back({seam, a.Y + static_cast<ClipperLib::cInt>(dy)});
+        changed = true;
+      }
+    }
+    if (changed) path = std::move(cut);
+  }
+}
+
+// The seam's points and the winding numbers along its pieces, from the
+// edges right of it: a ray from a piece's middle to the right crosses each
+// edge whose heights span the middle's, upward ones counting +1.
+// std::nullopt when an edge runs along the seam (a snapped crossing can put
+// one there): that board is triangulated whole.
+std::optional<Seam> make_seam(ClipperLib::cInt x, const ClipperLib::Paths& copper,
+                              const ClipperLib::Paths& board) {
+  Seam seam;
+  seam.x = x;
+  for (const auto* paths : {&copper, &board}) {
+    for (const auto& path : *paths) {
+      for (const auto& p : path) {
+        if (p.X == x) seam.points.push_back(p);
+      }
+    }
+  }
+  std::sort(seam.points.begin(), seam.points.end(), point_less);
+  seam.points.erase(std::unique(seam.points.begin(), seam.points.end()), seam.points.end());
+  const std::size_t pieces = seam.points.empty() ? 0 : seam.points.size() - 1;
+  // Twice each piece's middle, rising.
+  std::vector<Wide> middles(pieces);
+  for (std::size_t k = 0; k < pieces; ++k) {
+    middles[k] = Wide{seam.points[k].Y} + Wide{seam.points[k + 1].Y};
+  }
+  std::vector<std::int32_t> copper_steps(pieces + 1, 0), board_steps(pieces + 1, 0);
+  for (const auto* paths : {&copper, &board}) {
+    auto& steps = paths == &copper ? copper_steps : board_steps;
+    for (const auto& path : *paths) {
+      if (path.size() < 3) continue;
+      for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto& a = path[i];
+        const auto& b = path[(i + 1) % path.size()];
+        if (a.X == x && b.X == x && a.Y != b.Y) return std::nullopt;
+        if (a.X < x || b.X < x || a.Y == b.Y) continue;
+        // Half open, so that a vertex on a ray counts once.
+        const Wide low = 2 * Wide{std::min(a.Y, b.Y)};
+        const Wide high = 2 * Wide{std::max(a.Y, b.Y)};
+        const auto first = std::lower_bound(middles.begin(), middles.end(), low) - middles.begin();
+        const auto end = std::lower_bound(middles.begin(), middles.end(), high) - middles.begin();
+        const std::int32_t up = b.Y > a.Y ? 1 : -1;
+        steps[static_cast<std::size_t>(first)] += up;
+        steps[static_cast<std::size_t>(end)] -= up;
+      }
+    }
+  }
+  seam.copper.resize(pieces);
+  seam.board.resize(pieces);
+  std::int32_t c = 0, w = 0;
+  for (std::size_t k = 0; k < pieces; ++k) {
+    seam.copper[k] = c += copper_steps[k];
+    seam.board[k] = w += board_steps[k];
+  }
+  return seam;
+}
+
+// Runs every task, the first on this thread and each other on one of its
+// own, and rethrows the first failure once all have ended.
+void in_parallel(const std::vector<std::function<void()>>& tasks) {
+  std::vector<std::exception_ptr> failures(tasks.size());
+  const auto run = [&](std::size_t k) {
+    try {
+      tasks[k]();
+    } catch (...) {
+      failures[k] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < tasks.size(); ++k) threads.emplace_back(run, k);
+  if (!tasks.empty()) run(0);
+  for (auto& t : threads) t.join();
+  for (const auto& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+// The right half's mesh appended to the left half's, the vertices on the
+// seam (the same numbers on both sides) taken once.
+void append_half(Mesh& mesh, const Mesh& right, double seam_mm) {
+  std::map<std::pair<double, double>, std::uint32_t> on_seam;
+  for (std::size_t k = 0; k < mesh.vertices.size(); ++k) {
+    const Vertex& v = mesh.vertices[k];
+    if (v.x == seam_mm) on_seam.emplace(std::pair{v.y, v.z}, static_cast<std::uint32_t>(k));
+  }
+  std::vector<std::uint32_t> index(right.vertices.size());
+  mesh.vertices.reserve(mesh.vertices.size() + right.vertices.size());
+  for (std::size_t k = 0; k < right.vertices.size(); ++k) {
+    const Vertex& v = right.vertices[k];
+    const auto found = v.x == seam_mm ? on_seam.find({v.y, v.z}) : on_seam.end();
+    if (found != on_seam.end()) {
+      index[k] = found->second;
+    } else {
+      index[k] = static_cast<std::uint32_t>(mesh.vertices.size());
+      mesh.vertices.push_back(v);
+    }
+  }
+  mesh.triangles.reserve(mesh.triangles.size() + right.triangles.size());
+  for (const auto& t : right.triangles) mesh.triangles.push_back({index[t[0]], index[t[1]], index[t[2]]});
+}
+
 }  // namespace
 
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
-                           double z1, double z2) {
+                           double z1, double z2, std::size_t halves_from) {
   if (!std::isfinite(z1) || !std::isfinite(z2) || z1 == z2) {
     throw Error("the exact model needs a thickness other than zero");
   }
   if (z2 < z1) std::swap(z1, z2);
 
   const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
-  std::unique_ptr<Labelled> labelled;
-  ClipperLib::Paths snapped_copper;
-  ClipperLib::Paths snapped_board;
-  const ClipperLib::Paths* copper_used = &copper;
-  const ClipperLib::Paths* board_used = &board;
+  ClipperLib::Paths cut_copper = copper;
+  ClipperLib::Paths cut_board = board;
+  const std::optional<ClipperLib::cInt> seam_x = choose_seam(copper, board, halves_from);
+  std::optional<Seam> seam;
+  std::vector<Half> halves;
+  std::vector<std::unique_ptr<Labelled>> labelled;
+  constexpr ClipperLib::cInt kAll = std::numeric_limits<ClipperLib::cInt>::max();
   for (int round = 0;; ++round) {
-    labelled = std::make_unique<Labelled>();
+    seam.reset();
+    if (seam_x) {
+      cut_at(cut_copper, *seam_x);
+      cut_at(cut_board, *seam_x);
+      seam = make_seam(*seam_x, cut_copper, cut_board);
+    }
+    halves.clear();
+    if (seam) {
+      halves = {{&*seam, true}, {&*seam, false}};
+    } else {
+      halves = {{}};
+    }
+    std::vector<Outline> outlines(halves.size());
+    labelled.clear();
+    std::vector<std::function<void()>> tasks;
     const bool last = round == kSnapRounds;
-    const Outline outline = collect_outline(*copper_used, *board_used);
-    triangulate(outline, *labelled, !last, min_split);
-    if (labelled->added_points == 0 || last) break;
+    for (std::size_t h = 0; h < halves.size(); ++h) {
+      labelled.push_back(std::make_unique<Labelled>());
+      tasks.emplace_back([&, h] {
+        const Half& half = halves[h];
+        const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
+        const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
+        outlines[h] = collect_outline(cut_copper, cut_board, lo, hi,
+                                      half.seam != nullptr ? half.seam->points
+                                                           : std::vector<ClipperLib::IntPoint>{});
+        triangulate(outlines[h], half, *labelled[h], !last, min_split);
+      });
+    }
+    in_parallel(tasks);
+    std::vector<ClipperLib::IntPoint> snaps;
+    for (std::size_t h = 0; h < halves.size(); ++h) {
+      if (labelled[h]->added_points == 0) continue;  // and split walls are no crossings
+      const auto found = crossings(labelled[h]->cdt, outlines[h].points);
+      snaps.insert(snaps.end(), found.begin(), found.end());
+    }
+    if (snaps.empty() || last) break;
     // Constraints crossed (copper across the board's border, or Clipper's
     // rounding, which leaves a crossing a fraction of a unit long now and
     // then): the edges meet at the crossing's nearest whole point instead.
-    const std::vector<ClipperLib::IntPoint> snaps = crossings(labelled->cdt, outline.points);
-    if (round == 0) {
-      snapped_copper = copper;
-      snapped_board = board;
-      copper_used = &snapped_copper;
-      board_used = &snapped_board;
-    }
-    snap_to(snapped_copper, snaps);
-    snap_to(snapped_board, snaps);
+    std::sort(snaps.begin(), snaps.end(), point_less);
+    snaps.erase(std::unique(snaps.begin(), snaps.end()), snaps.end());
+    snap_to(cut_copper, snaps);
+    snap_to(cut_board, snaps);
   }
-  Cdt& cdt = labelled->cdt;
 
-  std::uint32_t next = 0;
-  for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
-    v->info() = next++;
-  }
-  ExactSolids solids;
-  if (cdt.dimension() == 2) {
-    // The two meshes only read the triangulation: build them side by side.
-    MeshBuilder conductor(next, z1, z2);
-    MeshBuilder insulator(next, z1, z2);
-    std::exception_ptr failure;
-    std::thread second([&] {
-      try {
-        insulator.add_solid(cdt, kInsulator);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
-    try {
-      conductor.add_solid(cdt, kConductor);
-    } catch (...) {
-      second.join();
-      throw;
+  // The meshes only read the triangulations: all built side by side.
+  std::vector<MeshBuilder> builders;
+  builders.reserve(2 * halves.size());
+  std::vector<std::function<void()>> tasks;
+  for (std::size_t h = 0; h < halves.size(); ++h) {
+    Cdt& cdt = labelled[h]->cdt;
+    std::uint32_t next = 0;
+    for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
+      v->info() = next++;
     }
-    second.join();
-    if (failure) std::rethrow_exception(failure);
-    solids.copper_area = conductor.area();
-    solids.conductor = conductor.take();
-    solids.insulator = insulator.take();
+    for (const std::uint8_t solid : {kConductor, kInsulator}) {
+      builders.emplace_back(next, z1, z2, halves[h].seam);
+      MeshBuilder& builder = builders.back();
+      if (cdt.dimension() == 2) tasks.emplace_back([&, solid] { builder.add_solid(cdt, solid); });
+    }
   }
-  solids.board_area = paths_area(*board_used);
+  in_parallel(tasks);
+  ExactSolids solids;
+  solids.conductor = builders[0].take();
+  solids.insulator = builders[1].take();
+  solids.copper_area = builders[0].area();
+  if (halves.size() == 2) {
+    const double seam_mm = static_cast<double>(seam->x) / kUnitsPerMm;
+    append_half(solids.conductor, builders[2].take(), seam_mm);
+    append_half(solids.insulator, builders[3].take(), seam_mm);
+    solids.copper_area += builders[2].area();
+  }
+  solids.board_area = paths_area(cut_board);
   return solids;
 }
 
