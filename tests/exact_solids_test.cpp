@@ -321,7 +321,7 @@ TEST(ExactSolids, CrossingContours) {
       perimeter += 2 * corners * r;  // more than the polygon's
       shapes.push_back(p);
     }
-    const Path board = {{units(0), units(3)}, {units(3), units(0)}, {units(20), units(0)},
+    const Path board = {{units(0), units(3)},   {units(3), units(0)},   {units(20), units(0)},
                         {units(20), units(17)}, {units(17), units(20)}, {units(0), units(20)}};
     // Each edge moves by less than a unit.
     const double united =

@@ -15,7 +15,6 @@
 #include <exception>
 #include <functional>
 #include <limits>
-#include <map>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -118,6 +117,8 @@ Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths
 // The largest coordinate magnitude the triangulation takes: integer units
 // beyond it would lose exactness in the products of its predicates.
 constexpr ClipperLib::cInt kMaxUnits = ClipperLib::cInt{1} << 40;
+
+Error too_far() { return Error("the board reaches too far from the origin for the exact model"); }
 
 // Records on the triangulation edge (f, i) that an outline edge runs along it
 // from `from`: the face on its left has the larger winding number.
@@ -330,9 +331,7 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
   std::vector<Point> points;
   points.reserve(outline.points.size());
   for (const auto& p : outline.points) {
-    if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) {
-      throw Error("the board reaches too far from the origin for the exact model");
-    }
+    if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) throw too_far();
     points.emplace_back(static_cast<double>(p.X), static_cast<double>(p.Y));
   }
   // No point, no face: and the property map below would take the address of
@@ -454,11 +453,63 @@ bool passes_through(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b
   return below > 0 && above > 0;
 }
 
-// Every path edge that passes through the unit square around one of the
-// (sorted) snap points is bent through that point, so edges that crossed
-// near it meet there: the edges move by less than a unit, as far as
-// Clipper's own rounding moves them.
-void snap_to(ClipperLib::Paths& paths, const std::vector<ClipperLib::IntPoint>& snaps) {
+// Points sorted into square cells, for finding those near an edge.
+class PointCells {
+ public:
+  explicit PointCells(std::vector<ClipperLib::IntPoint> points) {
+    cells_.reserve(points.size());
+    for (const auto& p : points) cells_.push_back({key(p.X >> kShift, p.Y >> kShift), p});
+    std::sort(cells_.begin(), cells_.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : point_less(a.second, b.second);
+    });
+  }
+
+  // Calls f with every point within a unit of the segment a-b, and others.
+  template <class F>
+  void near(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b, F&& f) const {
+    const ClipperLib::cInt x0 = std::min(a.X, b.X) - 1, x1 = std::max(a.X, b.X) + 1;
+    const double slope = static_cast<double>(b.Y - a.Y) / static_cast<double>(b.X - a.X);
+    for (ClipperLib::cInt column = x0 >> kShift; column <= x1 >> kShift; ++column) {
+      // The segment's heights within the column, a unit wider each way.
+      const ClipperLib::cInt left = std::max(x0, column << kShift);
+      const ClipperLib::cInt right = std::min(x1, ((column + 1) << kShift) - 1);
+      const double y_left = static_cast<double>(a.Y) + slope * static_cast<double>(left - a.X);
+      const double y_right = static_cast<double>(a.Y) + slope * static_cast<double>(right - a.X);
+      const double low =
+          std::max(std::min(y_left, y_right), static_cast<double>(std::min(a.Y, b.Y)));
+      const double high =
+          std::min(std::max(y_left, y_right), static_cast<double>(std::max(a.Y, b.Y)));
+      const auto row0 = static_cast<ClipperLib::cInt>(std::floor(low) - 2) >> kShift;
+      const auto row1 = static_cast<ClipperLib::cInt>(std::ceil(high) + 2) >> kShift;
+      for (ClipperLib::cInt row = row0; row <= row1; ++row) {
+        const std::uint64_t k = key(column, row);
+        auto it = std::lower_bound(cells_.begin(), cells_.end(), k,
+                                   [](const auto& c, std::uint64_t v) { return c.first < v; });
+        for (; it != cells_.end() && it->first == k; ++it) f(it->second);
+      }
+    }
+  }
+
+ private:
+  static constexpr int kShift = 10;  // cells of 1,024 units, about 60 um
+  static std::uint64_t key(ClipperLib::cInt column, ClipperLib::cInt row) {
+    // Coordinates stay within ±2^40 units (the triangulation checks), so a
+    // cell index fits 31 bits once offset.
+    const auto offset = [](ClipperLib::cInt c) {
+      return static_cast<std::uint64_t>(c + (ClipperLib::cInt{1} << 31)) & 0xffffffffu;
+    };
+    return offset(column) << 32 | offset(row);
+  }
+
+  std::vector<std::pair<std::uint64_t, ClipperLib::IntPoint>> cells_;
+};
+
+// Every slanted path edge that passes through the unit square around one of
+// the points is bent through that point, so edges that crossed near it meet
+// there: the edges move by less than a unit, as far as Clipper's own
+// rounding moves them. A point in the square of a level or upright edge lies
+// on it, and the triangulation splits the edge there by itself.
+void snap_to(ClipperLib::Paths& paths, const PointCells& cells) {
   std::vector<std::pair<double, ClipperLib::IntPoint>> on_edge;
   for (auto& path : paths) {
     ClipperLib::Path bent;
@@ -467,19 +518,19 @@ void snap_to(ClipperLib::Paths& paths, const std::vector<ClipperLib::IntPoint>& 
       const ClipperLib::IntPoint a = path[i];
       const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
       bent.push_back(a);
+      if (a.X == b.X || a.Y == b.Y) continue;
       on_edge.clear();
-      auto it = std::lower_bound(snaps.begin(), snaps.end(),
-                                 ClipperLib::IntPoint{std::min(a.X, b.X) - 1, 0}, point_less);
-      for (; it != snaps.end() && it->X <= std::max(a.X, b.X) + 1; ++it) {
-        const ClipperLib::IntPoint& r = *it;
-        if (r == a || r == b || !passes_through(a, b, r)) continue;
+      cells.near(a, b, [&](const ClipperLib::IntPoint& r) {
+        if (r == a || r == b || !passes_through(a, b, r)) return;
         const double along = static_cast<double>(r.X - a.X) * static_cast<double>(b.X - a.X) +
                              static_cast<double>(r.Y - a.Y) * static_cast<double>(b.Y - a.Y);
         on_edge.emplace_back(along, r);
-      }
+      });
       if (on_edge.empty()) continue;
-      std::sort(on_edge.begin(), on_edge.end(),
-                [](const auto& p, const auto& q) { return p.first < q.first; });
+      std::sort(on_edge.begin(), on_edge.end(), [](const auto& p, const auto& q) {
+        return p.first != q.first ? p.first < q.first : point_less(p.second, q.second);
+      });
+      on_edge.erase(std::unique(on_edge.begin(), on_edge.end()), on_edge.end());
       for (const auto& [along, r] : on_edge) bent.push_back(r);
       changed = true;
     }
@@ -487,26 +538,46 @@ void snap_to(ClipperLib::Paths& paths, const std::vector<ClipperLib::IntPoint>& 
   }
 }
 
-// One solid's mesh: its vertices made on first use, a bottom and a top one
-// per triangulation vertex.
+// One solid's mesh over the triangulations of the halves: its vertices made
+// on first use, a bottom and a top one per triangulation vertex, those on
+// the seam once for both halves.
 class MeshBuilder {
  public:
-  MeshBuilder(std::size_t vertex_count, double z1, double z2, const Seam* seam)
-      : bottom_(vertex_count, kNone), top_(vertex_count, kNone), z1_(z1), z2_(z2) {
-    if (seam != nullptr) seam_x_ = static_cast<double>(seam->x);
+  MeshBuilder(double z1, double z2, const Seam* seam) : z1_(z1), z2_(z2), seam_(seam) {
+    if (seam != nullptr) {
+      seam_x_ = static_cast<double>(seam->x);
+      seam_bottom_.assign(seam->points.size(), kNone);
+      seam_top_.assign(seam->points.size(), kNone);
+    }
   }
 
-  void add_solid(const Cdt& cdt, std::uint8_t solid) {
+  void add_solid(const std::vector<const Cdt*>& halves, std::uint8_t solid) {
     // Counted first: the meshes of large boards take hundreds of megabytes,
     // and growing them step by step would copy them over and over.
     std::size_t faces = 0, walls = 0;
-    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
-      if (f->info().solid != solid) continue;
-      ++faces;
-      for (int i = 0; i < 3; ++i) walls += has_wall(f, i, solid);
+    for (const Cdt* cdt : halves) {
+      for (auto f = cdt->finite_faces_begin(); f != cdt->finite_faces_end(); ++f) {
+        if (f->info().solid != solid) continue;
+        ++faces;
+        for (int i = 0; i < 3; ++i) walls += has_wall(f, i, solid);
+      }
     }
     mesh_.triangles.reserve(2 * (faces + walls));
     mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
+    for (const Cdt* cdt : halves) {
+      bottom_.assign(cdt->number_of_vertices(), kNone);
+      top_.assign(cdt->number_of_vertices(), kNone);
+      add_faces(*cdt, solid);
+    }
+  }
+
+  Mesh take() { return std::move(mesh_); }
+  double area() const { return area_ / (kUnitsPerMm * kUnitsPerMm); }
+
+ private:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  void add_faces(const Cdt& cdt, std::uint8_t solid) {
     for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
       if (f->info().solid != solid) continue;
       const auto v0 = f->vertex(0), v1 = f->vertex(1), v2 = f->vertex(2);
@@ -532,12 +603,6 @@ class MeshBuilder {
     }
   }
 
-  Mesh take() { return std::move(mesh_); }
-  double area() const { return area_ / (kUnitsPerMm * kUnitsPerMm); }
-
- private:
-  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-
   // The solid ends at the edge, unless the edge is a piece of the seam,
   // where the other half goes on.
   bool has_wall(const FaceHandle& f, int i, std::uint8_t solid) const {
@@ -546,24 +611,43 @@ class MeshBuilder {
              f->vertex(Cdt::cw(i))->point().x() == seam_x_);
   }
 
-  std::uint32_t make(std::vector<std::uint32_t>& layer, const VertexHandle& v, double z) {
+  std::uint32_t make(std::vector<std::uint32_t>& layer, std::vector<std::uint32_t>& seam_layer,
+                     const VertexHandle& v, double z) {
     std::uint32_t& index = layer[v->info()];
-    if (index == kNone) {
-      index = static_cast<std::uint32_t>(mesh_.vertices.size());
-      // Units are integers and the scale a power of two: exact in mm.
-      mesh_.vertices.push_back({v->point().x() / kUnitsPerMm, v->point().y() / kUnitsPerMm, z});
+    if (index != kNone) return index;
+    const Point& p = v->point();
+    std::uint32_t* shared = nullptr;
+    if (p.x() == seam_x_) {
+      const auto& on = seam_->points;
+      const auto k = std::lower_bound(on.begin(), on.end(), p.y(),
+                                      [](const ClipperLib::IntPoint& q, double y) {
+                                        return static_cast<double>(q.Y) < y;
+                                      }) -
+                     on.begin();
+      // (A point the triangulation computed could lie there too.)
+      if (k < std::ssize(on) && static_cast<double>(on[static_cast<std::size_t>(k)].Y) == p.y()) {
+        shared = &seam_layer[static_cast<std::size_t>(k)];
+        if (*shared != kNone) return index = *shared;
+      }
     }
+    index = static_cast<std::uint32_t>(mesh_.vertices.size());
+    if (shared != nullptr) *shared = index;
+    // Units are integers and the scale a power of two: exact in mm.
+    mesh_.vertices.push_back({p.x() / kUnitsPerMm, p.y() / kUnitsPerMm, z});
     return index;
   }
-  std::uint32_t bottom(const VertexHandle& v) { return make(bottom_, v, z1_); }
-  std::uint32_t top(const VertexHandle& v) { return make(top_, v, z2_); }
+  std::uint32_t bottom(const VertexHandle& v) { return make(bottom_, seam_bottom_, v, z1_); }
+  std::uint32_t top(const VertexHandle& v) { return make(top_, seam_top_, v, z2_); }
 
   Mesh mesh_;
-  std::vector<std::uint32_t> bottom_;
+  std::vector<std::uint32_t> bottom_;  // per vertex of the half being added
   std::vector<std::uint32_t> top_;
   double z1_;
   double z2_;
+  const Seam* seam_;
   double seam_x_ = std::numeric_limits<double>::quiet_NaN();  // equal to no x
+  std::vector<std::uint32_t> seam_bottom_;                    // per seam point, for both halves
+  std::vector<std::uint32_t> seam_top_;
   double area_ = 0.0;
 };
 
@@ -696,30 +780,6 @@ void in_parallel(const std::vector<std::function<void()>>& tasks) {
   }
 }
 
-// The right half's mesh appended to the left half's, the vertices on the
-// seam (the same numbers on both sides) taken once.
-void append_half(Mesh& mesh, const Mesh& right, double seam_mm) {
-  std::map<std::pair<double, double>, std::uint32_t> on_seam;
-  for (std::size_t k = 0; k < mesh.vertices.size(); ++k) {
-    const Vertex& v = mesh.vertices[k];
-    if (v.x == seam_mm) on_seam.emplace(std::pair{v.y, v.z}, static_cast<std::uint32_t>(k));
-  }
-  std::vector<std::uint32_t> index(right.vertices.size());
-  mesh.vertices.reserve(mesh.vertices.size() + right.vertices.size());
-  for (std::size_t k = 0; k < right.vertices.size(); ++k) {
-    const Vertex& v = right.vertices[k];
-    const auto found = v.x == seam_mm ? on_seam.find({v.y, v.z}) : on_seam.end();
-    if (found != on_seam.end()) {
-      index[k] = found->second;
-    } else {
-      index[k] = static_cast<std::uint32_t>(mesh.vertices.size());
-      mesh.vertices.push_back(v);
-    }
-  }
-  mesh.triangles.reserve(mesh.triangles.size() + right.triangles.size());
-  for (const auto& t : right.triangles) mesh.triangles.push_back({index[t[0]], index[t[1]], index[t[2]]});
-}
-
 }  // namespace
 
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
@@ -732,6 +792,21 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
   ClipperLib::Paths cut_copper = copper;
   ClipperLib::Paths cut_board = board;
+  {
+    // Clipper's rounding now and then leaves a vertex a fraction of a unit
+    // across another edge: bent through the vertex beforehand, those edges
+    // need no second triangulation (see below).
+    std::vector<ClipperLib::IntPoint> points;
+    for (const auto* paths : {&copper, &board}) {
+      for (const auto& path : *paths) points.insert(points.end(), path.begin(), path.end());
+    }
+    for (const auto& p : points) {
+      if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) throw too_far();
+    }
+    const PointCells cells(std::move(points));
+    snap_to(cut_copper, cells);
+    snap_to(cut_board, cells);
+  }
   const std::optional<ClipperLib::cInt> seam_x = choose_seam(copper, board, halves_from);
   std::optional<Seam> seam;
   std::vector<Half> halves;
@@ -760,9 +835,9 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
         const Half& half = halves[h];
         const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
         const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
-        outlines[h] = collect_outline(cut_copper, cut_board, lo, hi,
-                                      half.seam != nullptr ? half.seam->points
-                                                           : std::vector<ClipperLib::IntPoint>{});
+        outlines[h] = collect_outline(
+            cut_copper, cut_board, lo, hi,
+            half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
         triangulate(outlines[h], half, *labelled[h], !last, min_split);
       });
     }
@@ -777,39 +852,30 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     // Constraints crossed (copper across the board's border, or Clipper's
     // rounding, which leaves a crossing a fraction of a unit long now and
     // then): the edges meet at the crossing's nearest whole point instead.
-    std::sort(snaps.begin(), snaps.end(), point_less);
-    snaps.erase(std::unique(snaps.begin(), snaps.end()), snaps.end());
-    snap_to(cut_copper, snaps);
-    snap_to(cut_board, snaps);
+    const PointCells cells(std::move(snaps));
+    snap_to(cut_copper, cells);
+    snap_to(cut_board, cells);
   }
 
-  // The meshes only read the triangulations: all built side by side.
-  std::vector<MeshBuilder> builders;
-  builders.reserve(2 * halves.size());
-  std::vector<std::function<void()>> tasks;
-  for (std::size_t h = 0; h < halves.size(); ++h) {
-    Cdt& cdt = labelled[h]->cdt;
+  // The meshes only read the triangulations: the two built side by side.
+  std::vector<const Cdt*> triangulations;
+  for (const auto& l : labelled) {
+    Cdt& cdt = l->cdt;
     std::uint32_t next = 0;
     for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
       v->info() = next++;
     }
-    for (const std::uint8_t solid : {kConductor, kInsulator}) {
-      builders.emplace_back(next, z1, z2, halves[h].seam);
-      MeshBuilder& builder = builders.back();
-      if (cdt.dimension() == 2) tasks.emplace_back([&, solid] { builder.add_solid(cdt, solid); });
-    }
+    if (cdt.dimension() == 2) triangulations.push_back(&cdt);
   }
-  in_parallel(tasks);
+  const Seam* used_seam = seam ? &*seam : nullptr;
+  MeshBuilder conductor(z1, z2, used_seam);
+  MeshBuilder insulator(z1, z2, used_seam);
+  in_parallel({[&] { conductor.add_solid(triangulations, kConductor); },
+               [&] { insulator.add_solid(triangulations, kInsulator); }});
   ExactSolids solids;
-  solids.conductor = builders[0].take();
-  solids.insulator = builders[1].take();
-  solids.copper_area = builders[0].area();
-  if (halves.size() == 2) {
-    const double seam_mm = static_cast<double>(seam->x) / kUnitsPerMm;
-    append_half(solids.conductor, builders[2].take(), seam_mm);
-    append_half(solids.insulator, builders[3].take(), seam_mm);
-    solids.copper_area += builders[2].area();
-  }
+  solids.copper_area = conductor.area();
+  solids.conductor = conductor.take();
+  solids.insulator = insulator.take();
   solids.board_area = paths_area(cut_board);
   return solids;
 }
