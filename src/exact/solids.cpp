@@ -18,6 +18,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -509,7 +510,7 @@ class PointCells {
 // there: the edges move by less than a unit, as far as Clipper's own
 // rounding moves them. A point in the square of a level or upright edge lies
 // on it, and the triangulation splits the edge there by itself.
-void snap_to(ClipperLib::Paths& paths, const PointCells& cells) {
+void snap_to(std::span<ClipperLib::Path> paths, const PointCells& cells) {
   std::vector<std::pair<double, ClipperLib::IntPoint>> on_edge;
   for (auto& path : paths) {
     ClipperLib::Path bent;
@@ -780,6 +781,17 @@ void in_parallel(const std::vector<std::function<void()>>& tasks) {
   }
 }
 
+// snap_to on both path sets, the copper's two halves side by side.
+void snap_all(ClipperLib::Paths& copper, ClipperLib::Paths& board, const PointCells& cells) {
+  const std::span<ClipperLib::Path> all(copper);
+  const std::size_t middle = copper.size() / 2;
+  in_parallel({[&] {
+                 snap_to(all.first(middle), cells);
+                 snap_to(board, cells);
+               },
+               [&] { snap_to(all.subspan(middle), cells); }});
+}
+
 }  // namespace
 
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
@@ -804,8 +816,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
       if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) throw too_far();
     }
     const PointCells cells(std::move(points));
-    snap_to(cut_copper, cells);
-    snap_to(cut_board, cells);
+    snap_all(cut_copper, cut_board, cells);
   }
   const std::optional<ClipperLib::cInt> seam_x = choose_seam(copper, board, halves_from);
   std::optional<Seam> seam;
@@ -853,8 +864,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     // rounding, which leaves a crossing a fraction of a unit long now and
     // then): the edges meet at the crossing's nearest whole point instead.
     const PointCells cells(std::move(snaps));
-    snap_to(cut_copper, cells);
-    snap_to(cut_board, cells);
+    snap_all(cut_copper, cut_board, cells);
   }
 
   // The meshes only read the triangulations: the two built side by side.
