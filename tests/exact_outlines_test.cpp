@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -216,6 +217,22 @@ TEST(ExactOutlines, PolarityInOrder) {
   EXPECT_FALSE(copper_at(s.copper, 4.0, 5.0));
   EXPECT_TRUE(copper_at(s.copper, 4.0, 6.0));
   EXPECT_EQ(s.copper.size(), 3u);  // the pour, its hole, the pad
+
+  // Runs that reach only some of the copper: three pads, a pour; the third
+  // pad cleared away and a hole cleared in the pour; then a second hole far
+  // from the first, which the pour's outer contour takes part in alone.
+  s = trace("%ADD10C,1*%\n%ADD11C,0.5*%\n%ADD12C,1.5*%\nD10*\n" + at(1, 1) + "D03*\n" + at(3, 1) +
+            "D03*\n" + at(5, 1) + "D03*\nG36*\n" + at(10, 10) + "D02*\n" + at(18, 10) + "D01*\n" +
+            at(18, 18) + "D01*\n" + at(10, 18) + "D01*\n" + at(10, 10) +
+            "D01*\nG37*\n%LPC*%\nD12*\n" + at(5, 1) + "D03*\nD10*\n" + at(12, 12) +
+            "D03*\n%LPD*%\nD11*\n" + at(1, 8) + "D03*\n%LPC*%\n" + at(16, 16) + "D03*\n");
+  expect_area(s.copper, 2 * kPi / 4 + 64 - kPi / 4 + kPi / 16 - kPi / 16, 32 + 4 * kPi);
+  for (const auto& [x, y, copper] :
+       {std::tuple{1.0, 1.0, true}, std::tuple{3.0, 1.0, true}, std::tuple{5.0, 1.0, false},
+        std::tuple{12.0, 12.0, false}, std::tuple{16.0, 16.0, false}, std::tuple{14.0, 14.0, true},
+        std::tuple{1.0, 8.0, true}}) {
+    EXPECT_EQ(copper_at(s.copper, x, y), copper) << x << ", " << y;
+  }
 
   // Step and repeat: three by two pads, each placed at its step.
   s = trace("%SRX3Y2I5J4*%\n" + std::string("%ADD10C,1*%\nD10*\n") + at(1, 1) + "D03*\n%SR*%\n");

@@ -579,7 +579,11 @@ class Tracer {
     }
     if (board.empty()) return {};
     Paths copper;
-    if (d_.negative) copper = board;
+    std::vector<Rect> boxes;  // of each copper contour
+    if (d_.negative) {
+      copper = board;
+      for (const Path& path : copper) boxes.push_back(bounds(path));
+    }
     Paths batch;
     const Paths tile_path{rect_path(r)};
     for (std::size_t i = 0; i < pieces.size();) {
@@ -605,21 +609,70 @@ class Tracer {
       // copper never reaches beyond it and the last call gives the result.
       const bool adds = clear == d_.negative;
       if (!adds && copper.empty()) continue;
+      // Only the contours whose boxes meet the run's box take part: the others
+      // neither touch it nor lie inside anything it makes (a contour the run
+      // could enclose lies within the run's box), and a hole whose box meets
+      // it brings its outer contour, whose box holds the hole's. A hole left
+      // aside still lies within what becomes of its outer contour.
+      const Rect reach = bounds(batch);
+      Paths near;
+      std::size_t kept = 0;
+      for (std::size_t k = 0; k < copper.size(); ++k) {
+        if (overlaps(boxes[k], reach)) {
+          near.push_back(std::move(copper[k]));
+        } else {
+          if (kept != k) copper[kept] = std::move(copper[k]), boxes[kept] = boxes[k];
+          ++kept;
+        }
+      }
+      copper.resize(kept);
+      boxes.resize(kept);
       ClipperLib::Clipper clipper;
-      clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+      clipper.AddPaths(near, ClipperLib::ptSubject, true);
       clipper.AddPaths(batch, adds ? ClipperLib::ptSubject : ClipperLib::ptClip, true);
       if (adds) clipper.AddPaths(board, ClipperLib::ptClip, true);
       const ClipperLib::ClipType type =
           adds ? ClipperLib::ctIntersection : ClipperLib::ctDifference;
-      if (i == pieces.size()) return strictly_simple(clipper, type);
       Paths result;
       clipper.Execute(type, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-      copper = std::move(result);
+      for (Path& path : result) {
+        boxes.push_back(bounds(path));
+        copper.push_back(std::move(path));
+      }
     }
+    // Touching contours (two vertices in one place, which the runs made
+    // apart may have too) are made strictly simple by one union.
     if (copper.empty()) return {};
+    if (!shares_vertices(copper)) return copper;
     ClipperLib::Clipper clipper;
     clipper.AddPaths(copper, ClipperLib::ptSubject, true);
-    return strictly_simple(clipper, ClipperLib::ctUnion);
+    clipper.StrictlySimple(true);
+    Paths result;
+    clipper.Execute(ClipperLib::ctUnion, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    return result;
+  }
+
+  // The box of the paths; of none, one that meets nothing.
+  static Rect bounds(const Paths& paths) {
+    Rect b{std::numeric_limits<cInt>::max(), std::numeric_limits<cInt>::max(),
+           std::numeric_limits<cInt>::min(), std::numeric_limits<cInt>::min()};
+    for (const Path& path : paths) {
+      const Rect p = bounds(path);
+      b = {std::min(b.min_x, p.min_x), std::min(b.min_y, p.min_y), std::max(b.max_x, p.max_x),
+           std::max(b.max_y, p.max_y)};
+    }
+    return b;
+  }
+  static Rect bounds(const Path& path) {
+    Rect b{std::numeric_limits<cInt>::max(), std::numeric_limits<cInt>::max(),
+           std::numeric_limits<cInt>::min(), std::numeric_limits<cInt>::min()};
+    for (const IntPoint& q : path) {
+      b.min_x = std::min(b.min_x, q.X);
+      b.min_y = std::min(b.min_y, q.Y);
+      b.max_x = std::max(b.max_x, q.X);
+      b.max_y = std::max(b.max_y, q.Y);
+    }
+    return b;
   }
 
   // Outer contours that touch the border of r inside the board's box go up
