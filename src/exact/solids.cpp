@@ -216,7 +216,19 @@ struct Labelled {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
   std::size_t wall_points = 0;   // splitting walls, see conform_walls
+  // Per solid (kConductor, kInsulator): its faces and the edges where it ends.
+  std::array<std::size_t, 3> faces{};
+  std::array<std::size_t, 3> walls{};
 };
+
+// Whether the solid of face f ends at its edge i: the solid across is
+// another, and the edge is no piece of the seam at x = seam_x, where the
+// other half goes on.
+bool has_wall(const FaceHandle& f, int i, double seam_x) {
+  if (f->neighbor(i)->info().solid == f->info().solid) return false;
+  return !(f->vertex(Cdt::ccw(i))->point().x() == seam_x &&
+           f->vertex(Cdt::cw(i))->point().x() == seam_x);
+}
 
 // Each piece of an outline edge becomes a wall: a quad from the bottom to the
 // top, split into two triangles along a diagonal. gmsh fills a solid by
@@ -406,6 +418,16 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
     auto& info = f->info();
     if (info.board_winding != 0) info.solid = info.copper_winding != 0 ? kConductor : kInsulator;
   }
+  // Counted for the meshes: those of large boards take hundreds of
+  // megabytes, and growing them step by step would copy them over and over.
+  const double seam_x = half.seam != nullptr ? static_cast<double>(half.seam->x)
+                                             : std::numeric_limits<double>::quiet_NaN();
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    const std::uint8_t solid = f->info().solid;
+    if (solid == kNoSolid) continue;
+    ++out.faces[solid];
+    for (int i = 0; i < 3; ++i) out.walls[solid] += has_wall(f, i, seam_x);
+  }
 }
 
 // Rounds of snapping crossings to whole points before the triangulation
@@ -552,23 +574,15 @@ class MeshBuilder {
     }
   }
 
-  void add_solid(const std::vector<const Cdt*>& halves, std::uint8_t solid) {
-    // Counted first: the meshes of large boards take hundreds of megabytes,
-    // and growing them step by step would copy them over and over.
+  void add_solid(const std::vector<const Labelled*>& halves, std::uint8_t solid) {
     std::size_t faces = 0, walls = 0;
-    for (const Cdt* cdt : halves) {
-      for (auto f = cdt->finite_faces_begin(); f != cdt->finite_faces_end(); ++f) {
-        if (f->info().solid != solid) continue;
-        ++faces;
-        for (int i = 0; i < 3; ++i) walls += has_wall(f, i, solid);
-      }
-    }
+    for (const Labelled* half : halves) faces += half->faces[solid], walls += half->walls[solid];
     mesh_.triangles.reserve(2 * (faces + walls));
     mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
-    for (const Cdt* cdt : halves) {
-      bottom_.assign(cdt->number_of_vertices(), kNone);
-      top_.assign(cdt->number_of_vertices(), kNone);
-      add_faces(*cdt, solid);
+    for (const Labelled* half : halves) {
+      bottom_.assign(half->cdt.number_of_vertices(), kNone);
+      top_.assign(half->cdt.number_of_vertices(), kNone);
+      add_faces(half->cdt, solid);
     }
   }
 
@@ -586,7 +600,7 @@ class MeshBuilder {
       mesh_.triangles.push_back({top(v0), top(v1), top(v2)});
       mesh_.triangles.push_back({bottom(v0), bottom(v2), bottom(v1)});
       for (int i = 0; i < 3; ++i) {
-        if (!has_wall(f, i, solid)) continue;
+        if (!has_wall(f, i, seam_x_)) continue;
         // The solid lies left of a→b, so the wall faces right, outward. The
         // quad's diagonal starts at the bottom of the lower-numbered vertex,
         // so that both solids split a shared wall the same way.
@@ -602,14 +616,6 @@ class MeshBuilder {
       }
       area_ += CGAL::area(v0->point(), v1->point(), v2->point());
     }
-  }
-
-  // The solid ends at the edge, unless the edge is a piece of the seam,
-  // where the other half goes on.
-  bool has_wall(const FaceHandle& f, int i, std::uint8_t solid) const {
-    if (f->neighbor(i)->info().solid == solid) return false;
-    return !(f->vertex(Cdt::ccw(i))->point().x() == seam_x_ &&
-             f->vertex(Cdt::cw(i))->point().x() == seam_x_);
   }
 
   std::uint32_t make(std::vector<std::uint32_t>& layer, std::vector<std::uint32_t>& seam_layer,
@@ -868,14 +874,14 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
 
   // The meshes only read the triangulations: the two built side by side.
-  std::vector<const Cdt*> triangulations;
+  std::vector<const Labelled*> triangulations;
   for (const auto& l : labelled) {
     Cdt& cdt = l->cdt;
     std::uint32_t next = 0;
     for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
       v->info() = next++;
     }
-    if (cdt.dimension() == 2) triangulations.push_back(&cdt);
+    if (cdt.dimension() == 2) triangulations.push_back(l.get());
   }
   const Seam* used_seam = seam ? &*seam : nullptr;
   MeshBuilder conductor(z1, z2, used_seam);
