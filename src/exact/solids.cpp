@@ -276,8 +276,18 @@ bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
   const Point& a = f->vertex(Cdt::ccw(i))->point();
   const Point& b = f->vertex(Cdt::cw(i))->point();
   const auto inside = [&](const VertexHandle& v) {
-    return !cdt.is_infinite(v) &&
-           CGAL::side_of_bounded_circle(a, b, v->point()) == CGAL::ON_BOUNDED_SIDE;
+    if (cdt.is_infinite(v)) return false;
+    const Point& p = v->point();
+    // Whole units, nearly all points: the angle a-p-b is obtuse, exactly
+    // (CGAL's filter falls back to slow exact numbers whenever it is right,
+    // as between the corners of pads in a row).
+    if (is_whole(a) && is_whole(b) && is_whole(p)) {
+      const auto w = [](double v) { return Wide{static_cast<std::int64_t>(v)}; };
+      return (w(a.x()) - w(p.x())) * (w(b.x()) - w(p.x())) +
+                 (w(a.y()) - w(p.y())) * (w(b.y()) - w(p.y())) <
+             0;
+    }
+    return CGAL::side_of_bounded_circle(a, b, p) == CGAL::ON_BOUNDED_SIDE;
   };
   return inside(f->vertex(i)) || inside(cdt.mirror_vertex(f, i));
 }
