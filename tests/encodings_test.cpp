@@ -435,5 +435,58 @@ TEST(MeshSolids, TrianglesInBothEncodingsMeasuredAsWritten) {
   EXPECT_THROW(measure_mesh_solids(StlFormat::classic, conductor, insulator), Error);
 }
 
+// A facet as each of its numbers formats alone: what the mesh encoder's
+// kept lines must add up to.
+std::string facet_by_numbers(const Vertex& a, const Vertex& b, const Vertex& c) {
+  const auto line = [](const Vertex& v) {
+    std::string text;
+    for (const double x : {v.x, v.y, v.z}) {
+      char buffer[32];
+      text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
+      text += ' ';
+    }
+    text.back() = '\n';
+    return text;
+  };
+  return "facet normal " + line(triangle_normal(a, b, c)) + "  outer loop\n    vertex " + line(a) +
+         "    vertex " + line(b) + "    vertex " + line(c) + "  endloop\nendfacet\n";
+}
+
+TEST(MeshSolids, AsciiFacetsAreTheirNumbersFormattedOneByOne) {
+  // Numbers of every length, heights starting with -0 (written "-0", though
+  // equal to 0), and facets whose normals repeat, alternate with the axis
+  // normals of tops and bottoms, or are zero (a degenerate triangle).
+  Mesh mesh{{{-0.0, 0.0, -0.0},
+             {10.0 / 3, 1.5, -0.0},
+             {1e-7, -123456.789, 0.0},
+             {2.5e21, 0.1, 0.035},
+             {-7.0 / 9, 1e300, 0.035},
+             {5.0, 5.0, 1.6}},
+            {{0, 1, 2},
+             {0, 2, 1},
+             {0, 1, 3},
+             {1, 3, 4},
+             {3, 1, 0},
+             {0, 0, 5},
+             {2, 4, 5},
+             {0, 1, 3},
+             {0, 1, 3},
+             {1, 2, 0}}};
+  std::mt19937 rng(11);
+  for (int t = 0; t < 200; ++t) {
+    mesh.triangles.push_back({static_cast<std::uint32_t>(rng() % 6),
+                              static_cast<std::uint32_t>(rng() % 6),
+                              static_cast<std::uint32_t>(rng() % 6)});
+  }
+  std::string expected = "solid nblob\n";
+  const std::vector<Vertex>& v = mesh.vertices;
+  for (const auto& t : mesh.triangles) expected += facet_by_numbers(v[t[0]], v[t[1]], v[t[2]]);
+  expected += "endsolid nblob\n";
+  StringSink c, i;
+  const SolidsSummary written = emit_mesh_solids(c, i, Mesh{}, mesh, StlFormat::ascii);
+  EXPECT_EQ(i.text, expected);
+  EXPECT_EQ(written, measure_mesh_solids(StlFormat::ascii, Mesh{}, mesh));
+}
+
 }  // namespace
 }  // namespace foilcad

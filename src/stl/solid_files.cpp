@@ -99,21 +99,17 @@ void encode_solids(Out& copper, Out& other, double z1, double z2, const Coordina
   });
 }
 
-// The same for two meshes: a facet a triangle, no boxes.
+// One mesh's solid, header to trailer, into out: a facet a triangle, no
+// boxes.
 template <class Out>
-void encode_meshes(Out& copper, Out& other, const Mesh& conductor, const Mesh& insulator,
-                   StlFormat format) {
+void encode_mesh(Out& out, const Mesh& mesh, Solid solid, StlFormat format) {
   visit_mesh_encoder(format, [&](const auto& encoder) {
-    const auto encode = [&](Out& out, const Mesh& mesh, Solid solid) {
-      out.put(encoder.header(solid, mesh.triangles.size()));
-      const std::vector<Vertex>& v = mesh.vertices;
-      for (const auto& t : mesh.triangles) {
-        out.commit(encoder.triangle(out.reserve(), v[t[0]], v[t[1]], v[t[2]]), 1, 0);
-      }
-      out.put(encoder.trailer(solid));
-    };
-    encode(copper, conductor, Solid::conductor);
-    encode(other, insulator, Solid::insulator);
+    out.put(encoder.header(solid, mesh.triangles.size()));
+    auto facets = encoder.mesh_facets(mesh);
+    for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
+      out.commit(facets.triangle(out.reserve(), t), 1, 0);
+    }
+    out.put(encoder.trailer(solid));
   });
 }
 
@@ -148,7 +144,8 @@ SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const M
                                const Mesh& insulator_mesh, StlFormat format) {
   SolidBuffer copper(conductor, kMaxTriangleBytes);
   SolidBuffer other(insulator, kMaxTriangleBytes);
-  encode_meshes(copper, other, conductor_mesh, insulator_mesh, format);
+  encode_mesh(copper, conductor_mesh, Solid::conductor, format);
+  encode_mesh(other, insulator_mesh, Solid::insulator, format);
   copper.flush();
   other.flush();
   return summary_of(copper, other);
@@ -293,11 +290,12 @@ SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
   }
   SolidsSummary summary;
   write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
-    summary = write_open_with({conductor, conductor_path}, {insulator, insulator_path}, options,
-                              expected, [&](auto& copper, auto& other) {
-                                encode_meshes(copper, other, conductor_mesh, insulator_mesh,
-                                              options.stl.format);
-                              });
+    summary =
+        write_open_with({conductor, conductor_path}, {insulator, insulator_path}, options, expected,
+                        [&](auto& copper, auto& other) {
+                          encode_mesh(copper, conductor_mesh, Solid::conductor, options.stl.format);
+                          encode_mesh(other, insulator_mesh, Solid::insulator, options.stl.format);
+                        });
   });
   return summary;
 }
