@@ -349,6 +349,14 @@ void check_mesh_format(StlFormat format) {
 Vertex triangle_normal(const Vertex& a, const Vertex& b, const Vertex& c) {
   const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
   const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+  if (uz == 0.0 && vz == 0.0) {
+    // A top or bottom, half of a mesh's triangles: the general way below
+    // gives (0, 0, +-1) too, since the root of a square is the number's
+    // magnitude exactly while the square is a normal double.
+    const double z = ux * vy - uy * vx;
+    const double magnitude = std::abs(z);
+    if (magnitude > 1e-150 && magnitude < 1e150) return {0.0, 0.0, z > 0.0 ? 1.0 : -1.0};
+  }
   Vertex n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
   const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
   if (length == 0.0) return {0.0, 0.0, 0.0};
