@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -433,6 +434,89 @@ TEST(MeshSolids, TrianglesInBothEncodingsMeasuredAsWritten) {
   EXPECT_EQ(triangle_normal({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), (Vertex{0, 0, 0}));
   // The classic fields would fold the vertices of a mesh onto each other.
   EXPECT_THROW(measure_mesh_solids(StlFormat::classic, conductor, insulator), Error);
+}
+
+TEST(MeshSolids, TopsAndBottomsHaveTheNormalOfTheCrossProduct) {
+  // Flat triangles take a short way to their normal: it must agree bit for
+  // bit with the cross product divided by its length, down to triangles so
+  // small or so large that the length's square is no normal double.
+  const auto cross = [](const Vertex& a, const Vertex& b, const Vertex& c) {
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const double n[3] = {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    std::array<std::uint64_t, 3> bits{};
+    for (int i = 0; i < 3 && length != 0.0; ++i) {
+      const double unit = n[i] / length;
+      bits[i] = unit == 0.0 ? 0 : std::bit_cast<std::uint64_t>(unit);  // no -0
+    }
+    return bits;
+  };
+  const auto bits = [](const Vertex& n) {
+    return std::array<std::uint64_t, 3>{std::bit_cast<std::uint64_t>(n.x),
+                                        std::bit_cast<std::uint64_t>(n.y),
+                                        std::bit_cast<std::uint64_t>(n.z)};
+  };
+  for (double s = 1e-170; s < 1e170; s *= 3.7) {
+    for (const double z : {0.0, -0.0, 0.035, -1e300}) {
+      const Vertex a{1.25 * s, -2.0 * s, z}, b{3.0 * s, 2.0 * s, z}, c{1.5 * s, 5.0 * s, z};
+      EXPECT_EQ(bits(triangle_normal(a, b, c)), cross(a, b, c)) << s;
+      EXPECT_EQ(bits(triangle_normal(a, c, b)), cross(a, c, b)) << s;
+    }
+  }
+}
+
+// A facet as each of its numbers formats alone: what the mesh encoder's
+// kept lines must add up to.
+std::string facet_by_numbers(const Vertex& a, const Vertex& b, const Vertex& c) {
+  const auto line = [](const Vertex& v) {
+    std::string text;
+    for (const double x : {v.x, v.y, v.z}) {
+      char buffer[32];
+      text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
+      text += ' ';
+    }
+    text.back() = '\n';
+    return text;
+  };
+  return "facet normal " + line(triangle_normal(a, b, c)) + "  outer loop\n    vertex " + line(a) +
+         "    vertex " + line(b) + "    vertex " + line(c) + "  endloop\nendfacet\n";
+}
+
+TEST(MeshSolids, AsciiFacetsAreTheirNumbersFormattedOneByOne) {
+  // Numbers of every length, heights starting with -0 (written "-0", though
+  // equal to 0), and facets whose normals repeat, alternate with the axis
+  // normals of tops and bottoms, or are zero (a degenerate triangle).
+  Mesh mesh{{{-0.0, 0.0, -0.0},
+             {10.0 / 3, 1.5, -0.0},
+             {1e-7, -123456.789, 0.0},
+             {2.5e21, 0.1, 0.035},
+             {-7.0 / 9, 1e300, 0.035},
+             {5.0, 5.0, 1.6}},
+            {{0, 1, 2},
+             {0, 2, 1},
+             {0, 1, 3},
+             {1, 3, 4},
+             {3, 1, 0},
+             {0, 0, 5},
+             {2, 4, 5},
+             {0, 1, 3},
+             {0, 1, 3},
+             {1, 2, 0}}};
+  std::mt19937 rng(11);
+  for (int t = 0; t < 200; ++t) {
+    mesh.triangles.push_back({static_cast<std::uint32_t>(rng() % 6),
+                              static_cast<std::uint32_t>(rng() % 6),
+                              static_cast<std::uint32_t>(rng() % 6)});
+  }
+  std::string expected = "solid nblob\n";
+  const std::vector<Vertex>& v = mesh.vertices;
+  for (const auto& t : mesh.triangles) expected += facet_by_numbers(v[t[0]], v[t[1]], v[t[2]]);
+  expected += "endsolid nblob\n";
+  StringSink c, i;
+  const SolidsSummary written = emit_mesh_solids(c, i, Mesh{}, mesh, StlFormat::ascii);
+  EXPECT_EQ(i.text, expected);
+  EXPECT_EQ(written, measure_mesh_solids(StlFormat::ascii, Mesh{}, mesh));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -199,6 +200,77 @@ TEST_F(SolidWriterTest, WritesIntoOpenFilesAndLeavesThemOpen) {
   ::close(ifd);
   EXPECT_TRUE(read_file(c) == conductor.text);
   EXPECT_TRUE(read_file(i) == insulator.text);
+}
+
+// A sheet of columns x rows quads, two triangles each, at uneven points and
+// two heights: text of some 200 bytes a facet.
+Mesh make_sheet(std::size_t columns, std::size_t rows, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> jitter(0.0, 0.01);
+  Mesh mesh;
+  for (std::size_t k = 0; k <= rows; ++k) {
+    for (std::size_t i = 0; i <= columns; ++i) {
+      mesh.vertices.push_back({0.1 * i + jitter(rng), 0.1 * k + jitter(rng), k % 2 ? 0.035 : 0.0});
+    }
+  }
+  const auto at = [&](std::size_t i, std::size_t k) {
+    return static_cast<std::uint32_t>(k * (columns + 1) + i);
+  };
+  for (std::size_t k = 0; k < rows; ++k) {
+    for (std::size_t i = 0; i < columns; ++i) {
+      mesh.triangles.push_back({at(i, k), at(i + 1, k), at(i + 1, k + 1)});
+      mesh.triangles.push_back({at(i, k), at(i + 1, k + 1), at(i, k + 1)});
+    }
+  }
+  return mesh;
+}
+
+TEST_F(SolidWriterTest, MeshesWrittenSideBySideAndTheirProgress) {
+  // Each solid in turn the larger one, of several blocks.
+  const Mesh small = make_sheet(60, 50, 1);
+  const Mesh large = make_sheet(150, 120, 2);
+  for (const StlFormat format : {StlFormat::ascii, StlFormat::binary}) {
+    for (const bool large_conductor : {false, true}) {
+      SCOPED_TRACE(std::string(format_name(format)) + (large_conductor ? " conductor" : ""));
+      const Mesh& conductor_mesh = large_conductor ? large : small;
+      const Mesh& insulator_mesh = large_conductor ? small : large;
+      StringSink conductor;
+      StringSink insulator;
+      const SolidsSummary expected =
+          emit_mesh_solids(conductor, insulator, conductor_mesh, insulator_mesh, format);
+      const std::uint64_t total = expected.conductor_bytes + expected.insulator_bytes;
+      std::vector<std::uint64_t> done;
+      WriteOptions options;
+      options.stl.format = format;
+      // A progress bar draws on the thread that asked for the write.
+      const std::thread::id caller = std::this_thread::get_id();
+      options.progress = [&](std::uint64_t written, std::uint64_t all) {
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        EXPECT_EQ(all, total);
+        done.push_back(written);
+      };
+      EXPECT_EQ(write_mesh_solids(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh,
+                                  insulator_mesh, options),
+                expected);
+      EXPECT_TRUE(read_file(dir_ / "m_CND.stl") == conductor.text);
+      EXPECT_TRUE(read_file(dir_ / "m_INS.stl") == insulator.text);
+      ASSERT_FALSE(done.empty());
+      EXPECT_EQ(done.back(), total);
+      EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+      // A full disk, whichever solid meets it first, leaves the targets as
+      // they were.
+      for (const std::uint64_t limit : {std::uint64_t{0}, total / 2, total - 1}) {
+        SCOPED_TRACE(limit);
+        options.fail_after_bytes = limit;
+        EXPECT_THROW(write_mesh_solids(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh,
+                                       insulator_mesh, options),
+                     Error);
+        EXPECT_TRUE(read_file(dir_ / "m_CND.stl") == conductor.text);
+        EXPECT_TRUE(read_file(dir_ / "m_INS.stl") == insulator.text);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -177,55 +177,97 @@ std::array<double, 12> triangle_values(const Vertex& a, const Vertex& b, const V
 constexpr std::string_view kAsciiTriangleNormal = "facet normal ";
 constexpr std::string_view kAsciiOuterLoop = "  outer loop\n";
 
+// The longest line of three numbers.
+constexpr std::size_t kMaxLine = 3 * 24 + 3;
+
+char* put_number(char* out, double value) { return std::to_chars(out, out + 24, value).ptr; }
+
 }  // namespace
 
-char* AsciiEncoder::triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c) {
-  const std::array<double, 12> values = triangle_values(a, b, c);
-  const auto put_three = [&](std::size_t first) {
-    for (std::size_t i = first; i < first + 3; ++i) {
-      const Number n = format(values[i]);
-      std::memcpy(out, n.text.data(), n.size);
-      out += n.size;
-      *out++ = i < first + 2 ? ' ' : '\n';
-    }
-  };
+char* AsciiEncoder::VertexLine::operator()(char* out, const Vertex& v) {
+  out = put_number(out, v.x);
+  *out++ = ' ';
+  out = put_number(out, v.y);
+  *out++ = ' ';
+  // Compared bit for bit: -0.0 equals 0.0 but is written "-0".
+  const auto z_bits = std::bit_cast<std::uint64_t>(v.z);
+  if (z_bits != z_bits_) {
+    z_bits_ = z_bits;
+    z_ = format(v.z);
+  }
+  std::memcpy(out, z_.text.data(), z_.size);
+  out += z_.size;
+  *out++ = '\n';
+  return out;
+}
+
+std::string_view AsciiEncoder::NormalLine::operator()(const Vertex& n) {
+  const std::array<std::uint64_t, 3> bits{std::bit_cast<std::uint64_t>(n.x),
+                                          std::bit_cast<std::uint64_t>(n.y),
+                                          std::bit_cast<std::uint64_t>(n.z)};
+  if (bits[0] == 0 && bits[1] == 0) {
+    if (n.z == 1.0) return "0 0 1\n";
+    if (n.z == -1.0) return "0 0 -1\n";
+  }
+  if (bits != bits_) {
+    bits_ = bits;
+    char* out = text_.data();
+    out = put_number(out, n.x);
+    *out++ = ' ';
+    out = put_number(out, n.y);
+    *out++ = ' ';
+    out = put_number(out, n.z);
+    *out++ = '\n';
+    size_ = static_cast<std::size_t>(out - text_.data());
+  }
+  return {text_.data(), size_};
+}
+
+AsciiEncoder::MeshFacets::MeshFacets(const Mesh& mesh)
+    : mesh_(mesh),
+      // Room for the longest lines; the pages past the real lines are never
+      // touched.
+      lines_(std::make_unique_for_overwrite<char[]>(mesh.vertices.size() * kMaxLine)),
+      starts_(mesh.vertices.size() + 1) {
+  VertexLine line;
+  char* const begin = lines_.get();
+  char* out = begin;
+  for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
+    out = line(out, mesh.vertices[i]);
+    starts_[i + 1] = static_cast<std::uint64_t>(out - begin);
+  }
+}
+
+char* AsciiEncoder::MeshFacets::triangle(char* out, std::size_t t) {
+  const std::array<std::uint32_t, 3>& corners = mesh_.triangles[t];
+  const std::vector<Vertex>& v = mesh_.vertices;
   out = put(out, kAsciiTriangleNormal);
-  put_three(0);
+  out = put(out, normal_(triangle_normal(v[corners[0]], v[corners[1]], v[corners[2]])));
   out = put(out, kAsciiOuterLoop);
-  for (std::size_t v = 3; v < values.size(); v += 3) {
+  for (const std::uint32_t corner : corners) {
     out = put(out, kAsciiVertex);
-    put_three(v);
+    const std::uint64_t start = starts_[corner];
+    out = put(out, std::string_view(lines_.get() + start, starts_[corner + 1] - start));
   }
   return put(out, kAsciiFacetEnd);
 }
 
 std::uint64_t AsciiEncoder::triangles_bytes(const Mesh& mesh) {
-  // The heights repeat at every vertex: their lengths are found once each.
+  // The lines' lengths only: the text is not kept.
   std::vector<std::uint8_t> lengths(mesh.vertices.size());
-  double last_z = 0.0;
-  std::uint8_t last_z_size = format(last_z).size;
+  VertexLine line;
+  std::array<char, kMaxLine> scratch;
   for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
-    const Vertex& v = mesh.vertices[i];
-    if (v.z != last_z) {
-      last_z = v.z;
-      last_z_size = format(v.z).size;
-    }
-    lengths[i] = static_cast<std::uint8_t>(format(v.x).size + format(v.y).size + last_z_size);
+    lengths[i] = static_cast<std::uint8_t>(line(scratch.data(), mesh.vertices[i]) - scratch.data());
   }
-  // A unit normal along an axis has components 0, 1 and -1.
-  const auto size = [](double n) -> std::uint64_t {
-    if (n == 0.0 || n == 1.0) return 1;
-    if (n == -1.0) return 2;
-    return format(n).size;
-  };
+  NormalLine normal;
   const std::uint64_t text = kAsciiTriangleNormal.size() + kAsciiOuterLoop.size() +
-                             3 * kAsciiVertex.size() + 12 + kAsciiFacetEnd.size();
+                             3 * kAsciiVertex.size() + kAsciiFacetEnd.size();
   std::uint64_t bytes = 0;
   const std::vector<Vertex>& v = mesh.vertices;
   for (const auto& t : mesh.triangles) {
     const Vertex n = triangle_normal(v[t[0]], v[t[1]], v[t[2]]);
-    bytes +=
-        text + lengths[t[0]] + lengths[t[1]] + lengths[t[2]] + size(n.x) + size(n.y) + size(n.z);
+    bytes += text + lengths[t[0]] + lengths[t[1]] + lengths[t[2]] + normal(n).size();
   }
   return bytes;
 }
@@ -286,7 +328,11 @@ char* BinaryEncoder::box(char* out, const GridBox& box) const {
   return out;
 }
 
-char* BinaryEncoder::triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c) {
+char* BinaryEncoder::MeshFacets::triangle(char* out, std::size_t t) const {
+  const std::array<std::uint32_t, 3>& corners = mesh_.triangles[t];
+  const Vertex& a = mesh_.vertices[corners[0]];
+  const Vertex& b = mesh_.vertices[corners[1]];
+  const Vertex& c = mesh_.vertices[corners[2]];
   for (const double v : triangle_values(a, b, c)) out = put_float(out, static_cast<float>(v));
   *out++ = 0;
   *out++ = 0;
@@ -303,6 +349,14 @@ void check_mesh_format(StlFormat format) {
 Vertex triangle_normal(const Vertex& a, const Vertex& b, const Vertex& c) {
   const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
   const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+  if (uz == 0.0 && vz == 0.0) {
+    // A top or bottom, half of a mesh's triangles: the general way below
+    // gives (0, 0, +-1) too, since the root of a square is the number's
+    // magnitude exactly while the square is a normal double.
+    const double z = ux * vy - uy * vx;
+    const double magnitude = std::abs(z);
+    if (magnitude > 1e-150 && magnitude < 1e150) return {0.0, 0.0, z > 0.0 ? 1.0 : -1.0};
+  }
   Vertex n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
   const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
   if (length == 0.0) return {0.0, 0.0, 0.0};

@@ -18,6 +18,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -99,10 +100,51 @@ class AsciiEncoder {
     std::uint8_t size;
   };
   static Number format(double value);
-  // One triangle of a mesh, its normal found from the order of its vertices.
-  static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
-  // What triangle() writes for every triangle of a mesh, counted; each
-  // vertex's numbers are formatted once, not once per triangle.
+
+ private:
+  // The line "x y z\n" of a vertex at out. A mesh's vertices lie on a few
+  // heights, one after another for long runs: the last height's text is kept.
+  class VertexLine {
+   public:
+    char* operator()(char* out, const Vertex& v);
+
+   private:
+    std::uint64_t z_bits_ = 0;  // of the kept height, 0.0 at first
+    Number z_ = format(0.0);
+  };
+  // The line "x y z\n" of a facet's normal. Tops and bottoms have unit normals
+  // along z, whose lines are fixed; both facets of a wall's rectangle have the
+  // same normal, so the last one's line is kept for the next.
+  class NormalLine {
+   public:
+    std::string_view operator()(const Vertex& n);
+
+   private:
+    std::array<std::uint64_t, 3> bits_{};  // of the kept normal, (0, 0, 0) at first
+    std::array<char, 3 * 24 + 3> text_{'0', ' ', '0', ' ', '0', '\n'};
+    std::size_t size_ = 6;
+  };
+
+ public:
+  // The facets of one mesh, a facet per triangle, its normal found from the
+  // order of the triangle's vertices. A vertex serves some six triangles, so
+  // the line of every vertex is formatted once, into one buffer, and each
+  // facet copies its three lines from there.
+  class MeshFacets {
+   public:
+    explicit MeshFacets(const Mesh& mesh);
+    // Writes the facet of triangle t at out, which has room for
+    // kMaxTriangleBytes, and returns the end of what it wrote.
+    char* triangle(char* out, std::size_t t);
+
+   private:
+    const Mesh& mesh_;
+    std::unique_ptr<char[]> lines_;
+    std::vector<std::uint64_t> starts_;  // of each vertex's line, and the end
+    NormalLine normal_;
+  };
+  static MeshFacets mesh_facets(const Mesh& mesh) { return MeshFacets(mesh); }
+  // What MeshFacets writes for every triangle of a mesh, counted.
   static std::uint64_t triangles_bytes(const Mesh& mesh);
   static constexpr std::size_t kMaxTriangleBytes = 40 + 12 * 31 + 3 * 11 + 19;
   // The longest box: twelve facets with the longest numbers.
@@ -125,7 +167,16 @@ class BinaryEncoder {
   std::uint64_t box_bytes(const GridBox& box) const { return kFacetBytes * box_facets(box.sides); }
   std::size_t max_box_bytes() const { return 12 * kFacetBytes; }
 
-  static char* triangle(char* out, const Vertex& a, const Vertex& b, const Vertex& c);
+  // The facets of one mesh, a facet per triangle.
+  class MeshFacets {
+   public:
+    explicit MeshFacets(const Mesh& mesh) : mesh_(mesh) {}
+    char* triangle(char* out, std::size_t t) const;
+
+   private:
+    const Mesh& mesh_;
+  };
+  static MeshFacets mesh_facets(const Mesh& mesh) { return MeshFacets(mesh); }
   static std::uint64_t triangles_bytes(const Mesh& mesh) {
     return kFacetBytes * static_cast<std::uint64_t>(mesh.triangles.size());
   }

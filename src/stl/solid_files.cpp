@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/error.hpp"
@@ -99,22 +102,55 @@ void encode_solids(Out& copper, Out& other, double z1, double z2, const Coordina
   });
 }
 
-// The same for two meshes: a facet a triangle, no boxes.
+// One mesh's solid, header to trailer, into out: a facet a triangle, no
+// boxes. Returns false, unfinished, once stop is set (another solid failed).
 template <class Out>
-void encode_meshes(Out& copper, Out& other, const Mesh& conductor, const Mesh& insulator,
-                   StlFormat format) {
-  visit_mesh_encoder(format, [&](const auto& encoder) {
-    const auto encode = [&](Out& out, const Mesh& mesh, Solid solid) {
-      out.put(encoder.header(solid, mesh.triangles.size()));
-      const std::vector<Vertex>& v = mesh.vertices;
-      for (const auto& t : mesh.triangles) {
-        out.commit(encoder.triangle(out.reserve(), v[t[0]], v[t[1]], v[t[2]]), 1, 0);
+bool encode_mesh(Out& out, const Mesh& mesh, Solid solid, StlFormat format,
+                 const std::atomic<bool>* stop = nullptr) {
+  return visit_mesh_encoder(format, [&](const auto& encoder) {
+    out.put(encoder.header(solid, mesh.triangles.size()));
+    auto facets = encoder.mesh_facets(mesh);
+    constexpr std::size_t kStride = 4096;  // triangles between looks at stop
+    const std::size_t count = mesh.triangles.size();
+    for (std::size_t first = 0; first < count; first += kStride) {
+      if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
+      const std::size_t last = std::min(count, first + kStride);
+      for (std::size_t t = first; t < last; ++t) {
+        out.commit(facets.triangle(out.reserve(), t), 1, 0);
       }
-      out.put(encoder.trailer(solid));
-    };
-    encode(copper, conductor, Solid::conductor);
-    encode(other, insulator, Solid::insulator);
+    }
+    out.put(encoder.trailer(solid));
+    return true;
   });
+}
+
+// Runs first(stop) on a second thread, if one can be had, while second runs
+// on this one; both are done when this returns. An exception of either is
+// thrown here: second's once first, told to stop (stop set), has returned.
+// wait is called every few tenths of a second on this thread while first runs
+// on alone.
+template <class First, class Second, class Wait>
+void run_beside(First&& first, Second&& second, Wait&& wait) {
+  std::atomic<bool> stop{false};
+  std::future<void> beside;
+  try {
+    beside = std::async(std::launch::async, [&] { first(stop); });
+  } catch (const std::system_error&) {
+    // No second thread: one after the other.
+  }
+  try {
+    second();
+    if (!beside.valid()) {
+      first(stop);
+      return;
+    }
+    while (beside.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) wait();
+  } catch (...) {
+    stop.store(true, std::memory_order_relaxed);
+    if (beside.valid()) beside.wait();
+    throw;
+  }
+  beside.get();
 }
 
 template <class Out>
@@ -148,7 +184,8 @@ SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const M
                                const Mesh& insulator_mesh, StlFormat format) {
   SolidBuffer copper(conductor, kMaxTriangleBytes);
   SolidBuffer other(insulator, kMaxTriangleBytes);
-  encode_meshes(copper, other, conductor_mesh, insulator_mesh, format);
+  encode_mesh(copper, conductor_mesh, Solid::conductor, format);
+  encode_mesh(other, insulator_mesh, Solid::insulator, format);
   copper.flush();
   other.flush();
   return summary_of(copper, other);
@@ -220,39 +257,101 @@ class BlockStream {
 
 namespace {
 
-// Writes two solids into open files through a BlockWriter each: encode(copper,
-// other) fills the two streams. expected, the measure of what encode writes,
-// is needed for the progress and checked against what was written.
+// Both solids on their way into open files, through a BlockWriter each, and
+// the progress of both. expected, the measure of what is to be written, is
+// needed for the progress and checked against what was written.
+class OpenSolidsOut {
+ public:
+  // The progress is reported when a block of the conductor, or with
+  // insulator_reports of the insulator, is passed on, and by report().
+  OpenSolidsOut(const OpenSolid& conductor, const OpenSolid& insulator, const WriteOptions& options,
+                const std::optional<SolidsSummary>& expected, bool insulator_reports)
+      : conductor_name_(conductor.name),
+        options_(options),
+        expected_(expected),
+        total_(expected ? expected->conductor_bytes + expected->insulator_bytes : 0),
+        budget_(options.fail_after_bytes),
+        report_([this] { report(); }),
+        insulator_report_(insulator_reports ? report_ : std::function<void()>{}),
+        // Two blocks per file in flight besides the one being filled.
+        conductor_writer_(conductor.fd, conductor.name, budget_, kWriteBlock, kSlack, 3),
+        insulator_writer_(insulator.fd, insulator.name, budget_, kWriteBlock, kSlack, 3),
+        copper(conductor_writer_, report_),
+        other(insulator_writer_, insulator_report_) {}
+
+  void report() const {
+    if (options_.progress) options_.progress(budget_.taken(), total_);
+  }
+
+  // After both streams are finished.
+  SolidsSummary summary() const {
+    const SolidsSummary summary = summary_of(copper, other);
+    // A measure that differs from the bytes written would have let a disk
+    // check pass wrongly or given a binary header the wrong facet count.
+    if (expected_ && summary != *expected_) {
+      throw Error(conductor_name_.string() + ": the solids came out at " +
+                  std::to_string(summary.conductor_bytes + summary.insulator_bytes) +
+                  " bytes, not the " + std::to_string(total_) + " measured");
+    }
+    if (options_.progress) options_.progress(total_, total_);
+    return summary;
+  }
+
+ private:
+  static_assert(kWriteBlock % kBlockAlignment == 0);
+  static_assert(kMaxEncodedBoxBytes < kWriteBlock && kMaxTriangleBytes < kWriteBlock);
+  static constexpr std::size_t kSlack = std::max(kMaxEncodedBoxBytes, kMaxTriangleBytes);
+
+  std::filesystem::path conductor_name_;
+  const WriteOptions& options_;
+  const std::optional<SolidsSummary>& expected_;
+  std::uint64_t total_;
+  WriteBudget budget_;
+  std::function<void()> report_;
+  std::function<void()> insulator_report_;
+  BlockWriter conductor_writer_;
+  BlockWriter insulator_writer_;
+
+ public:
+  BlockStream copper;
+  BlockStream other;
+};
+
+// Writes two solids into open files: encode(copper, other) fills the two
+// streams.
 template <class Encode>
 SolidsSummary write_open_with(const OpenSolid& conductor, const OpenSolid& insulator,
                               const WriteOptions& options,
                               const std::optional<SolidsSummary>& expected, Encode&& encode) {
-  static_assert(kWriteBlock % kBlockAlignment == 0);
-  static_assert(kMaxEncodedBoxBytes < kWriteBlock && kMaxTriangleBytes < kWriteBlock);
-  const std::uint64_t total = expected ? expected->conductor_bytes + expected->insulator_bytes : 0;
-  WriteBudget budget(options.fail_after_bytes);
-  const std::function<void()> passed_on = [&] {
-    if (options.progress) options.progress(budget.taken(), total);
-  };
-  // Two blocks per file in flight besides the one being filled.
-  constexpr std::size_t slack = std::max(kMaxEncodedBoxBytes, kMaxTriangleBytes);
-  BlockWriter conductor_writer(conductor.fd, conductor.name, budget, kWriteBlock, slack, 3);
-  BlockWriter insulator_writer(insulator.fd, insulator.name, budget, kWriteBlock, slack, 3);
-  BlockStream copper(conductor_writer, passed_on);
-  BlockStream other(insulator_writer, passed_on);
-  encode(copper, other);
-  copper.finish();
-  other.finish();
-  const SolidsSummary summary = summary_of(copper, other);
-  // A measure that differs from the bytes written would have let a disk
-  // check pass wrongly or given a binary header the wrong facet count.
-  if (expected && summary != *expected) {
-    throw Error(conductor.name.string() + ": the solids came out at " +
-                std::to_string(summary.conductor_bytes + summary.insulator_bytes) +
-                " bytes, not the " + std::to_string(total) + " measured");
-  }
-  if (options.progress) options.progress(total, total);
-  return summary;
+  OpenSolidsOut out(conductor, insulator, options, expected, true);
+  encode(out.copper, out.other);
+  out.copper.finish();
+  out.other.finish();
+  return out.summary();
+}
+
+// Writes two meshes' solids into open files. Each solid has a stream and a
+// writer of its own, so the insulator is encoded on a second thread while
+// this one encodes the conductor; the progress is reported from this thread
+// only.
+SolidsSummary write_open_meshes(const OpenSolid& conductor, const OpenSolid& insulator,
+                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
+                                const WriteOptions& options,
+                                const std::optional<SolidsSummary>& expected) {
+  OpenSolidsOut out(conductor, insulator, options, expected, false);
+  const StlFormat format = options.stl.format;
+  run_beside(
+      [&](const std::atomic<bool>& stop) {
+        if (encode_mesh(out.other, insulator_mesh, Solid::insulator, format, &stop)) {
+          out.other.finish();
+        }
+      },
+      [&] {
+        encode_mesh(out.copper, conductor_mesh, Solid::conductor, format);
+        out.copper.finish();
+      },
+      [&] { out.report(); });
+  return out.summary();
 }
 
 }  // namespace
@@ -293,11 +392,8 @@ SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
   }
   SolidsSummary summary;
   write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
-    summary = write_open_with({conductor, conductor_path}, {insulator, insulator_path}, options,
-                              expected, [&](auto& copper, auto& other) {
-                                encode_meshes(copper, other, conductor_mesh, insulator_mesh,
-                                              options.stl.format);
-                              });
+    summary = write_open_meshes({conductor, conductor_path}, {insulator, insulator_path},
+                                conductor_mesh, insulator_mesh, options, expected);
   });
   return summary;
 }
@@ -311,8 +407,20 @@ SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const
       bytes = encoder.header(solid, 0).size() + encoder.trailer(solid).size();
       bytes += encoder.triangles_bytes(mesh);
     };
-    count(conductor, Solid::conductor, summary.conductor_bytes, summary.conductor_facets);
-    count(insulator, Solid::insulator, summary.insulator_bytes, summary.insulator_facets);
+    const auto count_conductor = [&] {
+      count(conductor, Solid::conductor, summary.conductor_bytes, summary.conductor_facets);
+    };
+    const auto count_insulator = [&](const std::atomic<bool>&) {
+      count(insulator, Solid::insulator, summary.insulator_bytes, summary.insulator_facets);
+    };
+    // The text's length depends on every vertex's numbers: the two meshes
+    // are counted side by side. A binary facet's size is fixed.
+    if (format == StlFormat::binary) {
+      count_conductor();
+      count_insulator({});
+    } else {
+      run_beside(count_insulator, count_conductor, [] {});
+    }
     return summary;
   });
 }

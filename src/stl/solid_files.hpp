@@ -68,7 +68,8 @@ SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const M
                                const Mesh& insulator_mesh, StlFormat format);
 
 // Told the bytes written to both files together so far and the bytes of both
-// when complete, every few megabytes and once at the end.
+// when complete, every few megabytes and once at the end, always on the
+// thread that called the writer.
 using WriteProgress = std::function<void(std::uint64_t written, std::uint64_t total)>;
 
 struct WriteOptions {
@@ -110,7 +111,9 @@ SolidsSummary write_solids(const std::filesystem::path& conductor_path,
                            const CoordinateLists& lists, const CellMap& map,
                            const WriteOptions& options = {});
 
-// write_solids for two meshes, in the encoding options.stl.format gives.
+// write_solids for two meshes, in the encoding options.stl.format gives. The
+// insulator is encoded on a second thread while the calling one encodes the
+// conductor.
 SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
                                 const std::filesystem::path& insulator_path,
                                 const Mesh& conductor_mesh, const Mesh& insulator_mesh,
