@@ -25,6 +25,10 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include <chrono>
+#include <cstdio>
+static double tnow(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();}
+#define TT(name) std::fprintf(stderr, "  %-24s %.3f\n", name, tnow()-t0_), t0_=tnow()
 
 namespace foilcad::exact {
 namespace {
@@ -307,8 +311,11 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
       if (!f->is_constrained(i)) continue;
       const VertexHandle u = f->vertex(Cdt::ccw(i));
       const VertexHandle w = f->vertex(Cdt::cw(i));
-      if (CGAL::compare_xy(u->point(), w->point()) == CGAL::SMALLER ||
-          cdt.is_infinite(f->neighbor(i))) {
+      // Only edges encroached on now: one that becomes so by a split is
+      // next to the new point and is taken up then (below).
+      if ((CGAL::compare_xy(u->point(), w->point()) == CGAL::SMALLER ||
+           cdt.is_infinite(f->neighbor(i))) &&
+          encroached(cdt, f, i)) {
         todo.emplace_back(u, w);
       }
     }
@@ -378,7 +385,9 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
+  double t0_=tnow();
   out.wall_points = conform_walls(cdt, min_split);
+  TT("conform"); std::fprintf(stderr, "  walls %zu\n", out.wall_points);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
