@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -25,10 +27,10 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include <chrono>
-#include <cstdio>
-static double tnow(){return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();}
-#define TT(name) std::fprintf(stderr, "  %-24s %.3f\n", name, tnow()-t0_), t0_=tnow()
+static double tnow() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+#define TT(name) std::fprintf(stderr, "  %-24s %.3f\n", name, tnow() - t0_), t0_ = tnow()
 
 namespace foilcad::exact {
 namespace {
@@ -385,9 +387,10 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
-  double t0_=tnow();
+  double t0_ = tnow();
   out.wall_points = conform_walls(cdt, min_split);
-  TT("conform"); std::fprintf(stderr, "  walls %zu\n", out.wall_points);
+  TT("conform");
+  std::fprintf(stderr, "  walls %zu\n", out.wall_points);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
