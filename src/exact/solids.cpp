@@ -549,13 +549,11 @@ class PointCells {
   std::vector<std::pair<std::uint64_t, ClipperLib::IntPoint>> cells_;
 };
 
-// Every slanted path edge that passes through the unit square around one of
-// the points is bent through that point, so edges that crossed near it meet
-// there: the edges move by less than a unit, as far as Clipper's own
-// rounding moves them. A point in the square of a level or upright edge lies
-// on it, and the triangulation splits the edge there by itself.
-void snap_to(std::span<ClipperLib::Path> paths, const PointCells& cells) {
-  std::vector<std::pair<double, ClipperLib::IntPoint>> on_edge;
+// Rewrites the paths with the points between(a, b, out) puts into each edge
+// a-b, in their order from a to b.
+template <class Between>
+void bend_edges(std::span<ClipperLib::Path> paths, Between&& between) {
+  ClipperLib::Path added;
   for (auto& path : paths) {
     ClipperLib::Path bent;
     bool changed = false;
@@ -563,24 +561,38 @@ void snap_to(std::span<ClipperLib::Path> paths, const PointCells& cells) {
       const ClipperLib::IntPoint a = path[i];
       const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
       bent.push_back(a);
-      if (a.X == b.X || a.Y == b.Y) continue;
-      on_edge.clear();
-      cells.near(a, b, [&](const ClipperLib::IntPoint& r) {
-        if (r == a || r == b || !passes_through(a, b, r)) return;
-        const double along = static_cast<double>(r.X - a.X) * static_cast<double>(b.X - a.X) +
-                             static_cast<double>(r.Y - a.Y) * static_cast<double>(b.Y - a.Y);
-        on_edge.emplace_back(along, r);
-      });
-      if (on_edge.empty()) continue;
-      std::sort(on_edge.begin(), on_edge.end(), [](const auto& p, const auto& q) {
-        return p.first != q.first ? p.first < q.first : point_less(p.second, q.second);
-      });
-      on_edge.erase(std::unique(on_edge.begin(), on_edge.end()), on_edge.end());
-      for (const auto& [along, r] : on_edge) bent.push_back(r);
-      changed = true;
+      added.clear();
+      between(a, b, added);
+      bent.insert(bent.end(), added.begin(), added.end());
+      changed = changed || !added.empty();
     }
     if (changed) path = std::move(bent);
   }
+}
+
+// Every slanted path edge that passes through the unit square around one of
+// the points is bent through that point, so edges that crossed near it meet
+// there: the edges move by less than a unit, as far as Clipper's own
+// rounding moves them. A point in the square of a level or upright edge lies
+// on it, and the triangulation splits the edge there by itself.
+void snap_to(std::span<ClipperLib::Path> paths, const PointCells& cells) {
+  std::vector<std::pair<double, ClipperLib::IntPoint>> on_edge;
+  bend_edges(paths, [&](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b,
+                        ClipperLib::Path& between) {
+    if (a.X == b.X || a.Y == b.Y) return;
+    on_edge.clear();
+    cells.near(a, b, [&](const ClipperLib::IntPoint& r) {
+      if (r == a || r == b || !passes_through(a, b, r)) return;
+      const double along = static_cast<double>(r.X - a.X) * static_cast<double>(b.X - a.X) +
+                           static_cast<double>(r.Y - a.Y) * static_cast<double>(b.Y - a.Y);
+      on_edge.emplace_back(along, r);
+    });
+    std::sort(on_edge.begin(), on_edge.end(), [](const auto& p, const auto& q) {
+      return p.first != q.first ? p.first < q.first : point_less(p.second, q.second);
+    });
+    on_edge.erase(std::unique(on_edge.begin(), on_edge.end()), on_edge.end());
+    for (const auto& [along, r] : on_edge) between.push_back(r);
+  });
 }
 
 // One solid's mesh over the triangulations of the halves: its vertices made
@@ -717,21 +729,13 @@ Wide rounded_quotient(Wide a, Wide b) {
 // nearest to where it crosses: afterwards every edge lies on one side (the
 // edge moves by at most half a unit, as Clipper's rounding moves it).
 void cut_at(ClipperLib::Paths& paths, ClipperLib::cInt seam) {
-  for (auto& path : paths) {
-    ClipperLib::Path cut;
-    bool changed = false;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-      const ClipperLib::IntPoint a = path[i];
-      const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
-      cut.push_back(a);
-      if ((a.X < seam && b.X > seam) || (a.X > seam && b.X < seam)) {
-        const Wide dy = rounded_quotient(Wide{seam - a.X} * Wide{b.Y - a.Y}, Wide{b.X - a.X});
-        cut.push_back({seam, a.Y + static_cast<ClipperLib::cInt>(dy)});
-        changed = true;
-      }
+  bend_edges(paths, [&](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b,
+                        ClipperLib::Path& between) {
+    if ((a.X < seam && b.X > seam) || (a.X > seam && b.X < seam)) {
+      const Wide dy = rounded_quotient(Wide{seam - a.X} * Wide{b.Y - a.Y}, Wide{b.X - a.X});
+      between.push_back({seam, a.Y + static_cast<ClipperLib::cInt>(dy)});
     }
-    if (changed) path = std::move(cut);
-  }
+  });
 }
 
 // The seam's points and the winding numbers along its pieces, from the
