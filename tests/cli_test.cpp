@@ -528,6 +528,7 @@ TEST(CliExact, OutlineLayerCutsTheCopperInBothModels) {
                             "-q --dry-run --geometry exact --thickness 1 --outline "
                             "kicad-edge-cuts.gbr --json - copper.gbr");
   ASSERT_EQ(exact.status, 0) << exact.err;
+  EXPECT_EQ(exact.err, "");  // quiet: not a word on stderr
   // The board is the outline's area less its cut-outs; copper outside is gone.
   EXPECT_LT(json_real(exact.out, "copper_area_mm2"), json_real(exact.out, "area_mm2"));
   EXPECT_TRUE(contains(exact.out, R"("outline_layer":{"path":"kicad-edge-cuts.gbr")")) << exact.out;

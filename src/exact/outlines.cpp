@@ -1,19 +1,16 @@
 #include "exact/outlines.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "common/arc.hpp"
 #include "common/error.hpp"
+#include "exact/parallel.hpp"
 #include "exact/shapes.hpp"
 
 namespace foilcad::exact {
@@ -515,32 +512,6 @@ class Tracer {
       }
     }
     return copper;
-  }
-
-  // work(i) for i in [0, count), on as many threads as there are cores (at
-  // most four); each i is independent of the others.
-  template <typename Work>
-  static void parallel(std::size_t count, Work work) {
-    std::atomic<std::size_t> next{0};
-    std::mutex failed;
-    std::exception_ptr error;
-    auto run = [&] {
-      try {
-        for (std::size_t i = next++; i < count; i = next++) work(i);
-      } catch (...) {
-        const std::lock_guard<std::mutex> lock(failed);
-        if (!error) error = std::current_exception();
-        next = count;
-      }
-    };
-    const unsigned workers =
-        std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
-                           static_cast<unsigned>(std::min<std::size_t>(4, count)));
-    std::vector<std::thread> threads;
-    for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
-    run();
-    for (std::thread& t : threads) t.join();
-    if (error) std::rethrow_exception(error);
   }
 
   static std::size_t index(int x, int y, int n) {

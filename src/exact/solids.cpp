@@ -10,27 +10,19 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <exception>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <numeric>
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "common/error.hpp"
-static double tnow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-#define TT(name) std::fprintf(stderr, "  %-24s %.3f\n", name, tnow() - t0_), t0_ = tnow()
+#include "exact/parallel.hpp"
 
 namespace foilcad::exact {
 namespace {
@@ -121,11 +113,10 @@ Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths
   return outline;
 }
 
-// The largest coordinate magnitude the triangulation takes: integer units
-// beyond it would lose exactness in the products of its predicates.
+// The largest coordinate magnitude the triangulation takes (extrude_solids
+// checks it): integer units beyond it would lose exactness in the products
+// of its predicates.
 constexpr ClipperLib::cInt kMaxUnits = ClipperLib::cInt{1} << 40;
-
-Error too_far() { return Error("the board reaches too far from the origin for the exact model"); }
 
 // Records on the triangulation edge (f, i) that an outline edge runs along it
 // from `from`: the face on its left has the larger winding number.
@@ -363,7 +354,6 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
   std::vector<Point> points;
   points.reserve(outline.points.size());
   for (const auto& p : outline.points) {
-    if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) throw too_far();
     points.emplace_back(static_cast<double>(p.X), static_cast<double>(p.Y));
   }
   // No point, no face: and the property map below would take the address of
@@ -387,10 +377,7 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
-  double t0_ = tnow();
   out.wall_points = conform_walls(cdt, min_split);
-  TT("conform");
-  std::fprintf(stderr, "  walls %zu\n", out.wall_points);
 
   for (const auto& e : outline.edges) {
     record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
@@ -699,18 +686,14 @@ double paths_area(const ClipperLib::Paths& paths) {
 }
 
 // The x of the seam: near the middle of the points, on no point's x, so
-// that no outline edge runs along it. None when the board has fewer points
-// than halves_from.
-std::optional<ClipperLib::cInt> choose_seam(const ClipperLib::Paths& copper,
-                                            const ClipperLib::Paths& board,
+// that no outline edge runs along it. None when there are fewer points than
+// halves_from.
+std::optional<ClipperLib::cInt> choose_seam(const std::vector<ClipperLib::IntPoint>& points,
                                             std::size_t halves_from) {
+  if (points.size() < halves_from || points.empty()) return std::nullopt;
   std::vector<ClipperLib::cInt> xs;
-  for (const auto* paths : {&copper, &board}) {
-    for (const auto& path : *paths) {
-      for (const auto& p : path) xs.push_back(p.X);
-    }
-  }
-  if (xs.size() < halves_from || xs.empty()) return std::nullopt;
+  xs.reserve(points.size());
+  for (const auto& p : points) xs.push_back(p.X);
   std::sort(xs.begin(), xs.end());
   ClipperLib::cInt x = xs[xs.size() / 2];
   while (std::binary_search(xs.begin(), xs.end(), x)) ++x;
@@ -793,35 +776,18 @@ std::optional<Seam> make_seam(ClipperLib::cInt x, const ClipperLib::Paths& coppe
   return seam;
 }
 
-// Runs every task, the first on this thread and each other on one of its
-// own, and rethrows the first failure once all have ended.
-void in_parallel(const std::vector<std::function<void()>>& tasks) {
-  std::vector<std::exception_ptr> failures(tasks.size());
-  const auto run = [&](std::size_t k) {
-    try {
-      tasks[k]();
-    } catch (...) {
-      failures[k] = std::current_exception();
-    }
-  };
-  std::vector<std::thread> threads;
-  for (std::size_t k = 1; k < tasks.size(); ++k) threads.emplace_back(run, k);
-  if (!tasks.empty()) run(0);
-  for (auto& t : threads) t.join();
-  for (const auto& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-}
-
 // snap_to on both path sets, the copper's two halves side by side.
 void snap_all(ClipperLib::Paths& copper, ClipperLib::Paths& board, const PointCells& cells) {
   const std::span<ClipperLib::Path> all(copper);
   const std::size_t middle = copper.size() / 2;
-  in_parallel({[&] {
-                 snap_to(all.first(middle), cells);
-                 snap_to(board, cells);
-               },
-               [&] { snap_to(all.subspan(middle), cells); }});
+  parallel(2, [&](std::size_t k) {
+    if (k == 0) {
+      snap_to(all.first(middle), cells);
+      snap_to(board, cells);
+    } else {
+      snap_to(all.subspan(middle), cells);
+    }
+  });
 }
 
 }  // namespace
@@ -836,21 +802,25 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   const double min_split = std::max(kMinSplitUnits, (z2 - z1) * kUnitsPerMm);
   ClipperLib::Paths cut_copper = copper;
   ClipperLib::Paths cut_board = board;
+  std::optional<ClipperLib::cInt> seam_x;
   {
-    // Clipper's rounding now and then leaves a vertex a fraction of a unit
-    // across another edge: bent through the vertex beforehand, those edges
-    // need no second triangulation (see below).
     std::vector<ClipperLib::IntPoint> points;
     for (const auto* paths : {&copper, &board}) {
       for (const auto& path : *paths) points.insert(points.end(), path.begin(), path.end());
     }
+    // Every later point lies between these (cuts on their edges, crossings).
     for (const auto& p : points) {
-      if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) throw too_far();
+      if (std::abs(p.X) > kMaxUnits || std::abs(p.Y) > kMaxUnits) {
+        throw Error("the board reaches too far from the origin for the exact model");
+      }
     }
+    seam_x = choose_seam(points, halves_from);
+    // Clipper's rounding now and then leaves a vertex a fraction of a unit
+    // across another edge: bent through the vertex beforehand, those edges
+    // need no second triangulation (see below).
     const PointCells cells(std::move(points));
     snap_all(cut_copper, cut_board, cells);
   }
-  const std::optional<ClipperLib::cInt> seam_x = choose_seam(copper, board, halves_from);
   std::optional<Seam> seam;
   std::vector<Half> halves;
   std::vector<std::unique_ptr<Labelled>> labelled;
@@ -870,21 +840,18 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     }
     std::vector<Outline> outlines(halves.size());
     labelled.clear();
-    std::vector<std::function<void()>> tasks;
-    const bool last = round == kSnapRounds;
-    for (std::size_t h = 0; h < halves.size(); ++h) {
+    for (std::size_t h = 0; h < halves.size(); ++h)
       labelled.push_back(std::make_unique<Labelled>());
-      tasks.emplace_back([&, h] {
-        const Half& half = halves[h];
-        const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
-        const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
-        outlines[h] = collect_outline(
-            cut_copper, cut_board, lo, hi,
-            half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
-        triangulate(outlines[h], half, *labelled[h], !last, min_split);
-      });
-    }
-    in_parallel(tasks);
+    const bool last = round == kSnapRounds;
+    parallel(halves.size(), [&](std::size_t h) {
+      const Half& half = halves[h];
+      const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
+      const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
+      outlines[h] = collect_outline(
+          cut_copper, cut_board, lo, hi,
+          half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
+      triangulate(outlines[h], half, *labelled[h], !last, min_split);
+    });
     std::vector<ClipperLib::IntPoint> snaps;
     for (std::size_t h = 0; h < halves.size(); ++h) {
       if (labelled[h]->added_points == 0) continue;  // and split walls are no crossings
@@ -912,8 +879,13 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   const Seam* used_seam = seam ? &*seam : nullptr;
   MeshBuilder conductor(z1, z2, used_seam);
   MeshBuilder insulator(z1, z2, used_seam);
-  in_parallel({[&] { conductor.add_solid(triangulations, kConductor); },
-               [&] { insulator.add_solid(triangulations, kInsulator); }});
+  parallel(2, [&](std::size_t k) {
+    if (k == 0) {
+      conductor.add_solid(triangulations, kConductor);
+    } else {
+      insulator.add_solid(triangulations, kInsulator);
+    }
+  });
   ExactSolids solids;
   solids.copper_area = conductor.area();
   solids.conductor = conductor.take();
