@@ -230,17 +230,22 @@ bool has_wall(const FaceHandle& f, int i, double seam_x) {
 // Each piece of an outline edge becomes a wall: a quad from the bottom to the
 // top, split into two triangles along a diagonal. gmsh fills a solid by
 // tetrahedralizing its vertices (Delaunay) and then recovering the surface; a
-// wall diagonal that is not an edge of those tetrahedra is recovered with
-// extra points, and gmsh 4.8 crashes on some boards while removing them again
-// (a wall many millimetres long beside small details). The diagonal of the
-// wall a-b is an edge of the tetrahedra when no vertex lies inside the circle
-// with diameter a-b (the sphere through the wall's four corners is then
-// empty), so outline edges with a vertex of a neighbouring face inside that
-// circle are split until none is, down to about the thickness: a wall no
-// longer than it is high is a plain quad, whose diagonal gmsh finds by a flip
-// (splitting those too would add an eighth more triangles on real boards). The
-// points lie exactly on the edge, so the walls and the areas stay as they
-// are, and they are exact floats.
+// wall that is no face of those tetrahedra is recovered with extra points,
+// and gmsh 4.8 crashes on some boards while removing them again (a wall many
+// millimetres long beside small details). Every vertex lies at one of two
+// heights, so a sphere through the wall a-b's four corners meets them in a
+// circle through a and b (its centre's height is halfway): the wall is a
+// face of the Delaunay tetrahedra when some circle through a and b has every
+// other vertex outside, that is when a-b is an edge of the plain Delaunay
+// triangulation, or when the vertex across it lies outside the circle through
+// the face on this side. Outline edges for which it does not are split until
+// it does, down to about the thickness: a wall no longer than it is high is a
+// plain quad, whose diagonal gmsh finds by a flip (splitting those too would
+// add an eighth more triangles on real boards). Asking for the smallest such
+// circle (the one with a-b as diameter) would do too, but splits more than
+// half again as many points on real boards, where long tracks run beside
+// pads. The points lie exactly on the edge, so the walls and the areas stay
+// as they are, and they are exact floats.
 constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre, for very thin foils
 
 bool is_float(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
@@ -267,29 +272,40 @@ std::optional<Point> split_point(const Point& u, const Point& w) {
   return std::nullopt;
 }
 
-// Whether a vertex of one of the two faces beside the constrained edge (f, i)
-// lies strictly inside the circle with the edge as diameter.
-bool encroached(const Cdt& cdt, const FaceHandle& f, int i) {
-  const Point& a = f->vertex(Cdt::ccw(i))->point();
-  const Point& b = f->vertex(Cdt::cw(i))->point();
-  const auto inside = [&](const VertexHandle& v) {
-    if (cdt.is_infinite(v)) return false;
-    const Point& p = v->point();
-    // Whole units, nearly all points: the angle a-p-b is obtuse, exactly
-    // (CGAL's filter falls back to slow exact numbers whenever it is right,
-    // as between the corners of pads in a row).
-    if (is_whole(a) && is_whole(b) && is_whole(p)) {
-      const auto w = [](double v) { return Wide{static_cast<std::int64_t>(v)}; };
-      return (w(a.x()) - w(p.x())) * (w(b.x()) - w(p.x())) +
-                 (w(a.y()) - w(p.y())) * (w(b.y()) - w(p.y())) <
-             0;
-    }
-    return CGAL::side_of_bounded_circle(a, b, p) == CGAL::ON_BOUNDED_SIDE;
+// Whether the constrained edge (f, i) is no edge of the Delaunay
+// triangulation of the points: the vertex across it lies inside the circle
+// through f's corners, or on it (then the four corners of the two faces share
+// a circle, and the wall runs through the middle of what gmsh sees as one
+// cell). Edges of the hull are.
+bool needs_split(const Cdt& cdt, const FaceHandle& f, int i) {
+  const FaceHandle n = f->neighbor(i);
+  if (cdt.is_infinite(f) || cdt.is_infinite(n)) return false;
+  const Point& a = f->vertex(0)->point();
+  const Point& b = f->vertex(1)->point();
+  const Point& c = f->vertex(2)->point();
+  const Point& d = cdt.mirror_vertex(f, i)->point();
+  // Whole units near each other, nearly all points: the determinant exactly
+  // in 128 bits (products of four differences below 2^30 stay below 2^124).
+  // CGAL's filter falls back to slow exact numbers whenever the four points
+  // share a circle, as the corners of pads in a row do.
+  constexpr double kNear = 1 << 30;
+  const auto near = [&](const Point& p) {
+    return is_whole(p) && std::abs(p.x() - d.x()) < kNear && std::abs(p.y() - d.y()) < kNear;
   };
-  return inside(f->vertex(i)) || inside(cdt.mirror_vertex(f, i));
+  if (is_whole(d) && near(a) && near(b) && near(c)) {
+    const auto w = [](double v) { return Wide{static_cast<std::int64_t>(v)}; };
+    const Wide ax = w(a.x() - d.x()), ay = w(a.y() - d.y());
+    const Wide bx = w(b.x() - d.x()), by = w(b.y() - d.y());
+    const Wide cx = w(c.x() - d.x()), cy = w(c.y() - d.y());
+    const Wide det = (ax * ax + ay * ay) * (bx * cy - cx * by) +
+                     (bx * bx + by * by) * (cx * ay - ax * cy) +
+                     (cx * cx + cy * cy) * (ax * by - bx * ay);
+    return det >= 0;  // f is counterclockwise: positive inside
+  }
+  return CGAL::side_of_oriented_circle(a, b, c, d) != CGAL::ON_NEGATIVE_SIDE;
 }
 
-// Splits encroached outline edges (see above); returns the points added.
+// Splits the outline edges that are no Delaunay edges (see above); returns the points added.
 // Each split halves an edge at most down to the thickness, so the count stays
 // near the number of points there were; the cap only guards against inputs
 // that would cascade. Edges whose split point would not be exact stay whole.
@@ -304,11 +320,11 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
       if (!f->is_constrained(i)) continue;
       const VertexHandle u = f->vertex(Cdt::ccw(i));
       const VertexHandle w = f->vertex(Cdt::cw(i));
-      // Only edges encroached on now: one that becomes so by a split is
+      // Only edges that need it now: one that comes to by a split is
       // next to the new point and is taken up then (below).
       if ((CGAL::compare_xy(u->point(), w->point()) == CGAL::SMALLER ||
            cdt.is_infinite(f->neighbor(i))) &&
-          encroached(cdt, f, i)) {
+          needs_split(cdt, f, i)) {
         todo.emplace_back(u, w);
       }
     }
@@ -323,7 +339,7 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
     FaceHandle f;
     int i = 0;
     if (!cdt.is_edge(u, w, f, i) || !f->is_constrained(i)) continue;  // split since
-    if (!encroached(cdt, f, i)) continue;
+    if (!needs_split(cdt, f, i)) continue;
     if (CGAL::squared_distance(u->point(), w->point()) < min_length * min_length) continue;
     const auto p = split_point(u->point(), w->point());
     if (!p) continue;
