@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -345,6 +346,92 @@ TEST(ExactOutlines, ManyObjectsAcrossTiles) {
                         40 * (90 * 0.6 + kPi * 0.09);
   const double perimeter = 12000 * (2.8 + kPi * 0.2) + 5 * 196 + 400 + 40 * 182;
   EXPECT_NEAR(area(s.copper), copper, perimeter * o.tolerance);
+}
+
+// Each contour of `paths` that is more than a sliver: thicker (area over
+// half the perimeter) than `units`.
+int thick_contours(const ClipperLib::Paths& paths, double units) {
+  int count = 0;
+  for (const ClipperLib::Path& p : paths) {
+    double perimeter = 0.0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      const auto& a = p[i];
+      const auto& b = p[(i + 1) % p.size()];
+      perimeter += std::hypot(static_cast<double>(b.X - a.X), static_cast<double>(b.Y - a.Y));
+    }
+    count += std::abs(ClipperLib::Area(p)) > units * perimeter / 2;
+  }
+  return count;
+}
+
+TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
+  // Random boards of pads, rings, tracks and pours in both polarities, large
+  // enough to be cut into tiles, against the copper made object by object
+  // with one boolean each. The two differ by where intersections are
+  // rounded to units: slivers no thicker than a unit or two.
+  for (unsigned seed = 1; seed <= 2; ++seed) {
+    std::mt19937 rng(seed);
+    const auto uniform = [&](double lo, double hi) {
+      return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
+    const std::string apertures =
+        "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n%ADD14C,0.6*%\n";
+    std::vector<std::string> objects;  // each with its aperture and polarity
+    bool clear = false;
+    for (int k = 0; k < 1200; ++k) {
+      if (k > 10 && uniform(0, 1) < 0.1) clear = !clear;
+      std::string o = clear ? "%LPC*%\n" : "%LPD*%\n";
+      const double x = uniform(1, 39), y = uniform(1, 39);
+      const double kind = uniform(0, 1);
+      if (kind < 0.45) {
+        o += "D1" + std::to_string(static_cast<int>(uniform(0, 3))) + "*\n" + at(x, y) + "D03*\n";
+      } else if (kind < 0.9) {
+        o += std::string(kind < 0.7 ? "D13" : "D14") + "*\n" + at(x, y) + "D02*\n" +
+             at(x + uniform(-4, 4), y + uniform(-4, 4)) + "D01*\n";
+      } else {
+        const double w = uniform(2, 9), h = uniform(2, 9);
+        o += "G36*\n" + at(x, y) + "D02*\n" + at(x + w, y) + "D01*\n" + at(x + w, y + h) +
+             "D01*\n" + at(x + uniform(-3, 3), y + h) + "D01*\n" + at(x, y) + "D01*\nG37*\n";
+      }
+      objects.push_back(std::move(o));
+    }
+    ExactOptions o = options({0, 40, 0, 40});
+    o.tolerance = 0.0005;
+    std::string all = apertures;
+    for (const std::string& object : objects) all += object;
+    const CopperShape tiled = trace(all, o);
+
+    // Each run of one polarity united and added or removed at once.
+    ClipperLib::Paths copper;
+    for (std::size_t k = 0; k < objects.size();) {
+      const bool removes = objects[k].starts_with("%LPC");
+      ClipperLib::Clipper clipper;
+      clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+      for (; k < objects.size() && objects[k].starts_with("%LPC") == removes; ++k) {
+        ExactOptions alone = o;
+        alone.extent = {-10, 50, -10, 50};  // the whole object
+        clipper.AddPaths(trace(apertures + objects[k].substr(7), alone).copper, ClipperLib::ptClip,
+                         true);
+      }
+      clipper.Execute(removes ? ClipperLib::ctDifference : ClipperLib::ctUnion, copper,
+                      ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    }
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+    clipper.AddPaths(tiled.board, ClipperLib::ptClip, true);
+    clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
+                    ClipperLib::pftNonZero);
+
+    ClipperLib::Clipper xor_clipper;
+    xor_clipper.AddPaths(tiled.copper, ClipperLib::ptSubject, true);
+    xor_clipper.AddPaths(copper, ClipperLib::ptClip, true);
+    ClipperLib::Paths difference;
+    xor_clipper.Execute(ClipperLib::ctXor, difference, ClipperLib::pftNonZero,
+                        ClipperLib::pftNonZero);
+    EXPECT_EQ(thick_contours(difference, 2.0), 0) << "seed " << seed;
+    EXPECT_NEAR(area(tiled.copper), area(copper), 1e-3) << "seed " << seed;
+    EXPECT_GT(area(copper), 100.0);
+  }
 }
 
 TEST(ExactOutlines, FailuresNameTheLine) {

@@ -33,7 +33,9 @@ constexpr std::size_t kPointsPerTile = 20'000;
 constexpr int kMaxTileLevels = 7;  // at most 128 x 128 tiles
 
 // Objects with more points than this that reach beyond a tile are cut to the
-// tile before they take part in its booleans (pours, large regions).
+// tile before they take part in its booleans (pours, large regions), and so
+// are objects larger than the tile: whatever else the tile's booleans cut
+// into them beyond it would only be cut away at the end.
 constexpr std::size_t kCutToTile = 64;
 
 struct Rect {
@@ -42,6 +44,11 @@ struct Rect {
 
 bool overlaps(const Rect& a, const Rect& b) {
   return a.min_x <= b.max_x && b.min_x <= a.max_x && a.min_y <= b.max_y && b.min_y <= a.max_y;
+}
+
+// Whether a is wider or taller than b.
+bool larger(const Rect& a, const Rect& b) {
+  return a.max_x - a.min_x > b.max_x - b.min_x || a.max_y - a.min_y > b.max_y - b.min_y;
 }
 
 bool inside(const Rect& a, const Rect& b) {
@@ -549,8 +556,18 @@ class Tracer {
       clipper.Execute(ClipperLib::ctIntersection, board);
     }
     if (board.empty()) return {};
+    // The copper united so far (contours apart from each other, holes
+    // clockwise), and what runs that add copper have added since, each piece
+    // as it was drawn: it is united only where a run that removes copper
+    // comes near it, and with the rest at the end, in one call that also cuts
+    // everything to the board. Nonzero filling unites the two.
     Paths copper;
     std::vector<Rect> boxes;  // of each copper contour
+    // Each piece whole: a hole taken apart from its outer contour would cut
+    // away whatever else covers it once that contour is united with it.
+    std::vector<Paths> added;
+    std::vector<Rect> added_boxes;
+    bool uncut = false;  // whether some copper may reach beyond the board
     if (d_.negative) {
       copper = board;
       for (const Path& path : copper) boxes.push_back(bounds(path));
@@ -559,57 +576,66 @@ class Tracer {
     const Paths tile_path{rect_path(r)};
     for (std::size_t i = 0; i < pieces.size();) {
       const bool clear = pieces_[pieces[i]].clear;
+      const bool adds = clear == d_.negative;
       batch.clear();
       for (; i < pieces.size() && pieces_[pieces[i]].clear == clear; ++i) {
         const Piece& p = pieces_[pieces[i]];
         const auto begin = paths_.begin() + static_cast<std::ptrdiff_t>(p.first);
         const auto end = begin + static_cast<std::ptrdiff_t>(p.count);
-        if (p.points > kCutToTile && !inside(p.box, r)) {
+        Paths& into = adds ? added.emplace_back() : batch;
+        if ((p.points > kCutToTile || larger(p.box, r)) && !inside(p.box, r)) {
           ClipperLib::Clipper clipper;
           for (auto it = begin; it != end; ++it) clipper.AddPath(*it, ClipperLib::ptSubject, true);
           clipper.AddPaths(tile_path, ClipperLib::ptClip, true);
           Paths cut;
           clipper.Execute(ClipperLib::ctIntersection, cut, ClipperLib::pftNonZero,
                           ClipperLib::pftNonZero);
-          for (Path& c : cut) batch.push_back(std::move(c));
+          for (Path& c : cut) into.push_back(std::move(c));
         } else {
-          batch.insert(batch.end(), begin, end);
+          into.insert(into.end(), begin, end);
         }
+        if (adds) added_boxes.push_back(bounds(into));
       }
-      // Copper added is cut to the board at once (in the same call), so the
-      // copper never reaches beyond it and the last call gives the result.
-      const bool adds = clear == d_.negative;
-      if (!adds && copper.empty()) continue;
-      // Only the contours whose boxes meet the run's box take part: the others
-      // neither touch it nor lie inside anything it makes (a contour the run
-      // could enclose lies within the run's box), and a hole whose box meets
-      // it brings its outer contour, whose box holds the hole's. A hole left
-      // aside still lies within what becomes of its outer contour.
+      if (adds || (copper.empty() && added.empty())) continue;
+      // Only what the run's box meets takes part: the rest neither touches
+      // the run nor lies inside anything it makes (a contour the run could
+      // enclose lies within the run's box). A hole of the united copper
+      // whose box meets the pieces taken part brings its outer contour,
+      // whose box holds the hole's, and a hole left aside lies outside the
+      // run and the pieces that take part: whatever covered it still does.
       const Rect reach = bounds(batch);
       Paths near;
-      std::size_t kept = 0;
-      for (std::size_t k = 0; k < copper.size(); ++k) {
-        if (overlaps(boxes[k], reach)) {
-          near.push_back(std::move(copper[k]));
-        } else {
-          if (kept != k) copper[kept] = std::move(copper[k]), boxes[kept] = boxes[k];
-          ++kept;
-        }
-      }
-      copper.resize(kept);
-      boxes.resize(kept);
+      Rect pulled = reach;
+      take_near(
+          added, added_boxes, [&](const Rect& b) { return overlaps(b, reach); },
+          [&](Paths&& piece, const Rect& b) {
+            pulled = hull(pulled, b);
+            for (Path& path : piece) near.push_back(std::move(path));
+          });
+      take_near(
+          copper, boxes, [&](const Rect& b) { return overlaps(b, pulled); },
+          [&](Path&& path, const Rect&) { near.push_back(std::move(path)); });
+      if (near.empty()) continue;
       ClipperLib::Clipper clipper;
       clipper.AddPaths(near, ClipperLib::ptSubject, true);
-      clipper.AddPaths(batch, adds ? ClipperLib::ptSubject : ClipperLib::ptClip, true);
-      if (adds) clipper.AddPaths(board, ClipperLib::ptClip, true);
-      const ClipperLib::ClipType type =
-          adds ? ClipperLib::ctIntersection : ClipperLib::ctDifference;
+      clipper.AddPaths(batch, ClipperLib::ptClip, true);
       Paths result;
-      clipper.Execute(type, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+      clipper.Execute(ClipperLib::ctDifference, result, ClipperLib::pftNonZero,
+                      ClipperLib::pftNonZero);
+      uncut = true;
       for (Path& path : result) {
         boxes.push_back(bounds(path));
         copper.push_back(std::move(path));
       }
+    }
+    if (!added.empty() || uncut) {
+      ClipperLib::Clipper clipper;
+      clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+      for (const Paths& piece : added) clipper.AddPaths(piece, ClipperLib::ptSubject, true);
+      clipper.AddPaths(board, ClipperLib::ptClip, true);
+      copper.clear();
+      clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
+                      ClipperLib::pftNonZero);
     }
     // Touching contours (two vertices in one place, which the runs made
     // apart may have too) are made strictly simple by one union.
@@ -627,11 +653,7 @@ class Tracer {
   static Rect bounds(const Paths& paths) {
     Rect b{std::numeric_limits<cInt>::max(), std::numeric_limits<cInt>::max(),
            std::numeric_limits<cInt>::min(), std::numeric_limits<cInt>::min()};
-    for (const Path& path : paths) {
-      const Rect p = bounds(path);
-      b = {std::min(b.min_x, p.min_x), std::min(b.min_y, p.min_y), std::max(b.max_x, p.max_x),
-           std::max(b.max_y, p.max_y)};
-    }
+    for (const Path& path : paths) b = hull(b, bounds(path));
     return b;
   }
   static Rect bounds(const Path& path) {
@@ -644,6 +666,29 @@ class Tracer {
       b.max_y = std::max(b.max_y, q.Y);
     }
     return b;
+  }
+
+  static Rect hull(const Rect& a, const Rect& b) {
+    return {std::min(a.min_x, b.min_x), std::min(a.min_y, b.min_y), std::max(a.max_x, b.max_x),
+            std::max(a.max_y, b.max_y)};
+  }
+
+  // Hands the items whose boxes are `wanted` to `take` (with their boxes)
+  // and keeps the others in order.
+  template <typename Item, typename Wanted, typename Take>
+  static void take_near(std::vector<Item>& items, std::vector<Rect>& boxes, Wanted&& wanted,
+                        Take&& take) {
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      if (wanted(boxes[k])) {
+        take(std::move(items[k]), boxes[k]);
+      } else {
+        if (kept != k) items[kept] = std::move(items[k]), boxes[kept] = boxes[k];
+        ++kept;
+      }
+    }
+    items.resize(kept);
+    boxes.resize(kept);
   }
 
   // Outer contours that touch the border of r inside the board's box go up
