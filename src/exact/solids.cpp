@@ -584,19 +584,23 @@ class PointCells {
 template <class Between>
 void bend_edges(std::span<ClipperLib::Path> paths, Between&& between) {
   ClipperLib::Path added;
+  ClipperLib::Path bent;  // the path so far, once it has changed
   for (auto& path : paths) {
-    ClipperLib::Path bent;
     bool changed = false;
     for (std::size_t i = 0; i < path.size(); ++i) {
       const ClipperLib::IntPoint a = path[i];
       const ClipperLib::IntPoint b = path[(i + 1) % path.size()];
-      bent.push_back(a);
       added.clear();
       between(a, b, added);
+      if (changed) {
+        bent.push_back(a);
+      } else if (!added.empty()) {
+        changed = true;
+        bent.assign(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      }
       bent.insert(bent.end(), added.begin(), added.end());
-      changed = changed || !added.empty();
     }
-    if (changed) path = std::move(bent);
+    if (changed) path.swap(bent);
   }
 }
 
