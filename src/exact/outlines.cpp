@@ -420,15 +420,9 @@ class Tracer {
   void add_piece(std::size_t first, bool clear) {
     Piece piece{clear, first, paths_.size() - first, 0, {0, 0, 0, 0}};
     Rect& b = piece.box;
-    b = {std::numeric_limits<cInt>::max(), std::numeric_limits<cInt>::max(),
-         std::numeric_limits<cInt>::min(), std::numeric_limits<cInt>::min()};
+    b = bounds(Paths{});
     for (std::size_t i = first; i < paths_.size(); ++i) {
-      for (const IntPoint& q : paths_[i]) {
-        b.min_x = std::min(b.min_x, q.X);
-        b.max_x = std::max(b.max_x, q.X);
-        b.min_y = std::min(b.min_y, q.Y);
-        b.max_y = std::max(b.max_y, q.Y);
-      }
+      b = hull(b, bounds(paths_[i]));
       piece.points += paths_[i].size();
     }
     if (piece.points == 0) {
@@ -578,11 +572,13 @@ class Tracer {
       const bool clear = pieces_[pieces[i]].clear;
       const bool adds = clear == d_.negative;
       batch.clear();
+      Rect reach = bounds(Paths{});  // the batch's
       for (; i < pieces.size() && pieces_[pieces[i]].clear == clear; ++i) {
         const Piece& p = pieces_[pieces[i]];
         const auto begin = paths_.begin() + static_cast<std::ptrdiff_t>(p.first);
         const auto end = begin + static_cast<std::ptrdiff_t>(p.count);
         Paths& into = adds ? added.emplace_back() : batch;
+        Rect box = p.box;
         if ((p.points > kCutToTile || larger(p.box, r)) && !inside(p.box, r)) {
           ClipperLib::Clipper clipper;
           for (auto it = begin; it != end; ++it) clipper.AddPath(*it, ClipperLib::ptSubject, true);
@@ -590,11 +586,16 @@ class Tracer {
           Paths cut;
           clipper.Execute(ClipperLib::ctIntersection, cut, ClipperLib::pftNonZero,
                           ClipperLib::pftNonZero);
+          box = bounds(cut);
           for (Path& c : cut) into.push_back(std::move(c));
         } else {
           into.insert(into.end(), begin, end);
         }
-        if (adds) added_boxes.push_back(bounds(into));
+        if (adds) {
+          added_boxes.push_back(box);
+        } else {
+          reach = hull(reach, box);
+        }
       }
       if (adds || (copper.empty() && added.empty())) continue;
       // Only what the run's box meets takes part: the rest neither touches
@@ -603,7 +604,6 @@ class Tracer {
       // whose box meets the pieces taken part brings its outer contour,
       // whose box holds the hole's, and a hole left aside lies outside the
       // run and the pieces that take part: whatever covered it still does.
-      const Rect reach = bounds(batch);
       Paths near;
       Rect pulled = reach;
       take_near(
