@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "exact/orientation.hpp"
 #include "exact/outlines.hpp"
 #include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
@@ -364,24 +366,74 @@ int thick_contours(const ClipperLib::Paths& paths, double units) {
   return count;
 }
 
+// The copper of `objects` (each with its polarity and aperture, after
+// `head`) made object by object: each run of one polarity united and added
+// or removed at once, then cut to `board`. The tracer's copper may differ
+// from it only where intersections are rounded to units: slivers no thicker
+// than a unit or two.
+void expect_object_by_object(const CopperShape& traced, const std::string& head,
+                             const std::vector<std::string>& objects, const ExactOptions& o,
+                             const std::string& label) {
+  ClipperLib::Paths copper;
+  for (std::size_t k = 0; k < objects.size();) {
+    const bool removes = objects[k].starts_with("%LPC");
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+    for (; k < objects.size() && objects[k].starts_with("%LPC") == removes; ++k) {
+      ExactOptions alone = o;
+      alone.extent = {-100, 200, -100, 200};  // the whole object
+      const Drawing d = read_photoplot_text(head + objects[k].substr(7) + "M02*\n", "object.gbr");
+      clipper.AddPaths(trace_copper(d, alone).copper, ClipperLib::ptClip, true);
+    }
+    clipper.Execute(removes ? ClipperLib::ctDifference : ClipperLib::ctUnion, copper,
+                    ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  }
+  ClipperLib::Clipper clipper;
+  clipper.AddPaths(copper, ClipperLib::ptSubject, true);
+  clipper.AddPaths(traced.board, ClipperLib::ptClip, true);
+  clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
+                  ClipperLib::pftNonZero);
+
+  ClipperLib::Clipper xor_clipper;
+  xor_clipper.AddPaths(traced.copper, ClipperLib::ptSubject, true);
+  xor_clipper.AddPaths(copper, ClipperLib::ptClip, true);
+  ClipperLib::Paths difference;
+  xor_clipper.Execute(ClipperLib::ctXor, difference, ClipperLib::pftNonZero,
+                      ClipperLib::pftNonZero);
+  EXPECT_EQ(thick_contours(difference, 2.0), 0) << label;
+  EXPECT_NEAR(area(traced.copper), area(copper), 1e-3) << label;
+  EXPECT_GT(area(copper), 1.0) << label;
+}
+
+std::string joined(const std::string& head, const std::vector<std::string>& objects) {
+  std::string all = head;
+  for (const std::string& object : objects) all += object;
+  return all + "M02*\n";
+}
+
 TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
   // Random boards of pads, rings, tracks and pours in both polarities, large
-  // enough to be cut into tiles, against the copper made object by object
-  // with one boolean each. The two differ by where intersections are
-  // rounded to units: slivers no thicker than a unit or two.
-  for (unsigned seed = 1; seed <= 2; ++seed) {
-    std::mt19937 rng(seed);
+  // enough to be cut into tiles.
+  const std::string head = kHeader +
+                           "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n"
+                           "%ADD14C,0.6*%\n";
+  struct Board {
+    unsigned seed;
+    int objects;
+    double side;          // mm
+    double clear_switch;  // the chance that an object turns polarity
+  };
+  for (const Board& board : {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1}}) {
+    std::mt19937 rng(board.seed);
     const auto uniform = [&](double lo, double hi) {
       return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
-    const std::string apertures =
-        "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n%ADD14C,0.6*%\n";
-    std::vector<std::string> objects;  // each with its aperture and polarity
+    std::vector<std::string> objects;
     bool clear = false;
-    for (int k = 0; k < 1200; ++k) {
-      if (k > 10 && uniform(0, 1) < 0.1) clear = !clear;
+    for (int k = 0; k < board.objects; ++k) {
+      if (k > 10 && uniform(0, 1) < board.clear_switch) clear = !clear;
       std::string o = clear ? "%LPC*%\n" : "%LPD*%\n";
-      const double x = uniform(1, 39), y = uniform(1, 39);
+      const double x = uniform(1, board.side - 1), y = uniform(1, board.side - 1);
       const double kind = uniform(0, 1);
       if (kind < 0.45) {
         o += "D1" + std::to_string(static_cast<int>(uniform(0, 3))) + "*\n" + at(x, y) + "D03*\n";
@@ -395,43 +447,62 @@ TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
       }
       objects.push_back(std::move(o));
     }
-    ExactOptions o = options({0, 40, 0, 40});
+    ExactOptions o = options({0, board.side, 0, board.side});
     o.tolerance = 0.0005;
-    std::string all = apertures;
-    for (const std::string& object : objects) all += object;
-    const CopperShape tiled = trace(all, o);
-
-    // Each run of one polarity united and added or removed at once.
-    ClipperLib::Paths copper;
-    for (std::size_t k = 0; k < objects.size();) {
-      const bool removes = objects[k].starts_with("%LPC");
-      ClipperLib::Clipper clipper;
-      clipper.AddPaths(copper, ClipperLib::ptSubject, true);
-      for (; k < objects.size() && objects[k].starts_with("%LPC") == removes; ++k) {
-        ExactOptions alone = o;
-        alone.extent = {-10, 50, -10, 50};  // the whole object
-        clipper.AddPaths(trace(apertures + objects[k].substr(7), alone).copper, ClipperLib::ptClip,
-                         true);
-      }
-      clipper.Execute(removes ? ClipperLib::ctDifference : ClipperLib::ctUnion, copper,
-                      ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    }
-    ClipperLib::Clipper clipper;
-    clipper.AddPaths(copper, ClipperLib::ptSubject, true);
-    clipper.AddPaths(tiled.board, ClipperLib::ptClip, true);
-    clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
-                    ClipperLib::pftNonZero);
-
-    ClipperLib::Clipper xor_clipper;
-    xor_clipper.AddPaths(tiled.copper, ClipperLib::ptSubject, true);
-    xor_clipper.AddPaths(copper, ClipperLib::ptClip, true);
-    ClipperLib::Paths difference;
-    xor_clipper.Execute(ClipperLib::ctXor, difference, ClipperLib::pftNonZero,
-                        ClipperLib::pftNonZero);
-    EXPECT_EQ(thick_contours(difference, 2.0), 0) << "seed " << seed;
-    EXPECT_NEAR(area(tiled.copper), area(copper), 1e-3) << "seed " << seed;
-    EXPECT_GT(area(copper), 100.0);
+    const CopperShape traced =
+        trace_copper(read_photoplot_text(joined(head, objects), "test.gbr"), o);
+    expect_object_by_object(traced, head, objects, o, "seed " + std::to_string(board.seed));
   }
+}
+
+TEST(ExactOutlines, PadsInRowsOfAlternatingPolarity) {
+  // Pads of three sizes on a 0.25 mil grid, dark and clear in turn; the
+  // rectangles' sides meet on lines. Clipper 6 turned the outer contour of a
+  // difference among them clockwise, and the nonzero rule then filled its
+  // hole: 1.8 mm2 of copper too much.
+  const std::string head =
+      "%FSLAX24Y24*%\n%MOIN*%\n%ADD14C,0.0600*%\n%ADD15R,0.0700X0.0700*%\n"
+      "%ADD16R,0.0500X0.0300*%\n";
+  const std::vector<std::string> objects = {
+      "%LPD*%\nD15*\nX7750Y16000D03*\n", "%LPD*%\nD14*\nX8250Y16500D03*\n",
+      "%LPD*%\nD15*\nX8000Y15500D03*\n", "%LPD*%\nD15*\nX9250Y15500D03*\n",
+      "%LPC*%\nD16*\nX8000Y16000D03*\n", "%LPC*%\nD14*\nX7750Y15750D03*\n",
+      "%LPD*%\nD14*\nX9000Y16000D03*\n", "%LPD*%\nD15*\nX8750Y15250D03*\n",
+      "%LPD*%\nD15*\nX8250Y15250D03*\n", "%LPC*%\nD14*\nX7750Y16750D03*\n",
+      "%LPC*%\nD16*\nX9250Y14750D03*\n", "%LPD*%\nD16*\nX8250Y16000D03*\n",
+      "%LPD*%\nD15*\nX8500Y16500D03*\n", "%LPC*%\nD15*\nX9000Y17000D03*\n",
+      "%LPC*%\nD16*\nX8750Y16000D03*\n"};
+  const ExactOptions o = options({0, 64.135, 0, 64.135});
+  const CopperShape traced =
+      trace_copper(read_photoplot_text(joined(head, objects), "pads.gbr"), o);
+  expect_object_by_object(traced, head, objects, o, "pads");
+}
+
+TEST(ExactOutlines, ContoursTurnedByHowManyEncloseThem) {
+  const auto square = [](ClipperLib::cInt x0, ClipperLib::cInt y0, ClipperLib::cInt side,
+                         bool counterclockwise) {
+    ClipperLib::Path p{{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}};
+    if (!counterclockwise) std::reverse(p.begin(), p.end());
+    return p;
+  };
+  ClipperLib::Paths paths{
+      square(0, 0, 100, false),     // outer, turned the wrong way
+      square(20, 20, 60, false),    // its hole
+      square(40, 40, 20, false),    // an island in the hole, the wrong way
+      square(45, 45, 10, true),     // the island's hole, the wrong way
+      square(200, 0, 100, true),    // apart
+      square(300, 100, 50, false),  // touching the one before at a corner
+  };
+  EXPECT_EQ(orient_by_nesting(paths), 4u);
+  const std::vector<bool> outer{true, false, true, false, true, true};
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(ClipperLib::Area(paths[i]) > 0.0, outer[i]) << i;
+  }
+  EXPECT_EQ(orient_by_nesting(paths), 0u);
+
+  ClipperLib::Paths one{square(0, 0, 10, false)};
+  EXPECT_EQ(orient_by_nesting(one), 1u);
+  EXPECT_GT(ClipperLib::Area(one[0]), 0.0);
 }
 
 TEST(ExactOutlines, FailuresNameTheLine) {

@@ -10,6 +10,7 @@
 
 #include "common/arc.hpp"
 #include "common/error.hpp"
+#include "exact/orientation.hpp"
 #include "exact/parallel.hpp"
 #include "exact/shapes.hpp"
 
@@ -88,9 +89,11 @@ bool shares_vertices(const Paths& paths) {
 Paths strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
   Paths out;
   clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  orient_by_nesting(out);
   if (!shares_vertices(out)) return out;
   clipper.StrictlySimple(true);
   clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+  orient_by_nesting(out);
   return out;
 }
 
@@ -141,6 +144,7 @@ class Tracer {
     // Cut-outs are contours within the outer one: even-odd makes them holes.
     clipper.StrictlySimple(true);
     clipper.Execute(ClipperLib::ctUnion, board_, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
+    orient_by_nesting(board_);
     if (board_.empty()) return;
     const ClipperLib::IntRect b = clipper.GetBounds();
     board_box_ = {b.left, b.top, b.right, b.bottom};
@@ -363,6 +367,7 @@ class Tracer {
     offset.AddPath(path, ClipperLib::jtRound, ClipperLib::etOpenRound);
     Paths swept;
     offset.Execute(swept, s.circle_radius * kUnitsPerMm);
+    orient_by_nesting(swept);
     for (Path& q : swept) paths_.push_back(std::move(q));
   }
 
@@ -379,6 +384,7 @@ class Tracer {
     clipper.AddPath(contour, ClipperLib::ptSubject, true);
     Paths filled;
     clipper.Execute(ClipperLib::ctUnion, filled, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
+    orient_by_nesting(filled);
     for (Path& p : filled) paths_.push_back(std::move(p));
   }
 
@@ -548,6 +554,7 @@ class Tracer {
       clipper.AddPaths(board_, ClipperLib::ptSubject, true);
       clipper.AddPath(rect_path(r), ClipperLib::ptClip, true);
       clipper.Execute(ClipperLib::ctIntersection, board);
+      orient_by_nesting(board);
     }
     if (board.empty()) return {};
     // The copper united so far (contours apart from each other, holes
@@ -586,6 +593,7 @@ class Tracer {
           Paths cut;
           clipper.Execute(ClipperLib::ctIntersection, cut, ClipperLib::pftNonZero,
                           ClipperLib::pftNonZero);
+          orient_by_nesting(cut);
           box = bounds(cut);
           for (Path& c : cut) into.push_back(std::move(c));
         } else {
@@ -622,6 +630,7 @@ class Tracer {
       Paths result;
       clipper.Execute(ClipperLib::ctDifference, result, ClipperLib::pftNonZero,
                       ClipperLib::pftNonZero);
+      orient_by_nesting(result);
       uncut = true;
       for (Path& path : result) {
         boxes.push_back(bounds(path));
@@ -636,6 +645,7 @@ class Tracer {
       copper.clear();
       clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
                       ClipperLib::pftNonZero);
+      orient_by_nesting(copper);
     }
     // Touching contours (two vertices in one place, which the runs made
     // apart may have too) are made strictly simple by one union.
@@ -646,6 +656,7 @@ class Tracer {
     clipper.StrictlySimple(true);
     Paths result;
     clipper.Execute(ClipperLib::ctUnion, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    orient_by_nesting(result);
     return result;
   }
 

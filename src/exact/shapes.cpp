@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/turn.hpp"
+#include "exact/orientation.hpp"
 
 namespace foilcad::exact {
 
@@ -38,6 +39,7 @@ Paths execute(ClipperLib::ClipType type, const Paths& subject, const Paths& clip
   if (!clip.empty()) clipper.AddPaths(clip, ClipperLib::ptClip, true);
   Paths out;
   clipper.Execute(type, out, fill, fill);
+  orient_by_nesting(out);
   return out;
 }
 

@@ -1,0 +1,109 @@
+#include "exact/orientation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace foilcad::exact {
+
+using ClipperLib::cInt;
+using ClipperLib::IntPoint;
+using ClipperLib::Path;
+using ClipperLib::Paths;
+
+namespace {
+
+struct Edge {
+  IntPoint a, b;  // a.Y < b.Y
+  std::size_t path;
+};
+
+// Where a horizontal line at y crosses the edge, or whether it passes by:
+// the edge counts from its lower end up to, not including, its upper one.
+bool crosses(const Edge& e, double y) { return e.a.Y <= y && y < e.b.Y; }
+
+double x_at(const Edge& e, double y) {
+  return static_cast<double>(e.a.X) + (y - static_cast<double>(e.a.Y)) *
+                                          static_cast<double>(e.b.X - e.a.X) /
+                                          static_cast<double>(e.b.Y - e.a.Y);
+}
+
+}  // namespace
+
+std::size_t orient_by_nesting(Paths& paths) {
+  if (paths.size() == 1) {
+    if (ClipperLib::Area(paths[0]) >= 0.0) return 0;
+    std::reverse(paths[0].begin(), paths[0].end());
+    return 1;
+  }
+  // Every edge that is not horizontal, in bands of y: a ray from a point
+  // to the right meets only the edges of the point's band.
+  std::vector<Edge> edges;
+  cInt low = 0, high = 0;
+  bool first = true;
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    const Path& p = paths[k];
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      const IntPoint& u = p[i];
+      const IntPoint& v = p[(i + 1) % p.size()];
+      if (u.Y == v.Y) continue;
+      edges.push_back(u.Y < v.Y ? Edge{u, v, k} : Edge{v, u, k});
+      low = first ? std::min(u.Y, v.Y) : std::min({low, u.Y, v.Y});
+      high = first ? std::max(u.Y, v.Y) : std::max({high, u.Y, v.Y});
+      first = false;
+    }
+  }
+  if (edges.empty()) return 0;
+  const std::size_t bands =
+      std::clamp<std::size_t>(static_cast<std::size_t>(2.0 * std::sqrt(edges.size())), 1, 4096);
+  const double height = static_cast<double>(high - low) / static_cast<double>(bands);
+  const auto band = [&](double y) {
+    const double b = std::floor((y - static_cast<double>(low)) / height);
+    return static_cast<std::size_t>(std::clamp(b, 0.0, static_cast<double>(bands - 1)));
+  };
+  std::vector<std::vector<std::uint32_t>> in_band(bands);
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const std::size_t b0 = band(static_cast<double>(edges[i].a.Y));
+    const std::size_t b1 = band(static_cast<double>(edges[i].b.Y));
+    for (std::size_t b = b0; b <= b1; ++b) in_band[b].push_back(static_cast<std::uint32_t>(i));
+  }
+  std::size_t turned = 0;
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    Path& p = paths[k];
+    if (p.size() < 3) continue;
+    // The middle of one of the contour's slanted or upright edges lies on no
+    // other contour (they do not cross and share no edge); should it, the
+    // next edge is tried.
+    int enclosing = -1;
+    for (std::size_t i = 0; i < p.size() && enclosing < 0; ++i) {
+      const IntPoint& u = p[i];
+      const IntPoint& v = p[(i + 1) % p.size()];
+      if (u.Y == v.Y) continue;
+      const double x = (static_cast<double>(u.X) + static_cast<double>(v.X)) / 2.0;
+      const double y = (static_cast<double>(u.Y) + static_cast<double>(v.Y)) / 2.0;
+      int count = 0;
+      bool on_edge = false;
+      for (const std::uint32_t e : in_band[band(y)]) {
+        const Edge& edge = edges[e];
+        if (edge.path == k || !crosses(edge, y)) continue;
+        const double at = x_at(edge, y);
+        if (at == x) {
+          on_edge = true;
+          break;
+        }
+        if (at > x) ++count;
+      }
+      if (!on_edge) enclosing = count;
+    }
+    if (enclosing < 0) continue;
+    const bool outer = enclosing % 2 == 0;
+    if (outer != (ClipperLib::Area(p) > 0.0)) {
+      std::reverse(p.begin(), p.end());
+      ++turned;
+    }
+  }
+  return turned;
+}
+
+}  // namespace foilcad::exact

@@ -1,0 +1,19 @@
+// Clipper 6 now and then returns a contour turned the wrong way: where
+// horizontal edges of its input lie on one line (pads of one size in a row,
+// a unit apart), an outer contour may come out clockwise like a hole. Under
+// the nonzero rule that contour then cancels the copper it lies on, or fills
+// the holes inside it. Every boolean of the exact model passes its result
+// through orient_by_nesting.
+#pragma once
+
+#include "exact/clipper_units.hpp"
+
+namespace foilcad::exact {
+
+// Turns each contour of a boolean's result (contours that do not cross) by
+// how many of the others enclose it: outer contours, enclosed an even
+// number of times, counterclockwise; holes clockwise. Returns how many were
+// turned.
+std::size_t orient_by_nesting(ClipperLib::Paths& paths);
+
+}  // namespace foilcad::exact
