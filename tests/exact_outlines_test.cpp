@@ -412,8 +412,9 @@ std::string joined(const std::string& head, const std::vector<std::string>& obje
 }
 
 TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
-  // Random boards of pads, rings, tracks and pours in both polarities, large
-  // enough to be cut into tiles.
+  // Random boards of pads, rings, tracks and pours in both polarities: large
+  // enough to be cut into tiles, or piled so high onto a few millimetres
+  // that a tile's copper is united in groups of neighbours first.
   const std::string head = kHeader +
                            "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n"
                            "%ADD14C,0.6*%\n";
@@ -423,7 +424,8 @@ TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
     double side;          // mm
     double clear_switch;  // the chance that an object turns polarity
   };
-  for (const Board& board : {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1}}) {
+  for (const Board& board : {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1},
+                             Board{3, 1500, 8, 0.0}, Board{4, 1500, 8, 0.02}}) {
     std::mt19937 rng(board.seed);
     const auto uniform = [&](double lo, double hi) {
       return std::uniform_real_distribution<double>(lo, hi)(rng);

@@ -39,6 +39,16 @@ constexpr int kMaxTileLevels = 7;  // at most 128 x 128 tiles
 // into them beyond it would only be cut away at the end.
 constexpr std::size_t kCutToTile = 64;
 
+// Where the boxes of the copper waiting to be united cover its tile more
+// than this many times over, the pieces are united in groups of neighbours
+// (about kGroupPoints points each, then kGroupsUnited groups at a time).
+// Real boards come to 0.2 to 2.4, boards piled with objects to 6 and more;
+// on real boards the groups only add work (outlines of exact-10000 took 1.8
+// times as long).
+constexpr double kPiledCoverage = 4.0;
+constexpr std::size_t kGroupPoints = 1000;
+constexpr std::size_t kGroupsUnited = 4;
+
 struct Rect {
   cInt min_x, min_y, max_x, max_y;
 };
@@ -95,6 +105,87 @@ Paths strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
   clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
   orient_by_nesting(out);
   return out;
+}
+
+// Pieces united by the nonzero rule, neighbours first. Where many pieces lie
+// on top of each other, one union spends nearly all its time on crossings of
+// edges that end up inside the copper (Clipper sorts each scan line's
+// crossings in time that grows with their square: a tile of a board with
+// hundreds of objects on each square millimetre took 70 times as long as one
+// of a real board); uniting small groups of neighbours first removes those
+// edges before the larger unions see them.
+Paths unite_neighbours(std::vector<Paths>& pieces, const std::vector<Rect>& boxes,
+                       const Rect& area) {
+  // Neighbours by the Z order of the boxes' centres.
+  const auto scaled = [](cInt v, cInt low, cInt high) {
+    const double f =
+        static_cast<double>(v - low) / static_cast<double>(std::max<cInt>(high - low, 1));
+    return static_cast<std::uint32_t>(std::clamp(f, 0.0, 1.0) * 65535.0);
+  };
+  const auto spread = [](std::uint32_t v) {
+    std::uint64_t x = v;
+    x = (x | (x << 8)) & 0x00FF00FFu;
+    x = (x | (x << 4)) & 0x0F0F0F0Fu;
+    x = (x | (x << 2)) & 0x33333333u;
+    x = (x | (x << 1)) & 0x55555555u;
+    return x;
+  };
+  std::vector<std::pair<std::uint64_t, std::size_t>> order(pieces.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Rect& b = boxes[i];
+    const std::uint32_t x = scaled(b.min_x / 2 + b.max_x / 2, area.min_x, area.max_x);
+    const std::uint32_t y = scaled(b.min_y / 2 + b.max_y / 2, area.min_y, area.max_y);
+    order[i] = {spread(x) | (spread(y) << 1), i};
+  }
+  std::sort(order.begin(), order.end());
+  const auto unite = [](const Paths& paths) {
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(paths, ClipperLib::ptSubject, true);
+    Paths out;
+    clipper.Execute(ClipperLib::ctUnion, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    orient_by_nesting(out);
+    return out;
+  };
+  std::vector<Paths> groups;
+  Paths group;
+  std::size_t points = 0;
+  for (const auto& [key, i] : order) {
+    for (Path& path : pieces[i]) {
+      points += path.size();
+      group.push_back(std::move(path));
+    }
+    if (points >= kGroupPoints) {
+      groups.push_back(unite(group));
+      group.clear();
+      points = 0;
+    }
+  }
+  if (!group.empty()) groups.push_back(unite(group));
+  while (groups.size() > 1) {
+    std::vector<Paths> next;
+    for (std::size_t g = 0; g < groups.size(); g += kGroupsUnited) {
+      Paths merged;
+      for (std::size_t k = g; k < std::min(g + kGroupsUnited, groups.size()); ++k) {
+        for (Path& path : groups[k]) merged.push_back(std::move(path));
+      }
+      next.push_back(unite(merged));
+    }
+    groups = std::move(next);
+  }
+  pieces.clear();
+  return groups.empty() ? Paths{} : std::move(groups.front());
+}
+
+// How many times over the boxes cover the area (where they meet it).
+double coverage(const std::vector<Rect>& boxes, const Rect& area) {
+  double covered = 0.0;
+  for (const Rect& b : boxes) {
+    const cInt w = std::min(b.max_x, area.max_x) - std::max(b.min_x, area.min_x);
+    const cInt h = std::min(b.max_y, area.max_y) - std::max(b.min_y, area.min_y);
+    if (w > 0 && h > 0) covered += static_cast<double>(w) * static_cast<double>(h);
+  }
+  return covered / (static_cast<double>(area.max_x - area.min_x) *
+                    static_cast<double>(area.max_y - area.min_y));
 }
 
 class Tracer {
@@ -636,6 +727,10 @@ class Tracer {
         boxes.push_back(bounds(path));
         copper.push_back(std::move(path));
       }
+    }
+    if (added.size() > 1 && coverage(added_boxes, r) > kPiledCoverage) {
+      Paths united = unite_neighbours(added, added_boxes, r);
+      added.assign(1, std::move(united));
     }
     if (!added.empty() || uncut) {
       ClipperLib::Clipper clipper;
