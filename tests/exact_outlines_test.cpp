@@ -502,6 +502,15 @@ TEST(ExactOutlines, ContoursTurnedByHowManyEncloseThem) {
   }
   EXPECT_EQ(orient_by_nesting(paths), 0u);
 
+  // Rings within rings: every edge is long, so the edges are kept in fewer
+  // bands of y, and every second ring is a hole.
+  ClipperLib::Paths rings;
+  for (int k = 0; k < 500; ++k) rings.push_back(square(k * 10, k * 10, 10000 - k * 20, true));
+  EXPECT_EQ(orient_by_nesting(rings), 250u);
+  for (std::size_t k = 0; k < rings.size(); ++k) {
+    EXPECT_EQ(ClipperLib::Area(rings[k]) > 0.0, k % 2 == 0) << k;
+  }
+
   ClipperLib::Paths one{square(0, 0, 10, false)};
   EXPECT_EQ(orient_by_nesting(one), 1u);
   EXPECT_GT(ClipperLib::Area(one[0]), 0.0);

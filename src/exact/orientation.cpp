@@ -55,13 +55,23 @@ std::size_t orient_by_nesting(Paths& paths) {
     }
   }
   if (edges.empty()) return 0;
-  const std::size_t bands =
+  std::size_t bands =
       std::clamp<std::size_t>(static_cast<std::size_t>(2.0 * std::sqrt(edges.size())), 1, 4096);
-  const double height = static_cast<double>(high - low) / static_cast<double>(bands);
+  double height = 0.0;
   const auto band = [&](double y) {
     const double b = std::floor((y - static_cast<double>(low)) / height);
     return static_cast<std::size_t>(std::clamp(b, 0.0, static_cast<double>(bands - 1)));
   };
+  // Fewer bands where many edges are long (a comb drawn as one region):
+  // an edge is listed in every band it spans.
+  for (;; bands /= 2) {
+    height = static_cast<double>(high - low) / static_cast<double>(bands);
+    std::size_t listed = 0;
+    for (const Edge& e : edges) {
+      listed += band(static_cast<double>(e.b.Y)) - band(static_cast<double>(e.a.Y)) + 1;
+    }
+    if (bands == 1 || listed <= 16 * edges.size()) break;
+  }
   std::vector<std::vector<std::uint32_t>> in_band(bands);
   for (std::size_t i = 0; i < edges.size(); ++i) {
     const std::size_t b0 = band(static_cast<double>(edges[i].a.Y));
