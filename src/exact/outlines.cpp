@@ -180,6 +180,7 @@ Paths unite_neighbours(std::vector<Paths>& pieces, const std::vector<Rect>& boxe
 double coverage(const std::vector<Rect>& boxes, const Rect& area) {
   double covered = 0.0;
   for (const Rect& b : boxes) {
+    if (b.min_x > b.max_x || b.min_y > b.max_y) continue;  // of nothing (cut away)
     const cInt w = std::min(b.max_x, area.max_x) - std::max(b.min_x, area.min_x);
     const cInt h = std::min(b.max_y, area.max_y) - std::max(b.min_y, area.min_y);
     if (w > 0 && h > 0) covered += static_cast<double>(w) * static_cast<double>(h);
