@@ -72,11 +72,20 @@ std::size_t orient_by_nesting(Paths& paths) {
     }
     if (bands == 1 || listed <= 16 * edges.size()) break;
   }
-  std::vector<std::vector<std::uint32_t>> in_band(bands);
+  // Each band's edges, one band after the other: where band b's begin (begins[b]).
+  std::vector<std::size_t> begins(bands + 1, 0);
+  for (const Edge& e : edges) {
+    const std::size_t b1 = band(static_cast<double>(e.b.Y));
+    for (std::size_t b = band(static_cast<double>(e.a.Y)); b <= b1; ++b) ++begins[b + 1];
+  }
+  for (std::size_t b = 0; b < bands; ++b) begins[b + 1] += begins[b];
+  std::vector<std::uint32_t> in_bands(begins[bands]);
+  std::vector<std::size_t> next(begins.begin(), begins.end() - 1);
   for (std::size_t i = 0; i < edges.size(); ++i) {
-    const std::size_t b0 = band(static_cast<double>(edges[i].a.Y));
     const std::size_t b1 = band(static_cast<double>(edges[i].b.Y));
-    for (std::size_t b = b0; b <= b1; ++b) in_band[b].push_back(static_cast<std::uint32_t>(i));
+    for (std::size_t b = band(static_cast<double>(edges[i].a.Y)); b <= b1; ++b) {
+      in_bands[next[b]++] = static_cast<std::uint32_t>(i);
+    }
   }
   std::size_t turned = 0;
   for (std::size_t k = 0; k < paths.size(); ++k) {
@@ -94,8 +103,9 @@ std::size_t orient_by_nesting(Paths& paths) {
       const double y = (static_cast<double>(u.Y) + static_cast<double>(v.Y)) / 2.0;
       int count = 0;
       bool on_edge = false;
-      for (const std::uint32_t e : in_band[band(y)]) {
-        const Edge& edge = edges[e];
+      const std::size_t b = band(y);
+      for (std::size_t n = begins[b]; n < begins[b + 1]; ++n) {
+        const Edge& edge = edges[in_bands[n]];
         if (edge.path == k || !crosses(edge, y)) continue;
         const double at = x_at(edge, y);
         if (at == x) {
