@@ -126,4 +126,12 @@ std::size_t orient_by_nesting(Paths& paths) {
   return turned;
 }
 
+Paths execute_oriented(ClipperLib::Clipper& clipper, ClipperLib::ClipType type,
+                       ClipperLib::PolyFillType fill) {
+  Paths out;
+  clipper.Execute(type, out, fill, fill);
+  orient_by_nesting(out);
+  return out;
+}
+
 }  // namespace foilcad::exact

@@ -97,14 +97,10 @@ bool shares_vertices(const Paths& paths) {
 // unless it has two vertices in one place. Which hole lies in which outer
 // contour is not needed (and would cost as much again).
 Paths strictly_simple(ClipperLib::Clipper& clipper, ClipperLib::ClipType type) {
-  Paths out;
-  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-  orient_by_nesting(out);
+  Paths out = execute_oriented(clipper, type);
   if (!shares_vertices(out)) return out;
   clipper.StrictlySimple(true);
-  clipper.Execute(type, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-  orient_by_nesting(out);
-  return out;
+  return execute_oriented(clipper, type);
 }
 
 // Pieces united by the nonzero rule, neighbours first. Where many pieces lie
@@ -141,10 +137,7 @@ Paths unite_neighbours(std::vector<Paths>& pieces, const std::vector<Rect>& boxe
   const auto unite = [](const Paths& paths) {
     ClipperLib::Clipper clipper;
     clipper.AddPaths(paths, ClipperLib::ptSubject, true);
-    Paths out;
-    clipper.Execute(ClipperLib::ctUnion, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    orient_by_nesting(out);
-    return out;
+    return execute_oriented(clipper, ClipperLib::ctUnion);
   };
   std::vector<Paths> groups;
   Paths group;
@@ -235,8 +228,7 @@ class Tracer {
     }
     // Cut-outs are contours within the outer one: even-odd makes them holes.
     clipper.StrictlySimple(true);
-    clipper.Execute(ClipperLib::ctUnion, board_, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
-    orient_by_nesting(board_);
+    board_ = execute_oriented(clipper, ClipperLib::ctUnion, ClipperLib::pftEvenOdd);
     if (board_.empty()) return;
     const ClipperLib::IntRect b = clipper.GetBounds();
     board_box_ = {b.left, b.top, b.right, b.bottom};
@@ -474,9 +466,7 @@ class Tracer {
     }
     ClipperLib::Clipper clipper;
     clipper.AddPath(contour, ClipperLib::ptSubject, true);
-    Paths filled;
-    clipper.Execute(ClipperLib::ctUnion, filled, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
-    orient_by_nesting(filled);
+    Paths filled = execute_oriented(clipper, ClipperLib::ctUnion, ClipperLib::pftEvenOdd);
     for (Path& p : filled) paths_.push_back(std::move(p));
   }
 
@@ -645,8 +635,7 @@ class Tracer {
       ClipperLib::Clipper clipper;
       clipper.AddPaths(board_, ClipperLib::ptSubject, true);
       clipper.AddPath(rect_path(r), ClipperLib::ptClip, true);
-      clipper.Execute(ClipperLib::ctIntersection, board);
-      orient_by_nesting(board);
+      board = execute_oriented(clipper, ClipperLib::ctIntersection, ClipperLib::pftEvenOdd);
     }
     if (board.empty()) return {};
     // The copper united so far (contours apart from each other, holes
@@ -682,10 +671,7 @@ class Tracer {
           ClipperLib::Clipper clipper;
           for (auto it = begin; it != end; ++it) clipper.AddPath(*it, ClipperLib::ptSubject, true);
           clipper.AddPaths(tile_path, ClipperLib::ptClip, true);
-          Paths cut;
-          clipper.Execute(ClipperLib::ctIntersection, cut, ClipperLib::pftNonZero,
-                          ClipperLib::pftNonZero);
-          orient_by_nesting(cut);
+          Paths cut = execute_oriented(clipper, ClipperLib::ctIntersection);
           box = bounds(cut);
           for (Path& c : cut) into.push_back(std::move(c));
         } else {
@@ -719,10 +705,7 @@ class Tracer {
       ClipperLib::Clipper clipper;
       clipper.AddPaths(near, ClipperLib::ptSubject, true);
       clipper.AddPaths(batch, ClipperLib::ptClip, true);
-      Paths result;
-      clipper.Execute(ClipperLib::ctDifference, result, ClipperLib::pftNonZero,
-                      ClipperLib::pftNonZero);
-      orient_by_nesting(result);
+      Paths result = execute_oriented(clipper, ClipperLib::ctDifference);
       uncut = true;
       for (Path& path : result) {
         boxes.push_back(bounds(path));
@@ -738,10 +721,7 @@ class Tracer {
       clipper.AddPaths(copper, ClipperLib::ptSubject, true);
       for (const Paths& piece : added) clipper.AddPaths(piece, ClipperLib::ptSubject, true);
       clipper.AddPaths(board, ClipperLib::ptClip, true);
-      copper.clear();
-      clipper.Execute(ClipperLib::ctIntersection, copper, ClipperLib::pftNonZero,
-                      ClipperLib::pftNonZero);
-      orient_by_nesting(copper);
+      copper = execute_oriented(clipper, ClipperLib::ctIntersection);
     }
     // Touching contours (two vertices in one place, which the runs made
     // apart may have too) are made strictly simple by one union.
@@ -750,10 +730,7 @@ class Tracer {
     ClipperLib::Clipper clipper;
     clipper.AddPaths(copper, ClipperLib::ptSubject, true);
     clipper.StrictlySimple(true);
-    Paths result;
-    clipper.Execute(ClipperLib::ctUnion, result, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
-    orient_by_nesting(result);
-    return result;
+    return execute_oriented(clipper, ClipperLib::ctUnion);
   }
 
   // The box of the paths; of none, one that meets nothing.

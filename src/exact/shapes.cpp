@@ -37,10 +37,7 @@ Paths execute(ClipperLib::ClipType type, const Paths& subject, const Paths& clip
   ClipperLib::Clipper clipper;
   clipper.AddPaths(subject, ClipperLib::ptSubject, true);
   if (!clip.empty()) clipper.AddPaths(clip, ClipperLib::ptClip, true);
-  Paths out;
-  clipper.Execute(type, out, fill, fill);
-  orient_by_nesting(out);
-  return out;
+  return execute_oriented(clipper, type, fill);
 }
 
 // The hull of a convex counterclockwise polygon at from and at to: the
