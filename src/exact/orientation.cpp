@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace foilcad::exact {
@@ -40,8 +41,8 @@ std::size_t orient_by_nesting(Paths& paths) {
   // Every edge that is not horizontal, in bands of y: a ray from a point
   // to the right meets only the edges of the point's band.
   std::vector<Edge> edges;
-  cInt low = 0, high = 0;
-  bool first = true;
+  cInt low = std::numeric_limits<cInt>::max();
+  cInt high = std::numeric_limits<cInt>::min();
   for (std::size_t k = 0; k < paths.size(); ++k) {
     const Path& p = paths[k];
     for (std::size_t i = 0; i < p.size(); ++i) {
@@ -49,9 +50,8 @@ std::size_t orient_by_nesting(Paths& paths) {
       const IntPoint& v = p[(i + 1) % p.size()];
       if (u.Y == v.Y) continue;
       edges.push_back(u.Y < v.Y ? Edge{u, v, k} : Edge{v, u, k});
-      low = first ? std::min(u.Y, v.Y) : std::min({low, u.Y, v.Y});
-      high = first ? std::max(u.Y, v.Y) : std::max({high, u.Y, v.Y});
-      first = false;
+      low = std::min({low, u.Y, v.Y});
+      high = std::max({high, u.Y, v.Y});
     }
   }
   if (edges.empty()) return 0;
