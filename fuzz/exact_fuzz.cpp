@@ -9,10 +9,10 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
-#include "exact/mesh_check.hpp"
 #include "fuzz_check.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/solid_files.hpp"
+#include "support/mesh_check.hpp"
 
 namespace {
 
@@ -69,7 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "an error that does not name the file");
     return 0;
   }
-  foilcad::exact::ExactSolids made{solids.conductor, solids.insulator, report.copper_area,
+  foilcad::exact::ExactSolids made{{{foilcad::conductor_body(0.0, 0.035), solids.conductor},
+                                    {foilcad::insulator_body(0.0, 0.035), solids.insulator}},
+                                   report.copper_area,
                                    report.board_area};
   check(std::isfinite(report.copper_area) && report.copper_area >= 0, "a copper area below 0");
   check(report.copper_area <= report.board_area * (1 + 1e-9), "more copper than board");

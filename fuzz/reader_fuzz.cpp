@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const foilcad::Drawing drawing = foilcad::read_photoplot_text(text, "fuzz.gbr");
     const foilcad::DrawingBoxes plot = foilcad::make_boxes(drawing, foilcad::fuzz::read_limits());
-    check(plot.first_active <= plot.rectangles.size() || !drawing.outline,
+    check(plot.first_active <= plot.rectangles.size() || !drawing.frame,
           "an outline with fewer than four rectangles");
     for (const auto& [first, second] : plot.clear_runs) {
       check(first <= second && second <= plot.rectangles.size(),

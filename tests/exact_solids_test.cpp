@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "exact/mesh_check.hpp"
 #include "exact/solids.hpp"
+#include "support/mesh_check.hpp"
 
 namespace foilcad::exact {
 namespace {
@@ -53,8 +53,8 @@ double area_mm2(const Paths& paths) {
 void expect_sound(const ExactSolids& s, double z1, double z2) {
   const auto problem = check_solids(s, z1, z2);
   EXPECT_FALSE(problem) << *problem;
-  EXPECT_FALSE(check_float_exact(s.conductor));
-  EXPECT_FALSE(check_float_exact(s.insulator));
+  EXPECT_FALSE(check_float_exact(s.bodies[0].mesh));
+  EXPECT_FALSE(check_float_exact(s.bodies[1].mesh));
 }
 
 constexpr double kZ1 = 0.5;
@@ -67,11 +67,11 @@ TEST(ExactSolids, SquarePadInBoard) {
   EXPECT_EQ(s.copper_area, 4.0);
   EXPECT_EQ(s.board_area, 100.0);
   // Top, bottom and four walls; the insulator has the same four walls inside.
-  EXPECT_EQ(s.conductor.vertices.size(), 8u);
-  EXPECT_EQ(s.conductor.triangles.size(), 12u);
-  EXPECT_NEAR(signed_volume(s.conductor), 4 * kT, 1e-12);
-  EXPECT_NEAR(signed_volume(s.insulator), 96 * kT, 1e-12);
-  for (const auto& v : s.conductor.vertices) EXPECT_TRUE(v.z == kZ1 || v.z == kZ2);
+  EXPECT_EQ(s.bodies[0].mesh.vertices.size(), 8u);
+  EXPECT_EQ(s.bodies[0].mesh.triangles.size(), 12u);
+  EXPECT_NEAR(signed_volume(s.bodies[0].mesh), 4 * kT, 1e-12);
+  EXPECT_NEAR(signed_volume(s.bodies[1].mesh), 96 * kT, 1e-12);
+  for (const auto& v : s.bodies[0].mesh.vertices) EXPECT_TRUE(v.z == kZ1 || v.z == kZ2);
 }
 
 TEST(ExactSolids, PadWithHoleAndBoardWithCutOut) {
@@ -83,7 +83,7 @@ TEST(ExactSolids, PadWithHoleAndBoardWithCutOut) {
   expect_sound(s, kZ1, kZ2);
   EXPECT_EQ(s.copper_area, 12.0);
   EXPECT_EQ(s.board_area, 96.0);
-  EXPECT_NEAR(signed_volume(s.insulator), 84 * kT, 1e-12);
+  EXPECT_NEAR(signed_volume(s.bodies[1].mesh), 84 * kT, 1e-12);
 }
 
 TEST(ExactSolids, CopperAtAndAcrossTheBorder) {
@@ -118,16 +118,16 @@ TEST(ExactSolids, CopperTouchingAtPointsAndEdges) {
 TEST(ExactSolids, NoCopperAndAllCopper) {
   const auto none = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
   expect_sound(none, kZ1, kZ2);
-  EXPECT_TRUE(none.conductor.triangles.empty());
-  EXPECT_EQ(none.insulator.triangles.size(), 12u);
+  EXPECT_TRUE(none.bodies[0].mesh.triangles.empty());
+  EXPECT_EQ(none.bodies[1].mesh.triangles.size(), 12u);
 
   const auto all = extrude_solids({rect(0, 0, 10, 10)}, {rect(0, 0, 10, 10)}, kZ1, kZ2);
   expect_sound(all, kZ1, kZ2);
-  EXPECT_TRUE(all.insulator.triangles.empty());
+  EXPECT_TRUE(all.bodies[1].mesh.triangles.empty());
   EXPECT_EQ(all.copper_area, 100.0);
 
   const auto nothing = extrude_solids({}, {}, kZ1, kZ2);
-  EXPECT_TRUE(nothing.conductor.triangles.empty() && nothing.insulator.triangles.empty());
+  EXPECT_TRUE(nothing.bodies[0].mesh.triangles.empty() && nothing.bodies[1].mesh.triangles.empty());
 }
 
 TEST(ExactSolids, Thickness) {
@@ -156,7 +156,7 @@ int walls_off_delaunay(const ExactSolids& s, double z2, double min_length) {
   };
   // Each top triangle's edge a→b (counterclockwise) to its third corner.
   std::map<std::pair<Unit, Unit>, Corner> across;
-  for (const Mesh* mesh : {&s.conductor, &s.insulator}) {
+  for (const Mesh* mesh : {&s.bodies[0].mesh, &s.bodies[1].mesh}) {
     for (const auto& t : mesh->triangles) {
       if (mesh->vertices[t[0]].z != z2 || mesh->vertices[t[1]].z != z2 ||
           mesh->vertices[t[2]].z != z2) {
@@ -164,7 +164,7 @@ int walls_off_delaunay(const ExactSolids& s, double z2, double min_length) {
       }
       for (int k = 0; k < 3; ++k) {
         across[{unit(mesh->vertices[t[k]]), unit(mesh->vertices[t[(k + 1) % 3]])}] = {
-            unit(mesh->vertices[t[(k + 2) % 3]]), mesh == &s.conductor};
+            unit(mesh->vertices[t[(k + 2) % 3]]), mesh == &s.bodies[0].mesh};
       }
     }
   }
@@ -212,8 +212,8 @@ TEST(ExactSolids, WallsWithoutCornersCloseBeside) {
   EXPECT_EQ(walls_off_delaunay(s, kZ2, kT), 0);
   EXPECT_NEAR(s.copper_area, area_mm2(copper), 1e-9);
   const auto again = extrude_solids(copper, board, kZ1, kZ2);
-  EXPECT_TRUE(again.conductor.triangles == s.conductor.triangles &&
-              again.insulator.triangles == s.insulator.triangles);
+  EXPECT_TRUE(again.bodies[0].mesh.triangles == s.bodies[0].mesh.triangles &&
+              again.bodies[1].mesh.triangles == s.bodies[1].mesh.triangles);
 }
 
 TEST(MeshCheck, FindsBrokenMeshes) {
@@ -221,35 +221,35 @@ TEST(MeshCheck, FindsBrokenMeshes) {
   ASSERT_FALSE(check_solids(good, kZ1, kZ2));
 
   auto flipped = good;
-  std::swap(flipped.conductor.triangles[0][1], flipped.conductor.triangles[0][2]);
-  EXPECT_TRUE(check_closed(flipped.conductor));
+  std::swap(flipped.bodies[0].mesh.triangles[0][1], flipped.bodies[0].mesh.triangles[0][2]);
+  EXPECT_TRUE(check_closed(flipped.bodies[0].mesh));
 
   auto open = good;
-  open.insulator.triangles.pop_back();
-  EXPECT_TRUE(check_closed(open.insulator));
+  open.bodies[1].mesh.triangles.pop_back();
+  EXPECT_TRUE(check_closed(open.bodies[1].mesh));
 
   auto doubled = good;
-  doubled.conductor.vertices.push_back(doubled.conductor.vertices[0]);
-  doubled.conductor.triangles[0][0] =
-      static_cast<std::uint32_t>(doubled.conductor.vertices.size() - 1);
-  EXPECT_TRUE(check_closed(doubled.conductor));
+  doubled.bodies[0].mesh.vertices.push_back(doubled.bodies[0].mesh.vertices[0]);
+  doubled.bodies[0].mesh.triangles[0][0] =
+      static_cast<std::uint32_t>(doubled.bodies[0].mesh.vertices.size() - 1);
+  EXPECT_TRUE(check_closed(doubled.bodies[0].mesh));
 
   auto flat = good;
-  flat.conductor.vertices[flat.conductor.triangles[0][0]].z = kZ1;
-  flat.conductor.vertices[flat.conductor.triangles[0][1]].z = kZ1;
-  flat.conductor.vertices[flat.conductor.triangles[0][2]].z = kZ1;
+  flat.bodies[0].mesh.vertices[flat.bodies[0].mesh.triangles[0][0]].z = kZ1;
+  flat.bodies[0].mesh.vertices[flat.bodies[0].mesh.triangles[0][1]].z = kZ1;
+  flat.bodies[0].mesh.vertices[flat.bodies[0].mesh.triangles[0][2]].z = kZ1;
   EXPECT_TRUE(check_solids(flat, kZ1, kZ2));
 
   auto inside_out = good;
-  for (auto& t : inside_out.conductor.triangles) std::swap(t[1], t[2]);
-  EXPECT_FALSE(check_closed(inside_out.conductor));
-  EXPECT_LT(signed_volume(inside_out.conductor), 0);
+  for (auto& t : inside_out.bodies[0].mesh.triangles) std::swap(t[1], t[2]);
+  EXPECT_FALSE(check_closed(inside_out.bodies[0].mesh));
+  EXPECT_LT(signed_volume(inside_out.bodies[0].mesh), 0);
   EXPECT_TRUE(check_solids(inside_out, kZ1, kZ2));
 
   // Overlap: the insulator is the whole board, pad included.
   auto overlap = good;
-  overlap.insulator = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2).insulator;
-  EXPECT_FALSE(check_interface(overlap.conductor, overlap.insulator));
+  overlap.bodies[1].mesh = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2).bodies[1].mesh;
+  EXPECT_FALSE(check_interface(overlap.bodies[0].mesh, overlap.bodies[1].mesh));
   EXPECT_TRUE(check_solids(overlap, kZ1, kZ2));
 }
 
@@ -260,16 +260,16 @@ TEST(MeshCheck, FindsWallsWithDifferentVertices) {
   Path right = rect(2, 0, 4, 2);
   right.push_back({units(2), units(1)});
   const auto other = extrude_solids({}, {right}, kZ1, kZ2);
-  ExactSolids joined{left.conductor, other.insulator, 4.0, 8.0};
-  EXPECT_FALSE(check_closed(joined.conductor));
-  EXPECT_FALSE(check_closed(joined.insulator));
-  const auto problem = check_interface(joined.conductor, joined.insulator);
+  ExactSolids joined{{left.bodies[0], other.bodies[1]}, 4.0, 8.0};
+  EXPECT_FALSE(check_closed(joined.bodies[0].mesh));
+  EXPECT_FALSE(check_closed(joined.bodies[1].mesh));
+  const auto problem = check_interface(joined.bodies[0].mesh, joined.bodies[1].mesh);
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("face to face"), std::string::npos) << *problem;
 
   // The same two made as one board meet properly.
   const auto whole = extrude_solids({rect(0, 0, 2, 2)}, {rect(0, 0, 4, 2)}, kZ1, kZ2);
-  EXPECT_FALSE(check_interface(whole.conductor, whole.insulator));
+  EXPECT_FALSE(check_interface(whole.bodies[0].mesh, whole.bodies[1].mesh));
 }
 
 // Random pads, tracks and slanted polygons unioned, cut to a board with a
@@ -313,7 +313,7 @@ TEST(ExactSolids, RandomBoards) {
       const auto s = extrude_solids(copper, board, kZ1, kZ2, halves_from);
       const auto problem = check_solids(s, kZ1, kZ2);
       EXPECT_FALSE(problem) << "seed " << seed << ", " << halves_from << ": " << *problem;
-      EXPECT_FALSE(check_float_exact(s.conductor));
+      EXPECT_FALSE(check_float_exact(s.bodies[0].mesh));
       // The seam moves the slanted edges it cuts by up to half a unit.
       const double off = halves_from == 0 ? 1e-6 : 1e-12;
       EXPECT_NEAR(s.copper_area, area_mm2(copper), off * s.board_area) << "seed " << seed;

@@ -144,7 +144,7 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
   // Rectangles around the clearances: the round one clears its square.
   const Plotted plot = plot_file(kData / "image" / "plane-ipneg.gbr");
   ASSERT_TRUE(plot.negative);
-  ASSERT_TRUE(plot.outline);
+  ASSERT_TRUE(plot.has_frame);
   ConversionReport report;
   const Board board = build_board(plot, report);
   // Every cell outside the frame is insulator, every cell inside that no
@@ -262,7 +262,7 @@ TEST(ImageTransform, StepAndRepeatDistancesTurnButAreNotMirroredOrScaled) {
 
 TEST(ImageTransform, OutlineStaysAnOutlineAndANegativeFrameTurnsWithIt) {
   const Plotted plot = read(kMm + "%IPNEG*%\n%IR90*%\n%OFA0B1*%\n" + kPlane);
-  ASSERT_TRUE(plot.outline);
+  ASSERT_TRUE(plot.has_frame);
   EXPECT_EQ(plot.frame, (Box{-11, -1, 0, 10}));
   ConversionReport report;
   const Board board = build_board(plot, report);
@@ -278,8 +278,8 @@ TEST(ImageTransform, PhotoplotterHeaderGivesTheBoardPlacedByHand) {
   // how the offset's inches were rounded.
   const Plotted transformed = plot_file(kData / "image" / "bottom-transformed.gbr");
   const Plotted placed = plot_file(kData / "image" / "bottom-placed.gbr");
-  EXPECT_TRUE(transformed.outline);
-  EXPECT_TRUE(placed.outline);
+  EXPECT_TRUE(transformed.has_frame);
+  EXPECT_TRUE(placed.has_frame);
   ASSERT_EQ(transformed.rectangles.size(), placed.rectangles.size());
   const auto near = [](double a, double b) { return std::fabs(a - b) < 1e-6; };
   for (std::size_t r = 0; r < placed.rectangles.size(); ++r) {

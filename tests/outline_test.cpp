@@ -274,7 +274,7 @@ TEST(OutlineGrid, CopperIsCutAtTheOutlineAndTheGridEndsThere) {
                                      "X-10000000Y-10000000D01*D10*X5000000Y5000000D03*\n");
   ConversionReport framed;
   const Board inside = board_with_outline(dir / "framed.gbr", dir / "edge.gbr", framed);
-  EXPECT_TRUE(framed.outline);
+  EXPECT_TRUE(framed.frame);
   EXPECT_EQ(framed.extent, report.extent);
   EXPECT_NEAR(copper_area(inside), 4, 1e-4);
 }

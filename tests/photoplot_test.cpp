@@ -322,7 +322,7 @@ TEST(Drawing, ObjectsKeepTheirAperturesPolarityAndLines) {
   EXPECT_FALSE(d.objects[3].clear);
   EXPECT_EQ(d.regions[d.objects[3].detail].point_count, 3u);
   EXPECT_EQ(d.counts.flashes + d.counts.strokes + d.counts.arcs + d.counts.regions, 4u);
-  EXPECT_FALSE(d.outline.has_value());
+  EXPECT_FALSE(d.frame.has_value());
   // "X0Y0D02*" parks the plotter: it neither moves nor counts.
   EXPECT_EQ(d.extremes, (Box{1, 5, 0, 3}));
 }
@@ -336,8 +336,8 @@ TEST(Drawing, StepAndRepeatIsAPlacementAndTheOutlineABox) {
       "%SR*%\n"  // 7
       "X5Y5D03*\n",
       "d.gbr");
-  ASSERT_TRUE(d.outline.has_value());
-  EXPECT_EQ(*d.outline, (Box{0, 10, 0, 8}));
+  ASSERT_TRUE(d.frame.has_value());
+  EXPECT_EQ(*d.frame, (Box{0, 10, 0, 8}));
   ASSERT_EQ(d.placements.size(), 1u);
   const Placement& p = d.placements[0];
   EXPECT_EQ(p.first_object, 4u);

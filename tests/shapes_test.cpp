@@ -175,20 +175,20 @@ TEST(Shapes, ClearPolarityMarksWhatItRemoves) {
 TEST(Shapes, BoardOutlineOnlyWhenTheFirstStrokesCloseAFrame) {
   const std::string frame = "%ADD10C,0.01*%\nX0Y0D02*\nX10Y0D01*\nX10Y5D01*\nX0Y5D01*\nX0Y0D01*\n";
   const Plotted framed = read(kMm + frame + "X3Y3D03*\n");
-  EXPECT_TRUE(framed.outline);
+  EXPECT_TRUE(framed.has_frame);
   EXPECT_EQ(framed.first_active(), 4u);
   // Pads first: every rectangle is copper and the grid ends at their edges.
   const Plotted pads = read(kMm + "%ADD10C,2*%\nX0Y0D03*\nX10Y4D03*\n");
-  EXPECT_FALSE(pads.outline);
+  EXPECT_FALSE(pads.has_frame);
   EXPECT_EQ(pads.first_active(), 0u);
   const CoordinateLists lists = build_coordinate_lists(split_rectangles(pads.rectangles, 0));
   EXPECT_EQ(lists.x, (std::vector<double>{-1, 1, 9, 11}));
   EXPECT_EQ(lists.y, (std::vector<double>{-1, 1, 3, 5}));
   // Four strokes that do not close, or that are not axis-parallel, are copper.
   EXPECT_FALSE(
-      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y0D01*\nX10Y5D01*\nX0Y5D01*\nX0Y1D01*\n").outline);
+      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y0D01*\nX10Y5D01*\nX0Y5D01*\nX0Y1D01*\n").has_frame);
   EXPECT_FALSE(
-      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y1D01*\nX10Y5D01*\nX0Y5D01*\nX0Y0D01*\n").outline);
+      read(kMm + "%ADD10C,0.01*%\nX0Y0D02*\nX10Y1D01*\nX10Y5D01*\nX0Y5D01*\nX0Y0D01*\n").has_frame);
 }
 
 TEST(Shapes, ClearPolarityRemovesCopperAndLaterDarkAddsItAgain) {

@@ -33,7 +33,7 @@ struct Plotted {
   std::vector<Box> rectangles;
   Box extremes = kNoExtremes;
   PolarityRuns clear_runs;
-  bool outline = false;
+  bool has_frame = false;
   Box frame = kNoExtremes;  // of the outline, when there is one
   bool negative = false;
   ObjectCounts counts;
@@ -54,8 +54,8 @@ inline Plotted plotted(Drawing drawing, const BoxLimits& limits = {}) {
   p.counts = boxes.counts;
   p.warnings = std::move(boxes.warnings);
   p.extremes = drawing.extremes;
-  p.outline = drawing.outline.has_value();
-  if (drawing.outline) p.frame = *drawing.outline;
+  p.has_frame = drawing.frame.has_value();
+  if (drawing.frame) p.frame = *drawing.frame;
   p.negative = drawing.negative;
   p.records = drawing.records;
   p.drawing = std::move(drawing);

@@ -90,7 +90,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   const ObjectCounts& o = report.objects;
   json["objects"] = {
       {"strokes", o.strokes}, {"arcs", o.arcs}, {"flashes", o.flashes}, {"regions", o.regions}};
-  json["outline"] = report.outline;
+  json["outline"] = report.frame;
   json["outline_layer"] = outline_layer(parameters, report);
   json["negative_image"] = report.negative;
   json["board"] = {{"area_mm2", report.board_area}, {"extent_mm", extent_json(report.extent)}};
@@ -130,7 +130,7 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
                      {"region_rectangles", o.region_rectangles},
                      {"step_and_repeat_copies", o.step_and_repeat_copies}};
   json["rectangles"] = report.rectangles;
-  json["outline"] = report.outline;
+  json["outline"] = report.frame;
   // Only with --outline, so that the summary of every other run stays as
   // scripts know it.
   if (report.outline_file) json["outline_layer"] = outline_layer(parameters, report);

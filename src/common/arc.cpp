@@ -21,4 +21,13 @@ ArcSweep arc_sweep(Point start, Point end, Point centre, bool clockwise) {
   return arc;
 }
 
+int chord_count(double sweep, double radius, double sagitta, double margin) {
+  if (!(radius > sagitta) || !std::isfinite(radius)) return 1;
+  const double step = 2.0 * std::acos(1.0 - sagitta / radius);
+  const double chords = std::ceil(sweep / step * margin);
+  if (!(chords > 1.0)) return 1;
+  if (!(chords < kMaxChords)) return kMaxChords;
+  return static_cast<int>(chords);
+}
+
 }  // namespace foilcad

@@ -161,7 +161,7 @@ void report_drawing(const Drawing& drawing, const DrawingBoxes& boxes, Conversio
   report.objects = boxes.counts;
   report.inches = drawing.inches_used;
   report.millimetres = drawing.millimetres_used;
-  report.outline = drawing.outline.has_value();
+  report.frame = drawing.frame.has_value();
   report.negative = drawing.negative;
   report.warnings = boxes.warnings;
 }
@@ -195,7 +195,7 @@ Board build_from_drawing(const Drawing& drawing, const std::filesystem::path& na
   stages.finished(Stage::read);
 
   const std::size_t first_active = boxes.first_active;
-  const std::optional<Box> frame = outline_extent ? outline_extent : drawing.outline;
+  const std::optional<Box> frame = outline_extent ? outline_extent : drawing.frame;
   // A negative image with an outline gets the frame as its first active
   // rectangle (see frame_rectangle); the list is copied only then. So does
   // every image with an outline layer: its copper is cut to the frame, and
@@ -321,9 +321,9 @@ namespace {
 // that no object spans, or at the frame of a drawing that has one.
 Box board_extent(const Drawing& drawing, const DrawingBoxes& boxes,
                  const std::filesystem::path& name) {
-  if (drawing.outline) {
+  if (drawing.frame) {
     check_extremes(drawing.extremes, name);
-    return *drawing.outline;
+    return *drawing.frame;
   }
   Box extent = kNoExtremes;
   for (std::size_t i = boxes.first_active; i < boxes.rectangles.size(); ++i) {
@@ -376,10 +376,10 @@ MeshSolids build_exact(const Drawing& drawing, const conversion_parameters& para
   report.copper_area = made.copper_area;
   report.board_area = made.board_area;
   report.extent = options.extent;
-  if (made.conductor.triangles.empty()) {
+  if (made.bodies[0].mesh.triangles.empty()) {
     report.warnings.push_back({WarningKind::no_copper, 1, drawing.records});
   }
-  MeshSolids solids{std::move(made.conductor), std::move(made.insulator)};
+  MeshSolids solids{std::move(made.bodies[0].mesh), std::move(made.bodies[1].mesh)};
   report.solids = measure_mesh_solids(parameters.stl.format, solids.conductor, solids.insulator);
   report.solids_for = {parameters.stl, parameters.elevation, parameters.top, 0};
   check_binary_facets(parameters, report.solids);

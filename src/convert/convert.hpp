@@ -80,7 +80,7 @@ struct ConversionReport {
   ObjectCounts objects;
   bool inches = false;       // coordinates were read in inches
   bool millimetres = false;  // or in millimetres
-  bool outline = false;      // the first four rectangles were a board outline
+  bool frame = false;        // the file began with a frame (Drawing::frame)
   bool negative = false;     // a negative image: copper where the file draws nothing
   // The grid ended at the extent of an outline layer; the closed contours it
   // drew.

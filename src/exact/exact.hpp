@@ -4,9 +4,10 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
+#include "common/body.hpp"
 #include "common/box.hpp"
-#include "common/mesh.hpp"
 #include "photoplot/board_outline.hpp"
 #include "photoplot/drawing.hpp"
 
@@ -26,8 +27,9 @@ struct ExactOptions {
 };
 
 struct ExactSolids {
-  Mesh conductor;
-  Mesh insulator;
+  // The conductor, then the insulator: closed meshes from z1 to z2 whose
+  // shared walls have the same vertices.
+  std::vector<MeshBody> bodies;
   double copper_area = 0.0;  // mm², the conductor's top face
   double board_area = 0.0;   // mm²
 };

@@ -216,7 +216,7 @@ class Tracer {
           clipper.AddPath(path, ClipperLib::ptSubject, true);
         }
       } else {
-        const Box b = d_.outline ? *d_.outline : o_.extent;
+        const Box b = d_.frame ? *d_.frame : o_.extent;
         if (!(b.max_x > b.min_x && b.max_y > b.min_y)) return;
         clipper.AddPath(
             rect_path({to_units(b.min_x), to_units(b.min_y), to_units(b.max_x), to_units(b.max_y)}),
@@ -243,7 +243,7 @@ class Tracer {
     if (!d_.placements.empty()) object_pieces.reserve(d_.objects.size() + 1);
     std::size_t next_placement = 0;
     // The outline frame takes no part in the copper.
-    const std::size_t first = d_.outline ? 4 : 0;
+    const std::size_t first = d_.frame ? 4 : 0;
     for (std::size_t i = 0; i < d_.objects.size(); ++i) {
       if (!d_.placements.empty()) object_pieces.push_back(pieces_.size());
       const DrawingObject& o = d_.objects[i];
@@ -374,11 +374,7 @@ class Tracer {
     const double h = s.circle_radius;
     const ArcSweep arc = arc_sweep(from, to, c, clockwise);
     const double outer = std::max(r0, r1) + h;
-    int steps = 1;
-    if (outer > tolerance_) {
-      const double step = 2.0 * std::acos(1.0 - tolerance_ / outer);
-      steps = static_cast<int>(std::clamp(std::ceil(arc.sweep / step * 1.02), 1.0, 65536.0));
-    }
+    const int steps = chord_count(arc.sweep, outer, tolerance_, kRoomOutside);
     const double k = area_keeping_factor(arc.sweep / steps);
     const double turn = clockwise ? -arc.sweep : arc.sweep;
     Path& band = paths_.emplace_back();
@@ -410,11 +406,7 @@ class Tracer {
     const ArcSweep arc = arc_sweep(o.from, o.to, a.centre, a.clockwise);
     const double scale = std::max(t.scale_a, t.scale_b);
     const double radius = std::max(r0, r1) * scale;
-    int steps = 1;
-    if (radius > tolerance_ / 2.0) {
-      const double step = 2.0 * std::acos(1.0 - tolerance_ / 2.0 / radius);
-      steps = static_cast<int>(std::clamp(std::ceil(arc.sweep / step), 1.0, 65536.0));
-    }
+    int steps = chord_count(arc.sweep, radius, tolerance_ / 2.0);
     const double turn = a.clockwise ? -arc.sweep : arc.sweep;
     const bool round = s.circle_radius > 0.0;
     // Any other aperture is swept along each chord and the sweeps united:
@@ -479,10 +471,7 @@ class Tracer {
     for (long long j = 0; j < p.steps_y; ++j) {
       for (long long i = 0; i < p.steps_x; ++i) {
         if (i == 0 && j == 0) continue;
-        // Step distances are not coordinates: only the turns act on them.
-        const Point step =
-            turned({static_cast<double>(i) * p.step_x, static_cast<double>(j) * p.step_y}, t);
-        const IntPoint by = to_units(step);
+        const IntPoint by = to_units(p.offset(i, j, t));
         for (std::size_t k = first_piece; k < end_piece; ++k) {
           const Piece original = pieces_[k];
           const std::size_t first = paths_.size();

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "common/arc.hpp"
 #include "common/turn.hpp"
 #include "exact/orientation.hpp"
 
@@ -22,7 +23,6 @@ constexpr double kPi = std::numbers::pi;
 
 // The most vertices a circle takes, however small the tolerance: beyond it
 // the chords are far shorter than the unit anyway.
-constexpr int kMaxCircleVertices = 1 << 16;
 
 // The most rings of a moire drawn: more would be thinner than the unit.
 constexpr int kMaxMoireRings = 10000;
@@ -303,13 +303,10 @@ cInt to_units(double mm) {
 }
 
 int circle_vertices(double radius, double tolerance) {
-  if (!(radius > tolerance)) return 8;
-  // The chord's sagitta r (1 - cos(a / 2)) within the tolerance, with a
-  // little room for the vertices standing outside the circle.
-  const double step = 2.0 * std::acos(1.0 - tolerance / radius);
-  const double n = std::ceil(2.0 * kPi / step * 1.02);
-  if (!(n < kMaxCircleVertices)) return kMaxCircleVertices;
-  const int vertices = (static_cast<int>(n) + 3) / 4 * 4;
+  // A little room for the vertices standing outside the circle (they keep
+  // its area).
+  const int n = chord_count(2.0 * kPi, radius, tolerance, kRoomOutside);
+  const int vertices = (n + 3) / 4 * 4;
   return std::max(vertices, 8);
 }
 
@@ -371,12 +368,6 @@ void sweep_paths(const Paths& shape, IntPoint from, IntPoint to, Paths& out) {
       out.push_back(std::move(quad));
     }
   }
-}
-
-Point turned(Point p, const ImageTransform& t) {
-  for (int q = 0; q < t.rotation / 90; ++q) p = {-p.y, p.x};
-  if (t.swap_axes) std::swap(p.x, p.y);
-  return p;
 }
 
 void turn(Paths& paths, const ImageTransform& t) {
@@ -449,7 +440,7 @@ ApertureShape aperture_shape(const Aperture& a, const ImageTransform& t, double 
     case Aperture::Shape::macro:
       break;
   }
-  for (Point& p : shape.convex) p = turned(p, t);
+  for (Point& p : shape.convex) p = t.turned(p);
   if (t.swap_axes) std::reverse(shape.convex.begin(), shape.convex.end());
   Path outline = to_path(shape.convex);
   if (hole > 0.0) {

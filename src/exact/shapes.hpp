@@ -29,6 +29,11 @@ inline ClipperLib::IntPoint to_units(Point p) { return {to_units(p.x), to_units(
 // vertices), at least eight.
 int circle_vertices(double radius, double tolerance);
 
+// The polygons that keep a circle's area (below) stand half their deviation
+// outside the circle: chord counts for them are taken this many times over,
+// so that the deviation still lies within the tolerance.
+inline constexpr double kRoomOutside = 1.02;
+
 // A regular polygon of n vertices whose area equals that of the circle of
 // radius r has its vertices at r times this factor; step is 2 pi / n. Its
 // edges then cross the circle, half the deviation outside, half inside.
@@ -69,6 +74,5 @@ ApertureShape aperture_shape(const Aperture& aperture, const ImageTransform& t, 
 // Turns points by t's quarter turns and axis select (exact on integers); an
 // axis swap mirrors, so paths are reversed to keep their orientation.
 void turn(ClipperLib::Paths& paths, const ImageTransform& t);
-Point turned(Point p, const ImageTransform& t);
 
 }  // namespace foilcad::exact

@@ -932,8 +932,8 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   });
   ExactSolids solids;
   solids.copper_area = conductor.area();
-  solids.conductor = conductor.take();
-  solids.insulator = insulator.take();
+  solids.bodies.push_back({conductor_body(z1, z2), conductor.take()});
+  solids.bodies.push_back({insulator_body(z1, z2), insulator.take()});
   solids.board_area = paths_area(cut_board);
   return solids;
 }

@@ -25,34 +25,16 @@ constexpr double kRegionSlab = 0.1;
 // so that a huge vertex count costs no time.
 constexpr double kMaxTracedPolygonVertices = 1000.0;
 
-// A box that grows to hold what is added; it starts empty, its smallest
-// above its largest.
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr Box kNothing{kInfinity, -kInfinity, kInfinity, -kInfinity};
-
-bool empty(const Box& b) { return b.min_x > b.max_x; }
+constexpr Box kNothing = Box::nothing();
 
 bool finite(const Box& b) {
   return std::isfinite(b.min_x) && std::isfinite(b.max_x) && std::isfinite(b.min_y) &&
          std::isfinite(b.max_y);
 }
 
-void add(Box& b, Point p) {
-  b.min_x = std::min(b.min_x, p.x);
-  b.max_x = std::max(b.max_x, p.x);
-  b.min_y = std::min(b.min_y, p.y);
-  b.max_y = std::max(b.max_y, p.y);
-}
-
 void add_circle(Box& b, Point centre, double radius) {
-  add(b, {centre.x - radius, centre.y - radius});
-  add(b, {centre.x + radius, centre.y + radius});
-}
-
-void merge(Box& b, const Box& other) {
-  if (empty(other)) return;
-  add(b, Point{other.min_x, other.min_y});
-  add(b, Point{other.max_x, other.max_y});
+  b.add(centre.x - radius, centre.y - radius);
+  b.add(centre.x + radius, centre.y + radius);
 }
 
 // Adds the rectangle [x0, x1] x [y0, y1], rotated about the macro origin.
@@ -177,9 +159,9 @@ std::optional<Box> macro_box(const std::vector<MacroPrimitive>& primitives,
   Box total = kNothing;
   for (const MacroPrimitive& p : primitives) {
     if (!p.exposed) continue;
-    merge(total, PrimitiveBox(p, macro_name).box());
+    total.add(PrimitiveBox(p, macro_name).box());
   }
-  if (empty(total)) return std::nullopt;
+  if (total.empty()) return std::nullopt;
   return total;
 }
 
@@ -199,12 +181,7 @@ Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bo
     double offset = q * (std::numbers::pi / 2) - start;
     while (offset < 0.0) offset += kTurn;
     while (offset >= kTurn) offset -= kTurn;
-    if (offset <= sweep) {
-      box.min_x = std::min(box.min_x, axis_x[q]);
-      box.max_x = std::max(box.max_x, axis_x[q]);
-      box.min_y = std::min(box.min_y, axis_y[q]);
-      box.max_y = std::max(box.max_y, axis_y[q]);
-    }
+    if (offset <= sweep) box.add(axis_x[q], axis_y[q]);
   }
   return box;
 }
@@ -217,7 +194,7 @@ class BoxMaker {
 
   DrawingBoxes run() {
     out_.counts = d_.counts;
-    out_.first_active = d_.outline ? kFirstActive : 0;
+    out_.first_active = d_.frame ? kFirstActive : 0;
     extents();
     // The identity places every value where it is, bit for bit: objects
     // drawn under it (nearly all) skip the placing.
@@ -247,7 +224,7 @@ class BoxMaker {
     }
     if (limits_.board) cut_to_board(*limits_.board);
     out_.warnings = d_.warnings;
-    if (!d_.outline && !limits_.board && !out_.rectangles.empty()) {
+    if (!d_.frame && !limits_.board && !out_.rectangles.empty()) {
       // Objects made only at the end of the file (a region or a step and
       // repeat block still open) come from its last line.
       out_.warnings.push_back(
@@ -458,12 +435,9 @@ class BoxMaker {
     for (long long j = 0; j < p.steps_y; ++j) {
       for (long long i = 0; i < p.steps_x; ++i) {
         if (i == 0 && j == 0) continue;
-        double dx = static_cast<double>(i) * p.step_x;
-        double dy = static_cast<double>(j) * p.step_y;
-        // Step distances are not coordinates: only the turns act on them.
-        double dx_high = dx;
-        double dy_high = dy;
-        t.turn(dx, dx_high, dy, dy_high);
+        const Point step = p.offset(i, j, t);
+        const double dx = step.x;
+        const double dy = step.y;
         for (std::size_t r = begin; r < end; ++r) {
           const Box o = out_.rectangles[r];
           append({o.min_x + dx, o.max_x + dx, o.min_y + dy, o.max_y + dy}, cleared[r - begin]);
@@ -486,8 +460,7 @@ class BoxMaker {
       while (run < clear_runs.size() && clear_runs[run].second <= i) ++run;
       const bool clear = run < clear_runs.size() && clear_runs[run].first <= i;
       const Box r = out_.rectangles[i];
-      const Box cut{std::max(r.min_x, board.min_x), std::min(r.max_x, board.max_x),
-                    std::max(r.min_y, board.min_y), std::min(r.max_y, board.max_y)};
+      const Box cut = r.intersection(board);
       if (cut.min_x > cut.max_x || cut.min_y > cut.max_y) continue;
       if ((cut.min_x == cut.max_x && r.min_x < r.max_x) ||
           (cut.min_y == cut.max_y && r.min_y < r.max_y)) {

@@ -27,8 +27,6 @@ constexpr double kMaxCoordinate = 1e6;  // mm
 // hundred thousand, and this bound keeps a hostile file (millions of huge
 // arcs at a tiny tolerance) from taking gigabytes.
 constexpr std::size_t kMaxPoints = 20'000'000;
-// Chords of one quarter of an arc at most.
-constexpr double kMaxQuarterChords = 4096.0;
 // The distance tests between end points of neighbouring cells (see join): a
 // real outline needs about one per end point.
 constexpr std::uint64_t kMaxComparisons = 100'000'000;
@@ -65,14 +63,9 @@ class OutlineBuilder {
     if (out_.contours.empty()) {
       throw Error(d_.name.string() + ": the outline layer draws no closed contour");
     }
-    Box e{kNoCoordinate, -kNoCoordinate, kNoCoordinate, -kNoCoordinate};
+    Box e = kNoExtremes;
     for (const std::vector<Point>& contour : out_.contours) {
-      for (const Point& p : contour) {
-        e.min_x = std::min(e.min_x, p.x);
-        e.max_x = std::max(e.max_x, p.x);
-        e.min_y = std::min(e.min_y, p.y);
-        e.max_y = std::max(e.max_y, p.y);
-      }
+      for (const Point& p : contour) add(e, p);
     }
     out_.extent = e;
     return std::move(out_);
@@ -105,14 +98,11 @@ class OutlineBuilder {
       for (long long j = 0; j < p.steps_y; ++j) {
         for (long long i = 0; i < p.steps_x; ++i) {
           if (i == 0 && j == 0) continue;
-          // Step distances are turned with the image, not mirrored or scaled.
-          double dx = static_cast<double>(i) * p.step_x;
-          double dy = static_cast<double>(j) * p.step_y;
-          double dx_high = dx;
-          double dy_high = dy;
-          t.turn(dx, dx_high, dy, dy_high);
-          copy(open_, open_before[p.first_object], open_before[p.end_object], dx, dy, p.line);
-          copy(closed_, closed_before[p.first_object], closed_before[p.end_object], dx, dy, p.line);
+          const Point step = p.offset(i, j, t);
+          copy(open_, open_before[p.first_object], open_before[p.end_object], step.x, step.y,
+               p.line);
+          copy(closed_, closed_before[p.first_object], closed_before[p.end_object], step.x, step.y,
+               p.line);
         }
       }
     }
@@ -209,7 +199,6 @@ class OutlineBuilder {
     constexpr double kQuarter = std::numbers::pi / 2;
     const ArcSweep arc = arc_sweep(o.from, o.to, c, a.clockwise);
     const double turn = a.clockwise ? -1.0 : 1.0;
-    const double step = r > tolerance ? 2.0 * std::acos(1.0 - tolerance / r) : 2.0 * kQuarter;
     // Offsets along the sweep where it crosses an axis: the angle start +
     // turn * offset is a multiple of a quarter.
     const double first_axis =
@@ -222,8 +211,7 @@ class OutlineBuilder {
       const bool last = offset >= arc.sweep - 1e-12;
       if (last) offset = arc.sweep;
       const double length = offset - done;
-      const double chords = std::min(kMaxQuarterChords, std::ceil(length / step));
-      const auto n = static_cast<std::size_t>(std::max(1.0, chords));
+      const auto n = static_cast<std::size_t>(chord_count(length, r, tolerance));
       reserve_points(n, o.line);
       for (std::size_t k = 1; k < n; ++k) {
         const double angle =

@@ -55,6 +55,8 @@ struct ImageTransform {
   void coordinates(int axis, double& low, double& high) const;
   // Rotation and axis select on a box: where it lies once the image is turned.
   void turn(double& min_x, double& max_x, double& min_y, double& max_y) const;
+  // The same on a point (exact: quarter turns only negate and swap).
+  Point turned(Point p) const;
   // Both on a box of coordinates.
   void place(double& min_x, double& max_x, double& min_y, double& max_y) const;
   void place(double& x, double& y) const;
@@ -143,6 +145,12 @@ struct Placement {
   std::size_t line;         // where the block was opened
   std::size_t record_line;  // the record that completed the opening statement
   std::size_t close_line;   // where it was closed
+
+  // How far copy (i, j) lies from the block itself: the step distances
+  // turned with the image (transform) but neither mirrored nor scaled.
+  Point offset(long long i, long long j, const ImageTransform& t) const {
+    return t.turned({static_cast<double>(i) * step_x, static_cast<double>(j) * step_y});
+  }
 };
 
 // Things a file means that the converter does not draw as the file means them.
@@ -191,11 +199,11 @@ struct Drawing {
   // device: coordinates as written in the file and scaled, moves and step and
   // repeat copies included, aperture sizes not.
   Box extremes = kNoExtremes;
-  // The board outline: the first four objects are straight strokes that
-  // join end to end into a closed axis-parallel frame. The box of their
-  // centre lines, placed on the device. The outline takes no part in the
-  // copper and the grid ends at the coordinate extremes.
-  std::optional<Box> outline;
+  // The frame the file begins with: the first four objects are straight
+  // strokes that join end to end into a closed axis-parallel frame. The box
+  // of their centre lines, placed on the device. The frame takes no part in
+  // the copper; the board ends there.
+  std::optional<Box> frame;
   // A negative image ("%IPNEG", or the attribute ".FilePolarity,Negative"):
   // the objects are where the copper is removed.
   bool negative = false;

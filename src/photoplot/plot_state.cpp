@@ -48,6 +48,12 @@ void ImageTransform::turn(double& min_x, double& max_x, double& min_y, double& m
   }
 }
 
+Point ImageTransform::turned(Point p) const {
+  for (int q = 0; q < rotation / 90; ++q) p = {-p.y, p.x};
+  if (swap_axes) std::swap(p.x, p.y);
+  return p;
+}
+
 void ImageTransform::place(double& min_x, double& max_x, double& min_y, double& max_y) const {
   coordinates(0, min_x, max_x);
   coordinates(1, min_y, max_y);
@@ -228,11 +234,9 @@ void PlotState::close_step_and_repeat() {
     if (leading_strokes_.size() < 4) leading_open_ = false;
   }
   // The copies' coordinates count among the extremes like the block's own.
-  double far_x = static_cast<double>(block_.steps_x - 1) * block_.step_x;
-  double far_y = static_cast<double>(block_.steps_y - 1) * block_.step_y;
-  double far_x_high = far_x;
-  double far_y_high = far_y;
-  transform.turn(far_x, far_x_high, far_y, far_y_high);
+  const Point far = block_.offset(block_.steps_x - 1, block_.steps_y - 1, transform);
+  const double far_x = far.x;
+  const double far_y = far.y;
   if (block_extremes_.min_x <= block_extremes_.max_x) {
     note_coordinate(0, block_extremes_.min_x + std::min(0.0, far_x));
     note_coordinate(0, block_extremes_.max_x + std::max(0.0, far_x));
@@ -270,16 +274,10 @@ Drawing PlotState::finish() {
   if (leading_open_ && is_closed_frame(leading_strokes_)) {
     Box frame = kNoExtremes;
     for (const StrokePath& p : leading_strokes_) {
-      for (const double x : {p.x0, p.x1}) {
-        frame.min_x = std::min(frame.min_x, x);
-        frame.max_x = std::max(frame.max_x, x);
-      }
-      for (const double y : {p.y0, p.y1}) {
-        frame.min_y = std::min(frame.min_y, y);
-        frame.max_y = std::max(frame.max_y, y);
-      }
+      frame.add(p.x0, p.y0);
+      frame.add(p.x1, p.y1);
     }
-    drawing.outline = frame;
+    drawing.frame = frame;
   }
   return std::move(drawing);
 }

@@ -78,12 +78,7 @@ void append_arc_points(std::vector<Point>& points, double x0, double y0, double 
   const double start = arc.start;
   const double sweep = arc.sweep;
   constexpr double kSagitta = 0.001;
-  constexpr int kMaxChords = 4096;
-  int chords = 1;
-  if (r > kSagitta && std::isfinite(r)) {
-    const double step = 2.0 * std::acos(1.0 - kSagitta / r);
-    chords = static_cast<int>(std::min<double>(kMaxChords, std::ceil(sweep / step)));
-  }
+  const int chords = chord_count(sweep, r, kSagitta);
   for (int k = 1; k < chords; ++k) {
     const double a = start + (clockwise ? -1.0 : 1.0) * sweep * k / chords;
     points.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});

@@ -1,4 +1,4 @@
-#include "exact/mesh_check.hpp"
+#include "support/mesh_check.hpp"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 
@@ -287,21 +287,24 @@ std::optional<std::string> check_interface(const Mesh& conductor, const Mesh& in
 }
 
 std::optional<std::string> check_solids(const ExactSolids& solids, double z1, double z2) {
-  for (const auto& [name, mesh] :
-       {std::pair{"conductor", &solids.conductor}, std::pair{"insulator", &solids.insulator}}) {
-    if (auto problem = check_closed(*mesh)) return std::string(name) + ": " + *problem;
-    if (auto problem = check_nondegenerate(*mesh)) return std::string(name) + ": " + *problem;
-    if (!mesh->triangles.empty() && !(signed_volume(*mesh) > 0)) {
-      return std::string(name) + ": the volume is not positive (normals point inward)";
+  if (solids.bodies.size() != 2) return "not a conductor and an insulator";
+  for (const MeshBody& b : solids.bodies) {
+    const std::string& name = b.body.name;
+    if (auto problem = check_closed(b.mesh)) return name + ": " + *problem;
+    if (auto problem = check_nondegenerate(b.mesh)) return name + ": " + *problem;
+    if (!b.mesh.triangles.empty() && !(signed_volume(b.mesh) > 0)) {
+      return name + ": the volume is not positive (normals point inward)";
     }
   }
-  if (auto problem = check_interface(solids.conductor, solids.insulator)) return problem;
+  const Mesh& conductor_mesh = solids.bodies[0].mesh;
+  const Mesh& insulator_mesh = solids.bodies[1].mesh;
+  if (auto problem = check_interface(conductor_mesh, insulator_mesh)) return problem;
 
   const double thickness = std::abs(z2 - z1);
   const double board_volume = solids.board_area * thickness;
   const double tolerance = 1e-6 * board_volume;
-  const double conductor = signed_volume(solids.conductor);
-  const double insulator = signed_volume(solids.insulator);
+  const double conductor = signed_volume(conductor_mesh);
+  const double insulator = signed_volume(insulator_mesh);
   std::ostringstream out;
   out.precision(17);
   if (std::abs(conductor - solids.copper_area * thickness) > tolerance) {
