@@ -2,6 +2,8 @@
 // conductor mesh and an insulator mesh that meet it wall to wall.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -12,6 +14,19 @@
 #include "photoplot/drawing.hpp"
 
 namespace foilcad::exact {
+
+// Bounds on what one drawing may make the exact model do, so that a small
+// hostile file cannot ask for unbounded work or memory. A drawing past a
+// bound is refused at the line of the object (or the step and repeat block)
+// that crossed it.
+struct ExactLimits {
+  // Vertices of the traced objects and their step and repeat copies
+  // together (16 bytes each, several times over in the booleans).
+  std::size_t points = 60'000'000;
+  // The memory the model may take, bytes: the machine's available memory as
+  // the caller found it; none, not checked.
+  std::optional<std::uint64_t> memory;
+};
 
 struct ExactOptions {
   // How far a chord may stand off the circle it follows, mm.
@@ -24,6 +39,7 @@ struct ExactOptions {
   // The board without an outline of either kind: the extent the grid would
   // have (the copper's rectangles and the coordinate extremes).
   Box extent{0, 0, 0, 0};
+  ExactLimits limits;
 };
 
 struct ExactSolids {
