@@ -139,8 +139,8 @@ ExactResult measure(const fs::path& file, const fs::path& dir, int runs) {
     for (int s = 0; s < kStages; ++s) stage_runs[s].push_back(report.seconds[s]);
     result.objects = report.objects.flashes + report.objects.strokes + report.objects.arcs +
                      report.objects.regions;
-    result.triangles = report.solids.conductor_facets + report.solids.insulator_facets;
-    result.bytes = report.solids.conductor_bytes + report.solids.insulator_bytes;
+    result.triangles = total_facets(report);
+    result.bytes = total_bytes(report);
     result.copper_area = report.copper_area;
     if (run == 0) result.peak_mb = peak_rss_mb();
 
@@ -187,7 +187,7 @@ void print_row(const ExactResult& r) {
   const auto s = [&](Stage stage) { return r.seconds[static_cast<int>(stage)]; };
   std::printf(
       "| %s | %zu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.1f | %.2f | %.1f | %.0f |\n",
-      r.board, r.objects, s(Stage::read), s(Stage::outlines), s(Stage::mesh), s(Stage::write),
+      r.board, r.objects, s(Stage::read), s(Stage::contours), s(Stage::mesh), s(Stage::write),
       r.exact_total, r.grid_total, r.exact_total / r.grid_total,
       static_cast<double>(r.triangles) / 1e6, static_cast<double>(r.bytes) / 1e6, r.peak_mb);
   std::fflush(stdout);

@@ -5,7 +5,7 @@
 //                 [--reference-seconds S] [--reader-lines N] [--switches N,N,...]
 //   foilcad-bench checksums BOARD.gbr THICKNESS [plain|grouped]
 //       md5 sums of both solids from the plain (default) or the grouped
-//       geometry through the simple writer (emit_solids), nothing stored
+//       geometry through the simple writer (emit_grid_solids), nothing stored
 //   foilcad-bench board FEATURES FILE.gbr   (writes a generated board)
 //   foilcad-bench alternating SWITCHES FILE.gbr
 //       (writes a board of flashes in alternating polarity)
@@ -446,7 +446,7 @@ Result measure(const Options& options, int features) {
     plot = read_rectangles(board);
     read.push_back(since(start));
     start = Clock::now();
-    const SplitBoard split_board = split_rectangles(plot.rectangles);
+    const SplitBoard split_board = split_rectangles(plot.rectangles, kFirstActive);
     split.push_back(since(start));
     start = Clock::now();
     lists = build_coordinate_lists(split_board, plot.extremes);
@@ -462,17 +462,20 @@ Result measure(const Options& options, int features) {
   result.grid_y = lists.y.size();
 
   // Formatting alone: the whole writer, into /dev/null.
-  SolidsSummary summary;
+  const Grid grid{std::move(lists), std::move(map)};
+  const std::vector<GridBody> bodies = grid_bodies(0.0, 1.6);
+  SolidSizes sizes;
   for (int run = 0; run < options.runs; ++run) {
     const int a = ::open("/dev/null", O_WRONLY);
     const int b = ::open("/dev/null", O_WRONLY);
+    const OpenSolid files[] = {{a, "/dev/null"}, {b, "/dev/null"}};
     const Clock::time_point start = Clock::now();
-    summary = write_open_solids({a, "/dev/null"}, {b, "/dev/null"}, 0.0, 1.6, lists, map);
+    sizes = write_open_grid_solids(files, grid, bodies, {});
     format.push_back(since(start));
     ::close(a);
     ::close(b);
   }
-  const auto bytes = summary.conductor_bytes + summary.insulator_bytes;
+  const auto bytes = total_bytes(sizes);
   result.output_gb = static_cast<double>(bytes) / 1e9;
   result.format_gbs = result.output_gb / median(format);
 
@@ -481,7 +484,8 @@ Result measure(const Options& options, int features) {
     const auto parameters = make_conversion_parameters(board, 0.0, 1.6, options.dir);
     for (int run = 0; run < options.runs; ++run) {
       Clock::time_point start = Clock::now();
-      write_solids(parameters.conductor_path, parameters.insulator_path, 0.0, 1.6, lists, map);
+      const std::filesystem::path paths[] = {parameters.conductor_path, parameters.insulator_path};
+      write_grid_solids(paths, grid, bodies);
       write.push_back(since(start));
       fs::remove(parameters.conductor_path);
       fs::remove(parameters.insulator_path);
@@ -525,7 +529,7 @@ Result measure(const Options& options, int features) {
   // One clear rectangle takes the map through the polarity path. Measured
   // last, so that the stages above run exactly as without it.
   map = CellMap{};
-  const SplitBoard split_board = split_rectangles(plot.rectangles);
+  const SplitBoard split_board = split_rectangles(plot.rectangles, kFirstActive);
   const std::size_t active = split_board.bounds.size();
   const PolarityRuns last_clear = {{active - 1, active}};
   for (int run = 0; run < options.runs; ++run) {
@@ -871,7 +875,7 @@ int checksums(const char* board, double thickness, bool plain) {
     lists = reference::build_coordinate_lists(plot.rectangles, plot.extremes);
     map = reference::build_cell_map(plot.rectangles, lists);
   } else {
-    const SplitBoard split = split_rectangles(plot.rectangles);
+    const SplitBoard split = split_rectangles(plot.rectangles, kFirstActive);
     lists = build_coordinate_lists(split, plot.extremes);
     map = build_cell_map(split, lists);
   }
@@ -881,7 +885,9 @@ int checksums(const char* board, double thickness, bool plain) {
   {
     PipeSink conductor((std::string("conductor, ") + how + ", simple writer").c_str());
     PipeSink insulator((std::string("insulator, ") + how + ", simple writer").c_str());
-    emit_solids(conductor, insulator, 0.0, thickness, lists, map);
+    ByteSink* const sinks[] = {&conductor, &insulator};
+    emit_grid_solids(sinks, Grid{std::move(lists), std::move(map)}, grid_bodies(0.0, thickness),
+                     StlOptions{});
   }
   return 0;
 }
@@ -925,7 +931,10 @@ LayoutResult measure_layouts(const Options& options, const std::string& kind, in
   const auto parameters = make_conversion_parameters(board, 0.0, 0.035, options.dir);
   ConversionReport report;
   Clock::time_point start = Clock::now();
-  const Board grid = build_board(board, report);
+  conversion_parameters classic = parameters;
+  const Grid grid = std::get<GridSolids>(build_solids(classic, report)).grid;
+  const std::vector<GridBody> bodies = grid_bodies(0.0, 0.035);
+  const std::filesystem::path paths[] = {parameters.conductor_path, parameters.insulator_path};
   result.geometry = since(start);
   result.grid_x = grid.lists.x.size();
   result.grid_y = grid.lists.y.size();
@@ -933,14 +942,14 @@ LayoutResult measure_layouts(const Options& options, const std::string& kind, in
   for (int l = 0; l < kLayoutCount; ++l) {
     const StlOptions& stl = kLayouts[l].stl;
     std::vector<double> count, write, raw;
-    SolidsSummary sizes;
+    SolidSizes sizes;
     for (int run = 0; run < options.runs; ++run) {
       start = Clock::now();
-      sizes = measure_solids(stl, 0.0, 0.035, grid.lists, grid.map);
+      sizes = measure_grid_solids(stl, grid, bodies);
       count.push_back(since(start));
     }
-    result.facets[l] = sizes.conductor_facets + sizes.insulator_facets;
-    result.bytes[l] = sizes.conductor_bytes + sizes.insulator_bytes;
+    result.facets[l] = sizes[0].facets + sizes[1].facets;
+    result.bytes[l] = total_bytes(sizes);
     if (static_cast<double>(result.bytes[l]) / 1e9 <= options.write_limit_gb) {
       // As a conversion writes them: the sizes known from the grid stage.
       WriteOptions write_options;
@@ -948,8 +957,7 @@ LayoutResult measure_layouts(const Options& options, const std::string& kind, in
       write_options.expected = sizes;
       for (int run = 0; run < options.runs; ++run) {
         start = Clock::now();
-        write_solids(parameters.conductor_path, parameters.insulator_path, 0.0, 0.035, grid.lists,
-                     grid.map, write_options);
+        write_grid_solids(paths, grid, bodies, write_options);
         write.push_back(since(start));
         fs::remove(parameters.conductor_path);
         fs::remove(parameters.insulator_path);

@@ -1,6 +1,6 @@
 // The whole conversion on small inputs: read, build the grid and the cell map,
 // write both solids into memory, in every encoding, merged and not. The
-// solids must have exactly the bytes, boxes and facets measure_solids()
+// solids must have exactly the bytes, boxes and facets measured beforehand
 // counts in advance, since the converter checks the free disk space against
 // that count (and a binary header holds it).
 //
@@ -16,6 +16,7 @@
 #include "fuzz_check.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/solid_files.hpp"
+#include "support/conversions.hpp"
 
 namespace {
 
@@ -65,14 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   foilcad::ConversionReport report;
-  foilcad::Board board;
+  foilcad::Grid grid;
   try {
-    board = foilcad::build_board(plot, report);
+    grid = foilcad::grid_of(plot, report);
   } catch (const foilcad::Error&) {
     return 0;  // a photoplot without coordinates, or a grid too large for memory
   }
-  const auto& lists = board.lists;
-  const auto& map = board.map;
+  const auto& lists = grid.lists;
+  const auto& map = grid.map;
   check(lists.x.size() >= 2 && lists.y.size() >= 2, "a grid with fewer than two lines");
   check(map.columns == lists.x.size() - 1 && map.rows == lists.y.size() - 1,
         "a cell map that does not match its grid");
@@ -80,21 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(report.cells == map.flags.size(), "a report with the wrong cell count");
   if (map.flags.size() > kMaxCells) return 0;
 
-  const foilcad::SolidsSummary expected = foilcad::measure_solids(map);
-  check(report.solids == expected, "a report whose solids differ from their measure");
-  if (expected.conductor_bytes + expected.insulator_bytes > kOutputCap) return 0;
+  const foilcad::SolidSizes expected = foilcad::measure_cells(map);
+  check(foilcad::sizes_of(report) == expected, "a report whose solids differ from their measure");
+  if (foilcad::total_bytes(expected) > kOutputCap) return 0;
 
   CountingSink conductor;
   CountingSink insulator;
-  foilcad::SolidsSummary written;
+  foilcad::SolidSizes written;
   try {
-    written = foilcad::emit_solids(conductor, insulator, 0.0, 0.035, lists, map);
+    written = foilcad::emit_layer(conductor, insulator, 0.0, 0.035, grid);
   } catch (const OutputCapReached&) {
-    foilcad::fuzz::broken("more output than measure_solids counted");
+    foilcad::fuzz::broken("more output than measured");
   }
-  check(written == expected, "emit_solids reports other counts than measure_solids");
-  check(conductor.total() == expected.conductor_bytes, "conductor bytes differ from the measure");
-  check(insulator.total() == expected.insulator_bytes, "insulator bytes differ from the measure");
+  check(written == expected, "the solids were written with other counts than measured");
+  check(conductor.total() == expected[0].bytes, "conductor bytes differ from the measure");
+  check(insulator.total() == expected[1].bytes, "insulator bytes differ from the measure");
   check(conductor.head().starts_with(" solid "), "a conductor solid without its header");
   check(insulator.head().starts_with(" solid "), "an insulator solid without its header");
   check(conductor.tail().find("endsolid") != std::string::npos, "a conductor solid cut short");
@@ -107,13 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const bool merge : {false, true}) {
       if (format == StlFormat::classic && !merge) continue;
       const foilcad::StlOptions stl{format, merge};
-      const foilcad::SolidsSummary measured = foilcad::measure_solids(stl, -0.5, 0.035, lists, map);
-      if (measured.conductor_bytes + measured.insulator_bytes > kOutputCap) continue;
+      const foilcad::SolidSizes measured =
+          foilcad::measure_grid_solids(stl, grid, foilcad::grid_bodies(-0.5, 0.035));
+      if (foilcad::total_bytes(measured) > kOutputCap) continue;
       CountingSink c;
       CountingSink i;
-      const foilcad::SolidsSummary made = foilcad::emit_solids(c, i, -0.5, 0.035, lists, map, stl);
+      const foilcad::SolidSizes made = foilcad::emit_layer(c, i, -0.5, 0.035, grid, stl);
       check(made == measured, "an encoding writes other counts than it measures");
-      check(c.total() == measured.conductor_bytes && i.total() == measured.insulator_bytes,
+      check(c.total() == measured[0].bytes && i.total() == measured[1].bytes,
             "an encoding writes other bytes than it measures");
     }
   }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
@@ -62,35 +64,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   foilcad::ConversionReport report;
   foilcad::MeshSolids solids;
   try {
-    solids = foilcad::build_meshes(drawing, parameters, report);
+    solids = std::get<foilcad::MeshSolids>(foilcad::build_solids(drawing, parameters, report));
   } catch (const foilcad::Error& e) {
     // A refusal must say where: the file's name at least.
     check(std::string_view(e.what()).find("fuzz.gbr") != std::string_view::npos,
           "an error that does not name the file");
     return 0;
   }
-  foilcad::exact::ExactSolids made{{{foilcad::conductor_body(0.0, 0.035), solids.conductor},
-                                    {foilcad::insulator_body(0.0, 0.035), solids.insulator}},
-                                   report.copper_area,
-                                   report.board_area};
+  const foilcad::exact::ExactSolids made{solids.bodies, report.copper_area, report.board_area};
   check(std::isfinite(report.copper_area) && report.copper_area >= 0, "a copper area below 0");
   check(report.copper_area <= report.board_area * (1 + 1e-9), "more copper than board");
-  const std::size_t triangles =
-      solids.conductor.triangles.size() + solids.insulator.triangles.size();
+  std::size_t triangles = 0;
+  for (const foilcad::MeshBody& b : solids.bodies) triangles += b.mesh.triangles.size();
   if (triangles > kMaxCheckedTriangles) return 0;
   if (triangles > 0) {
     check_problem(foilcad::exact::check_solids(made, 0.0, 0.035));
   }
   for (const auto format : {foilcad::StlFormat::ascii, foilcad::StlFormat::binary}) {
-    const foilcad::SolidsSummary measured =
-        foilcad::measure_mesh_solids(format, solids.conductor, solids.insulator);
-    CountingSink c;
-    CountingSink i;
-    const foilcad::SolidsSummary written =
-        foilcad::emit_mesh_solids(c, i, solids.conductor, solids.insulator, format);
+    const foilcad::SolidSizes measured = foilcad::measure_mesh_solids(format, solids.bodies);
+    std::vector<CountingSink> counted(solids.bodies.size());
+    std::vector<foilcad::ByteSink*> sinks;
+    for (CountingSink& c : counted) sinks.push_back(&c);
+    const foilcad::SolidSizes written = foilcad::emit_mesh_solids(sinks, solids.bodies, format);
     check(written == measured, "mesh solids written with other counts than measured");
-    check(c.total() == measured.conductor_bytes && i.total() == measured.insulator_bytes,
-          "mesh solids written with other bytes than measured");
+    for (std::size_t b = 0; b < counted.size(); ++b) {
+      check(counted[b].total() == measured[b].bytes,
+            "mesh solids written with other bytes than measured");
+    }
   }
   return 0;
 }

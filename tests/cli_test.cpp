@@ -120,7 +120,8 @@ TEST(Cli, FailuresExitWithOneAndSayWhy) {
   const Row rows[] = {
       {"--thickness 1.6 missing.gbr", "missing.gbr"},
       {"--thickness 1.6 bad.gbr", "bad.gbr:3: "},
-      {"--thickness 1.6 --out-dir nowhere pad.gbr", "nowhere/pad_"},
+      // A missing folder is made; one below a file cannot be.
+      {"--thickness 1.6 --out-dir pad.gbr/out pad.gbr", "pad.gbr/out: cannot create the folder"},
   };
   for (const Row& row : rows) {
     const Outcome r = run(dir, row.args);
@@ -424,7 +425,7 @@ TEST(Cli, GmshFillsEachSolidOfTheExampleWithTetrahedra) {
   fs::copy_file(kExample, dir / "board.gbr");
   // The volumes the solids must have: their cells' areas times the thickness.
   ConversionReport report;
-  const Board board = build_board(dir / "board.gbr", report);
+  const Grid board = grid_of(dir / "board.gbr", report);
   double volume[2] = {0, 0};  // insulator, conductor
   for (std::size_t k = 0; k < board.map.rows; ++k) {
     for (std::size_t i = 0; i < board.map.columns; ++i) {
@@ -469,7 +470,7 @@ TEST(CliExact, WritesStandardTextMeshesAndItsOwnSummary) {
   fs::copy_file(kExample, dir / "board.gbr");
   const Outcome r = run(dir, "--geometry exact --thickness 0.035 --json s.json board.gbr");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "outline copper traced")) << r.err;
+  EXPECT_TRUE(contains(r.err, "copper contours traced")) << r.err;
   EXPECT_TRUE(contains(r.err, "mesh ")) << r.err;
   EXPECT_TRUE(read_file(dir / "board_CND.stl").starts_with("solid blob\nfacet normal "));
   EXPECT_TRUE(read_file(dir / "board_INS.stl").ends_with("endsolid nblob\n"));

@@ -100,7 +100,7 @@ TEST(Convert, NoCopperIsWarnedAbout) {
   for (const std::string& text : empty) {
     const Plotted plot = plot_text(text, "empty.gbr");
     ConversionReport report;
-    build_board(plot, report);
+    grid_of(plot, report);
     EXPECT_EQ(report.copper_cells, 0u) << text;
     ASSERT_FALSE(report.warnings.empty()) << text;
     const Warning& last = report.warnings.back();
@@ -110,8 +110,16 @@ TEST(Convert, NoCopperIsWarnedAbout) {
   }
   const Plotted copper = plot_text(head + "X1000Y1000D03*\n", "pad.gbr");
   ConversionReport report;
-  build_board(copper, report);
+  grid_of(copper, report);
   for (const Warning& w : report.warnings) EXPECT_NE(w.kind, WarningKind::no_copper);
+}
+
+TEST(Convert, MakesTheOutputFolder) {
+  ScratchDir dir;
+  const fs::path input = copy_board(dir, "pad.gbr");
+  convert(make_conversion_parameters(input, 0, 1.6, dir / "new" / "deeper"));
+  EXPECT_EQ(read_file(dir / "new" / "deeper" / "pad_CND.stl"),
+            read_file(kData / "expected/pad_CND.stl"));
 }
 
 TEST(Convert, ReplacesLargerFilesAndTakesLongNames) {
@@ -135,9 +143,9 @@ class FailedConversion : public ::testing::Test {
   }
 
   // Runs the conversion and returns the message it failed with.
-  std::string fail(const conversion_parameters& parameters, const WriteOptions& options = {}) {
+  std::string fail(const conversion_parameters& parameters) {
     try {
-      convert(parameters, {}, options);
+      convert(parameters);
     } catch (const Error& e) {
       return e.what();
     }
@@ -159,11 +167,14 @@ class FailedConversion : public ::testing::Test {
   fs::path input_;
 };
 
-TEST_F(FailedConversion, MissingOutputFolder) {
-  const std::string message = fail(make_conversion_parameters(input_, 0, 1.6, dir_ / "missing"));
-  EXPECT_NE(message.find((dir_ / "missing" / "pad_").string()), std::string::npos) << message;
-  EXPECT_NE(message.find("No such file or directory"), std::string::npos) << message;
-  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+TEST_F(FailedConversion, OutputFolderThatCannotBeMade) {
+  // A missing folder is made (see Convert.MakesTheOutputFolder); one below a
+  // file cannot be.
+  write_file(dir_ / "file", "not a folder");
+  const fs::path out = dir_ / "file" / "out";
+  const std::string message = fail(make_conversion_parameters(input_, 0, 1.6, out));
+  EXPECT_NE(message.find(out.string()), std::string::npos) << message;
+  EXPECT_NE(message.find("Not a directory"), std::string::npos) << message;
   expect_old_files_kept();
 }
 
@@ -189,14 +200,21 @@ TEST_F(FailedConversion, TargetNameIsAFolder) {
 }
 
 TEST_F(FailedConversion, FullDisk) {
-  // The two solids of pad.gbr together are 2351 + 12415 bytes.
-  for (const std::uint64_t limit : {0, 1, 13, 2351, 5000, 14765}) {
-    const std::string message =
-        fail(make_conversion_parameters(input_, 0, 1.6), WriteOptions{limit});
-    EXPECT_NE(message.find("No space left on device"), std::string::npos) << limit << message;
+  // The two solids of pad.gbr are 2351 and 12415 bytes; a limit on the size
+  // of each file stands in for the disk.
+  for (const std::uint64_t limit : {0, 1, 13, 2351, 5000, 12414}) {
+    std::string message;
+    {
+      const FileSizeLimit disk(limit);
+      message = fail(make_conversion_parameters(input_, 0, 1.6));
+    }
+    EXPECT_NE(message.find("File too large"), std::string::npos) << limit << message;
     expect_old_files_kept();
   }
-  convert(make_conversion_parameters(input_, 0, 1.6), {}, WriteOptions{14766});
+  {
+    const FileSizeLimit disk(12415);
+    convert(make_conversion_parameters(input_, 0, 1.6));
+  }
   EXPECT_EQ(read_file(dir_ / "pad_INS.stl"), read_file(kData / "expected/pad_INS.stl"));
 }
 

@@ -31,11 +31,6 @@ struct StringSink : ByteSink {
   void write(std::string_view bytes) override { text.append(bytes); }
 };
 
-struct Grid {
-  CoordinateLists lists;
-  CellMap map;
-};
-
 // A grid of strictly ascending, unevenly spaced lines whose cells are painted
 // with random blocks of copper and clearance, as pads, tracks and pours make
 // them, plus scattered single cells.
@@ -87,8 +82,7 @@ std::vector<Grid> grids() {
 
 Grid example_board() {
   ConversionReport report;
-  Board board = build_board(std::filesystem::path(FOILCAD_EXAMPLES) / "board.gbr", report);
-  return {std::move(board.lists), std::move(board.map)};
+  return grid_of(std::filesystem::path(FOILCAD_EXAMPLES) / "board.gbr", report);
 }
 
 struct Facet {
@@ -236,15 +230,14 @@ void expect_merged_boxes_cover_the_map(const Grid& grid) {
   constexpr double z1 = -0.2;
   constexpr double z2 = 1.4;
   StringSink c, i, bc, bi;
-  const SolidsSummary ascii =
-      emit_solids(c, i, z1, z2, grid.lists, grid.map, {StlFormat::ascii, true});
-  emit_solids(bc, bi, z1, z2, grid.lists, grid.map, {StlFormat::binary, true});
+  const SolidSizes ascii = emit_layer(c, i, z1, z2, grid, {StlFormat::ascii, true});
+  emit_layer(bc, bi, z1, z2, grid, {StlFormat::binary, true});
   const std::vector<Facet> copper = read_ascii(c.text, "blob");
   const std::vector<Facet> other = read_ascii(i.text, "nblob");
   expect_same_as_floats(copper, read_binary(bc.text));
   expect_same_as_floats(other, read_binary(bi.text));
-  EXPECT_EQ(copper.size(), 12 * ascii.conductor_boxes);
-  EXPECT_EQ(other.size(), 12 * ascii.insulator_boxes);
+  EXPECT_EQ(copper.size(), 12 * ascii[0].boxes);
+  EXPECT_EQ(other.size(), 12 * ascii[1].boxes);
 
   std::vector<int> in_copper(grid.map.flags.size(), 0);
   std::vector<int> in_other(grid.map.flags.size(), 0);
@@ -267,10 +260,10 @@ TEST(MergedBoxes, CoverEachSolidsCellsExactlyOnce) {
 TEST(MergedBoxes, ExampleBoard) {
   const Grid grid = example_board();
   expect_merged_boxes_cover_the_map(grid);
-  const SolidsSummary cells = measure_solids(grid.map);
-  const SolidsSummary merged = measure_solids({StlFormat::classic, true}, 0, 1, {}, grid.map);
-  EXPECT_LT(4 * (merged.conductor_boxes + merged.insulator_boxes),
-            cells.conductor_boxes + cells.insulator_boxes);
+  const SolidSizes cells = measure_cells(grid.map);
+  const SolidSizes merged =
+      measure_grid_solids({StlFormat::classic, true}, Grid{{}, grid.map}, grid_bodies(0, 1));
+  EXPECT_LT(4 * (merged[0].boxes + merged[1].boxes), cells[0].boxes + cells[1].boxes);
 }
 
 TEST(MergedBoxes, LongRunsBecomeFewBoxes) {
@@ -299,8 +292,8 @@ TEST(Ascii, ExactNumbersAndTheFacetsOfTheClassicText) {
   constexpr double z1 = 0.1;
   constexpr double z2 = 0.135;  // a thickness the classic text loses
   StringSink c, i, cc, ci;
-  emit_solids(c, i, z1, z2, grid.lists, grid.map, {StlFormat::ascii, false});
-  emit_solids(cc, ci, z1, z2, grid.lists, grid.map);
+  emit_layer(c, i, z1, z2, grid, {StlFormat::ascii, false});
+  emit_layer(cc, ci, z1, z2, grid);
   std::set<double> values(grid.lists.x.begin(), grid.lists.x.end());
   values.insert(grid.lists.y.begin(), grid.lists.y.end());
   values.insert(z1);
@@ -335,18 +328,17 @@ TEST(Binary, HeaderCountAndTheAsciiValuesAsFloats) {
   all.push_back(example_board());
   for (const Grid& grid : all) {
     StringSink c, i, bc, bi;
-    emit_solids(c, i, 1.0 / 3, 1.7, grid.lists, grid.map, {StlFormat::ascii, false});
-    const SolidsSummary binary =
-        emit_solids(bc, bi, 1.0 / 3, 1.7, grid.lists, grid.map, {StlFormat::binary, false});
+    emit_layer(c, i, 1.0 / 3, 1.7, grid, {StlFormat::ascii, false});
+    const SolidSizes binary = emit_layer(bc, bi, 1.0 / 3, 1.7, grid, {StlFormat::binary, false});
     expect_same_as_floats(read_ascii(c.text, "blob"), read_binary(bc.text));
     expect_same_as_floats(read_ascii(i.text, "nblob"), read_binary(bi.text));
-    EXPECT_EQ(u32(bc.text, 80), binary.conductor_facets);
-    EXPECT_EQ(u32(bi.text, 80), binary.insulator_facets);
+    EXPECT_EQ(u32(bc.text, 80), binary[0].facets);
+    EXPECT_EQ(u32(bi.text, 80), binary[1].facets);
   }
   // More facets than 32 bits count cannot be written.
   const BinaryEncoder encoder(0, 1, {});
-  EXPECT_EQ(encoder.header(Solid::conductor, kMaxBinaryFacets).size(), 84u);
-  EXPECT_THROW(encoder.header(Solid::conductor, kMaxBinaryFacets + 1), Error);
+  EXPECT_EQ(encoder.header(conductor_body(0, 0), kMaxBinaryFacets).size(), 84u);
+  EXPECT_THROW(encoder.header(conductor_body(0, 0), kMaxBinaryFacets + 1), Error);
 }
 
 TEST(Sizes, EveryLayoutMeasuresWhatItWrites) {
@@ -358,27 +350,27 @@ TEST(Sizes, EveryLayoutMeasuresWhatItWrites) {
       SCOPED_TRACE(std::string(format_name(format)) + (merge ? " merged" : ""));
       for (const Grid& grid : all) {
         StringSink c, i;
-        const SolidsSummary written = emit_solids(c, i, -1e-7, 2.5, grid.lists, grid.map, stl);
-        const SolidsSummary measured = measure_solids(stl, -1e-7, 2.5, grid.lists, grid.map);
+        const SolidSizes written = emit_layer(c, i, -1e-7, 2.5, grid, stl);
+        const SolidSizes measured = measure_grid_solids(stl, grid, grid_bodies(-1e-7, 2.5));
         EXPECT_EQ(written, measured);
-        EXPECT_EQ(measured.conductor_bytes, c.text.size());
-        EXPECT_EQ(measured.insulator_bytes, i.text.size());
-        EXPECT_LE(least_solids_bytes(grid.map.flags.size(), stl),
-                  measured.conductor_bytes + measured.insulator_bytes);
+        EXPECT_EQ(measured[0].bytes, c.text.size());
+        EXPECT_EQ(measured[1].bytes, i.text.size());
+        EXPECT_LE(least_layer_bytes(grid.map.flags.size(), stl),
+                  measured[0].bytes + measured[1].bytes);
       }
       // The bound is reached: one cell, a box with its numbers shortest.
       const Grid one{{{0, 1}, {0, 1}}, {1, 1, {1}}};
       StringSink c, i;
-      const SolidsSummary s = emit_solids(c, i, 0, 1, one.lists, one.map, stl);
+      const SolidSizes s = emit_layer(c, i, 0, 1, one, stl);
       const std::uint64_t sides =
           merge ? 0 : least_box_bytes(format, kAllSides) - least_box_bytes(format, SideFlags{});
-      EXPECT_EQ(least_solids_bytes(1, stl) + sides, s.conductor_bytes + s.insulator_bytes);
+      EXPECT_EQ(least_layer_bytes(1, stl) + sides, s[0].bytes + s[1].bytes);
     }
   }
   // Without merging every cell costs at least a box; merged, a whole board
   // may be one box.
-  EXPECT_EQ(least_solids_bytes(1'000'000, {StlFormat::binary, false}), 2 * 84 + 200'000'000u);
-  EXPECT_EQ(least_solids_bytes(1'000'000, {StlFormat::binary, true}), 2 * 84 + 600u);
+  EXPECT_EQ(least_layer_bytes(1'000'000, {StlFormat::binary, false}), 2 * 84 + 200'000'000u);
+  EXPECT_EQ(least_layer_bytes(1'000'000, {StlFormat::binary, true}), 2 * 84 + 600u);
 }
 
 TEST(Flat, ValuesAnEncodingCannotTellApart) {
@@ -412,15 +404,15 @@ TEST(MeshSolids, TrianglesInBothEncodingsMeasuredAsWritten) {
   for (Vertex& v : insulator.vertices) v.x += 20.0;
   for (const StlFormat format : {StlFormat::ascii, StlFormat::binary}) {
     StringSink c, i;
-    const SolidsSummary written = emit_mesh_solids(c, i, conductor, insulator, format);
-    EXPECT_EQ(written, measure_mesh_solids(format, conductor, insulator));
-    EXPECT_EQ(written.conductor_bytes, c.text.size());
-    EXPECT_EQ(written.insulator_facets, 4u);
-    EXPECT_EQ(written.conductor_boxes, 0u);
+    const SolidSizes written = emit_layer(c, i, conductor, insulator, format);
+    EXPECT_EQ(written, measure_layer(format, conductor, insulator));
+    EXPECT_EQ(written[0].bytes, c.text.size());
+    EXPECT_EQ(written[1].facets, 4u);
+    EXPECT_EQ(written[0].boxes, 0u);
   }
   StringSink c, i, bc, bi;
-  emit_mesh_solids(c, i, conductor, insulator, StlFormat::ascii);
-  emit_mesh_solids(bc, bi, conductor, insulator, StlFormat::binary);
+  emit_layer(c, i, conductor, insulator, StlFormat::ascii);
+  emit_layer(bc, bi, conductor, insulator, StlFormat::binary);
   const std::vector<Facet> text = read_ascii(c.text, "blob");
   ASSERT_EQ(text.size(), 4u);
   expect_same_as_floats(text, read_binary(bc.text));
@@ -433,7 +425,7 @@ TEST(MeshSolids, TrianglesInBothEncodingsMeasuredAsWritten) {
   EXPECT_NEAR(n.x * n.x + n.y * n.y + n.z * n.z, 1.0, 1e-15);
   EXPECT_EQ(triangle_normal({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), (Vertex{0, 0, 0}));
   // The classic fields would fold the vertices of a mesh onto each other.
-  EXPECT_THROW(measure_mesh_solids(StlFormat::classic, conductor, insulator), Error);
+  EXPECT_THROW(measure_layer(StlFormat::classic, conductor, insulator), Error);
 }
 
 TEST(MeshSolids, TopsAndBottomsHaveTheNormalOfTheCrossProduct) {
@@ -514,9 +506,9 @@ TEST(MeshSolids, AsciiFacetsAreTheirNumbersFormattedOneByOne) {
   for (const auto& t : mesh.triangles) expected += facet_by_numbers(v[t[0]], v[t[1]], v[t[2]]);
   expected += "endsolid nblob\n";
   StringSink c, i;
-  const SolidsSummary written = emit_mesh_solids(c, i, Mesh{}, mesh, StlFormat::ascii);
+  const SolidSizes written = emit_layer(c, i, Mesh{}, mesh, StlFormat::ascii);
   EXPECT_EQ(i.text, expected);
-  EXPECT_EQ(written, measure_mesh_solids(StlFormat::ascii, Mesh{}, mesh));
+  EXPECT_EQ(written, measure_layer(StlFormat::ascii, Mesh{}, mesh));
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ bool same_line(double a, double b, Lines lines) {
   const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, board.extremes);
   const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
 
-  const SplitBoard split = split_rectangles(board.rectangles);
+  const SplitBoard split = split_rectangles(board.rectangles, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(split, board.extremes);
   const CellMap map = build_cell_map(split, lists);
 
@@ -444,12 +444,13 @@ TEST(GeometryDecisions, AGroupKeepsTheValueOfferedFirstBeforeCutting) {
   const Box outline{0, 0, 0, 0};
   const std::vector<Box> list = {outline, outline,          outline,
                                  outline, {-1, high, 0, 1}, {low, 3, 0, 1}};
-  const SplitBoard board = split_rectangles(list);
+  const SplitBoard board = split_rectangles(list, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(board, {-1, 3, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{-1, -1, high, 3, 3}));
   // A signed zero is such a group too: the first offer decides the sign.
   const std::vector<Box> zeros = {outline, outline, outline, outline, {-0.0, 0.0, 0, 1}};
-  const auto zero_lines = build_coordinate_lists(split_rectangles(zeros), {1, 1, 0, 1}).x;
+  const auto zero_lines =
+      build_coordinate_lists(split_rectangles(zeros, kFirstActive), {1, 1, 0, 1}).x;
   ASSERT_EQ(zero_lines.size(), 3u);
   EXPECT_TRUE(std::signbit(zero_lines[0]));
 }
@@ -461,7 +462,7 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   const Box outline{0, 0, 0, 0};
   const std::vector<Box> list = {outline, outline,      outline,
                                  outline, {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
-  const SplitBoard board = split_rectangles(list);
+  const SplitBoard board = split_rectangles(list, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(board, {0, 3, 0, 6});
   const CellMap map = build_cell_map(board, lists);
   ASSERT_EQ(lists.x, (std::vector<double>{0, 0, kTolerance, 2, 3, 3}));
@@ -653,7 +654,7 @@ TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
     plot.set_y(static_cast<double>(pick(rng, 1, 60)));
     plot.plot_flash();
   }
-  const SplitBoard split = split_rectangles(plot.rectangles);
+  const SplitBoard split = split_rectangles(plot.rectangles, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(split, plot.extremes);
   const CellMap map = build_cell_map(split, lists, runs);
 

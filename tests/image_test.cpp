@@ -27,9 +27,9 @@ const std::string kMm = "%FSLAX40Y40*%\n%MOMM*%\n";
 
 Plotted read(const std::string& text) { return plot_text(text, "image.gbr"); }
 
-Board board_of(const std::string& text, ConversionReport* report_out = nullptr) {
+Grid board_of(const std::string& text, ConversionReport* report_out = nullptr) {
   ConversionReport report;
-  Board board = build_board(read(text), report);
+  Grid board = grid_of(read(text), report);
   if (report_out != nullptr) *report_out = report;
   return board;
 }
@@ -88,7 +88,7 @@ TEST(NegativeImage, DeclaredByImagePolarityOrFileAttribute) {
 
 TEST(NegativeImage, PlaneIsTheFrameLessWhatTheFileDraws) {
   ConversionReport report;
-  const Board board = board_of(kMm + "%IPNEG*%\n" + kPlane, &report);
+  const Grid board = board_of(kMm + "%IPNEG*%\n" + kPlane, &report);
   // The frame's lines and the objects' edges; the clearance across the left
   // edge widens the grid beyond the frame.
   EXPECT_EQ(board.lists.x, (std::vector<double>{-1, 0, 1, 4, 4.5, 5.5, 6, 10}));
@@ -103,7 +103,7 @@ TEST(NegativeImage, PlaneIsTheFrameLessWhatTheFileDraws) {
   EXPECT_EQ(board.map.flags, expected);
   EXPECT_TRUE(report.negative);
   EXPECT_EQ(report.copper_cells, board.map.copper_cells());
-  EXPECT_EQ(report.solids, measure_solids(board.map));
+  EXPECT_EQ(sizes_of(report), measure_cells(board.map));
   // The objects' pieces, cut along the frame as well (the clearance across
   // the edge: 2 x 3, the other clearance 3 x 3, the island 1); the frame's
   // own 30 are not counted.
@@ -111,9 +111,9 @@ TEST(NegativeImage, PlaneIsTheFrameLessWhatTheFileDraws) {
 }
 
 TEST(NegativeImage, PlaneWithoutClearancesIsTheWholeFrame) {
-  const Board board = board_of(kMm +
-                               "%IPNEG*%\n%ADD10C,0*%\nD10*\n"
-                               "X0Y0D02*\nX10Y0D01*\nX10Y10D01*\nX0Y10D01*\nX0Y0D01*\n");
+  const Grid board = board_of(kMm +
+                              "%IPNEG*%\n%ADD10C,0*%\nD10*\n"
+                              "X0Y0D02*\nX10Y0D01*\nX10Y10D01*\nX0Y10D01*\nX0Y0D01*\n");
   EXPECT_EQ(board.lists.x, (std::vector<double>{0, 10}));
   EXPECT_EQ(board.map.flags, (std::vector<std::uint8_t>{1}));
 }
@@ -129,8 +129,8 @@ TEST(NegativeImage, WithoutOutlineTheObjectsExtentLessWhatTheyDraw) {
   std::string image_polarity = positive;
   image_polarity.insert(at, "%IPNEG*%\n");
 
-  const Board negative = board_of(kicad);
-  const Board drawn = board_of(positive);
+  const Grid negative = board_of(kicad);
+  const Grid drawn = board_of(positive);
   ASSERT_EQ(negative.lists, drawn.lists);
   ASSERT_EQ(negative.map.flags.size(), drawn.map.flags.size());
   for (std::size_t c = 0; c < drawn.map.flags.size(); ++c) {
@@ -146,7 +146,7 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
   ASSERT_TRUE(plot.negative);
   ASSERT_TRUE(plot.has_frame);
   ConversionReport report;
-  const Board board = build_board(plot, report);
+  const Grid board = grid_of(plot, report);
   // Every cell outside the frame is insulator, every cell inside that no
   // rectangle of a clearance covers (the island's excepted) is copper.
   std::size_t inside = 0;
@@ -176,8 +176,8 @@ TEST(NegativeImage, PlaneLayerFileConvertsToThePlane) {
   fs::copy_file(kData / "image" / "plane-ipneg.gbr", dir / "plane.gbr");
   const ConversionReport written = convert(make_conversion_parameters(dir / "plane.gbr", 0, 1));
   EXPECT_EQ(written.copper_cells, board.map.copper_cells());
-  EXPECT_EQ(written.solids, measure_solids(board.map));
-  EXPECT_EQ(fs::file_size(dir / "plane_CND.stl"), written.solids.conductor_bytes);
+  EXPECT_EQ(sizes_of(written), measure_cells(board.map));
+  EXPECT_EQ(fs::file_size(dir / "plane_CND.stl"), written.bodies[0].size.bytes);
 }
 
 // A flash of a 2 x 1 mm rectangle at (10, 5).
@@ -265,9 +265,9 @@ TEST(ImageTransform, OutlineStaysAnOutlineAndANegativeFrameTurnsWithIt) {
   ASSERT_TRUE(plot.has_frame);
   EXPECT_EQ(plot.frame, (Box{-11, -1, 0, 10}));
   ConversionReport report;
-  const Board board = build_board(plot, report);
+  const Grid board = grid_of(plot, report);
   // The plane turned: a quarter turn of the map above.
-  const Board upright = board_of(kMm + "%IPNEG*%\n" + kPlane);
+  const Grid upright = board_of(kMm + "%IPNEG*%\n" + kPlane);
   EXPECT_EQ(board.map.copper_cells(), upright.map.copper_cells());
   EXPECT_EQ(board.lists.y, (std::vector<double>{-1, 0, 1, 4, 4.5, 5.5, 6, 10}));
 }
@@ -291,8 +291,8 @@ TEST(ImageTransform, PhotoplotterHeaderGivesTheBoardPlacedByHand) {
   }
   ConversionReport a;
   ConversionReport b;
-  const Board board_a = build_board(transformed, a);
-  const Board board_b = build_board(placed, b);
+  const Grid board_a = grid_of(transformed, a);
+  const Grid board_b = grid_of(placed, b);
   EXPECT_EQ(board_a.map, board_b.map);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geometry/boxes.hpp"
+#include "photoplot/extent.hpp"
 
 namespace foilcad {
 namespace {

@@ -219,7 +219,7 @@ TEST(BoardOutline, ManySegmentsInAnyOrderAreJoinedQuickly) {
 }
 
 // The copper area of a board's cell map, mm².
-double copper_area(const Board& board) {
+double copper_area(const Grid& board) {
   double total = 0.0;
   for (std::size_t k = 0; k < board.map.rows; ++k) {
     for (std::size_t i = 0; i < board.map.columns; ++i) {
@@ -236,11 +236,10 @@ void expect_lines(const std::vector<double>& lines, const std::vector<double>& n
   for (std::size_t k = 0; k < lines.size(); ++k) EXPECT_NEAR(lines[k], nominal[k], 1e-5);
 }
 
-Board board_with_outline(const fs::path& copper, const fs::path& outline,
-                         ConversionReport& report) {
+Grid board_with_outline(const fs::path& copper, const fs::path& outline, ConversionReport& report) {
   conversion_parameters p = make_conversion_parameters(copper, 0.0, 1.0);
   p.outline_path = outline;
-  return build_board(p, report);
+  return std::get<GridSolids>(build_solids(p, report)).grid;
 }
 
 TEST(OutlineGrid, CopperIsCutAtTheOutlineAndTheGridEndsThere) {
@@ -256,12 +255,12 @@ TEST(OutlineGrid, CopperIsCutAtTheOutlineAndTheGridEndsThere) {
                                      "X20000000Y20000000D03*\n"
                                      "%LPC*%X20000000Y5000000D03*D11*X5000000Y5000000D03*\n");
   ConversionReport report;
-  const Board board = board_with_outline(dir / "copper.gbr", dir / "edge.gbr", report);
+  const Grid board = board_with_outline(dir / "copper.gbr", dir / "edge.gbr", report);
   expect_lines(board.lists.x, {0, 4, 4.5, 5.5, 6, 9, 10});
   expect_lines(board.lists.y, {0, 4, 4.5, 5.5, 6, 10});
   EXPECT_NEAR(copper_area(board), 4 - 1 + 2, 1e-4);
   EXPECT_EQ(board.map.at(2, 2), 0);  // cleared again
-  EXPECT_TRUE(report.outline_file);
+  EXPECT_TRUE(report.outline_layer);
   EXPECT_EQ(report.outline_contours, 1u);
   EXPECT_EQ(report.extent, read_board_outline(dir / "edge.gbr", 0.001).extent);
   for (const Warning& w : report.warnings) EXPECT_NE(w.kind, WarningKind::no_outline);
@@ -273,7 +272,7 @@ TEST(OutlineGrid, CopperIsCutAtTheOutlineAndTheGridEndsThere) {
                                      "X30000000Y30000000D01*X-10000000Y30000000D01*"
                                      "X-10000000Y-10000000D01*D10*X5000000Y5000000D03*\n");
   ConversionReport framed;
-  const Board inside = board_with_outline(dir / "framed.gbr", dir / "edge.gbr", framed);
+  const Grid inside = board_with_outline(dir / "framed.gbr", dir / "edge.gbr", framed);
   EXPECT_TRUE(framed.frame);
   EXPECT_EQ(framed.extent, report.extent);
   EXPECT_NEAR(copper_area(inside), 4, 1e-4);
@@ -282,7 +281,7 @@ TEST(OutlineGrid, CopperIsCutAtTheOutlineAndTheGridEndsThere) {
 TEST(OutlineGrid, LayoutFilesPositiveAndNegative) {
   const fs::path edge = kOutlines / "kicad-edge-cuts.gbr";
   ConversionReport report;
-  const Board copper = board_with_outline(kOutlines / "copper.gbr", edge, report);
+  const Grid copper = board_with_outline(kOutlines / "copper.gbr", edge, report);
   EXPECT_EQ(report.extent, read_board_outline(edge, 0.001).extent);
   // The pad, the track from the left edge on, half the pad across the edge
   // and the pour's part on the board.
@@ -291,7 +290,7 @@ TEST(OutlineGrid, LayoutFilesPositiveAndNegative) {
   // The plane is the board less its clearances; the one beyond the board
   // neither clears nor widens the grid.
   ConversionReport plane_report;
-  const Board plane = board_with_outline(kOutlines / "plane.gbr", edge, plane_report);
+  const Grid plane = board_with_outline(kOutlines / "plane.gbr", edge, plane_report);
   EXPECT_TRUE(plane_report.negative);
   EXPECT_EQ(plane_report.extent, report.extent);
   EXPECT_NEAR(copper_area(plane), 1500 - 16 - 8, 1e-2);

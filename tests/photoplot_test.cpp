@@ -354,7 +354,7 @@ TEST(Drawing, StepAndRepeatIsAPlacementAndTheOutlineABox) {
   const DrawingBoxes boxes = make_boxes(d);
   EXPECT_EQ(boxes.first_active, 4u);
   EXPECT_EQ(boxes.rectangles.size(), 4u + 2u * 6u + 1u);
-  EXPECT_EQ(boxes.counts.step_and_repeat_copies, 10u);
+  EXPECT_EQ(boxes.step_and_repeat_copies, 10u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The block writer of write_solids against emit_solids into memory: the same
+// The block writer of the solid files against the sinks in memory: the same
 // bytes on grids whose files span several blocks, and failures that leave no
 // temporaries and no touched targets, whenever in the run they come.
 #include <fcntl.h>
@@ -18,6 +18,7 @@
 
 #include "common/error.hpp"
 #include "stl/solid_files.hpp"
+#include "support/conversions.hpp"
 
 namespace foilcad {
 namespace {
@@ -34,11 +35,6 @@ std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-struct Grid {
-  CoordinateLists lists;
-  CellMap map;
-};
 
 // A grid of columns x rows cells with uneven spacing, copper in random blocks
 // and single cells, so that boxes of every size occur.
@@ -67,19 +63,16 @@ class SolidWriterTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Writes through write_solids into dir and expects exactly what
-  // emit_solids gives.
+  // Writes the files into dir and expects exactly what the sinks get.
   void expect_same_bytes(const Grid& grid, const fs::path& dir) {
     StringSink conductor;
     StringSink insulator;
-    const SolidsSummary expected =
-        emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map);
-    const SolidsSummary summary =
-        write_solids(dir / "b_CND.stl", dir / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map);
-    EXPECT_EQ(summary.conductor_bytes, expected.conductor_bytes);
-    EXPECT_EQ(summary.insulator_bytes, expected.insulator_bytes);
-    EXPECT_EQ(summary.conductor_boxes, expected.conductor_boxes);
-    EXPECT_EQ(summary.insulator_boxes, expected.insulator_boxes);
+    const SolidSizes expected = emit_layer(conductor, insulator, 0.0, 1.6, grid);
+    const SolidSizes summary = write_layer(dir / "b_CND.stl", dir / "b_INS.stl", 0.0, 1.6, grid);
+    EXPECT_EQ(summary[0].bytes, expected[0].bytes);
+    EXPECT_EQ(summary[1].bytes, expected[1].bytes);
+    EXPECT_EQ(summary[0].boxes, expected[0].boxes);
+    EXPECT_EQ(summary[1].boxes, expected[1].boxes);
     EXPECT_TRUE(read_file(dir / "b_CND.stl") == conductor.text);
     EXPECT_TRUE(read_file(dir / "b_INS.stl") == insulator.text);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
@@ -107,17 +100,16 @@ TEST_F(SolidWriterTest, EveryEncodingMergedOrNotAndItsProgress) {
       const StlOptions stl{format, merge};
       StringSink conductor;
       StringSink insulator;
-      const SolidsSummary expected =
-          emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map, stl);
-      const std::uint64_t total = expected.conductor_bytes + expected.insulator_bytes;
+      const SolidSizes expected = emit_layer(conductor, insulator, 0.0, 1.6, grid, stl);
+      const std::uint64_t total = expected[0].bytes + expected[1].bytes;
       std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
       WriteOptions options;
       options.stl = stl;
       options.progress = [&](std::uint64_t done, std::uint64_t all) {
         calls.push_back({done, all});
       };
-      const SolidsSummary summary = write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6,
-                                                 grid.lists, grid.map, options);
+      const SolidSizes summary =
+          write_layer(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid, options);
       EXPECT_EQ(summary, expected);
       EXPECT_TRUE(read_file(dir_ / "b_CND.stl") == conductor.text);
       EXPECT_TRUE(read_file(dir_ / "b_INS.stl") == insulator.text);
@@ -128,7 +120,7 @@ TEST_F(SolidWriterTest, EveryEncodingMergedOrNotAndItsProgress) {
         EXPECT_LE(calls[c - 1].first, calls[c].first);
         EXPECT_EQ(calls[c].second, total);
       }
-      if (std::max(expected.conductor_bytes, expected.insulator_bytes) > 2 * kWriteBlock) {
+      if (std::max(expected[0].bytes, expected[1].bytes) > 2 * kWriteBlock) {
         EXPECT_GT(calls.size(), 2u);
       }
     }
@@ -149,34 +141,34 @@ TEST_F(SolidWriterTest, AFullDiskAnywhereLeavesTheTargetsAsTheyWere) {
   const Grid grid = make_grid(130, 110, 7, 40);
   StringSink conductor;
   StringSink insulator;
-  const SolidsSummary whole = emit_solids(conductor, insulator, 0.0, 1.6, grid.lists, grid.map);
-  const std::uint64_t total = whole.conductor_bytes + whole.insulator_bytes;
+  const SolidSizes whole = emit_layer(conductor, insulator, 0.0, 1.6, grid);
+  const std::uint64_t largest = std::max(whole[0].bytes, whole[1].bytes);
   {
     std::ofstream(dir_ / "b_CND.stl") << "old conductor";
     std::ofstream(dir_ / "b_INS.stl") << "old insulator";
   }
   // Before the first byte, inside the first block, at a block's end, and one
-  // byte short of the end.
+  // byte short of the larger file's end (a limit on each file's size stands
+  // in for the disk).
   for (const std::uint64_t limit :
-       {std::uint64_t{0}, std::uint64_t{1000}, std::uint64_t{kWriteBlock}, total - 1}) {
+       {std::uint64_t{0}, std::uint64_t{1000}, std::uint64_t{kWriteBlock}, largest - 1}) {
     SCOPED_TRACE(limit);
-    WriteOptions options;
-    options.fail_after_bytes = limit;
     try {
-      write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map, options);
+      const FileSizeLimit disk(limit);
+      write_layer(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find("File too large"), std::string::npos) << e.what();
     }
     EXPECT_EQ(read_file(dir_ / "b_CND.stl"), "old conductor");
     EXPECT_EQ(read_file(dir_ / "b_INS.stl"), "old insulator");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   }
   // Exactly enough room.
-  WriteOptions options;
-  options.fail_after_bytes = total;
-  write_solids(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid.lists, grid.map, options);
+  {
+    const FileSizeLimit disk(largest);
+    write_layer(dir_ / "b_CND.stl", dir_ / "b_INS.stl", 0.0, 1.6, grid);
+  }
   EXPECT_TRUE(read_file(dir_ / "b_CND.stl") == conductor.text);
   EXPECT_TRUE(read_file(dir_ / "b_INS.stl") == insulator.text);
 }
@@ -185,7 +177,7 @@ TEST_F(SolidWriterTest, WritesIntoOpenFilesAndLeavesThemOpen) {
   const Grid grid = make_grid(40, 30, 8, 50);
   StringSink conductor;
   StringSink insulator;
-  emit_solids(conductor, insulator, -1.0, 2.5, grid.lists, grid.map);
+  emit_layer(conductor, insulator, -1.0, 2.5, grid);
   const fs::path c = dir_ / "c.stl";
   const fs::path i = dir_ / "i.stl";
   std::ofstream(c).close();
@@ -194,7 +186,8 @@ TEST_F(SolidWriterTest, WritesIntoOpenFilesAndLeavesThemOpen) {
   const int ifd = ::open(i.c_str(), O_WRONLY);
   ASSERT_GE(cfd, 0);
   ASSERT_GE(ifd, 0);
-  write_open_solids({cfd, c}, {ifd, i}, -1.0, 2.5, grid.lists, grid.map);
+  const OpenSolid files[] = {{cfd, c}, {ifd, i}};
+  write_open_grid_solids(files, grid, grid_bodies(-1.0, 2.5), {});
   EXPECT_EQ(::write(cfd, "", 0), 0);  // still open
   ::close(cfd);
   ::close(ifd);
@@ -236,9 +229,9 @@ TEST_F(SolidWriterTest, MeshesWrittenSideBySideAndTheirProgress) {
       const Mesh& insulator_mesh = large_conductor ? small : large;
       StringSink conductor;
       StringSink insulator;
-      const SolidsSummary expected =
-          emit_mesh_solids(conductor, insulator, conductor_mesh, insulator_mesh, format);
-      const std::uint64_t total = expected.conductor_bytes + expected.insulator_bytes;
+      const SolidSizes expected =
+          emit_layer(conductor, insulator, conductor_mesh, insulator_mesh, format);
+      const std::uint64_t total = expected[0].bytes + expected[1].bytes;
       std::vector<std::uint64_t> done;
       WriteOptions options;
       options.stl.format = format;
@@ -249,8 +242,8 @@ TEST_F(SolidWriterTest, MeshesWrittenSideBySideAndTheirProgress) {
         EXPECT_EQ(all, total);
         done.push_back(written);
       };
-      EXPECT_EQ(write_mesh_solids(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh,
-                                  insulator_mesh, options),
+      EXPECT_EQ(write_layer(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh, insulator_mesh,
+                            options),
                 expected);
       EXPECT_TRUE(read_file(dir_ / "m_CND.stl") == conductor.text);
       EXPECT_TRUE(read_file(dir_ / "m_INS.stl") == insulator.text);
@@ -259,12 +252,15 @@ TEST_F(SolidWriterTest, MeshesWrittenSideBySideAndTheirProgress) {
       EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
       // A full disk, whichever solid meets it first, leaves the targets as
       // they were.
-      for (const std::uint64_t limit : {std::uint64_t{0}, total / 2, total - 1}) {
+      const std::uint64_t largest = std::max(expected[0].bytes, expected[1].bytes);
+      for (const std::uint64_t limit : {std::uint64_t{0}, largest / 2, largest - 1}) {
         SCOPED_TRACE(limit);
-        options.fail_after_bytes = limit;
-        EXPECT_THROW(write_mesh_solids(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh,
-                                       insulator_mesh, options),
-                     Error);
+        {
+          const FileSizeLimit disk(limit);
+          EXPECT_THROW(write_layer(dir_ / "m_CND.stl", dir_ / "m_INS.stl", conductor_mesh,
+                                   insulator_mesh, options),
+                       Error);
+        }
         EXPECT_TRUE(read_file(dir_ / "m_CND.stl") == conductor.text);
         EXPECT_TRUE(read_file(dir_ / "m_INS.stl") == insulator.text);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);

@@ -135,11 +135,11 @@ void expect_solids(const CoordinateLists& lists, const std::vector<std::uint8_t>
                    const std::string& conductor, const std::string& insulator) {
   const CellMap map{lists.x.size() - 1, lists.y.size() - 1, flags};
   StringSink c, i;
-  const SolidsSummary summary = emit_solids(c, i, 0, 1, lists, map);
+  const SolidSizes sizes = emit_layer(c, i, 0, 1, Grid{lists, map});
   EXPECT_EQ(c.text, conductor);
   EXPECT_EQ(i.text, insulator);
-  EXPECT_EQ(summary.conductor_bytes, c.text.size());
-  EXPECT_EQ(summary.insulator_bytes, i.text.size());
+  EXPECT_EQ(sizes[0].bytes, c.text.size());
+  EXPECT_EQ(sizes[1].bytes, i.text.size());
 }
 
 TEST(Solids, OneCellGrid) {

@@ -17,6 +17,7 @@
 #include "common/box.hpp"
 #include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
+#include "support/conversions.hpp"
 
 namespace foilcad {
 
@@ -51,7 +52,7 @@ inline Plotted plotted(Drawing drawing, const BoxLimits& limits = {}) {
   p.rectangles = std::move(boxes.rectangles);
   p.clear_runs = std::move(boxes.clear_runs);
   p.first_active_ = boxes.first_active;
-  p.counts = boxes.counts;
+  p.counts = drawing.counts;
   p.warnings = std::move(boxes.warnings);
   p.extremes = drawing.extremes;
   p.has_frame = drawing.frame.has_value();

@@ -25,14 +25,6 @@ constexpr double kMmPerInch = 25.4;
 // memory on a dots-per-inch value that does not suit the board.
 constexpr double kMaxSide = 30000;
 
-struct Extent {
-  double min_x, max_x, min_y, max_y;
-};
-
-Extent extent_of(const CoordinateLists& lists) {
-  return {lists.x.front(), lists.x.back(), lists.y.front(), lists.y.back()};
-}
-
 // For each pixel centre along one axis, the cell index it falls in; -1 where
 // it falls outside the grid. Cells of zero width are never hit.
 std::vector<long> cell_indices(const std::vector<double>& lines, int pixels, double origin,
@@ -50,10 +42,8 @@ std::vector<long> cell_indices(const std::vector<double>& lines, int pixels, dou
 
 }  // namespace
 
-double preview_scale(const CoordinateLists& lists, std::optional<double> dots_per_inch,
-                     int max_side) {
+double preview_scale(const Box& e, std::optional<double> dots_per_inch, int max_side) {
   if (dots_per_inch) return *dots_per_inch / kMmPerInch;
-  const Extent e = extent_of(lists);
   const double longest = std::max(e.max_x - e.min_x, e.max_y - e.min_y);
   if (!(longest > 0.0) || !std::isfinite(longest)) return 1.0;
   return max_side / longest;
@@ -101,7 +91,7 @@ void encode(const std::filesystem::path& file, std::FILE* out, const Picture& pi
 namespace {
 
 // The size of a picture of the extent e at this scale.
-PreviewSize picture_size(const std::filesystem::path& file, const Extent& e, double pixels_per_mm) {
+PreviewSize picture_size(const std::filesystem::path& file, const Box& e, double pixels_per_mm) {
   // A side that comes out a hair over a whole number of pixels (the scale
   // factors of a photoplot are not exact) does not get a pixel column of its own.
   constexpr double kSlack = 1e-3;
@@ -113,29 +103,25 @@ PreviewSize picture_size(const std::filesystem::path& file, const Extent& e, dou
   return {std::max(1, static_cast<int>(w)), std::max(1, static_cast<int>(h))};
 }
 
-void write_picture(const std::filesystem::path& file, const Picture& picture,
+void write_picture(int fd, const std::filesystem::path& file, const Picture& picture,
                    double pixels_per_mm) {
-  // Through a temporary, like the solids: a failed or interrupted preview
-  // leaves the picture that was there.
-  write_file_replacing(file, [&](int fd) {
-    const int own = ::dup(fd);
-    std::FILE* out = own < 0 ? nullptr : ::fdopen(own, "wb");
-    if (out == nullptr) {
-      const int error = errno;
-      if (own >= 0) ::close(own);
-      throw file_error(file, "cannot create the preview", error);
-    }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
-    encode(file, out, picture, pixels_per_mm);
-    if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
-  });
+  const int own = ::dup(fd);
+  std::FILE* out = own < 0 ? nullptr : ::fdopen(own, "wb");
+  if (out == nullptr) {
+    const int error = errno;
+    if (own >= 0) ::close(own);
+    throw file_error(file, "cannot create the preview", error);
+  }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(out, std::fclose);
+  encode(file, out, picture, pixels_per_mm);
+  if (std::fflush(out) != 0) throw file_error(file, "cannot write the preview", errno);
 }
 
 }  // namespace
 
-PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLists& lists,
-                          const CellMap& map, double pixels_per_mm) {
-  const Extent e = extent_of(lists);
+Picture picture_of_grid(const std::filesystem::path& file, const Grid& grid, double pixels_per_mm) {
+  const CoordinateLists& lists = grid.lists;
+  const Box e{lists.x.front(), lists.x.back(), lists.y.front(), lists.y.back()};
   Picture picture;
   picture.size = picture_size(file, e, pixels_per_mm);
   const PreviewSize& size = picture.size;
@@ -148,24 +134,23 @@ PreviewSize write_preview(const std::filesystem::path& file, const CoordinateLis
     if (k < 0) continue;
     for (int x = 0; x < size.width; ++x) {
       const long i = columns[static_cast<std::size_t>(x)];
-      if (i >= 0 && map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0) {
+      if (i >= 0 && grid.map.at(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) != 0) {
         picture.set(x, y);
       }
     }
   }
-  write_picture(file, picture, pixels_per_mm);
-  return size;
+  return picture;
 }
 
-Picture picture_of_mesh(const Mesh& conductor, const Box& extent, const PreviewSize& size,
-                        double pixels_per_mm) {
-  Picture picture;
-  picture.size = size;
-  picture.copper.assign(static_cast<std::size_t>(size.width) * size.height, 0);
-  const auto& v = conductor.vertices;
+namespace {
+
+// Sets the pixels whose centres lie in the top faces of one mesh.
+void draw_tops(const Mesh& mesh, const Box& extent, double pixels_per_mm, Picture& picture) {
+  const PreviewSize& size = picture.size;
+  const auto& v = mesh.vertices;
   double top = -std::numeric_limits<double>::infinity();
   for (const Vertex& p : v) top = std::max(top, p.z);
-  for (const auto& t : conductor.triangles) {
+  for (const auto& t : mesh.triangles) {
     const Vertex& a = v[t[0]];
     const Vertex& b = v[t[1]];
     const Vertex& c = v[t[2]];
@@ -193,24 +178,34 @@ Picture picture_of_mesh(const Mesh& conductor, const Box& extent, const PreviewS
       }
     }
   }
+}
+
+}  // namespace
+
+Picture picture_of_meshes(const std::vector<MeshBody>& bodies, const Box& extent,
+                          const PreviewSize& size, double pixels_per_mm) {
+  Picture picture;
+  picture.size = size;
+  picture.copper.assign(static_cast<std::size_t>(size.width) * size.height, 0);
+  for (const MeshBody& b : bodies) {
+    if (b.body.kind == BodyKind::conductor) draw_tops(b.mesh, extent, pixels_per_mm, picture);
+  }
   return picture;
 }
 
-PreviewSize write_preview(const std::filesystem::path& file, const ModelSolids& solids,
+PreviewSize write_preview(int fd, const std::filesystem::path& file, const ModelSolids& solids,
                           const ConversionReport& report, std::optional<double> dots_per_inch) {
-  if (const Board* board = std::get_if<Board>(&solids)) {
-    return write_preview(file, board->lists, board->map,
-                         preview_scale(board->lists, dots_per_inch));
-  }
   const Box& e = report.extent;
-  CoordinateLists lists;
-  lists.x = {e.min_x, e.max_x};
-  lists.y = {e.min_y, e.max_y};
-  const double scale = preview_scale(lists, dots_per_inch);
-  const PreviewSize size = picture_size(file, {e.min_x, e.max_x, e.min_y, e.max_y}, scale);
-  write_picture(file, picture_of_mesh(std::get<MeshSolids>(solids).conductor, e, size, scale),
-                scale);
-  return size;
+  const double scale = preview_scale(e, dots_per_inch);
+  Picture picture;
+  if (const GridSolids* grid = std::get_if<GridSolids>(&solids)) {
+    picture = picture_of_grid(file, grid->grid, scale);
+  } else {
+    const PreviewSize size = picture_size(file, e, scale);
+    picture = picture_of_meshes(std::get<MeshSolids>(solids).bodies, e, size, scale);
+  }
+  write_picture(fd, file, picture, scale);
+  return picture.size;
 }
 
 }  // namespace foilcad

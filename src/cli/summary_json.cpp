@@ -30,16 +30,6 @@ std::string_view kind_name(WarningKind kind) {
   return "unknown";
 }
 
-Json solid(const std::filesystem::path& path, std::uint64_t boxes, std::uint64_t facets,
-           std::uint64_t bytes) {
-  Json json;
-  json["path"] = path.string();
-  json["boxes"] = boxes;
-  json["facets"] = facets;
-  json["bytes"] = bytes;
-  return json;
-}
-
 Json extent_json(const Box& e) {
   return {{"min_x", e.min_x}, {"max_x", e.max_x}, {"min_y", e.min_y}, {"max_y", e.max_y}};
 }
@@ -66,16 +56,13 @@ std::string text_of(const Json& json) {
 
 // The outline layer the board was cut to, or null.
 Json outline_layer(const conversion_parameters& parameters, const ConversionReport& report) {
-  if (!report.outline_file || !parameters.outline_path) return nullptr;
+  if (!report.outline_layer || !parameters.outline_path) return nullptr;
   return {{"path", parameters.outline_path->string()}, {"contours", report.outline_contours}};
 }
 
-Json mesh_solid(const std::filesystem::path& path, std::uint64_t triangles, std::uint64_t bytes) {
-  Json json;
-  json["path"] = path.string();
-  json["triangles"] = triangles;
-  json["bytes"] = bytes;
-  return json;
+std::string_view units(const ConversionReport& report) {
+  return report.millimetres ? (report.inches ? "inch and mm" : "mm")
+                            : (report.inches ? "inch" : "none");
 }
 
 // The exact model has no rectangles, pieces or grid: its own figures instead.
@@ -83,8 +70,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
                                const ConversionReport& report, bool solids_written) {
   Json json;
   json["input"] = parameters.input_path.string();
-  json["units"] = report.millimetres ? (report.inches ? "inch and mm" : "mm")
-                                     : (report.inches ? "inch" : "none");
+  json["units"] = units(report);
   json["geometry"] = "exact";
   json["tolerance_mm"] = parameters.tolerance;
   const ObjectCounts& o = report.objects;
@@ -95,17 +81,16 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   json["negative_image"] = report.negative;
   json["board"] = {{"area_mm2", report.board_area}, {"extent_mm", extent_json(report.extent)}};
   json["copper_area_mm2"] = report.copper_area;
-  json["solids"] = {
-      {"written", solids_written},
-      {"format", format_name(parameters.stl.format)},
-      {"conductor", mesh_solid(parameters.conductor_path, report.solids.conductor_facets,
-                               report.solids.conductor_bytes)},
-      {"insulator", mesh_solid(parameters.insulator_path, report.solids.insulator_facets,
-                               report.solids.insulator_bytes)}};
+  Json solids = {{"written", solids_written}, {"format", format_name(parameters.stl.format)}};
+  for (const BodyReport& b : report.bodies) {
+    solids[b.body.name] = {
+        {"path", b.path.string()}, {"triangles", b.size.facets}, {"bytes", b.size.bytes}};
+  }
+  json["solids"] = std::move(solids);
   json["warnings"] = warnings_json(report);
   const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
   json["seconds"] = {{"read", seconds(Stage::read)},
-                     {"outlines", seconds(Stage::outlines)},
+                     {"outlines", seconds(Stage::contours)},
                      {"mesh", seconds(Stage::mesh)},
                      {"write", seconds(Stage::write)}};
   return text_of(json);
@@ -120,20 +105,19 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
   }
   Json json;
   json["input"] = parameters.input_path.string();
-  json["units"] = report.millimetres ? (report.inches ? "inch and mm" : "mm")
-                                     : (report.inches ? "inch" : "none");
+  json["units"] = units(report);
   const ObjectCounts& o = report.objects;
   json["objects"] = {{"strokes", o.strokes},
                      {"arcs", o.arcs},
                      {"flashes", o.flashes},
                      {"regions", o.regions},
-                     {"region_rectangles", o.region_rectangles},
-                     {"step_and_repeat_copies", o.step_and_repeat_copies}};
+                     {"region_rectangles", report.region_rectangles},
+                     {"step_and_repeat_copies", report.step_and_repeat_copies}};
   json["rectangles"] = report.rectangles;
   json["outline"] = report.frame;
   // Only with --outline, so that the summary of every other run stays as
   // scripts know it.
-  if (report.outline_file) json["outline_layer"] = outline_layer(parameters, report);
+  if (report.outline_layer) json["outline_layer"] = outline_layer(parameters, report);
   json["negative_image"] = report.negative;
   json["pieces"] = report.pieces;
   // An extent that is not finite (no coordinate at all) is written as null:
@@ -143,23 +127,26 @@ std::string summary_json(const conversion_parameters& parameters, const Conversi
                   {"cells", report.cells},
                   {"extent_mm", extent_json(report.extent)}};
   json["copper_cells"] = report.copper_cells;
-  json["solids"] = {
-      {"written", solids_written},
-      {"format", format_name(parameters.stl.format)},
-      {"merge", parameters.stl.merge},
-      {"flat",
-       {{"top_and_bottom", report.flat.top_and_bottom},
-        {"x_lines", report.flat.x_lines},
-        {"y_lines", report.flat.y_lines}}},
-      {"conductor", solid(parameters.conductor_path, report.solids.conductor_boxes,
-                          report.solids.conductor_facets, report.solids.conductor_bytes)},
-      {"insulator", solid(parameters.insulator_path, report.solids.insulator_boxes,
-                          report.solids.insulator_facets, report.solids.insulator_bytes)}};
+  Json solids = {{"written", solids_written},
+                 {"format", format_name(parameters.stl.format)},
+                 {"merge", parameters.stl.merge},
+                 {"flat",
+                  {{"top_and_bottom", report.flat.top_and_bottom},
+                   {"x_lines", report.flat.x_lines},
+                   {"y_lines", report.flat.y_lines}}}};
+  for (const BodyReport& b : report.bodies) {
+    solids[b.body.name] = {{"path", b.path.string()},
+                           {"boxes", b.size.boxes},
+                           {"facets", b.size.facets},
+                           {"bytes", b.size.bytes}};
+  }
+  json["solids"] = std::move(solids);
   json["warnings"] = warnings_json(report);
-  json["seconds"] = {{"read", report.seconds[0]},
-                     {"split", report.seconds[1]},
-                     {"grid", report.seconds[2]},
-                     {"write", report.seconds[3]}};
+  const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
+  json["seconds"] = {{"read", seconds(Stage::read)},
+                     {"split", seconds(Stage::split)},
+                     {"grid", seconds(Stage::grid)},
+                     {"write", seconds(Stage::write)}};
   return text_of(json);
 }
 

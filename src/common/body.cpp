@@ -14,8 +14,12 @@ std::string_view body_kind_name(BodyKind kind) {
   return "unknown";
 }
 
-Body conductor_body(double z1, double z2) { return {"conductor", "blob", BodyKind::conductor, z1, z2}; }
+Body conductor_body(double z1, double z2) {
+  return {"conductor", "blob", BodyKind::conductor, z1, z2};
+}
 
-Body insulator_body(double z1, double z2) { return {"insulator", "nblob", BodyKind::insulator, z1, z2}; }
+Body insulator_body(double z1, double z2) {
+  return {"insulator", "nblob", BodyKind::insulator, z1, z2};
+}
 
 }  // namespace foilcad

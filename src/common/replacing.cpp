@@ -24,6 +24,10 @@ std::string temporary_prefix(const std::filesystem::path& target) {
   return target.filename().string().substr(0, kKeptNameBytes) + ".partial-";
 }
 
+}  // namespace
+
+namespace detail {
+
 // A file being written under a temporary name beside its target,
 // "<target>.partial-PID-N". Removed again unless it was renamed over the
 // target, and on SIGINT or SIGTERM while it exists.
@@ -77,6 +81,12 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
+}  // namespace detail
+
+namespace {
+
+using detail::TemporaryFile;
+
 // Holds SIGINT and SIGTERM back while the targets are being replaced.
 class CommitScope {
  public:
@@ -106,30 +116,37 @@ pid_t temporary_owner(std::string_view rest) {
   return rest.empty() || rest == ".previous" ? pid : 0;
 }
 
-// Renames both temporaries over their targets. Should the second rename fail,
-// the first target gets back the file it had (kept through a hard link), so
-// either both targets are new or both are as they were.
-void replace_targets(TemporaryFile& first, TemporaryFile& second) {
+// Renames every temporary over its target. Should a rename fail, the targets
+// renamed before it get back the files they had (kept through hard links),
+// so either all targets are new or all are as they were.
+void replace_targets(const std::vector<std::unique_ptr<TemporaryFile>>& files) {
   const CommitScope commit;
-  const std::string backup = first.path().string() + ".previous";
-  const bool kept = ::link(first.target().c_str(), backup.c_str()) == 0;
-  if (::rename(first.path().c_str(), first.target().c_str()) != 0) {
-    const int error = errno;
-    if (kept) ::unlink(backup.c_str());
-    throw file_error(first.target(), "cannot replace", error);
-  }
-  first.mark_renamed();
-  if (::rename(second.path().c_str(), second.target().c_str()) != 0) {
-    const int error = errno;
-    if (kept) {
-      ::rename(backup.c_str(), first.target().c_str());
-    } else {
-      ::unlink(first.target().c_str());
+  std::vector<std::string> backups(files.size());
+  std::vector<bool> kept(files.size(), false);
+  const auto restore = [&](std::size_t renamed) {
+    for (std::size_t j = 0; j < renamed; ++j) {
+      if (kept[j]) {
+        ::rename(backups[j].c_str(), files[j]->target().c_str());
+      } else {
+        ::unlink(files[j]->target().c_str());
+      }
     }
-    throw file_error(second.target(), "cannot replace", error);
+  };
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    TemporaryFile& file = *files[i];
+    backups[i] = file.path().string() + ".previous";
+    kept[i] = ::link(file.target().c_str(), backups[i].c_str()) == 0;
+    if (::rename(file.path().c_str(), file.target().c_str()) != 0) {
+      const int error = errno;
+      if (kept[i]) ::unlink(backups[i].c_str());
+      restore(i);
+      throw file_error(file.target(), "cannot replace", error);
+    }
+    file.mark_renamed();
   }
-  second.mark_renamed();
-  if (kept) ::unlink(backup.c_str());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (kept[i]) ::unlink(backups[i].c_str());
+  }
 }
 
 }  // namespace
@@ -157,30 +174,25 @@ void remove_stale_temporaries(const std::filesystem::path& target) {
   }
 }
 
-void write_file_replacing(const std::filesystem::path& path,
-                          const std::function<void(int fd)>& write) {
-  remove_stale_temporaries(path);
-  TemporaryFile file(path);
-  write(file.fd());
-  file.close();
-  const CommitScope commit;
-  if (::rename(file.path().c_str(), path.c_str()) != 0) {
-    throw file_error(path, "cannot replace", errno);
-  }
-  file.mark_renamed();
+ReplacingFiles::ReplacingFiles() = default;
+ReplacingFiles::~ReplacingFiles() = default;
+
+int ReplacingFiles::add(const std::filesystem::path& target) {
+  remove_stale_temporaries(target);
+  files_.push_back(std::make_unique<TemporaryFile>(target));
+  return files_.back()->fd();
 }
 
-void write_pair_replacing(const std::filesystem::path& first_path,
-                          const std::filesystem::path& second_path,
-                          const std::function<void(int first_fd, int second_fd)>& write) {
-  remove_stale_temporaries(first_path);
-  remove_stale_temporaries(second_path);
-  TemporaryFile first(first_path);
-  TemporaryFile second(second_path);
-  write(first.fd(), second.fd());
-  first.close();
-  second.close();
-  replace_targets(first, second);
+void ReplacingFiles::commit() {
+  for (const auto& file : files_) file->close();
+  replace_targets(files_);
+}
+
+void write_file_replacing(const std::filesystem::path& path,
+                          const std::function<void(int fd)>& write) {
+  ReplacingFiles replacing;
+  write(replacing.add(path));
+  replacing.commit();
 }
 
 }  // namespace foilcad

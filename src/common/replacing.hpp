@@ -2,11 +2,13 @@
 // beside its target, "<target>.partial-PID-N", and renamed over the target
 // only once it is complete. A failed or interrupted write (SIGINT, SIGTERM)
 // leaves the file that had the target's name as it was. The solids, the
-// preview and the summary all go out this way.
+// preview and the summary all go out this way, together.
 #pragma once
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace foilcad {
 
@@ -23,12 +25,34 @@ void remove_stale_temporaries(const std::filesystem::path& target);
 void write_file_replacing(const std::filesystem::path& path,
                           const std::function<void(int fd)>& write);
 
-// The same for two files that belong together: both are renamed only when
-// both are complete, and should the second rename fail the first target gets
-// back the file it had, so either both targets are new or both are as they
-// were.
-void write_pair_replacing(const std::filesystem::path& first_path,
-                          const std::filesystem::path& second_path,
-                          const std::function<void(int first_fd, int second_fd)>& write);
+namespace detail {
+class TemporaryFile;
+}
+
+// Files that belong together (the solids of one conversion, its picture and
+// its summary): each is written under a temporary name beside its target,
+// and all are renamed over their targets together once every one is
+// complete. Should a rename fail, the targets renamed before it get back the
+// files they had, so either every target is new or every one is as it was.
+// Temporaries not renamed are removed when this ends.
+class ReplacingFiles {
+ public:
+  ReplacingFiles();
+  ReplacingFiles(const ReplacingFiles&) = delete;
+  ReplacingFiles& operator=(const ReplacingFiles&) = delete;
+  ~ReplacingFiles();
+
+  // The descriptor of a new temporary beside target, open for writing; stale
+  // temporaries of target are removed first. Throws foilcad::Error naming
+  // target when it cannot be created.
+  int add(const std::filesystem::path& target);
+  // Closes the temporaries and renames them over their targets, SIGINT and
+  // SIGTERM held back meanwhile. Throws foilcad::Error naming the target that
+  // failed.
+  void commit();
+
+ private:
+  std::vector<std::unique_ptr<detail::TemporaryFile>> files_;
+};
 
 }  // namespace foilcad

@@ -1,5 +1,7 @@
-// The conversion pipeline both front ends call: photoplot in, conductor and
-// insulator solids out.
+// The conversion pipeline both front ends call: photoplot in, one solid per
+// body out. The stages run here, are timed here and told to an observer, and
+// the limits (memory, disk, what binary STL can count) are checked here
+// before anything is written; what each stage does belongs to its model.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +13,11 @@
 #include <variant>
 #include <vector>
 
-#include "common/mesh.hpp"
-#include "photoplot/reader.hpp"
+#include "common/body.hpp"
+#include "common/replacing.hpp"
+#include "common/warning.hpp"
+#include "geometry/grid.hpp"
+#include "photoplot/drawing.hpp"
 #include "stl/solid_files.hpp"
 
 namespace foilcad {
@@ -21,12 +26,12 @@ inline constexpr std::string_view kConductorSuffix = "_CND.stl";
 inline constexpr std::string_view kInsulatorSuffix = "_INS.stl";
 
 // The models of the copper: the grid (every object covered by rectangles, the
-// board cut into cells) and the exact outline extruded into two meshes.
+// board cut into cells) and the copper's true contours extruded into meshes.
 enum class Geometry { grid, exact };
 
 std::string_view geometry_name(Geometry geometry);
 
-// What one conversion needs. Heights in millimetres: every box reaches from
+// What one conversion needs. Heights in millimetres: every body reaches from
 // elevation to top.
 struct conversion_parameters {
   Geometry geometry = Geometry::grid;
@@ -38,9 +43,10 @@ struct conversion_parameters {
   std::filesystem::path conductor_path;
   std::filesystem::path insulator_path;
   StlOptions stl;  // the encoding of the solids, and whether cells are merged
-  // An outline layer of the board (edge cuts): the grid ends at its extent,
-  // copper outside it is cut off, and a negative image is the plane within it.
-  // It takes the place of an outline frame the photoplot begins with.
+  // An outline layer of the board (edge cuts): the board ends there (the
+  // grid at its extent), copper outside it is cut off, and a negative image
+  // is the plane within it. It takes the place of a frame the photoplot
+  // begins with.
   std::optional<std::filesystem::path> outline_path;
 };
 
@@ -56,61 +62,64 @@ conversion_parameters make_conversion_parameters(
     const std::filesystem::path& input_path, double elevation, double thickness,
     const std::optional<std::filesystem::path>& out_dir = std::nullopt);
 
+// Where a body's solid goes: the conductor's to conductor_path, the
+// insulator's to insulator_path.
+std::filesystem::path body_path(const conversion_parameters& parameters, const Body& body);
+
 // The grid model's stages are read, split, grid, write; the exact model's
-// read, outlines (the copper's true outline), mesh (the solids' triangles),
+// read, contours (the copper's true contours), mesh (the solids' triangles),
 // write.
-enum class Stage { read, split, grid, write, outlines, mesh };
+enum class Stage { read, split, grid, write, contours, mesh };
 inline constexpr int kStages = 6;
 
-// What a count of the solids holds for: the encoding, the heights (the ascii
-// text's numbers vary in length) and the grid's cells.
-struct SolidsCount {
-  StlOptions stl;
-  double z1 = 0.0;
-  double z2 = 0.0;
-  std::size_t cells = 0;
-
-  friend bool operator==(const SolidsCount&, const SolidsCount&) = default;
+// A body as the report shows it: where its solid goes and what it holds
+// (counted before it is written, in the chosen encoding).
+struct BodyReport {
+  Body body;
+  std::filesystem::path path;
+  SolidSize size;
+  // The area its top covers, mm² (the exact model's; 0 for the grid's).
+  double area = 0.0;
 };
 
 // What each stage produced, filled in as the stages finish.
 struct ConversionReport {
+  Geometry geometry = Geometry::grid;
   std::size_t records = 0;
-  std::size_t rectangles = 0;  // read, outline included
   ObjectCounts objects;
   bool inches = false;       // coordinates were read in inches
   bool millimetres = false;  // or in millimetres
   bool frame = false;        // the file began with a frame (Drawing::frame)
   bool negative = false;     // a negative image: copper where the file draws nothing
-  // The grid ended at the extent of an outline layer; the closed contours it
-  // drew.
-  bool outline_file = false;
+  // The board ended at an outline layer; the closed contours it drew.
+  bool outline_layer = false;
   std::size_t outline_contours = 0;
   std::vector<Warning> warnings;
+  // The grid model's figures.
+  std::size_t rectangles = 0;  // read, the drawing's frame included
+  std::size_t region_rectangles = 0;
+  std::size_t step_and_repeat_copies = 0;
   std::size_t pieces = 0;  // active pieces after splitting
   std::size_t grid_x = 0;  // grid lines per axis
   std::size_t grid_y = 0;
   std::size_t cells = 0;
   std::size_t copper_cells = 0;
-  Box extent = kNoExtremes;      // of the grid, mm
-  SolidsSummary solids;          // counted once the grid is known
-  SolidsCount solids_for;        // what they were counted for
-  FlatValues flat;               // values the chosen encoding cannot tell apart
-  double seconds[kStages] = {};  // by Stage
+  FlatValues flat;  // values the chosen encoding cannot tell apart
   // The exact model's figures.
-  Geometry geometry = Geometry::grid;
-  double copper_area = 0.0;  // mm², the conductor's top face
+  double copper_area = 0.0;  // mm², the conductors' tops
   double board_area = 0.0;   // mm²
+  // Both.
+  Box extent = kNoExtremes;  // of the grid, or of the exact model's board, mm
+  std::vector<BodyReport> bodies;
+  StlOptions measured_for;       // the encoding the bodies' sizes were counted in
+  double seconds[kStages] = {};  // by Stage
 };
+
+std::uint64_t total_bytes(const ConversionReport& report);
+std::uint64_t total_facets(const ConversionReport& report);
 
 // Called after each stage with the report so far.
 using StageObserver = std::function<void(Stage, const ConversionReport&)>;
-
-// The grid and its cell map: what the solids (and a picture) are made of.
-struct Board {
-  CoordinateLists lists;
-  CellMap map;
-};
 
 // A check of the grid lines, made before the cell map is allocated; it
 // throws foilcad::Error to refuse the grid.
@@ -118,68 +127,58 @@ using GridCheck = std::function<void(const CoordinateLists&)>;
 
 // Refuses a grid whose solids (in the encoding the parameters choose) cannot
 // fit onto the targets' file systems whatever its cells turn out to hold (see
-// least_solids_bytes): a grid of billions of cells is turned down at once
+// least_grid_bytes): a grid of billions of cells is turned down at once
 // instead of after its map is built.
 GridCheck solids_space_check(const conversion_parameters& parameters);
 
-// Reads the photoplot and builds the grid and the cell map, filling in the
-// report up to the count of what the solids will hold. Refuses a photoplot
-// without coordinates for the grid to end at, and a grid whose cell map needs
-// more than the memory available or that before_map refuses, before the map
-// is allocated.
-Board build_board(const std::filesystem::path& input_path, ConversionReport& report,
-                  const StageObserver& observer = {}, const GridCheck& before_map = {});
-
-// The same for a photoplot already read.
-Board build_board(const Drawing& drawing, ConversionReport& report,
-                  const StageObserver& observer = {}, const GridCheck& before_map = {});
-
-// The same for the input of a conversion, with the solids counted in the
-// encoding and at the heights the parameters give (build_board above counts
-// classic solids) and the values that encoding would write as one found. With
-// an outline layer (parameters.outline_path) the grid ends at its extent.
-// Binary solids with more facets than their header can count are refused
-// here, before anything is written.
-Board build_board(const conversion_parameters& parameters, ConversionReport& report,
-                  const StageObserver& observer = {}, const GridCheck& before_map = {});
-
-// Writes the two solids of a board in the encoding parameters.stl chooses
-// (options.stl is not used). Removes stale temporaries of the targets left by
-// killed conversions, then, unless options.skip_space_check, refuses when the
-// target folder's file system has less free space than the solids' exact
-// size; only then opens any file.
-void write_board(const Board& board, const conversion_parameters& parameters,
-                 ConversionReport& report, const StageObserver& observer = {},
-                 const WriteOptions& options = {});
-
-// Two meshes, the exact model's solids.
-struct MeshSolids {
-  Mesh conductor;
-  Mesh insulator;
+// What a model hands over: its bodies, as cells of a grid or as meshes.
+struct GridSolids {
+  Grid grid;
+  std::vector<GridBody> bodies;
 };
+struct MeshSolids {
+  std::vector<MeshBody> bodies;
+};
+using ModelSolids = std::variant<GridSolids, MeshSolids>;
 
-// The solids of the model the parameters choose, before they are written.
-using ModelSolids = std::variant<Board, MeshSolids>;
-
-// Reads the photoplot and asks the chosen model for its solids, filling in
+// Reads the photoplot and asks the chosen model for its bodies, filling in
 // the report up to their exact size in the chosen encoding. The grid model
-// takes before_map as build_board does.
+// refuses a photoplot without coordinates for the grid to end at, and a grid
+// whose cell map needs more than the memory available or that before_map
+// refuses, before the map is allocated. Binary solids with more facets than
+// their header can count are refused here, before anything is written.
 ModelSolids build_solids(const conversion_parameters& parameters, ConversionReport& report,
                          const StageObserver& observer = {}, const GridCheck& before_map = {});
 
-// The exact model's meshes of a photoplot already read, as build_solids makes
-// them (the input path of the parameters names it in messages).
-MeshSolids build_meshes(const Drawing& drawing, const conversion_parameters& parameters,
-                        ConversionReport& report, const StageObserver& observer = {});
+// The same for a photoplot already read (the input path of the parameters
+// names it in messages).
+ModelSolids build_solids(const Drawing& drawing, const conversion_parameters& parameters,
+                         ConversionReport& report, const StageObserver& observer = {},
+                         const GridCheck& before_map = {});
 
-// Writes the solids of either model as write_board does.
-void write_model_solids(const ModelSolids& solids, const conversion_parameters& parameters,
-                        ConversionReport& report, const StageObserver& observer = {},
-                        const WriteOptions& options = {});
+struct WriteSettings {
+  // Writes even when a target folder's file system reports less free space
+  // than the solids need.
+  bool skip_space_check = false;
+  WriteProgress progress{};
+  // When given, the solids' temporaries are added to these files and left
+  // for the caller to commit together with files of its own; otherwise they
+  // are renamed over their targets at the end of the write.
+  ReplacingFiles* together = nullptr;
+};
+
+// Writes every body's solid in the encoding parameters.stl chooses. Creates
+// the target folders that do not exist yet, removes stale temporaries of the
+// targets left by killed conversions, then, unless skip_space_check, refuses
+// when a target's file system has less free space than its solids' exact
+// size; only then opens any file. On failure no target has been touched.
+void write_solids(const ModelSolids& solids, const conversion_parameters& parameters,
+                  ConversionReport& report, const StageObserver& observer = {},
+                  const WriteSettings& settings = {});
 
 // Runs the stages in order. Throws foilcad::Error; on failure no output file
 // has been touched.
 ConversionReport convert(const conversion_parameters& parameters,
-                         const StageObserver& observer = {}, const WriteOptions& options = {});
+                         const StageObserver& observer = {}, const WriteSettings& settings = {});
 
 }  // namespace foilcad

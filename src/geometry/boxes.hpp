@@ -50,8 +50,9 @@ struct DrawingBoxes {
   // Where the first rectangle that counts as copper stands: 4 behind an
   // outline, else 0.
   std::size_t first_active = 0;
-  // The drawing's counts with the region rectangles and copies made.
-  ObjectCounts counts;
+  // Rectangles made by filling regions, and placed again by step and repeat.
+  std::size_t region_rectangles = 0;
+  std::size_t step_and_repeat_copies = 0;
   // The drawing's warnings and "no outline" when there is none and the
   // rectangles are the copper, by the line each kind first occurred on.
   std::vector<Warning> warnings;
@@ -60,15 +61,5 @@ struct DrawingBoxes {
 // Throws foilcad::Error naming the drawing's file and the line of the object
 // (or aperture definition) that cannot be placed or crosses a limit.
 DrawingBoxes make_boxes(const Drawing& drawing, const BoxLimits& limits = {});
-
-// The box of a macro aperture's exposed primitives relative to its origin, in
-// the file's units; nullopt when nothing is exposed. Throws MacroError when a
-// primitive reaches beyond the range of numbers.
-std::optional<Box> macro_box(const std::vector<MacroPrimitive>& primitives,
-                             std::string_view macro_name);
-
-// The box of the arc from (x0, y0) to (x1, y1) around (cx, cy), through the
-// axis points it passes; equal end points make a full circle.
-Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bool clockwise);
 
 }  // namespace foilcad

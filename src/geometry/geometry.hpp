@@ -103,7 +103,7 @@ struct SplitBoard {
 // Cuts every active rectangle along the edge lines of every other active
 // rectangle that pass through its interior (more than kTolerance inside both
 // bounds), without making the pieces.
-SplitBoard split_rectangles(std::span<const Box> list, std::size_t first_active = kFirstActive);
+SplitBoard split_rectangles(std::span<const Box> list, std::size_t first_active);
 
 // The grid lines of each axis: the kept value of each group, one line per
 // infinite piece bound, and the two extremes (whether or not they equal a

@@ -23,24 +23,6 @@ std::string_view nth_record(std::string_view text, std::size_t line) {
 
 }  // namespace
 
-std::string_view describe(WarningKind kind) {
-  switch (kind) {
-    case WarningKind::incremental_coordinates:
-      return "incremental coordinates are read as absolute";
-    case WarningKind::unsized_apertures:
-      return "apertures of an unknown macro are drawn with size 0";
-    case WarningKind::coordinates_without_operation:
-      return "coordinates before the first operation code are stroked";
-    case WarningKind::not_copper:
-      return "the file says it is not a copper layer";
-    case WarningKind::no_outline:
-      return "no board outline comes first: the grid ends at the copper's outer edges";
-    case WarningKind::no_copper:
-      return "the photoplot has coordinates but draws no copper: the conductor is empty";
-  }
-  return "unknown warning";
-}
-
 std::string Drawing::record(std::size_t line) const {
   if (text) return std::string(nth_record(*text, line));
   // Only a message needs it: the file is read again up to that line.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/box.hpp"
+#include "common/warning.hpp"
 
 namespace foilcad {
 
@@ -153,37 +154,12 @@ struct Placement {
   }
 };
 
-// Things a file means that the converter does not draw as the file means them.
-enum class WarningKind {
-  incremental_coordinates,
-  unsized_apertures,
-  coordinates_without_operation,
-  not_copper,
-  // Found by the grid model: no outline, so the grid ends at the copper.
-  no_outline,
-  // Found once the cell map is known (build_board), not by the reader.
-  no_copper,
-};
-
-// One line of a report for a kind: how often it occurred and where first.
-struct Warning {
-  WarningKind kind;
-  std::size_t count = 0;
-  std::size_t first_line = 0;
-};
-
-// A sentence that says what the converter did, for messages.
-std::string_view describe(WarningKind kind);
-
 // How many objects of each kind a file drew.
 struct ObjectCounts {
   std::size_t strokes = 0;
   std::size_t arcs = 0;
   std::size_t flashes = 0;
   std::size_t regions = 0;
-  // What the grid model made of them.
-  std::size_t region_rectangles = 0;
-  std::size_t step_and_repeat_copies = 0;  // rectangles placed again by %SR
 };
 
 struct Drawing {
@@ -207,9 +183,11 @@ struct Drawing {
   // A negative image ("%IPNEG", or the attribute ".FilePolarity,Negative"):
   // the objects are where the copper is removed.
   bool negative = false;
-  std::size_t records = 0;        // records read, up to "M02" or the end of the file
-  std::vector<Warning> warnings;  // by the line each kind first occurred on
-  ObjectCounts counts;            // strokes, arcs, flashes and regions
+  std::size_t records = 0;  // records read, up to "M02" or the end of the file
+  // What the reader found the file to mean that the converter does not draw
+  // as it means, by the line each kind first occurred on.
+  std::vector<Warning> warnings;
+  ObjectCounts counts;  // strokes, arcs, flashes and regions
   // The units coordinates were read in: inches, millimetres, or both.
   bool inches_used = false;
   bool millimetres_used = false;

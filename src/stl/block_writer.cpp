@@ -12,19 +12,11 @@
 
 namespace foilcad {
 
-void WriteBudget::give_back(std::size_t size) { taken_.fetch_sub(size); }
-
-std::size_t WriteBudget::take(std::size_t size) {
-  const std::uint64_t before = taken_.fetch_add(size);
-  if (before >= limit_) return 0;
-  return limit_ - before < size ? static_cast<std::size_t>(limit_ - before) : size;
-}
-
 void BlockWriter::Unmap::operator()(char* p) const { ::munmap(p, size); }
 
-BlockWriter::BlockWriter(int fd, std::filesystem::path name, WriteBudget& budget,
+BlockWriter::BlockWriter(int fd, std::filesystem::path name, std::atomic<std::uint64_t>& written,
                          std::size_t block_size, std::size_t slack, int buffers)
-    : fd_(fd), name_(std::move(name)), budget_(budget), block_size_(block_size) {
+    : fd_(fd), name_(std::move(name)), written_(written), block_size_(block_size) {
   // Mapped rather than allocated: page aligned as O_DIRECT wants, and given
   // back whole, so that one conversion after another does not grow the heap.
   const std::size_t capacity =
@@ -127,32 +119,29 @@ void BlockWriter::write_block(const char* data, std::size_t size) {
   std::size_t done = 0;
   int error = 0;
   while (done < size) {
-    std::size_t length = budget_.take(size - done);
-    if (length == 0) {
-      error = ENOSPC;
-      break;
-    }
+    const std::size_t length = size - done;
     // Direct I/O takes whole aligned blocks only: the short last block, or
     // whatever follows a short write, goes through the page cache.
     if (direct_ && (length % kBlockAlignment != 0 || done % kBlockAlignment != 0)) stop_direct();
     const ssize_t written = ::write(fd_, data + done, length);
     if (written < 0) {
       const int cause = errno;
-      if (cause == EINTR) {
-        budget_.give_back(length);
-        continue;
-      }
+      if (cause == EINTR) continue;
       if (cause == EINVAL && direct_) {
         // Some file systems accept the flag and refuse the writes.
-        budget_.give_back(length);
         stop_direct();
         continue;
       }
       error = cause;
       break;
     }
+    if (written == 0) {
+      // A write that takes nothing and says nothing: no room.
+      error = ENOSPC;
+      break;
+    }
     const auto count = static_cast<std::size_t>(written);
-    if (count < length) budget_.give_back(length - count);
+    written_.fetch_add(count, std::memory_order_relaxed);
     done += count;
   }
   if (error != 0) {

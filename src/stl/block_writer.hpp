@@ -22,32 +22,16 @@
 
 namespace foilcad {
 
-// Counts the bytes all writers of one conversion have written, and makes
-// writes fail with "No space left on device" beyond a limit (a test hook).
-class WriteBudget {
- public:
-  explicit WriteBudget(std::uint64_t limit) : limit_(limit) {}
-  // How many of size bytes may still be written; counts them as written.
-  std::size_t take(std::size_t size);
-  // Returns bytes taken but not written after all.
-  void give_back(std::size_t size);
-  // The bytes taken so far (more than the limit once a write was refused).
-  std::uint64_t taken() const { return taken_.load(std::memory_order_relaxed); }
-
- private:
-  std::uint64_t limit_;
-  std::atomic<std::uint64_t> taken_{0};
-};
-
 inline constexpr std::size_t kBlockAlignment = 4096;
 
 class BlockWriter {
  public:
   // Writes to fd, which stays open; name is used in error messages. Each
   // buffer holds block_size + slack bytes; block_size is a multiple of
-  // kBlockAlignment.
-  BlockWriter(int fd, std::filesystem::path name, WriteBudget& budget, std::size_t block_size,
-              std::size_t slack, int buffers);
+  // kBlockAlignment. written counts the bytes written, and may be shared by
+  // the writers of several files.
+  BlockWriter(int fd, std::filesystem::path name, std::atomic<std::uint64_t>& written,
+              std::size_t block_size, std::size_t slack, int buffers);
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
   // Drops what is still queued when the writer is abandoned on an error.
@@ -72,7 +56,7 @@ class BlockWriter {
 
   int fd_;
   std::filesystem::path name_;
-  WriteBudget& budget_;
+  std::atomic<std::uint64_t>& written_;
   std::size_t block_size_;
   bool direct_ = false;
 

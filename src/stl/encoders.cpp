@@ -23,9 +23,6 @@ std::string_view format_name(StlFormat format) {
 
 namespace {
 
-// The solids' names in every text encoding.
-std::string_view solid_name(Solid solid) { return solid == Solid::conductor ? "blob" : "nblob"; }
-
 // Which of the six bounds a facet's vertices use, and how often, per face:
 // the bytes of a face follow from the lengths of those bounds' numbers.
 struct BoundUse {
@@ -70,12 +67,12 @@ ClassicEncoder::ClassicEncoder(double z1, double z2, const CoordinateLists& list
   }
 }
 
-std::string ClassicEncoder::header(Solid solid, std::uint64_t) const {
-  return " solid " + std::string(solid_name(solid)) + "\r\n";
+std::string ClassicEncoder::header(const Body& body, std::uint64_t) const {
+  return " solid " + body.solid_name + "\r\n";
 }
 
-std::string_view ClassicEncoder::trailer(Solid solid) const {
-  return solid == Solid::conductor ? " endsolid blob\r\n" : " endsolid nblob\r\n";
+std::string ClassicEncoder::trailer(const Body& body) const {
+  return " endsolid " + body.solid_name + "\r\n";
 }
 
 char* ClassicEncoder::box(char* out, const GridBox& box) const {
@@ -123,12 +120,12 @@ AsciiEncoder::AsciiEncoder(double z1, double z2, const CoordinateLists& lists)
       z1_(format(z1)),
       z2_(format(z2)) {}
 
-std::string AsciiEncoder::header(Solid solid, std::uint64_t) const {
-  return "solid " + std::string(solid_name(solid)) + "\n";
+std::string AsciiEncoder::header(const Body& body, std::uint64_t) const {
+  return "solid " + body.solid_name + "\n";
 }
 
-std::string_view AsciiEncoder::trailer(Solid solid) const {
-  return solid == Solid::conductor ? "endsolid blob\n" : "endsolid nblob\n";
+std::string AsciiEncoder::trailer(const Body& body) const {
+  return "endsolid " + body.solid_name + "\n";
 }
 
 char* AsciiEncoder::box(char* out, const GridBox& box) const {
@@ -294,24 +291,23 @@ BinaryEncoder::BinaryEncoder(double z1, double z2, const CoordinateLists& lists)
       z1_(static_cast<float>(z1)),
       z2_(static_cast<float>(z2)) {}
 
-std::string BinaryEncoder::header(Solid solid, std::uint64_t facets) const {
+std::string BinaryEncoder::header(const Body& body, std::uint64_t facets) const {
   if (facets > kMaxBinaryFacets) {
-    throw Error("the " + std::string(solid == Solid::conductor ? "conductor" : "insulator") +
-                " solid has " + std::to_string(facets) +
+    throw Error("the " + body.name + " solid has " + std::to_string(facets) +
                 " facets, more than binary STL can count (" + std::to_string(kMaxBinaryFacets) +
                 "); merge its boxes or write it as text");
   }
   // Readers tell text from binary by a leading "solid", so the text here
   // must not start with it.
   std::string header = "binary STL by foilcad, ";
-  header += solid == Solid::conductor ? "conductor (blob)" : "insulator (nblob)";
+  header += body.name + " (" + body.solid_name + ")";
   header.resize(80, ' ');
   header.resize(kHeaderBytes);
   put_u32(header.data() + 80, static_cast<std::uint32_t>(facets));
   return header;
 }
 
-std::string_view BinaryEncoder::trailer(Solid) const { return {}; }
+std::string BinaryEncoder::trailer(const Body&) const { return {}; }
 
 char* BinaryEncoder::box(char* out, const GridBox& box) const {
   const float values[6] = {xs_[box.x1], xs_[box.x2], ys_[box.y1], ys_[box.y2], z1_, z2_};
@@ -411,12 +407,12 @@ std::uint64_t least_box_bytes(StlFormat format, SideFlags sides) {
                        [&](const auto& encoder) { return encoder.box_bytes(box); });
 }
 
-std::uint64_t frame_bytes(StlFormat format) {
+std::uint64_t frame_bytes(StlFormat format, std::span<const Body> bodies) {
   const CoordinateLists none;
-  return visit_encoder(format, 0, 0, none, [](const auto& encoder) -> std::uint64_t {
+  return visit_encoder(format, 0, 0, none, [&](const auto& encoder) -> std::uint64_t {
     std::uint64_t bytes = 0;
-    for (const Solid s : {Solid::conductor, Solid::insulator}) {
-      bytes += encoder.header(s, 0).size() + encoder.trailer(s).size();
+    for (const Body& body : bodies) {
+      bytes += encoder.header(body, 0).size() + encoder.trailer(body).size();
     }
     return bytes;
   });

@@ -19,11 +19,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "common/body.hpp"
 #include "common/mesh.hpp"
 #include "geometry/box_walk.hpp"
 #include "geometry/geometry.hpp"
@@ -44,16 +46,15 @@ struct StlOptions {
 
 std::string_view format_name(StlFormat format);
 
-enum class Solid { conductor, insulator };
-
 // Binary STL counts facets in 32 bits.
 inline constexpr std::uint64_t kMaxBinaryFacets = 0xFFFFFFFFu;
 
 template <class E>
-concept BoxEncoder = requires(const E& e, char* out, const GridBox& box, Solid solid) {
-  // The bytes before the first box; the binary header needs the facet count.
-  { e.header(solid, std::uint64_t{0}) } -> std::same_as<std::string>;
-  { e.trailer(solid) } -> std::same_as<std::string_view>;
+concept BoxEncoder = requires(const E& e, char* out, const GridBox& box, const Body& body) {
+  // The bytes before the first box of a body's solid; the binary header
+  // needs the facet count.
+  { e.header(body, std::uint64_t{0}) } -> std::same_as<std::string>;
+  { e.trailer(body) } -> std::same_as<std::string>;
   // Writes one box at out, which has room for max_box_bytes(), and returns
   // the end of what it wrote.
   { e.box(out, box) } -> std::same_as<char*>;
@@ -67,8 +68,8 @@ concept BoxEncoder = requires(const E& e, char* out, const GridBox& box, Solid s
 class ClassicEncoder {
  public:
   ClassicEncoder(double z1, double z2, const CoordinateLists& lists);
-  std::string header(Solid solid, std::uint64_t facets) const;
-  std::string_view trailer(Solid solid) const;
+  std::string header(const Body& body, std::uint64_t facets) const;
+  std::string trailer(const Body& body) const;
   char* box(char* out, const GridBox& box) const;
   std::uint64_t box_bytes(const GridBox& box) const {
     const SideFlags s = box.sides;
@@ -88,8 +89,8 @@ class ClassicEncoder {
 class AsciiEncoder {
  public:
   AsciiEncoder(double z1, double z2, const CoordinateLists& lists);
-  std::string header(Solid solid, std::uint64_t facets) const;
-  std::string_view trailer(Solid solid) const;
+  std::string header(const Body& body, std::uint64_t facets) const;
+  std::string trailer(const Body& body) const;
   char* box(char* out, const GridBox& box) const;
   std::uint64_t box_bytes(const GridBox& box) const;
   std::size_t max_box_bytes() const { return kMaxBytes; }
@@ -161,8 +162,8 @@ class BinaryEncoder {
  public:
   BinaryEncoder(double z1, double z2, const CoordinateLists& lists);
   // Throws foilcad::Error when facets do not fit into the 32-bit count.
-  std::string header(Solid solid, std::uint64_t facets) const;
-  std::string_view trailer(Solid solid) const;
+  std::string header(const Body& body, std::uint64_t facets) const;
+  std::string trailer(const Body& body) const;
   char* box(char* out, const GridBox& box) const;
   std::uint64_t box_bytes(const GridBox& box) const { return kFacetBytes * box_facets(box.sides); }
   std::size_t max_box_bytes() const { return 12 * kFacetBytes; }
@@ -272,7 +273,7 @@ FlatValues find_flat_values(StlFormat format, double z1, double z2, const Coordi
 // with the sides given: what every box of a solid costs at the least.
 std::uint64_t least_box_bytes(StlFormat format, SideFlags sides);
 
-// The header and trailer bytes of both solids together.
-std::uint64_t frame_bytes(StlFormat format);
+// The header and trailer bytes of the bodies' solids together.
+std::uint64_t frame_bytes(StlFormat format, std::span<const Body> bodies);
 
 }  // namespace foilcad

@@ -1,18 +1,15 @@
 #include "stl/solid_files.hpp"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/error.hpp"
@@ -21,6 +18,12 @@
 #include "stl/facets.hpp"
 
 namespace foilcad {
+
+std::uint64_t total_bytes(const SolidSizes& sizes) {
+  std::uint64_t bytes = 0;
+  for (const SolidSize& s : sizes) bytes += s.bytes;
+  return bytes;
+}
 
 namespace {
 
@@ -47,22 +50,20 @@ class SolidBuffer {
   void commit(const char* end, std::uint64_t facets, std::uint64_t boxes = 1) {
     const auto size = static_cast<std::size_t>(end - (buffer_.get() + used_));
     used_ += size;
-    total_ += size;
-    boxes_ += boxes;
-    facets_ += facets;
+    size_.bytes += size;
+    size_.boxes += boxes;
+    size_.facets += facets;
   }
   void put(std::string_view text) {
     flush();
     if (!text.empty()) sink_.write(text);
-    total_ += text.size();
+    size_.bytes += text.size();
   }
   void flush() {
     if (used_ > 0) sink_.write(std::string_view(buffer_.get(), used_));
     used_ = 0;
   }
-  std::uint64_t total() const { return total_; }
-  std::uint64_t boxes() const { return boxes_; }
-  std::uint64_t facets() const { return facets_; }
+  const SolidSize& size() const { return size_; }
 
  private:
   static constexpr std::size_t kFirstSize = std::size_t{64} << 10;
@@ -73,42 +74,69 @@ class SolidBuffer {
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
-  std::uint64_t total_ = 0;
-  std::uint64_t boxes_ = 0;
-  std::uint64_t facets_ = 0;
+  SolidSize size_;
 };
 
-// Encodes both solids, header to trailer, into two outputs: each has room for
-// one more box at reserve(), takes it with commit(end, sides) and copies text
-// with put(text). The binary header needs the facet counts in advance:
-// expected gives them (or they are counted here).
-template <class Out>
-void encode_solids(Out& copper, Out& other, double z1, double z2, const CoordinateLists& lists,
-                   const CellMap& map, const StlOptions& stl,
-                   const std::optional<SolidsSummary>& expected) {
-  visit_encoder(stl.format, z1, z2, lists, [&](const auto& encoder) {
-    SolidsSummary counts;
-    if (stl.format == StlFormat::binary) {
-      counts = expected ? *expected : measure_solids(stl, z1, z2, lists, map);
-    }
-    copper.put(encoder.header(Solid::conductor, counts.conductor_facets));
-    other.put(encoder.header(Solid::insulator, counts.insulator_facets));
-    for_each_box(map, stl.merge, BoxOrder::file, [&](bool is_copper, const GridBox& box) {
-      Out& solid = is_copper ? copper : other;
-      solid.commit(encoder.box(solid.reserve(), box), box_facets(box.sides));
-    });
-    copper.put(encoder.trailer(Solid::conductor));
-    other.put(encoder.trailer(Solid::insulator));
+// The body each cell flag (0 or 1) goes to.
+std::array<std::size_t, 2> body_of_flag(std::span<const GridBody> bodies) {
+  std::array<std::size_t, 2> of{bodies.size(), bodies.size()};
+  for (std::size_t b = 0; b < bodies.size(); ++b) of.at(bodies[b].cells) = b;
+  if (of[0] == bodies.size() || of[1] == bodies.size()) {
+    throw std::logic_error("grid bodies: every cell must belong to one body");
+  }
+  return of;
+}
+
+// Calls f with one encoder of format per body (its heights and the grid's
+// lines), in a vector.
+template <class F>
+decltype(auto) visit_grid_encoders(StlFormat format, const Grid& grid,
+                                   std::span<const GridBody> bodies, F&& f) {
+  return visit_encoder(format, 0.0, 0.0, CoordinateLists{}, [&](const auto& type) {
+    using Encoder = std::decay_t<decltype(type)>;
+    std::vector<Encoder> encoders;
+    encoders.reserve(bodies.size());
+    for (const GridBody& b : bodies) encoders.emplace_back(b.body.z1, b.body.z2, grid.lists);
+    return f(encoders);
   });
 }
 
-// One mesh's solid, header to trailer, into out: a facet a triangle, no
+// Encodes the solids of a grid's bodies, header to trailer, into one output
+// each: each has room for one more box at reserve(), takes it with
+// commit(end, facets) and copies text with put(text). The binary header
+// needs the facet counts in advance: expected gives them (or they are
+// counted here).
+template <class Out>
+void encode_grid(std::span<Out* const> outs, const Grid& grid, std::span<const GridBody> bodies,
+                 const StlOptions& stl, const std::optional<SolidSizes>& expected) {
+  const std::array<std::size_t, 2> slot = body_of_flag(bodies);
+  SolidSizes counts(bodies.size());
+  if (stl.format == StlFormat::binary) {
+    counts = expected ? *expected : measure_grid_solids(stl, grid, bodies);
+  }
+  visit_grid_encoders(stl.format, grid, bodies, [&](const auto& encoders) {
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+      outs[b]->put(encoders[b].header(bodies[b].body, counts[b].facets));
+    }
+    for_each_box(grid.map, stl.merge, BoxOrder::file, [&](bool copper, const GridBox& box) {
+      const std::size_t b = slot[copper ? 1 : 0];
+      Out& out = *outs[b];
+      out.commit(encoders[b].box(out.reserve(), box), box_facets(box.sides));
+    });
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+      outs[b]->put(encoders[b].trailer(bodies[b].body));
+    }
+  });
+}
+
+// One mesh body's solid, header to trailer, into out: a facet a triangle, no
 // boxes. Returns false, unfinished, once stop is set (another solid failed).
 template <class Out>
-bool encode_mesh(Out& out, const Mesh& mesh, Solid solid, StlFormat format,
+bool encode_mesh(Out& out, const MeshBody& body, StlFormat format,
                  const std::atomic<bool>* stop = nullptr) {
   return visit_mesh_encoder(format, [&](const auto& encoder) {
-    out.put(encoder.header(solid, mesh.triangles.size()));
+    const Mesh& mesh = body.mesh;
+    out.put(encoder.header(body.body, mesh.triangles.size()));
     auto facets = encoder.mesh_facets(mesh);
     constexpr std::size_t kStride = 4096;  // triangles between looks at stop
     const std::size_t count = mesh.triangles.size();
@@ -119,76 +147,107 @@ bool encode_mesh(Out& out, const Mesh& mesh, Solid solid, StlFormat format,
         out.commit(facets.triangle(out.reserve(), t), 1, 0);
       }
     }
-    out.put(encoder.trailer(solid));
+    out.put(encoder.trailer(body.body));
     return true;
   });
 }
 
-// Runs first(stop) on a second thread, if one can be had, while second runs
-// on this one; both are done when this returns. An exception of either is
-// thrown here: second's once first, told to stop (stop set), has returned.
-// wait is called every few tenths of a second on this thread while first runs
-// on alone.
-template <class First, class Second, class Wait>
-void run_beside(First&& first, Second&& second, Wait&& wait) {
+// Runs work(i, stop) for i in [0, count) on this thread and one more, if one
+// can be had, each taking the next i when it is free; all are done when this
+// returns. wait() is called every few tenths of a second on this thread
+// while the other runs on alone. The first exception stops the handing out
+// (stop is set for work already running) and is thrown here once both
+// threads are done.
+template <class Work, class Wait>
+void share_out(std::size_t count, Work&& work, Wait&& wait) {
   std::atomic<bool> stop{false};
+  std::atomic<std::size_t> next{0};
+  const auto run = [&] {
+    try {
+      for (std::size_t i = next++; i < count && !stop.load(); i = next++) work(i, stop);
+    } catch (...) {
+      stop.store(true);
+      throw;
+    }
+  };
   std::future<void> beside;
-  try {
-    beside = std::async(std::launch::async, [&] { first(stop); });
-  } catch (const std::system_error&) {
-    // No second thread: one after the other.
+  if (count > 1) {
+    try {
+      beside = std::async(std::launch::async, run);
+    } catch (const std::system_error&) {
+      // No second thread: one after the other.
+    }
   }
   try {
-    second();
-    if (!beside.valid()) {
-      first(stop);
-      return;
+    run();
+    if (beside.valid()) {
+      while (beside.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) wait();
     }
-    while (beside.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) wait();
   } catch (...) {
-    stop.store(true, std::memory_order_relaxed);
+    stop.store(true);
     if (beside.valid()) beside.wait();
     throw;
   }
-  beside.get();
+  if (beside.valid()) beside.get();
 }
 
 template <class Out>
-SolidsSummary summary_of(const Out& copper, const Out& other) {
-  SolidsSummary summary;
-  summary.conductor_bytes = copper.total();
-  summary.insulator_bytes = other.total();
-  summary.conductor_boxes = copper.boxes();
-  summary.insulator_boxes = other.boxes();
-  summary.conductor_facets = copper.facets();
-  summary.insulator_facets = other.facets();
-  return summary;
+SolidSizes sizes_of(std::span<Out* const> outs) {
+  SolidSizes sizes;
+  sizes.reserve(outs.size());
+  for (const Out* out : outs) sizes.push_back(out->size());
+  return sizes;
+}
+
+// Owns one output per body and the span of pointers the encoders take.
+template <class Out>
+class Outputs {
+ public:
+  template <class Make>
+  Outputs(std::size_t count, Make&& make) {
+    owned_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) owned_.push_back(make(i));
+    for (auto& out : owned_) pointers_.push_back(out.get());
+  }
+  std::span<Out* const> all() const { return pointers_; }
+  Out& operator[](std::size_t i) const { return *pointers_[i]; }
+
+ private:
+  std::vector<std::unique_ptr<Out>> owned_;
+  std::vector<Out*> pointers_;
+};
+
+void check_sinks(std::size_t sinks, std::size_t bodies) {
+  if (sinks != bodies) throw std::logic_error("solids: one output per body");
 }
 
 }  // namespace
 
-SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
-                          const CoordinateLists& lists, const CellMap& map, const StlOptions& stl) {
+SolidSizes emit_grid_solids(std::span<ByteSink* const> sinks, const Grid& grid,
+                            std::span<const GridBody> bodies, const StlOptions& stl) {
+  check_sinks(sinks.size(), bodies.size());
   const std::size_t max_box =
-      visit_encoder(stl.format, z1, z2, CoordinateLists{},
+      visit_encoder(stl.format, 0.0, 0.0, CoordinateLists{},
                     [](const auto& encoder) { return encoder.max_box_bytes(); });
-  SolidBuffer copper(conductor, max_box);
-  SolidBuffer other(insulator, max_box);
-  encode_solids(copper, other, z1, z2, lists, map, stl, std::nullopt);
-  copper.flush();
-  other.flush();
-  return summary_of(copper, other);
+  const Outputs<SolidBuffer> outs(bodies.size(), [&](std::size_t b) {
+    return std::make_unique<SolidBuffer>(*sinks[b], max_box);
+  });
+  encode_grid(outs.all(), grid, bodies, stl, std::nullopt);
+  for (SolidBuffer* out : outs.all()) out->flush();
+  return sizes_of(outs.all());
 }
 
-SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const Mesh& conductor_mesh,
-                               const Mesh& insulator_mesh, StlFormat format) {
-  SolidBuffer copper(conductor, kMaxTriangleBytes);
-  SolidBuffer other(insulator, kMaxTriangleBytes);
-  encode_mesh(copper, conductor_mesh, Solid::conductor, format);
-  encode_mesh(other, insulator_mesh, Solid::insulator, format);
-  copper.flush();
-  other.flush();
-  return summary_of(copper, other);
+SolidSizes emit_mesh_solids(std::span<ByteSink* const> sinks, std::span<const MeshBody> bodies,
+                            StlFormat format) {
+  check_sinks(sinks.size(), bodies.size());
+  SolidSizes sizes;
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    SolidBuffer out(*sinks[b], kMaxTriangleBytes);
+    encode_mesh(out, bodies[b], format);
+    out.flush();
+    sizes.push_back(out.size());
+  }
+  return sizes;
 }
 
 namespace {
@@ -200,9 +259,9 @@ namespace {
 class BlockStream {
  public:
   // passed_on, when set, is called after each full block is queued.
-  BlockStream(BlockWriter& writer, const std::function<void()>& passed_on)
+  BlockStream(BlockWriter& writer, std::function<void()> passed_on)
       : writer_(writer),
-        passed_on_(passed_on),
+        passed_on_(std::move(passed_on)),
         block_size_(writer.block_size()),
         block_(writer.take()) {}
 
@@ -210,16 +269,16 @@ class BlockStream {
   void commit(const char* end, std::uint64_t facets, std::uint64_t boxes = 1) {
     const auto size = static_cast<std::size_t>(end - (block_ + used_));
     used_ += size;
-    total_ += size;
-    boxes_ += boxes;
-    facets_ += facets;
+    size_.bytes += size;
+    size_.boxes += boxes;
+    size_.facets += facets;
     if (used_ >= block_size_) pass_on();
   }
   void put(std::string_view text) {
     if (text.empty()) return;  // a binary solid's trailer: no bytes, perhaps no data pointer
     std::memcpy(block_ + used_, text.data(), text.size());
     used_ += text.size();
-    total_ += text.size();
+    size_.bytes += text.size();
     if (used_ >= block_size_) pass_on();
   }
   // Writes the last block and waits for the writer.
@@ -228,9 +287,7 @@ class BlockStream {
     block_ = nullptr;
     writer_.finish();
   }
-  std::uint64_t total() const { return total_; }
-  std::uint64_t boxes() const { return boxes_; }
-  std::uint64_t facets() const { return facets_; }
+  const SolidSize& size() const { return size_; }
 
  private:
   void pass_on() {
@@ -244,57 +301,60 @@ class BlockStream {
   }
 
   BlockWriter& writer_;
-  const std::function<void()>& passed_on_;
+  std::function<void()> passed_on_;
   std::size_t block_size_;
   char* block_;
   std::size_t used_ = 0;
-  std::uint64_t total_ = 0;
-  std::uint64_t boxes_ = 0;
-  std::uint64_t facets_ = 0;
+  SolidSize size_;
 };
 
-}  // namespace
-
-namespace {
-
-// Both solids on their way into open files, through a BlockWriter each, and
-// the progress of both. expected, the measure of what is to be written, is
-// needed for the progress and checked against what was written.
+// The solids on their way into open files, through a BlockWriter and a
+// stream each, and the progress of all. expected, the measure of what is to
+// be written, is needed for the progress and checked against what was
+// written. The progress is reported on the thread that made this, whenever
+// a block it encoded is passed on, and by report().
 class OpenSolidsOut {
  public:
-  // The progress is reported when a block of the conductor, or with
-  // insulator_reports of the insulator, is passed on, and by report().
-  OpenSolidsOut(const OpenSolid& conductor, const OpenSolid& insulator, const WriteOptions& options,
-                const std::optional<SolidsSummary>& expected, bool insulator_reports)
-      : conductor_name_(conductor.name),
-        options_(options),
+  OpenSolidsOut(std::span<const OpenSolid> files, const WriteOptions& options,
+                const std::optional<SolidSizes>& expected)
+      : options_(options),
         expected_(expected),
-        total_(expected ? expected->conductor_bytes + expected->insulator_bytes : 0),
-        budget_(options.fail_after_bytes),
-        report_([this] { report(); }),
-        insulator_report_(insulator_reports ? report_ : std::function<void()>{}),
-        // Two blocks per file in flight besides the one being filled.
-        conductor_writer_(conductor.fd, conductor.name, budget_, kWriteBlock, kSlack, 3),
-        insulator_writer_(insulator.fd, insulator.name, budget_, kWriteBlock, kSlack, 3),
-        copper(conductor_writer_, report_),
-        other(insulator_writer_, insulator_report_) {}
-
-  void report() const {
-    if (options_.progress) options_.progress(budget_.taken(), total_);
+        total_(expected ? total_bytes(*expected) : 0),
+        caller_(std::this_thread::get_id()) {
+    check_sinks(files.size(), expected ? expected->size() : files.size());
+    first_name_ = files.empty() ? std::filesystem::path() : files.front().name;
+    writers_.reserve(files.size());
+    for (const OpenSolid& file : files) {
+      // Two blocks per file in flight besides the one being filled.
+      writers_.push_back(
+          std::make_unique<BlockWriter>(file.fd, file.name, written_, kWriteBlock, kSlack, 3));
+    }
+    for (const auto& writer : writers_) {
+      owned_.push_back(std::make_unique<BlockStream>(*writer, [this] {
+        if (std::this_thread::get_id() == caller_) report();
+      }));
+    }
+    for (auto& stream : owned_) streams_.push_back(stream.get());
   }
 
-  // After both streams are finished.
-  SolidsSummary summary() const {
-    const SolidsSummary summary = summary_of(copper, other);
+  std::span<BlockStream* const> streams() const { return streams_; }
+
+  void report() const {
+    if (options_.progress) options_.progress(written_.load(std::memory_order_relaxed), total_);
+  }
+
+  // After every stream is finished.
+  SolidSizes sizes() const {
+    const SolidSizes sizes = sizes_of(streams());
     // A measure that differs from the bytes written would have let a disk
     // check pass wrongly or given a binary header the wrong facet count.
-    if (expected_ && summary != *expected_) {
-      throw Error(conductor_name_.string() + ": the solids came out at " +
-                  std::to_string(summary.conductor_bytes + summary.insulator_bytes) +
-                  " bytes, not the " + std::to_string(total_) + " measured");
+    if (expected_ && sizes != *expected_) {
+      throw Error(first_name_.string() + ": the solids came out at " +
+                  std::to_string(total_bytes(sizes)) + " bytes, not the " + std::to_string(total_) +
+                  " measured");
     }
     if (options_.progress) options_.progress(total_, total_);
-    return summary;
+    return sizes;
   }
 
  private:
@@ -302,131 +362,106 @@ class OpenSolidsOut {
   static_assert(kMaxEncodedBoxBytes < kWriteBlock && kMaxTriangleBytes < kWriteBlock);
   static constexpr std::size_t kSlack = std::max(kMaxEncodedBoxBytes, kMaxTriangleBytes);
 
-  std::filesystem::path conductor_name_;
   const WriteOptions& options_;
-  const std::optional<SolidsSummary>& expected_;
+  const std::optional<SolidSizes>& expected_;
   std::uint64_t total_;
-  WriteBudget budget_;
-  std::function<void()> report_;
-  std::function<void()> insulator_report_;
-  BlockWriter conductor_writer_;
-  BlockWriter insulator_writer_;
-
- public:
-  BlockStream copper;
-  BlockStream other;
+  std::thread::id caller_;
+  std::filesystem::path first_name_;
+  std::atomic<std::uint64_t> written_{0};
+  std::vector<std::unique_ptr<BlockWriter>> writers_;
+  std::vector<std::unique_ptr<BlockStream>> owned_;
+  std::vector<BlockStream*> streams_;
 };
 
-// Writes two solids into open files: encode(copper, other) fills the two
-// streams.
-template <class Encode>
-SolidsSummary write_open_with(const OpenSolid& conductor, const OpenSolid& insulator,
-                              const WriteOptions& options,
-                              const std::optional<SolidsSummary>& expected, Encode&& encode) {
-  OpenSolidsOut out(conductor, insulator, options, expected, true);
-  encode(out.copper, out.other);
-  out.copper.finish();
-  out.other.finish();
-  return out.summary();
-}
-
-// Writes two meshes' solids into open files. Each solid has a stream and a
-// writer of its own, so the insulator is encoded on a second thread while
-// this one encodes the conductor; the progress is reported from this thread
-// only.
-SolidsSummary write_open_meshes(const OpenSolid& conductor, const OpenSolid& insulator,
-                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
-                                const WriteOptions& options,
-                                const std::optional<SolidsSummary>& expected) {
-  OpenSolidsOut out(conductor, insulator, options, expected, false);
-  const StlFormat format = options.stl.format;
-  run_beside(
-      [&](const std::atomic<bool>& stop) {
-        if (encode_mesh(out.other, insulator_mesh, Solid::insulator, format, &stop)) {
-          out.other.finish();
-        }
-      },
-      [&] {
-        encode_mesh(out.copper, conductor_mesh, Solid::conductor, format);
-        out.copper.finish();
-      },
-      [&] { out.report(); });
-  return out.summary();
+// The paths' files replaced together: write(files) fills the temporaries.
+template <class Write>
+void write_replacing(std::span<const std::filesystem::path> paths, Write&& write) {
+  ReplacingFiles replacing;
+  std::vector<OpenSolid> files;
+  files.reserve(paths.size());
+  for (const std::filesystem::path& path : paths) files.push_back({replacing.add(path), path});
+  write(std::span<const OpenSolid>(files));
+  replacing.commit();
 }
 
 }  // namespace
 
-SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
-                                double z2, const CoordinateLists& lists, const CellMap& map,
-                                const WriteOptions& options) {
+SolidSizes write_open_grid_solids(std::span<const OpenSolid> files, const Grid& grid,
+                                  std::span<const GridBody> bodies, const WriteOptions& options) {
+  check_sinks(files.size(), bodies.size());
   const StlOptions& stl = options.stl;
   // The binary header and the progress need the sizes before the first byte.
-  std::optional<SolidsSummary> expected = options.expected;
+  std::optional<SolidSizes> expected = options.expected;
   if (!expected && (stl.format == StlFormat::binary || options.progress)) {
-    expected = measure_solids(stl, z1, z2, lists, map);
+    expected = measure_grid_solids(stl, grid, bodies);
   }
-  return write_open_with(conductor, insulator, options, expected, [&](auto& copper, auto& other) {
-    encode_solids(copper, other, z1, z2, lists, map, stl, expected);
-  });
+  OpenSolidsOut out(files, options, expected);
+  encode_grid(out.streams(), grid, bodies, stl, expected);
+  for (BlockStream* stream : out.streams()) stream->finish();
+  return out.sizes();
 }
 
-SolidsSummary write_solids(const std::filesystem::path& conductor_path,
-                           const std::filesystem::path& insulator_path, double z1, double z2,
-                           const CoordinateLists& lists, const CellMap& map,
-                           const WriteOptions& options) {
-  SolidsSummary summary;
-  write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
-    summary = write_open_solids({conductor, conductor_path}, {insulator, insulator_path}, z1, z2,
-                                lists, map, options);
-  });
-  return summary;
+SolidSizes write_open_mesh_solids(std::span<const OpenSolid> files,
+                                  std::span<const MeshBody> bodies, const WriteOptions& options) {
+  check_sinks(files.size(), bodies.size());
+  std::optional<SolidSizes> expected = options.expected;
+  if (!expected && options.progress) expected = measure_mesh_solids(options.stl.format, bodies);
+  OpenSolidsOut out(files, options, expected);
+  const StlFormat format = options.stl.format;
+  // Each solid has a stream and a writer of its own, so the bodies are
+  // encoded side by side.
+  share_out(
+      bodies.size(),
+      [&](std::size_t b, const std::atomic<bool>& stop) {
+        if (encode_mesh(*out.streams()[b], bodies[b], format, &stop)) out.streams()[b]->finish();
+      },
+      [&] { out.report(); });
+  return out.sizes();
 }
 
-SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
-                                const std::filesystem::path& insulator_path,
-                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
-                                const WriteOptions& options) {
-  std::optional<SolidsSummary> expected = options.expected;
-  if (!expected && options.progress) {
-    expected = measure_mesh_solids(options.stl.format, conductor_mesh, insulator_mesh);
-  }
-  SolidsSummary summary;
-  write_pair_replacing(conductor_path, insulator_path, [&](int conductor, int insulator) {
-    summary = write_open_meshes({conductor, conductor_path}, {insulator, insulator_path},
-                                conductor_mesh, insulator_mesh, options, expected);
+SolidSizes write_grid_solids(std::span<const std::filesystem::path> paths, const Grid& grid,
+                             std::span<const GridBody> bodies, const WriteOptions& options) {
+  SolidSizes sizes;
+  write_replacing(paths, [&](std::span<const OpenSolid> files) {
+    sizes = write_open_grid_solids(files, grid, bodies, options);
   });
-  return summary;
+  return sizes;
 }
 
-SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const Mesh& insulator) {
+SolidSizes write_mesh_solids(std::span<const std::filesystem::path> paths,
+                             std::span<const MeshBody> bodies, const WriteOptions& options) {
+  SolidSizes sizes;
+  write_replacing(paths, [&](std::span<const OpenSolid> files) {
+    sizes = write_open_mesh_solids(files, bodies, options);
+  });
+  return sizes;
+}
+
+SolidSizes measure_mesh_solids(StlFormat format, std::span<const MeshBody> bodies) {
   return visit_mesh_encoder(format, [&](const auto& encoder) {
-    SolidsSummary summary;
-    const auto count = [&](const Mesh& mesh, Solid solid, std::uint64_t& bytes,
-                           std::uint64_t& facets) {
-      facets = mesh.triangles.size();
-      bytes = encoder.header(solid, 0).size() + encoder.trailer(solid).size();
-      bytes += encoder.triangles_bytes(mesh);
+    SolidSizes sizes(bodies.size());
+    const auto count = [&](std::size_t b, const std::atomic<bool>&) {
+      const MeshBody& m = bodies[b];
+      SolidSize& size = sizes[b];
+      size.facets = m.mesh.triangles.size();
+      size.bytes = encoder.header(m.body, 0).size() + encoder.trailer(m.body).size();
+      size.bytes += encoder.triangles_bytes(m.mesh);
     };
-    const auto count_conductor = [&] {
-      count(conductor, Solid::conductor, summary.conductor_bytes, summary.conductor_facets);
-    };
-    const auto count_insulator = [&](const std::atomic<bool>&) {
-      count(insulator, Solid::insulator, summary.insulator_bytes, summary.insulator_facets);
-    };
-    // The text's length depends on every vertex's numbers: the two meshes
-    // are counted side by side. A binary facet's size is fixed.
+    // The text's length depends on every vertex's numbers: the meshes are
+    // counted side by side. A binary facet's size is fixed.
     if (format == StlFormat::binary) {
-      count_conductor();
-      count_insulator({});
+      const std::atomic<bool> never{false};
+      for (std::size_t b = 0; b < bodies.size(); ++b) count(b, never);
     } else {
-      run_beside(count_insulator, count_conductor, [] {});
+      share_out(bodies.size(), count, [] {});
     }
-    return summary;
+    return sizes;
   });
 }
 
-std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl) {
-  const std::uint64_t frame = frame_bytes(stl.format);
+std::uint64_t least_grid_bytes(std::uint64_t cells, const StlOptions& stl,
+                               std::span<const Body> bodies) {
+  const std::uint64_t frame = frame_bytes(stl.format, bodies);
   const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
   if (stl.merge) return frame + (cells > 0 ? least_box_bytes(stl.format, kAllSides) : 0);
   const std::uint64_t box = least_box_bytes(stl.format, SideFlags{});
@@ -440,46 +475,37 @@ namespace {
 template <class Encoder>
 class SizeCounter {
  public:
-  explicit SizeCounter(const Encoder& encoder) : encoder_(encoder) {
-    summary_.conductor_bytes =
-        encoder.header(Solid::conductor, 0).size() + encoder.trailer(Solid::conductor).size();
-    summary_.insulator_bytes =
-        encoder.header(Solid::insulator, 0).size() + encoder.trailer(Solid::insulator).size();
-  }
-  void operator()(bool copper, const GridBox& box) {
-    const std::uint64_t bytes = encoder_.box_bytes(box);
-    const std::uint64_t facets = box_facets(box.sides);
-    if (copper) {
-      summary_.conductor_bytes += bytes;
-      summary_.conductor_facets += facets;
-      ++summary_.conductor_boxes;
-    } else {
-      summary_.insulator_bytes += bytes;
-      summary_.insulator_facets += facets;
-      ++summary_.insulator_boxes;
+  SizeCounter(const std::vector<Encoder>& encoders, std::span<const GridBody> bodies)
+      : encoders_(encoders), slot_(body_of_flag(bodies)), sizes_(bodies.size()) {
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+      sizes_[b].bytes =
+          encoders[b].header(bodies[b].body, 0).size() + encoders[b].trailer(bodies[b].body).size();
     }
   }
-  const SolidsSummary& summary() const { return summary_; }
+  void operator()(bool copper, const GridBox& box) {
+    const std::size_t b = slot_[copper ? 1 : 0];
+    SolidSize& size = sizes_[b];
+    size.bytes += encoders_[b].box_bytes(box);
+    size.facets += box_facets(box.sides);
+    ++size.boxes;
+  }
+  const SolidSizes& sizes() const { return sizes_; }
 
  private:
-  const Encoder& encoder_;
-  SolidsSummary summary_;
+  const std::vector<Encoder>& encoders_;
+  std::array<std::size_t, 2> slot_;
+  SolidSizes sizes_;
 };
 
 }  // namespace
 
-SolidsSummary measure_solids(const StlOptions& stl, double z1, double z2,
-                             const CoordinateLists& lists, const CellMap& map) {
-  return visit_encoder(stl.format, z1, z2, lists, [&](const auto& encoder) {
-    SizeCounter counter(encoder);
-    for_each_box(map, stl.merge, BoxOrder::any, counter);
-    return counter.summary();
+SolidSizes measure_grid_solids(const StlOptions& stl, const Grid& grid,
+                               std::span<const GridBody> bodies) {
+  return visit_grid_encoders(stl.format, grid, bodies, [&](const auto& encoders) {
+    SizeCounter counter(encoders, bodies);
+    for_each_box(grid.map, stl.merge, BoxOrder::any, counter);
+    return counter.sizes();
   });
-}
-
-SolidsSummary measure_solids(const CellMap& map) {
-  // No grid lines needed: the classic fields all have the same width.
-  return measure_solids(StlOptions{}, 0, 0, CoordinateLists{}, map);
 }
 
 }  // namespace foilcad

@@ -1,22 +1,30 @@
-// The two solid files: copper cells into the conductor solid "blob", all
-// others into the insulator solid "nblob", in the encoding StlOptions chooses.
+// The solid files of a conversion: one STL solid per body, in the encoding
+// StlOptions chooses.
 //
-// By default every cell is one box; cells go out column by column and, within
-// a column, by increasing y, and a side that two cells of the same solid share
-// is written by neither, so each solid is closed without interior walls. With
-// merge, the cells become fewer whole boxes (geometry/box_walk.hpp).
+// A grid's bodies are made of its cells (geometry/grid.hpp: the copper cells
+// make the conductor "blob", all others the insulator "nblob"). By default
+// every cell is one box; cells go out column by column and, within a column,
+// by increasing y, and a side that two cells of the same body share is
+// written by neither, so each solid is closed without interior walls. With
+// merge, the cells become fewer whole boxes (geometry/box_walk.hpp). A mesh
+// body's solid is a facet per triangle.
+//
+// Measuring is writing with another sink: the sizes counted in advance are
+// those of the files written, which the writers check.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
-#include "common/mesh.hpp"
+#include "common/body.hpp"
 #include "geometry/geometry.hpp"
+#include "geometry/grid.hpp"
 #include "stl/encoders.hpp"
 
 namespace foilcad {
@@ -28,63 +36,56 @@ class ByteSink {
   virtual void write(std::string_view bytes) = 0;
 };
 
-struct SolidsSummary {
-  std::uint64_t conductor_bytes = 0;
-  std::uint64_t insulator_bytes = 0;
-  std::uint64_t conductor_boxes = 0;
-  std::uint64_t insulator_boxes = 0;
-  std::uint64_t conductor_facets = 0;
-  std::uint64_t insulator_facets = 0;
+// What one body's solid holds.
+struct SolidSize {
+  std::uint64_t bytes = 0;
+  std::uint64_t boxes = 0;  // 0 for a mesh
+  std::uint64_t facets = 0;
 
-  friend bool operator==(const SolidsSummary&, const SolidsSummary&) = default;
+  friend bool operator==(const SolidSize&, const SolidSize&) = default;
 };
 
-// What the two solids of a grid will hold, counted without writing them: the
-// same walk as the writing, with each box counted by the encoder instead of
-// written. z1, z2 and the lists matter only to the ascii text, whose numbers
-// vary in length.
-SolidsSummary measure_solids(const StlOptions& stl, double z1, double z2,
-                             const CoordinateLists& lists, const CellMap& map);
-// The classic solids, one box per cell (their size does not depend on the
-// values).
-SolidsSummary measure_solids(const CellMap& map);
+// One per body, in the order of the bodies.
+using SolidSizes = std::vector<SolidSize>;
 
-// The fewest bytes the two solids of a grid of so many cells can have
-// together, known before the cells are: every cell is a box of one solid or
-// the other with at least its top and bottom faces; merged, all cells might
-// make one box. Saturates instead of overflowing.
-std::uint64_t least_solids_bytes(std::uint64_t cells, const StlOptions& stl = {});
+std::uint64_t total_bytes(const SolidSizes& sizes);
 
-// Writes both solids, header to trailer, into the two sinks, with z1 the bottom
-// and z2 the top of every box.
-SolidsSummary emit_solids(ByteSink& conductor, ByteSink& insulator, double z1, double z2,
-                          const CoordinateLists& lists, const CellMap& map,
-                          const StlOptions& stl = {});
+// What the solids of a grid's bodies will hold, counted without writing
+// them: the same walk as the writing, with each box counted by the encoder
+// instead of written. The heights and the lists matter only to the ascii
+// text, whose numbers vary in length.
+SolidSizes measure_grid_solids(const StlOptions& stl, const Grid& grid,
+                               std::span<const GridBody> bodies);
 
-// The same for two meshes (ascii or binary only: check_mesh_format): a facet
-// per triangle, no boxes.
-SolidsSummary measure_mesh_solids(StlFormat format, const Mesh& conductor, const Mesh& insulator);
-SolidsSummary emit_mesh_solids(ByteSink& conductor, ByteSink& insulator, const Mesh& conductor_mesh,
-                               const Mesh& insulator_mesh, StlFormat format);
+// The fewest bytes the solids of a grid of so many cells can have together,
+// known before the cells are: every cell is a box of one body's solid with
+// at least its top and bottom faces; merged, all cells might make one box.
+// Saturates instead of overflowing.
+std::uint64_t least_grid_bytes(std::uint64_t cells, const StlOptions& stl,
+                               std::span<const Body> bodies);
 
-// Told the bytes written to both files together so far and the bytes of both
+// Writes the solids of a grid's bodies, header to trailer, into one sink
+// each (in the order of the bodies), in a single walk over the cells.
+SolidSizes emit_grid_solids(std::span<ByteSink* const> sinks, const Grid& grid,
+                            std::span<const GridBody> bodies, const StlOptions& stl);
+
+// The same for mesh bodies (ascii or binary only: check_mesh_format).
+SolidSizes measure_mesh_solids(StlFormat format, std::span<const MeshBody> bodies);
+SolidSizes emit_mesh_solids(std::span<ByteSink* const> sinks, std::span<const MeshBody> bodies,
+                            StlFormat format);
+
+// Told the bytes written to all files together so far and the bytes of all
 // when complete, every few megabytes and once at the end, always on the
 // thread that called the writer.
 using WriteProgress = std::function<void(std::uint64_t written, std::uint64_t total)>;
 
 struct WriteOptions {
-  // Makes every write fail with "No space left on device" once this many bytes
-  // have gone to the two files together: how tests reach a full disk.
-  std::uint64_t fail_after_bytes = std::numeric_limits<std::uint64_t>::max();
-  // Writes even when the target folder's file system reports less free space
-  // than the solids need (write_board checks it otherwise).
-  bool skip_space_check = false;
   StlOptions stl{};
   WriteProgress progress{};
-  // The measure of the solids (measure_solids with the same arguments) when
-  // the caller has it; the writer counts them itself otherwise, where it
-  // needs to (a binary header, the progress).
-  std::optional<SolidsSummary> expected{};
+  // The measure of the solids (measure_grid_solids or measure_mesh_solids
+  // with the same arguments) when the caller has it; the writer counts them
+  // itself otherwise, where it needs to (a binary header, the progress).
+  std::optional<SolidSizes> expected{};
 };
 
 // An output file that is already open for writing, and its name for messages.
@@ -93,30 +94,27 @@ struct OpenSolid {
   std::filesystem::path name;
 };
 
-// Writes both solids into two open files, which stay open: boxes are encoded
-// into 4 MiB blocks that a thread per file writes, with O_DIRECT where the
-// file system allows it. Throws foilcad::Error naming the file that failed.
+// Writes the solids of a grid's bodies into open files (one per body), which
+// stay open: boxes are encoded into 4 MiB blocks that a thread per file
+// writes, with O_DIRECT where the file system allows it. Throws
+// foilcad::Error naming the file that failed.
 inline constexpr std::size_t kWriteBlock = std::size_t{4} << 20;
-SolidsSummary write_open_solids(const OpenSolid& conductor, const OpenSolid& insulator, double z1,
-                                double z2, const CoordinateLists& lists, const CellMap& map,
-                                const WriteOptions& options = {});
+SolidSizes write_open_grid_solids(std::span<const OpenSolid> files, const Grid& grid,
+                                  std::span<const GridBody> bodies, const WriteOptions& options);
 
-// Writes both solids to temporary files beside their targets and renames them
-// over the targets only when both are complete. Stale temporaries of the
-// targets are removed first (common/replacing.hpp). On any failure the temporaries
-// are removed, files that had the target names are left as they were, and a
-// foilcad::Error names the path and the system's reason.
-SolidsSummary write_solids(const std::filesystem::path& conductor_path,
-                           const std::filesystem::path& insulator_path, double z1, double z2,
-                           const CoordinateLists& lists, const CellMap& map,
-                           const WriteOptions& options = {});
+// The same for mesh bodies, in the encoding options.stl.format gives: the
+// bodies are encoded side by side on two threads.
+SolidSizes write_open_mesh_solids(std::span<const OpenSolid> files,
+                                  std::span<const MeshBody> bodies, const WriteOptions& options);
 
-// write_solids for two meshes, in the encoding options.stl.format gives. The
-// insulator is encoded on a second thread while the calling one encodes the
-// conductor.
-SolidsSummary write_mesh_solids(const std::filesystem::path& conductor_path,
-                                const std::filesystem::path& insulator_path,
-                                const Mesh& conductor_mesh, const Mesh& insulator_mesh,
-                                const WriteOptions& options = {});
+// Writes the solids to temporary files beside their targets (one path per
+// body) and renames them over the targets only when all are complete
+// (common/replacing.hpp): on any failure every file that had a target's name
+// is left as it was, and a foilcad::Error names the path and the system's
+// reason.
+SolidSizes write_grid_solids(std::span<const std::filesystem::path> paths, const Grid& grid,
+                             std::span<const GridBody> bodies, const WriteOptions& options = {});
+SolidSizes write_mesh_solids(std::span<const std::filesystem::path> paths,
+                             std::span<const MeshBody> bodies, const WriteOptions& options = {});
 
 }  // namespace foilcad

@@ -1,0 +1,23 @@
+#include "common/warning.hpp"
+
+namespace foilcad {
+
+std::string_view describe(WarningKind kind) {
+  switch (kind) {
+    case WarningKind::incremental_coordinates:
+      return "incremental coordinates are read as absolute";
+    case WarningKind::unsized_apertures:
+      return "apertures of an unknown macro are drawn with size 0";
+    case WarningKind::coordinates_without_operation:
+      return "coordinates before the first operation code are stroked";
+    case WarningKind::not_copper:
+      return "the file says it is not a copper layer";
+    case WarningKind::no_outline:
+      return "no board outline comes first: the grid ends at the copper's outer edges";
+    case WarningKind::no_copper:
+      return "the photoplot has coordinates but draws no copper: the conductor is empty";
+  }
+  return "unknown warning";
+}
+
+}  // namespace foilcad
