@@ -59,17 +59,19 @@ using Point = Kernel::Point_2;
 // Products of whole-unit coordinates, exactly.
 __extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
 
-struct Edge {
+// An edge of a copper contour or of the board's, between two of the
+// constraints' points.
+struct ContourEdge {
   std::uint32_t from;
   std::uint32_t to;
-  bool copper;  // else board
+  bool copper;  // else the board's
 };
 
-// Every distinct point of both path sets, and each path edge as a pair of
-// indices into them.
-struct Outline {
+// What the triangulation is made of: every distinct point of the contours of
+// copper and board, and each contour edge as a pair of indices into them.
+struct Constraints {
   std::vector<ClipperLib::IntPoint> points;
-  std::vector<Edge> edges;
+  std::vector<ContourEdge> edges;
 };
 
 bool point_less(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
@@ -78,9 +80,9 @@ bool point_less(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
 
 // The edges that lie between x = lo and x = hi (all of them once the paths
 // are cut at the seam, see cut_at), their points, and `extra` points.
-Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
-                        ClipperLib::cInt lo, ClipperLib::cInt hi,
-                        const std::vector<ClipperLib::IntPoint>& extra) {
+Constraints collect_constraints(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
+                                ClipperLib::cInt lo, ClipperLib::cInt hi,
+                                const std::vector<ClipperLib::IntPoint>& extra) {
   const auto within = [&](const ClipperLib::IntPoint& p, const ClipperLib::IntPoint& q) {
     return std::min(p.X, q.X) >= lo && std::max(p.X, q.X) <= hi;
   };
@@ -96,21 +98,21 @@ Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths
       }
     }
   };
-  Outline outline;
-  outline.points = extra;
-  for_each_edge([&](const auto& p, const auto&, bool) { outline.points.push_back(p); });
-  std::sort(outline.points.begin(), outline.points.end(), point_less);
-  outline.points.erase(std::unique(outline.points.begin(), outline.points.end()),
-                       outline.points.end());
+  Constraints constraints;
+  constraints.points = extra;
+  for_each_edge([&](const auto& p, const auto&, bool) { constraints.points.push_back(p); });
+  std::sort(constraints.points.begin(), constraints.points.end(), point_less);
+  constraints.points.erase(std::unique(constraints.points.begin(), constraints.points.end()),
+                           constraints.points.end());
   const auto index_of = [&](const ClipperLib::IntPoint& p) {
     return static_cast<std::uint32_t>(
-        std::lower_bound(outline.points.begin(), outline.points.end(), p, point_less) -
-        outline.points.begin());
+        std::lower_bound(constraints.points.begin(), constraints.points.end(), p, point_less) -
+        constraints.points.begin());
   };
   for_each_edge([&](const auto& p, const auto& q, bool is_copper) {
-    outline.edges.push_back({index_of(p), index_of(q), is_copper});
+    constraints.edges.push_back({index_of(p), index_of(q), is_copper});
   });
-  return outline;
+  return constraints;
 }
 
 // The largest coordinate magnitude the triangulation takes (extrude_solids
@@ -118,7 +120,7 @@ Outline collect_outline(const ClipperLib::Paths& copper, const ClipperLib::Paths
 // of its predicates.
 constexpr ClipperLib::cInt kMaxUnits = ClipperLib::cInt{1} << 40;
 
-// Records on the triangulation edge (f, i) that an outline edge runs along it
+// Records on the triangulation edge (f, i) that a contour edge runs along it
 // from `from`: the face on its left has the larger winding number.
 void record_step(const FaceHandle& f, int i, const VertexHandle& from, bool copper,
                  std::int32_t times = 1) {
@@ -136,15 +138,15 @@ double dot(const Point& origin, const Point& p, const Point& q) {
   return (p.x() - origin.x()) * (q.x() - origin.x()) + (p.y() - origin.y()) * (q.y() - origin.y());
 }
 
-// Walks along the outline edge a→b through the triangulation (which split it
+// Walks along the contour edge a→b through the triangulation (which split it
 // at every vertex on it) and records each piece.
-void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHandle& b,
+void record_contour_edge(const Cdt& cdt, const VertexHandle& a, const VertexHandle& b,
                          bool copper) {
   VertexHandle current = a;
   VertexHandle previous;
   for (std::size_t steps = 0; current != b; ++steps) {
     if (steps > cdt.number_of_vertices()) {
-      throw std::logic_error("extrude_solids: lost an outline edge in the triangulation");
+      throw std::logic_error("extrude_solids: lost a contour edge in the triangulation");
     }
     FaceHandle best_face;
     int best_index = -1;
@@ -182,7 +184,7 @@ void record_outline_edge(const Cdt& cdt, const VertexHandle& a, const VertexHand
       if (cosine > best_cosine) best = w, best_face = f, best_index = i, best_cosine = cosine;
     } while (++edges != done);
     if (best_index < 0) {
-      throw std::logic_error("extrude_solids: an outline edge ends in the triangulation");
+      throw std::logic_error("extrude_solids: a contour edge ends in the triangulation");
     }
     record_step(best_face, best_index, current, copper);
     previous = current;
@@ -217,7 +219,8 @@ struct SolidFace {
   std::uint8_t walls;
 };
 
-// The triangulation of both outlines with every face's winding numbers.
+// The triangulation of the contours of copper and board with every face's
+// winding numbers.
 struct Labelled {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
@@ -227,8 +230,8 @@ struct Labelled {
   std::array<std::size_t, 3> walls{};
   // The finished triangulation as the meshes read it: every vertex (in the
   // order of its info()) and the faces that belong to a solid, in order.
-  // Two flat arrays instead of the triangulation's linked faces and
-  // vertices: the mesh stage takes a tenth less time.
+  // Made on the half's own thread, so that the meshes read two flat arrays
+  // instead of following the triangulation's linked faces.
   std::vector<Point> points;
   std::vector<SolidFace> solid_faces;
 };
@@ -242,25 +245,24 @@ bool has_wall(const FaceHandle& f, int i, double seam_x) {
            f->vertex(Cdt::cw(i))->point().x() == seam_x);
 }
 
-// Each piece of an outline edge becomes a wall: a quad from the bottom to the
-// top, split into two triangles along a diagonal. gmsh fills a solid by
-// tetrahedralizing its vertices (Delaunay) and then recovering the surface; a
-// wall that is no face of those tetrahedra is recovered with extra points,
-// and gmsh 4.8 crashes on some boards while removing them again (a wall many
-// millimetres long beside small details). Every vertex lies at one of two
-// heights, so a sphere through the wall a-b's four corners meets them in a
-// circle through a and b (its centre's height is halfway): the wall is a
-// face of the Delaunay tetrahedra when some circle through a and b has every
-// other vertex outside, that is when a-b is an edge of the plain Delaunay
-// triangulation: when the vertex across it lies outside the circle through
-// the face on this side. Outline edges for which it does not are split until
-// it does, down to about the thickness: a wall no longer than it is high is a
-// plain quad, whose diagonal gmsh finds by a flip (splitting those too would
-// add an eighth more triangles on real boards). Asking for the smallest such
-// circle (the one with a-b as diameter) would do too, but splits more than
-// half again as many points on real boards, where long tracks run beside
-// pads. The points lie exactly on the edge, so the walls and the areas stay
-// as they are, and they are exact floats.
+// Each piece of a contour edge becomes a wall: a quad from the bottom to the
+// top, split into two triangles along a diagonal. A mesher such as gmsh fills
+// a solid by tetrahedralizing its vertices (Delaunay) and then recovering the
+// surface; a wall that is no face of those tetrahedra needs extra points, and
+// removing them again is where gmsh 4.8 crashes beside long walls next to
+// small details. Every vertex lies at one of two heights, and a sphere through
+// the four corners of the wall a-b has its centre halfway up, so it meets both
+// layers of vertices in the same circle through a and b, seen from above: the
+// wall is a face of the Delaunay tetrahedra when some circle through a and b
+// has every other vertex outside, that is when a-b is an edge of the plain
+// Delaunay triangulation, when the vertex across it lies outside the circle
+// through the face on this side. Contour edges for which that fails are split
+// until it holds, down to about the thickness: a wall no longer than it is
+// high is a plain quad, whose diagonal the mesher finds by a flip. The
+// smallest circle (a-b as its diameter) would do too, but asks for many more
+// points where long tracks run beside pads. The points lie exactly on the
+// edge, so the walls and the areas stay as they are, and they are exact
+// floats.
 constexpr double kMinSplitUnits = 16.0;  // about 1 micrometre, for very thin foils
 
 bool is_float(double v) { return static_cast<double>(static_cast<float>(v)) == v; }
@@ -320,7 +322,7 @@ bool needs_split(const Cdt& cdt, const FaceHandle& f, int i) {
   return CGAL::side_of_oriented_circle(a, b, c, d) != CGAL::ON_NEGATIVE_SIDE;
 }
 
-// Splits the outline edges that are no Delaunay edges (see above); returns the points added.
+// Splits the contour edges that are no Delaunay edges (see above); returns the points added.
 // Each split halves an edge at most down to the thickness, so the count stays
 // near the number of points there were; the cap only guards against inputs
 // that would cascade. Edges whose split point would not be exact stay whole.
@@ -379,12 +381,12 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
 // With `clean_only`, stops where constraints crossed (the caller bends the
 // edges through whole points and triangulates again) instead of finishing.
 // Walls shorter than `min_split` (units) are not split.
-void triangulate(const Outline& outline, const Half& half, Labelled& out, bool clean_only,
+void triangulate(const Constraints& constraints, const Half& half, Labelled& out, bool clean_only,
                  double min_split) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
-  points.reserve(outline.points.size());
-  for (const auto& p : outline.points) {
+  points.reserve(constraints.points.size());
+  for (const auto& p : constraints.points) {
     points.emplace_back(static_cast<double>(p.X), static_cast<double>(p.Y));
   }
   // No point, no face: and the property map below would take the address of
@@ -404,21 +406,21 @@ void triangulate(const Outline& outline, const Half& half, Labelled& out, bool c
     handles[k] = cdt.insert(points[k], hint);
     hint = handles[k]->face();
   }
-  for (const auto& e : outline.edges) cdt.insert_constraint(handles[e.from], handles[e.to]);
+  for (const auto& e : constraints.edges) cdt.insert_constraint(handles[e.from], handles[e.to]);
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
   out.wall_points = conform_walls(cdt, min_split);
 
-  for (const auto& e : outline.edges) {
-    record_outline_edge(cdt, handles[e.from], handles[e.to], e.copper);
+  for (const auto& e : constraints.edges) {
+    record_contour_edge(cdt, handles[e.from], handles[e.to], e.copper);
   }
   if (half.seam != nullptr) {
     const std::vector<ClipperLib::IntPoint>& on = half.seam->points;
     const auto handle = [&](const ClipperLib::IntPoint& p) {
       return handles[static_cast<std::size_t>(
-          std::lower_bound(outline.points.begin(), outline.points.end(), p, point_less) -
-          outline.points.begin())];
+          std::lower_bound(constraints.points.begin(), constraints.points.end(), p, point_less) -
+          constraints.points.begin())];
     };
     for (std::size_t k = 0; k + 1 < on.size(); ++k) {
       const VertexHandle low = handle(on[k]);
@@ -735,7 +737,7 @@ double paths_area(const ClipperLib::Paths& paths) {
 }
 
 // The x of the seam: near the middle of the points, on no point's x, so
-// that no outline edge runs along it. None when there are fewer points than
+// that no contour edge runs along it. None when there are fewer points than
 // halves_from.
 std::optional<ClipperLib::cInt> choose_seam(const std::vector<ClipperLib::IntPoint>& points,
                                             std::size_t halves_from) {
@@ -887,7 +889,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     } else {
       halves = {{}};
     }
-    std::vector<Outline> outlines(halves.size());
+    std::vector<Constraints> constraints(halves.size());
     labelled.clear();
     for (std::size_t h = 0; h < halves.size(); ++h)
       labelled.push_back(std::make_unique<Labelled>());
@@ -896,15 +898,15 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
       const Half& half = halves[h];
       const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
       const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
-      outlines[h] = collect_outline(
+      constraints[h] = collect_constraints(
           cut_copper, cut_board, lo, hi,
           half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
-      triangulate(outlines[h], half, *labelled[h], !last, min_split);
+      triangulate(constraints[h], half, *labelled[h], !last, min_split);
     });
     std::vector<ClipperLib::IntPoint> snaps;
     for (std::size_t h = 0; h < halves.size(); ++h) {
       if (labelled[h]->added_points == 0) continue;  // and split walls are no crossings
-      const auto found = crossings(labelled[h]->cdt, outlines[h].points);
+      const auto found = crossings(labelled[h]->cdt, constraints[h].points);
       snaps.insert(snaps.end(), found.begin(), found.end());
     }
     if (snaps.empty() || last) break;

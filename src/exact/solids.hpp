@@ -10,7 +10,7 @@
 
 namespace foilcad::exact {
 
-// Boards with at least this many outline points are triangulated in two
+// Boards with at least this many contour points are triangulated in two
 // halves side by side (on one core too: the solids of a board do not depend
 // on the machine); smaller ones whole, where two threads gain nothing.
 inline constexpr std::size_t kHalvesFrom = 1000;
