@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,8 +30,6 @@ namespace {
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 
-enum : std::uint8_t { kNoSolid, kConductor, kInsulator };
-
 // How the winding numbers of copper and board change when a walk leaves a
 // face through one of its edges, and the numbers the face has.
 struct FaceInfo {
@@ -39,7 +38,6 @@ struct FaceInfo {
   std::int32_t copper_winding = 0;
   std::int32_t board_winding = 0;
   bool reached = false;
-  std::uint8_t solid = kNoSolid;  // set once the windings are known
 };
 
 using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::uint32_t, Kernel>;
@@ -55,6 +53,22 @@ using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds, CGAL::Exact_
 using VertexHandle = Cdt::Vertex_handle;
 using FaceHandle = Cdt::Face_handle;
 using Point = Kernel::Point_2;
+
+// A face's region in the plane: the index of its body in the slab's list
+// (Slab::bodies), or kOutside beyond the board.
+using Label = std::uint32_t;
+inline constexpr Label kOutside = std::numeric_limits<Label>::max();
+
+// The regions of one copper layer: the conductor where the copper's winding
+// number is not zero inside the board, the insulator in the rest of the
+// board.
+enum : Label { kConductorLabel, kInsulatorLabel, kLayerLabels };
+
+// The label of a face whose winding numbers are known.
+Label label_of(const FaceInfo& info) {
+  if (info.board_winding == 0) return kOutside;
+  return info.copper_winding != 0 ? kConductorLabel : kInsulatorLabel;
+}
 
 // Products of whole-unit coordinates, exactly.
 __extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
@@ -210,39 +224,89 @@ struct Half {
   bool seam_on_right = false;
 };
 
-// A face of one solid, for building the meshes: its corners (indices into
-// Labelled::points), and a bit per edge i (the one across from corner i)
-// where the solid has a wall.
-struct SolidFace {
+// A face of the plane inside the board: its corners (indices into
+// LabelledPlane::points, counterclockwise) and per edge i (the one across
+// from corner i) the label on its other side: its own where the region goes
+// on, kOutside at the board's edge.
+struct PlaneFace {
   std::array<std::uint32_t, 3> corners;
-  std::uint8_t solid;
-  std::uint8_t walls;
+  std::array<Label, 3> across;
 };
 
-// The triangulation of the contours of copper and board with every face's
-// winding numbers.
-struct Labelled {
+// A triangulated plane whose faces carry the labels of their regions, as the
+// meshes read it: flat arrays, made on the half's own thread, so that the
+// meshes need not follow the triangulation's linked faces.
+struct LabelledPlane {
+  // In units: whole, or on a contour edge exactly (conform_walls).
+  std::vector<Point> points;
+  // The faces inside the board by label, each label's in the triangulation's
+  // order: those of label l are faces[first[l]] up to faces[first[l + 1]].
+  std::vector<PlaneFace> faces;
+  std::vector<std::size_t> first;
+  std::vector<std::size_t> walls;  // per label: the edges where its region ends
+  // The points the plane shares with the one beside it (the other half of
+  // the board): those on the line x = seam_x (NaN, no x, when alone) at the
+  // heights of seam_points.
+  double seam_x = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<ClipperLib::IntPoint>* seam_points = nullptr;
+};
+
+// One half's triangulation of its constraints with every face's winding
+// numbers, and once it is finished the plane the meshes are made of.
+struct Triangulation {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
-  std::size_t wall_points = 0;   // splitting walls, see conform_walls
-  // Per solid (kConductor, kInsulator): its faces and the edges where it ends.
-  std::array<std::size_t, 3> faces{};
-  std::array<std::size_t, 3> walls{};
-  // The finished triangulation as the meshes read it: every vertex (in the
-  // order of its info()) and the faces that belong to a solid, in order.
-  // Made on the half's own thread, so that the meshes read two flat arrays
-  // instead of following the triangulation's linked faces.
-  std::vector<Point> points;
-  std::vector<SolidFace> solid_faces;
+  std::optional<LabelledPlane> plane;
 };
 
-// Whether the solid of face f ends at its edge i: the solid across is
-// another, and the edge is no piece of the seam at x = seam_x, where the
-// other half goes on.
-bool has_wall(const FaceHandle& f, int i, double seam_x) {
-  if (f->neighbor(i)->info().solid == f->info().solid) return false;
-  return !(f->vertex(Cdt::ccw(i))->point().x() == seam_x &&
-           f->vertex(Cdt::cw(i))->point().x() == seam_x);
+// The label across the edge i of the face f labelled `own`: the neighbour's,
+// except across a piece of the seam at x = seam_x, where the region goes on
+// in the other half.
+Label label_across(const FaceHandle& f, int i, Label own, double seam_x) {
+  const Label other = label_of(f->neighbor(i)->info());
+  if (other != own && f->vertex(Cdt::ccw(i))->point().x() == seam_x &&
+      f->vertex(Cdt::cw(i))->point().x() == seam_x) {
+    return own;
+  }
+  return other;
+}
+
+// The plane of a finished triangulation whose faces have their winding
+// numbers; numbers the vertices (their info()) in the order of its points.
+LabelledPlane label_plane(Cdt& cdt, const Half& half) {
+  LabelledPlane plane;
+  if (half.seam != nullptr) {
+    plane.seam_x = static_cast<double>(half.seam->x);
+    plane.seam_points = &half.seam->points;
+  }
+  plane.points.reserve(cdt.number_of_vertices());
+  for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
+    v->info() = static_cast<std::uint32_t>(plane.points.size());
+    plane.points.push_back(v->point());
+  }
+  plane.first.assign(kLayerLabels + 1, 0);
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    const Label label = label_of(f->info());
+    if (label != kOutside) ++plane.first[label + 1];
+  }
+  std::partial_sum(plane.first.begin(), plane.first.end(), plane.first.begin());
+  plane.faces.resize(plane.first.back());
+  // Counted for the meshes too: those of large boards take hundreds of
+  // megabytes, and growing them step by step would copy them over and over.
+  plane.walls.assign(kLayerLabels, 0);
+  std::vector<std::size_t> next(plane.first.begin(), plane.first.end() - 1);
+  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+    const Label label = label_of(f->info());
+    if (label == kOutside) continue;
+    PlaneFace& face = plane.faces[next[label]++];
+    for (int i = 0; i < 3; ++i) {
+      face.corners[static_cast<std::size_t>(i)] = f->vertex(i)->info();
+      const Label across = label_across(f, i, label, plane.seam_x);
+      face.across[static_cast<std::size_t>(i)] = across;
+      plane.walls[label] += across != label;
+    }
+  }
+  return plane;
 }
 
 // Each piece of a contour edge becomes a wall: a quad from the bottom to the
@@ -381,8 +445,8 @@ std::size_t conform_walls(Cdt& cdt, double min_length) {
 // With `clean_only`, stops where constraints crossed (the caller bends the
 // edges through whole points and triangulates again) instead of finishing.
 // Walls shorter than `min_split` (units) are not split.
-void triangulate(const Constraints& constraints, const Half& half, Labelled& out, bool clean_only,
-                 double min_split) {
+void triangulate(const Constraints& constraints, const Half& half, Triangulation& out,
+                 bool clean_only, double min_split) {
   Cdt& cdt = out.cdt;
   std::vector<Point> points;
   points.reserve(constraints.points.size());
@@ -410,7 +474,7 @@ void triangulate(const Constraints& constraints, const Half& half, Labelled& out
   out.added_points = cdt.number_of_vertices() - points.size();
   if (cdt.dimension() < 2) return;  // every point on one line: no area
   if (clean_only && out.added_points > 0) return;
-  out.wall_points = conform_walls(cdt, min_split);
+  conform_walls(cdt, min_split);
 
   for (const auto& e : constraints.edges) {
     record_contour_edge(cdt, handles[e.from], handles[e.to], e.copper);
@@ -456,32 +520,10 @@ void triangulate(const Constraints& constraints, const Half& half, Labelled& out
       queue.push_back(n);
     }
   }
-  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
-    auto& info = f->info();
-    if (info.board_winding != 0) info.solid = info.copper_winding != 0 ? kConductor : kInsulator;
-  }
-  // Counted for the meshes: those of large boards take hundreds of
-  // megabytes, and growing them step by step would copy them over and over.
-  const double seam_x = half.seam != nullptr ? static_cast<double>(half.seam->x)
-                                             : std::numeric_limits<double>::quiet_NaN();
-  out.points.reserve(cdt.number_of_vertices());
-  for (auto v = cdt.finite_vertices_begin(); v != cdt.finite_vertices_end(); ++v) {
-    v->info() = static_cast<std::uint32_t>(out.points.size());
-    out.points.push_back(v->point());
-  }
-  for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
-    const std::uint8_t solid = f->info().solid;
-    if (solid == kNoSolid) continue;
-    SolidFace face{{f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()}, solid, 0};
-    for (int i = 0; i < 3; ++i) {
-      if (has_wall(f, i, seam_x)) {
-        face.walls |= static_cast<std::uint8_t>(1u << i);
-        ++out.walls[solid];
-      }
-    }
-    ++out.faces[solid];
-    out.solid_faces.push_back(face);
-  }
+  out.plane = label_plane(cdt, half);
+  // The meshes need only the plane: the triangulation is let go on this
+  // thread, beside the other half's.
+  cdt.clear();
 }
 
 // Rounds of snapping crossings to whole points before the triangulation
@@ -631,52 +673,83 @@ void snap_to(std::span<ClipperLib::Path> paths, const PointCells& cells) {
   });
 }
 
-// One solid's mesh over the triangulations of the halves: its vertices made
-// on first use, a bottom and a top one per triangulation vertex, those on
-// the seam once for both halves.
+// A slab of the board from z1 to z2, and the bodies the labels of the planes
+// over it stand for: label l is the body bodies[l] in the list of all bodies.
+struct Slab {
+  double z1 = 0.0;  // mm
+  double z2 = 0.0;
+  std::vector<std::uint32_t> bodies;
+};
+
+// For finding the vertices planes share by their place (exact coordinates).
+struct VertexHash {
+  std::size_t operator()(const Vertex& v) const noexcept {
+    const std::hash<double> hash;
+    return (hash(v.x) * 31 + hash(v.y)) * 31 + hash(v.z);
+  }
+};
+
+// One body's mesh, made of the regions of labelled planes extruded over their
+// slabs: each vertex made on first use, a bottom and a top one per point of a
+// plane, and those that planes share (the seam's) once for all of them.
 class MeshBuilder {
  public:
-  MeshBuilder(double z1, double z2, const Seam* seam) : z1_(z1), z2_(z2), seam_(seam) {
-    if (seam != nullptr) {
-      seam_x_ = static_cast<double>(seam->x);
-      seam_bottom_.assign(seam->points.size(), kNone);
-      seam_top_.assign(seam->points.size(), kNone);
-    }
+  explicit MeshBuilder(std::uint32_t body) : body_(body) {}
+
+  std::uint32_t body() const { return body_; }
+
+  // Room for `faces` more faces of the body's regions and `walls` more walls
+  // around them.
+  void reserve(std::size_t faces, std::size_t walls) {
+    const std::size_t triangles = mesh_.triangles.size() + 2 * (faces + walls);
+    mesh_.triangles.reserve(triangles);
+    mesh_.across.reserve(triangles);
+    // A little more than each layer of vertices needs.
+    mesh_.vertices.reserve(mesh_.vertices.size() + faces + walls + 3);
   }
 
-  void add_solid(const std::vector<const Labelled*>& halves, std::uint8_t solid) {
-    std::size_t faces = 0, walls = 0;
-    for (const Labelled* half : halves) faces += half->faces[solid], walls += half->walls[solid];
-    mesh_.triangles.reserve(2 * (faces + walls));
-    mesh_.vertices.reserve(faces + walls + 3);  // a little more than each layer needs
-    for (const Labelled* half : halves) {
-      bottom_.assign(half->points.size(), kNone);
-      top_.assign(half->points.size(), kNone);
-      add_faces(*half, solid);
+  // Appends the regions of `plane` whose labels stand for this body, extruded
+  // over `slab`: a top and a bottom for each face, and a wall wherever the
+  // label across an edge is another. Each triangle's body across
+  // (Mesh::across) is the one the label across stands for at a wall, kNoBody
+  // at the board's edge and at the top and bottom, which are the board's.
+  void add_plane(const LabelledPlane& plane, const Slab& slab) {
+    points_ = &plane.points;
+    seam_x_ = plane.seam_x;
+    seam_points_ = plane.seam_points;
+    z1_ = slab.z1;
+    z2_ = slab.z2;
+    bottom_.assign(plane.points.size(), kNone);
+    top_.assign(plane.points.size(), kNone);
+    for (Label label = 0; label < slab.bodies.size(); ++label) {
+      if (slab.bodies[label] == body_) add_region(plane, label, slab);
     }
   }
 
   Mesh take() { return std::move(mesh_); }
+  // mm², of the faces added: the area of the body's top.
   double area() const { return area_ / (kUnitsPerMm * kUnitsPerMm); }
 
  private:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-  void add_faces(const Labelled& half, std::uint8_t solid) {
-    points_ = &half.points;
-    for (const SolidFace& f : half.solid_faces) {
-      if (f.solid != solid) continue;
+  void add_region(const LabelledPlane& plane, Label label, const Slab& slab) {
+    for (std::size_t k = plane.first[label]; k < plane.first[label + 1]; ++k) {
+      const PlaneFace& f = plane.faces[k];
       const auto [v0, v1, v2] = f.corners;
       // Faces are counterclockwise seen from above: up on top, reversed below.
       mesh_.triangles.push_back({top(v0), top(v1), top(v2)});
       mesh_.triangles.push_back({bottom(v0), bottom(v2), bottom(v1)});
-      for (int i = 0; f.walls >> i != 0; ++i) {
-        if ((f.walls >> i & 1u) == 0) continue;
-        // The solid lies left of a→b, so the wall faces right, outward. The
-        // quad's diagonal starts at the bottom of the lower-numbered vertex,
-        // so that both solids split a shared wall the same way.
-        const std::uint32_t a = f.corners[static_cast<std::size_t>(Cdt::ccw(i))];
-        const std::uint32_t b = f.corners[static_cast<std::size_t>(Cdt::cw(i))];
+      mesh_.across.push_back(kNoBody);
+      mesh_.across.push_back(kNoBody);
+      for (std::size_t i = 0; i < 3; ++i) {
+        const Label other = f.across[i];
+        if (other == label) continue;
+        // The region lies left of a→b, so the wall faces right, outward. The
+        // quad's diagonal starts at the bottom of the lower-numbered point,
+        // so that the bodies on both sides split the wall the same way.
+        const std::uint32_t a = f.corners[(i + 1) % 3];
+        const std::uint32_t b = f.corners[(i + 2) % 3];
         if (a < b) {
           mesh_.triangles.push_back({bottom(a), bottom(b), top(b)});
           mesh_.triangles.push_back({bottom(a), top(b), top(a)});
@@ -684,51 +757,70 @@ class MeshBuilder {
           mesh_.triangles.push_back({bottom(a), bottom(b), top(a)});
           mesh_.triangles.push_back({bottom(b), top(b), top(a)});
         }
+        const std::uint32_t beyond = other == kOutside ? kNoBody : slab.bodies[other];
+        mesh_.across.push_back(beyond);
+        mesh_.across.push_back(beyond);
       }
-      area_ += CGAL::area(half.points[v0], half.points[v1], half.points[v2]);
+      area_ += CGAL::area(plane.points[v0], plane.points[v1], plane.points[v2]);
     }
   }
 
-  std::uint32_t make(std::vector<std::uint32_t>& layer, std::vector<std::uint32_t>& seam_layer,
-                     std::uint32_t v, double z) {
+  // Whether the plane shares the point at height y on its seam.
+  bool on_seam(double y) const {
+    if (seam_points_ == nullptr) return false;
+    const auto& on = *seam_points_;
+    const auto k = std::lower_bound(
+        on.begin(), on.end(), y,
+        [](const ClipperLib::IntPoint& q, double at) { return static_cast<double>(q.Y) < at; });
+    // (A point the triangulation computed could lie on the line too.)
+    return k != on.end() && static_cast<double>(k->Y) == y;
+  }
+
+  std::uint32_t make(std::vector<std::uint32_t>& layer, std::uint32_t v, double z) {
     std::uint32_t& index = layer[v];
     if (index != kNone) return index;
     const Point& p = (*points_)[v];
-    std::uint32_t* shared = nullptr;
-    if (p.x() == seam_x_) {
-      const auto& on = seam_->points;
-      const auto k = std::lower_bound(on.begin(), on.end(), p.y(),
-                                      [](const ClipperLib::IntPoint& q, double y) {
-                                        return static_cast<double>(q.Y) < y;
-                                      }) -
-                     on.begin();
-      // (A point the triangulation computed could lie there too.)
-      if (k < std::ssize(on) && static_cast<double>(on[static_cast<std::size_t>(k)].Y) == p.y()) {
-        shared = &seam_layer[static_cast<std::size_t>(k)];
-        if (*shared != kNone) return index = *shared;
-      }
-    }
-    index = static_cast<std::uint32_t>(mesh_.vertices.size());
-    if (shared != nullptr) *shared = index;
+    const auto next = static_cast<std::uint32_t>(mesh_.vertices.size());
     // Units are integers and the scale a power of two: exact in mm.
-    mesh_.vertices.push_back({p.x() / kUnitsPerMm, p.y() / kUnitsPerMm, z});
-    return index;
+    const Vertex vertex{p.x() / kUnitsPerMm, p.y() / kUnitsPerMm, z};
+    if (p.x() == seam_x_ && on_seam(p.y())) {
+      const auto [known, added] = shared_.try_emplace(vertex, next);
+      if (!added) return index = known->second;
+    }
+    mesh_.vertices.push_back(vertex);
+    return index = next;
   }
-  std::uint32_t bottom(std::uint32_t v) { return make(bottom_, seam_bottom_, v, z1_); }
-  std::uint32_t top(std::uint32_t v) { return make(top_, seam_top_, v, z2_); }
+  std::uint32_t bottom(std::uint32_t v) { return make(bottom_, v, z1_); }
+  std::uint32_t top(std::uint32_t v) { return make(top_, v, z2_); }
 
+  std::uint32_t body_;
   Mesh mesh_;
-  const std::vector<Point>* points_ = nullptr;  // of the half being added
-  std::vector<std::uint32_t> bottom_;           // per vertex of the half being added
+  // Of the plane being added:
+  const std::vector<Point>* points_ = nullptr;
+  double seam_x_ = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<ClipperLib::IntPoint>* seam_points_ = nullptr;
+  double z1_ = 0.0;
+  double z2_ = 0.0;
+  std::vector<std::uint32_t> bottom_;  // per point, the vertex below it
   std::vector<std::uint32_t> top_;
-  double z1_;
-  double z2_;
-  const Seam* seam_;
-  double seam_x_ = std::numeric_limits<double>::quiet_NaN();  // equal to no x
-  std::vector<std::uint32_t> seam_bottom_;                    // per seam point, for both halves
-  std::vector<std::uint32_t> seam_top_;
+  // The vertices of points that planes share, by place.
+  std::unordered_map<Vertex, std::uint32_t, VertexHash> shared_;
   double area_ = 0.0;
 };
+
+// Extrudes the planes over one slab (its halves) into the mesh of one body.
+void extrude(std::span<const LabelledPlane* const> planes, const Slab& slab, MeshBuilder& builder) {
+  std::size_t faces = 0, walls = 0;
+  for (const LabelledPlane* plane : planes) {
+    for (Label label = 0; label < slab.bodies.size(); ++label) {
+      if (slab.bodies[label] != builder.body()) continue;
+      faces += plane->first[label + 1] - plane->first[label];
+      walls += plane->walls[label];
+    }
+  }
+  builder.reserve(faces, walls);
+  for (const LabelledPlane* plane : planes) builder.add_plane(*plane, slab);
+}
 
 double paths_area(const ClipperLib::Paths& paths) {
   double area = 0.0;
@@ -874,7 +966,7 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
   std::optional<Seam> seam;
   std::vector<Half> halves;
-  std::vector<std::unique_ptr<Labelled>> labelled;
+  std::vector<std::unique_ptr<Triangulation>> triangulations;
   constexpr ClipperLib::cInt kAll = std::numeric_limits<ClipperLib::cInt>::max();
   for (int round = 0;; ++round) {
     seam.reset();
@@ -890,9 +982,10 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
       halves = {{}};
     }
     std::vector<Constraints> constraints(halves.size());
-    labelled.clear();
-    for (std::size_t h = 0; h < halves.size(); ++h)
-      labelled.push_back(std::make_unique<Labelled>());
+    triangulations.clear();
+    for (std::size_t h = 0; h < halves.size(); ++h) {
+      triangulations.push_back(std::make_unique<Triangulation>());
+    }
     const bool last = round == kSnapRounds;
     parallel(halves.size(), [&](std::size_t h) {
       const Half& half = halves[h];
@@ -901,15 +994,16 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
       constraints[h] = collect_constraints(
           cut_copper, cut_board, lo, hi,
           half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
-      triangulate(constraints[h], half, *labelled[h], !last, min_split);
+      triangulate(constraints[h], half, *triangulations[h], !last, min_split);
     });
+    if (last) break;
     std::vector<ClipperLib::IntPoint> snaps;
     for (std::size_t h = 0; h < halves.size(); ++h) {
-      if (labelled[h]->added_points == 0) continue;  // and split walls are no crossings
-      const auto found = crossings(labelled[h]->cdt, constraints[h].points);
+      if (triangulations[h]->added_points == 0) continue;  // and split walls are no crossings
+      const auto found = crossings(triangulations[h]->cdt, constraints[h].points);
       snaps.insert(snaps.end(), found.begin(), found.end());
     }
-    if (snaps.empty() || last) break;
+    if (snaps.empty()) break;
     // Constraints crossed (copper across the board's border, or Clipper's
     // rounding, which leaves a crossing a fraction of a unit long now and
     // then): the edges meet at the crossing's nearest whole point instead.
@@ -917,25 +1011,18 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
     snap_all(cut_copper, cut_board, cells);
   }
 
-  // The meshes only read the triangulations: the two built side by side.
-  std::vector<const Labelled*> triangulations;
-  for (const auto& l : labelled) {
-    if (l->cdt.dimension() == 2) triangulations.push_back(l.get());
+  // The meshes only read the planes: the bodies built side by side.
+  std::vector<const LabelledPlane*> planes;
+  for (const auto& t : triangulations) {
+    if (t->plane) planes.push_back(&*t->plane);
   }
-  const Seam* used_seam = seam ? &*seam : nullptr;
-  MeshBuilder conductor(z1, z2, used_seam);
-  MeshBuilder insulator(z1, z2, used_seam);
-  parallel(2, [&](std::size_t k) {
-    if (k == 0) {
-      conductor.add_solid(triangulations, kConductor);
-    } else {
-      insulator.add_solid(triangulations, kInsulator);
-    }
-  });
+  const Slab slab{z1, z2, {0, 1}};  // the conductor's label, the insulator's
+  std::vector<MeshBuilder> builders{MeshBuilder(0), MeshBuilder(1)};
+  parallel(builders.size(), [&](std::size_t b) { extrude(planes, slab, builders[b]); });
   ExactSolids solids;
-  solids.copper_area = conductor.area();
-  solids.bodies.push_back({conductor_body(z1, z2), conductor.take()});
-  solids.bodies.push_back({insulator_body(z1, z2), insulator.take()});
+  solids.copper_area = builders[0].area();
+  solids.bodies.push_back({conductor_body(z1, z2), builders[0].take()});
+  solids.bodies.push_back({insulator_body(z1, z2), builders[1].take()});
   solids.board_area = paths_area(cut_board);
   return solids;
 }
