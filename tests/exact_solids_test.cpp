@@ -161,6 +161,10 @@ TEST(ExactSolids, WallsBetweenBodies) {
        48,
        0,
        40},
+      // Nonzero: where two contours overlap the copper is still one body.
+      // Their edges cross at right angles, where no edge is slanted to be
+      // bent through the crossing: still every vertex is exact.
+      {"overlapping copper", {rect(2, 2, 5, 5), rect(4, 4, 7, 7)}, 17, 20, 0, 40},
   };
   const Paths board = {rect(0, 0, 10, 10)};
   for (const Case& c : cases) {

@@ -69,6 +69,10 @@ std::vector<std::unique_ptr<Triangulation>> triangulate_board(
     std::optional<Seam>& seam, double min_split) {
   std::vector<Half> halves;
   std::vector<std::unique_ptr<Triangulation>> triangulations;
+  // The crossings snapped so far. Bending puts each on the slanted edges
+  // through it; where only level and upright edges cross, none is bent, and
+  // the point is given to the triangulation, which splits both edges there.
+  std::vector<ClipperLib::IntPoint> crossed;
   constexpr ClipperLib::cInt kAll = std::numeric_limits<ClipperLib::cInt>::max();
   for (int round = 0;; ++round) {
     seam.reset();
@@ -93,9 +97,12 @@ std::vector<std::unique_ptr<Triangulation>> triangulate_board(
       const Half& half = halves[h];
       const ClipperLib::cInt lo = half.seam == nullptr || half.seam_on_right ? -kAll : seam->x;
       const ClipperLib::cInt hi = half.seam == nullptr || !half.seam_on_right ? kAll : seam->x;
-      constraints[h] = collect_constraints(
-          copper, board, lo, hi,
-          half.seam != nullptr ? half.seam->points : std::vector<ClipperLib::IntPoint>{});
+      std::vector<ClipperLib::IntPoint> extra;
+      if (half.seam != nullptr) extra = half.seam->points;
+      for (const auto& p : crossed) {
+        if (p.X > lo && p.X < hi) extra.push_back(p);
+      }
+      constraints[h] = collect_constraints(copper, board, lo, hi, extra);
       triangulate(constraints[h], half, *triangulations[h], !last, min_split);
     });
     if (last) break;
@@ -106,6 +113,7 @@ std::vector<std::unique_ptr<Triangulation>> triangulate_board(
       snaps.insert(snaps.end(), found.begin(), found.end());
     }
     if (snaps.empty()) break;
+    crossed.insert(crossed.end(), snaps.begin(), snaps.end());
     // Constraints crossed (copper across the board's border, or Clipper's
     // rounding, which leaves a crossing a fraction of a unit long now and
     // then): the edges meet at the crossing's nearest whole point instead.
