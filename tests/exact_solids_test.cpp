@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -137,6 +138,75 @@ TEST(ExactSolids, Thickness) {
   EXPECT_THROW(extrude_solids({rect(2, 2, 4, 4)}, {rect(0, 0, 10, 10)}, 1.0, 1.0), Error);
 }
 
+// Each body's walls by the body across them, as the length of the contours
+// they stand on (mm; the wall's area over the thickness): the labels of the
+// plane decide which walls there are, and each triangle names the body on
+// its other side, whole and in two halves beside a seam.
+TEST(ExactSolids, WallsBetweenBodies) {
+  struct Case {
+    const char* name;
+    Paths copper;
+    double copper_area;
+    double between;         // conductor against insulator
+    double copper_edge;     // conductor on the board's edge
+    double insulator_edge;  // insulator on the board's edge
+  };
+  const Case cases[] = {
+      {"pad in a board", {rect(2, 2, 4, 4)}, 4, 8, 0, 40},
+      {"copper along the board's edge", {rect(0, 2, 3, 4)}, 6, 8, 2, 38},
+      {"copper across the board's edge", {rect(8, 2, 12, 4)}, 4, 6, 2, 38},
+      {"a hole in copper with copper inside it",
+       {rect(2, 2, 8, 8), reversed(rect(3, 3, 7, 7)), rect(4, 4, 6, 6)},
+       24,
+       48,
+       0,
+       40},
+      // Nonzero: where two contours overlap the copper is still one body.
+      // Their edges cross at right angles, where no edge is slanted to be
+      // bent through the crossing: still every vertex is exact.
+      {"overlapping copper", {rect(2, 2, 5, 5), rect(4, 4, 7, 7)}, 17, 20, 0, 40},
+  };
+  const Paths board = {rect(0, 0, 10, 10)};
+  for (const Case& c : cases) {
+    for (const std::size_t halves_from : {kHalvesFrom, std::size_t{0}}) {
+      SCOPED_TRACE(std::string(c.name) + (halves_from == 0 ? ", in halves" : ""));
+      auto s = extrude_solids(c.copper, board, kZ1, kZ2, halves_from);
+      expect_sound(s, kZ1, kZ2);
+      EXPECT_NEAR(s.copper_area, c.copper_area, 1e-9);
+      // Per body, the walls' length by the body across.
+      std::map<std::pair<std::size_t, std::uint32_t>, double> length;
+      for (std::size_t b = 0; b < s.bodies.size(); ++b) {
+        const Mesh& m = s.bodies[b].mesh;
+        for (std::size_t k = 0; k < m.triangles.size(); ++k) {
+          const Vertex& p = m.vertices[m.triangles[k][0]];
+          const Vertex& q = m.vertices[m.triangles[k][1]];
+          const Vertex& r = m.vertices[m.triangles[k][2]];
+          if (p.z == q.z && q.z == r.z) continue;  // the board's top or bottom
+          const double ux = q.x - p.x, uy = q.y - p.y, uz = q.z - p.z;
+          const double vx = r.x - p.x, vy = r.y - p.y, vz = r.z - p.z;
+          const double area =
+              std::hypot(uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx) / 2;
+          length[{b, m.across[k]}] += area / kT;
+        }
+      }
+      const std::map<std::pair<std::size_t, std::uint32_t>, double> expected = {
+          {{0, 1}, c.between},
+          {{1, 0}, c.between},
+          {{0, kNoBody}, c.copper_edge},
+          {{1, kNoBody}, c.insulator_edge}};
+      for (const auto& [key, want] : expected) EXPECT_NEAR(length[key], want, 1e-9);
+      EXPECT_EQ(length.size(), expected.size());
+
+      // A wall that names no body where the insulator is across is found.
+      auto& across = s.bodies[0].mesh.across;
+      const auto wall = std::find(across.begin(), across.end(), 1u);
+      ASSERT_NE(wall, across.end());
+      *wall = kNoBody;
+      EXPECT_TRUE(check_across(s.bodies));
+    }
+  }
+}
+
 // Walls longer than `min_length` that are no face of the Delaunay
 // tetrahedra of the solids' vertices: their top edge's two top triangles (one
 // in each solid) have the far corner of one inside or on the circle through
@@ -249,7 +319,7 @@ TEST(MeshCheck, FindsBrokenMeshes) {
   // Overlap: the insulator is the whole board, pad included.
   auto overlap = good;
   overlap.bodies[1].mesh = extrude_solids({}, {rect(0, 0, 10, 10)}, kZ1, kZ2).bodies[1].mesh;
-  EXPECT_FALSE(check_interface(overlap.bodies[0].mesh, overlap.bodies[1].mesh));
+  EXPECT_FALSE(check_interfaces(overlap.bodies));
   EXPECT_TRUE(check_solids(overlap, kZ1, kZ2));
 }
 
@@ -263,13 +333,13 @@ TEST(MeshCheck, FindsWallsWithDifferentVertices) {
   ExactSolids joined{{left.bodies[0], other.bodies[1]}, 4.0, 8.0};
   EXPECT_FALSE(check_closed(joined.bodies[0].mesh));
   EXPECT_FALSE(check_closed(joined.bodies[1].mesh));
-  const auto problem = check_interface(joined.bodies[0].mesh, joined.bodies[1].mesh);
+  const auto problem = check_interfaces(joined.bodies);
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("face to face"), std::string::npos) << *problem;
 
   // The same two made as one board meet properly.
   const auto whole = extrude_solids({rect(0, 0, 2, 2)}, {rect(0, 0, 4, 2)}, kZ1, kZ2);
-  EXPECT_FALSE(check_interface(whole.bodies[0].mesh, whole.bodies[1].mesh));
+  EXPECT_FALSE(check_interfaces(whole.bodies));
 }
 
 // Random pads, tracks and slanted polygons unioned, cut to a board with a

@@ -44,7 +44,8 @@ struct ExactOptions {
 
 struct ExactSolids {
   // The conductor, then the insulator: closed meshes from z1 to z2 whose
-  // shared walls have the same vertices.
+  // shared walls are the same triangles, reversed; each triangle names the
+  // body across it (Mesh::across).
   std::vector<MeshBody> bodies;
   double copper_area = 0.0;  // mm², the conductor's top face
   double board_area = 0.0;   // mm²

@@ -1,23 +1,28 @@
-// Extrusion of the copper and the board into the two meshes, and the checks
-// every mesh of this model passes.
+// The exact model's extrusion: the contours of copper and board triangulated
+// as one plane whose faces carry the label of their region, and each region
+// extruded into the closed mesh of its body. The stages (labelling.cpp,
+// walls.cpp, meshes.cpp over the types of plane.hpp) stay behind this
+// header, which knows neither them nor CGAL.
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 #include "exact/clipper_units.hpp"
 #include "exact/exact.hpp"
 
 namespace foilcad::exact {
 
-// Boards with at least this many outline points are triangulated in two
+// Boards with at least this many contour points are triangulated in two
 // halves side by side (on one core too: the solids of a board do not depend
 // on the machine); smaller ones whole, where two threads gain nothing.
 inline constexpr std::size_t kHalvesFrom = 1000;
 
-// The conductor is copper, the insulator board less copper, both from z1 to
-// z2; each insulator wall is made of exactly the conductor's wall vertices.
-// halves_from: see kHalvesFrom (0 always cuts a board with area in two).
+// The conductor and then the insulator, both from z1 to z2: the conductor
+// where the copper's winding number is not zero inside the board, the
+// insulator in the rest of the board. Where two bodies meet, their walls are
+// the same triangles, reversed; each triangle names the body across it
+// (Mesh::across). halves_from: see kHalvesFrom (0 always cuts a board with
+// area in two).
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
                            double z1, double z2, std::size_t halves_from = kHalvesFrom);
 

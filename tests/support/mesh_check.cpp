@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <span>
 #include <sstream>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -90,30 +92,97 @@ Triangle canonical(Triangle t) {
   return t;
 }
 
-Triangle reversed(const Triangle& t) { return canonical({t[0], t[2], t[1]}); }
+// The meshes of all bodies over one numbering of their vertices by place,
+// and each triangle's partner: the body whose mesh has it reversed.
+struct Joined {
+  std::vector<Vertex> places;
+  std::vector<std::vector<std::uint32_t>> ids;  // per body, per vertex: its place
+  // Per body, per triangle: the body with the triangle reversed, or kNoBody.
+  std::vector<std::vector<std::uint32_t>> partner;
+  // The triangles no other body has reversed, over the places.
+  std::vector<Triangle> rest;
+};
+
+// Pairs the triangles of different bodies that face each other at one place.
+// Where more than two triangles lie at one place, or two that face the same
+// way or belong to one body, none of them is paired.
+Joined join(std::span<const MeshBody> bodies) {
+  Joined joined;
+  for (const MeshBody& b : bodies) {
+    joined.places.insert(joined.places.end(), b.mesh.vertices.begin(), b.mesh.vertices.end());
+  }
+  std::sort(joined.places.begin(), joined.places.end(), coordinate_less);
+  joined.places.erase(std::unique(joined.places.begin(), joined.places.end()), joined.places.end());
+  // The corners of each triangle over the places, smallest first; `up` when
+  // the other two rise in order, which a triangle and its reverse differ in.
+  struct Use {
+    Triangle corners;
+    bool up;
+    std::uint32_t body;
+    std::uint32_t index;
+    bool operator<(const Use& o) const {
+      return std::tie(corners, up, body, index) < std::tie(o.corners, o.up, o.body, o.index);
+    }
+  };
+  std::vector<Use> uses;
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    const Mesh& mesh = bodies[b].mesh;
+    std::vector<std::uint32_t>& ids = joined.ids.emplace_back(mesh.vertices.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      ids[k] =
+          static_cast<std::uint32_t>(std::lower_bound(joined.places.begin(), joined.places.end(),
+                                                      mesh.vertices[k], coordinate_less) -
+                                     joined.places.begin());
+    }
+    joined.partner.emplace_back(mesh.triangles.size(), kNoBody);
+    for (std::size_t k = 0; k < mesh.triangles.size(); ++k) {
+      Triangle t;
+      for (int i = 0; i < 3; ++i) t[i] = ids.at(mesh.triangles[k][i]);
+      t = canonical(t);
+      const bool up = t[1] < t[2];
+      if (!up) std::swap(t[1], t[2]);
+      uses.push_back({t, up, static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(k)});
+    }
+  }
+  std::sort(uses.begin(), uses.end());
+  for (std::size_t k = 0; k < uses.size();) {
+    std::size_t end = k;
+    while (end < uses.size() && uses[end].corners == uses[k].corners) ++end;
+    if (end - k == 2 && uses[k].up != uses[k + 1].up && uses[k].body != uses[k + 1].body) {
+      joined.partner[uses[k].body][uses[k].index] = uses[k + 1].body;
+      joined.partner[uses[k + 1].body][uses[k + 1].index] = uses[k].body;
+    } else {
+      for (std::size_t u = k; u < end; ++u) {
+        const Triangle& t = uses[u].corners;
+        joined.rest.push_back(uses[u].up ? t : Triangle{t[0], t[2], t[1]});
+      }
+    }
+    k = end;
+  }
+  return joined;
+}
 
 // Two closed solids whose walls stand face to face with different vertices
 // (a T-junction) still make a closed surface together. Seen from above they
-// show it: the top faces of both, joined, have a border edge in the board's
-// inside, overlapping a border edge of the other solid on the same line. So
-// no two border edges of the joined top faces may overlap. The test runs in
-// integer units, where lying on one line is exact.
-std::optional<std::string> check_top_border(const Mesh& conductor, const Mesh& insulator,
-                                            const std::vector<Vertex>& places,
-                                            const std::vector<std::uint32_t>& conductor_ids,
-                                            const std::vector<std::uint32_t>& insulator_ids) {
+// show it: the top faces of all bodies, joined, have a border edge in the
+// board's inside, overlapping a border edge of another body on the same line.
+// So no two border edges of the joined top faces may overlap. The test runs
+// in integer units, where lying on one line is exact.
+std::optional<std::string> check_top_border(std::span<const MeshBody> bodies,
+                                            const Joined& joined) {
+  const std::vector<Vertex>& places = joined.places;
   double top = -std::numeric_limits<double>::infinity();
   for (const auto& v : places) top = std::max(top, v.z);
   std::vector<DirectedEdge> edges;
-  for (const auto& [mesh, ids] :
-       {std::pair{&conductor, &conductor_ids}, std::pair{&insulator, &insulator_ids}}) {
-    for (const auto& t : mesh->triangles) {
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    const Mesh& mesh = bodies[b].mesh;
+    for (const auto& t : mesh.triangles) {
       std::array<std::uint32_t, 3> id;
       bool on_top = true;
       for (int i = 0; i < 3; ++i) {
-        const Vertex& v = mesh->vertices[t[i]];
+        const Vertex& v = mesh.vertices[t[i]];
         on_top = on_top && v.z == top;
-        id[i] = (*ids)[t[i]];
+        id[i] = joined.ids[b][t[i]];
       }
       if (!on_top) continue;
       for (int k = 0; k < 3; ++k) edges.emplace_back(id[k], id[(k + 1) % 3]);
@@ -234,60 +303,47 @@ double signed_volume(const Mesh& mesh) {
   return static_cast<double>(six_volumes / 6.0L);
 }
 
-std::optional<std::string> check_interface(const Mesh& conductor, const Mesh& insulator) {
-  // One numbering of the vertices of both meshes, by place.
-  std::vector<Vertex> places = conductor.vertices;
-  places.insert(places.end(), insulator.vertices.begin(), insulator.vertices.end());
-  std::sort(places.begin(), places.end(), coordinate_less);
-  places.erase(std::unique(places.begin(), places.end()), places.end());
-  auto place_ids = [&](const Mesh& mesh) {
-    std::vector<std::uint32_t> ids(mesh.vertices.size());
-    for (std::size_t k = 0; k < ids.size(); ++k) {
-      ids[k] = static_cast<std::uint32_t>(
-          std::lower_bound(places.begin(), places.end(), mesh.vertices[k], coordinate_less) -
-          places.begin());
-    }
-    return ids;
-  };
-  const auto conductor_ids = place_ids(conductor);
-  const auto insulator_ids = place_ids(insulator);
-  auto renumber = [&](const Mesh& mesh, const std::vector<std::uint32_t>& ids) {
-    std::vector<Triangle> out;
-    out.reserve(mesh.triangles.size());
-    for (const auto& t : mesh.triangles) {
-      Triangle r;
-      for (int i = 0; i < 3; ++i) r[i] = ids.at(t[i]);
-      out.push_back(canonical(r));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  };
-  const std::vector<Triangle> inside = renumber(conductor, conductor_ids);
-  std::vector<Triangle> outside = renumber(insulator, insulator_ids);
-  for (auto& t : outside) t = reversed(t);
-  std::sort(outside.begin(), outside.end());
-
-  // Take out the pairs a triangle of each solid makes at one place, facing
-  // each other; keep the rest (back in its own orientation).
-  std::vector<Triangle> rest;
-  std::size_t i = 0, j = 0;
-  while (i < inside.size() || j < outside.size()) {
-    if (j == outside.size() || (i < inside.size() && inside[i] < outside[j])) {
-      rest.push_back(inside[i++]);
-    } else if (i == inside.size() || outside[j] < inside[i]) {
-      rest.push_back(reversed(outside[j++]));
-    } else {
-      ++i, ++j;
-    }
-  }
-  if (auto problem = check_edges(rest, places)) {
+std::optional<std::string> check_interfaces(std::span<const MeshBody> bodies) {
+  const Joined joined = join(bodies);
+  if (auto problem = check_edges(joined.rest, joined.places)) {
     return "the solids do not meet wall to wall: " + *problem;
   }
-  return check_top_border(conductor, insulator, places, conductor_ids, insulator_ids);
+  return check_top_border(bodies, joined);
+}
+
+std::optional<std::string> check_across(std::span<const MeshBody> bodies) {
+  const auto name = [&](std::uint32_t body) -> std::string {
+    if (body == kNoBody) return "no body";
+    if (body < bodies.size()) return "the " + bodies[body].body.name;
+    return "body " + std::to_string(body) + " (of " + std::to_string(bodies.size()) + ")";
+  };
+  const Joined joined = join(bodies);
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    const Mesh& mesh = bodies[b].mesh;
+    if (mesh.across.size() != mesh.triangles.size()) {
+      return bodies[b].body.name + ": the body across is named for " +
+             std::to_string(mesh.across.size()) + " of " + std::to_string(mesh.triangles.size()) +
+             " triangles";
+    }
+    for (std::size_t k = 0; k < mesh.triangles.size(); ++k) {
+      const std::uint32_t named = mesh.across[k];
+      const std::uint32_t partner = joined.partner[b][k];
+      if (named == partner) continue;
+      const std::string where = bodies[b].body.name + ": triangle " + std::to_string(k) + " at " +
+                                describe(mesh.vertices[mesh.triangles[k][0]]);
+      if (partner == kNoBody) {
+        return where + " names " + name(named) +
+               " across it, but no other body has it reversed: it is the board's surface";
+      }
+      return where + " names " + name(named) + " across it, but it is " + name(partner) +
+             "'s, reversed";
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> check_solids(const ExactSolids& solids, double z1, double z2) {
-  if (solids.bodies.size() != 2) return "not a conductor and an insulator";
+  if (solids.bodies.empty()) return "no bodies";
   for (const MeshBody& b : solids.bodies) {
     const std::string& name = b.body.name;
     if (auto problem = check_closed(b.mesh)) return name + ": " + *problem;
@@ -295,16 +351,24 @@ std::optional<std::string> check_solids(const ExactSolids& solids, double z1, do
     if (!b.mesh.triangles.empty() && !(signed_volume(b.mesh) > 0)) {
       return name + ": the volume is not positive (normals point inward)";
     }
+    const double low = std::min(b.body.z1, b.body.z2), high = std::max(b.body.z1, b.body.z2);
+    for (const Vertex& v : b.mesh.vertices) {
+      if (!(v.z >= low && v.z <= high))
+        return name + ": the vertex " + describe(v) + " lies outside its slab";
+    }
   }
-  const Mesh& conductor_mesh = solids.bodies[0].mesh;
-  const Mesh& insulator_mesh = solids.bodies[1].mesh;
-  if (auto problem = check_interface(conductor_mesh, insulator_mesh)) return problem;
+  if (auto problem = check_interfaces(solids.bodies)) return problem;
+  if (auto problem = check_across(solids.bodies)) return problem;
 
   const double thickness = std::abs(z2 - z1);
   const double board_volume = solids.board_area * thickness;
   const double tolerance = 1e-6 * board_volume;
-  const double conductor = signed_volume(conductor_mesh);
-  const double insulator = signed_volume(insulator_mesh);
+  double conductor = 0.0, all = 0.0;
+  for (const MeshBody& b : solids.bodies) {
+    const double volume = signed_volume(b.mesh);
+    all += volume;
+    if (b.body.kind == BodyKind::conductor) conductor += volume;
+  }
   std::ostringstream out;
   out.precision(17);
   if (std::abs(conductor - solids.copper_area * thickness) > tolerance) {
@@ -312,9 +376,9 @@ std::optional<std::string> check_solids(const ExactSolids& solids, double z1, do
         << solids.copper_area * thickness;
     return out.str();
   }
-  if (std::abs(conductor + insulator - board_volume) > tolerance) {
-    out << "the volumes " << conductor << " + " << insulator
-        << " do not add up to the board's area times the thickness " << board_volume;
+  if (std::abs(all - board_volume) > tolerance) {
+    out << "the volumes " << all << " do not add up to the board's area times the thickness "
+        << board_volume;
     return out.str();
   }
   return std::nullopt;

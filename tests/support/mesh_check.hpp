@@ -3,8 +3,10 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
+#include "common/body.hpp"
 #include "common/mesh.hpp"
 #include "exact/exact.hpp"
 
@@ -28,16 +30,23 @@ std::optional<std::string> check_float_exact(const Mesh& mesh);
 // The volume enclosed, positive when the normals point outward; mm³.
 double signed_volume(const Mesh& mesh);
 
-// The two solids meet in one interface: where a conductor wall and an
-// insulator wall touch, they are made of the same triangles, reversed. With
-// those pairs taken out, what is left of both meshes must still be one closed
-// oriented surface (the board's); a wall that met the other solid's wall with
-// other vertices, or at a gap, leaves edges unpaired.
-std::optional<std::string> check_interface(const Mesh& conductor, const Mesh& insulator);
+// The bodies meet in interfaces: where the walls of two bodies touch, they
+// are made of the same triangles, reversed. With those pairs taken out, what
+// is left of all meshes must still be one closed oriented surface (the
+// board's); a wall that met another body's wall with other vertices, or at a
+// gap, leaves edges unpaired.
+std::optional<std::string> check_interfaces(std::span<const MeshBody> bodies);
 
-// All of the above for both solids, their volumes positive, the conductor's
-// volume the copper area times the thickness and both together the board's
-// area times the thickness (relative error at most 1e-6 of the board's).
+// Each mesh names the body across each of its triangles (Mesh::across): a
+// triangle that names body B is, reversed, a triangle of B's mesh; one that
+// names kNoBody is the board's top, bottom or edge, which no other body has.
+std::optional<std::string> check_across(std::span<const MeshBody> bodies);
+
+// All of the above for every body (except float exactness): each closed,
+// oriented, within its slab and of positive volume, the interfaces and the
+// bodies across right, the conductors' volume the copper area times the
+// thickness and all volumes together the board's area times the thickness
+// (relative error at most 1e-6 of the board's).
 std::optional<std::string> check_solids(const ExactSolids& solids, double z1, double z2);
 
 }  // namespace foilcad::exact
