@@ -446,7 +446,7 @@ Result measure(const Options& options, int features) {
     plot = read_rectangles(board);
     read.push_back(since(start));
     start = Clock::now();
-    const SplitBoard split_board = split_rectangles(plot.rectangles, kFirstActive);
+    const SplitGroups split_board = split_rectangles(plot.rectangles, kFirstActive);
     split.push_back(since(start));
     start = Clock::now();
     lists = build_coordinate_lists(split_board, plot.extremes);
@@ -529,7 +529,7 @@ Result measure(const Options& options, int features) {
   // One clear rectangle takes the map through the polarity path. Measured
   // last, so that the stages above run exactly as without it.
   map = CellMap{};
-  const SplitBoard split_board = split_rectangles(plot.rectangles, kFirstActive);
+  const SplitGroups split_board = split_rectangles(plot.rectangles, kFirstActive);
   const std::size_t active = split_board.bounds.size();
   const PolarityRuns last_clear = {{active - 1, active}};
   for (int run = 0; run < options.runs; ++run) {
@@ -782,7 +782,7 @@ void measure_polarity(const Options& options) {
     std::vector<double> read, split, lists_time, map_time, dark_time;
     DrawingBoxes plot;
     Box extremes = kNoExtremes;
-    SplitBoard board;
+    SplitGroups board;
     CoordinateLists lists;
     PolarityRuns runs;
     CellMap map;
@@ -875,7 +875,7 @@ int checksums(const char* board, double thickness, bool plain) {
     lists = reference::build_coordinate_lists(plot.rectangles, plot.extremes);
     map = reference::build_cell_map(plot.rectangles, lists);
   } else {
-    const SplitBoard split = split_rectangles(plot.rectangles, kFirstActive);
+    const SplitGroups split = split_rectangles(plot.rectangles, kFirstActive);
     lists = build_coordinate_lists(split, plot.extremes);
     map = build_cell_map(split, lists);
   }

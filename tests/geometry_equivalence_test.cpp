@@ -87,7 +87,7 @@ bool same_line(double a, double b, Lines lines) {
   const CoordinateLists plain_lists = reference::build_coordinate_lists(pieces, board.extremes);
   const CellMap plain_map = reference::build_cell_map(pieces, plain_lists);
 
-  const SplitBoard split = split_rectangles(board.rectangles, kFirstActive);
+  const SplitGroups split = split_rectangles(board.rectangles, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(split, board.extremes);
   const CellMap map = build_cell_map(split, lists);
 
@@ -444,7 +444,7 @@ TEST(GeometryDecisions, AGroupKeepsTheValueOfferedFirstBeforeCutting) {
   const Box outline{0, 0, 0, 0};
   const std::vector<Box> list = {outline, outline,          outline,
                                  outline, {-1, high, 0, 1}, {low, 3, 0, 1}};
-  const SplitBoard board = split_rectangles(list, kFirstActive);
+  const SplitGroups board = split_rectangles(list, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(board, {-1, 3, 0, 1});
   EXPECT_EQ(lists.x, (std::vector<double>{-1, -1, high, 3, 3}));
   // A signed zero is such a group too: the first offer decides the sign.
@@ -462,7 +462,7 @@ TEST(GeometryDecisions, ValuesExactlyTheToleranceApartCutEachOther) {
   const Box outline{0, 0, 0, 0};
   const std::vector<Box> list = {outline, outline,      outline,
                                  outline, {0, 2, 0, 1}, {kTolerance, 3, 5, 6}};
-  const SplitBoard board = split_rectangles(list, kFirstActive);
+  const SplitGroups board = split_rectangles(list, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(board, {0, 3, 0, 6});
   const CellMap map = build_cell_map(board, lists);
   ASSERT_EQ(lists.x, (std::vector<double>{0, 0, kTolerance, 2, 3, 3}));
@@ -516,7 +516,7 @@ enum class Grid { extremes, plain_lists, edges_only };
 ::testing::AssertionResult same_polarity_map(const Board& board, const PolarityRuns& runs,
                                              Grid grid, Seen& seen) {
   const std::size_t first_active = grid == Grid::edges_only ? 0 : kFirstActive;
-  const SplitBoard split = split_rectangles(board.rectangles, first_active);
+  const SplitGroups split = split_rectangles(board.rectangles, first_active);
   CoordinateLists lists;
   if (grid == Grid::plain_lists) {
     // Lists that may hold another member of a group than the grouped ones.
@@ -654,7 +654,7 @@ TEST(GeometryPolarity, HundredThousandAlternatingFlashes) {
     plot.set_y(static_cast<double>(pick(rng, 1, 60)));
     plot.plot_flash();
   }
-  const SplitBoard split = split_rectangles(plot.rectangles, kFirstActive);
+  const SplitGroups split = split_rectangles(plot.rectangles, kFirstActive);
   const CoordinateLists lists = build_coordinate_lists(split, plot.extremes);
   const CellMap map = build_cell_map(split, lists, runs);
 

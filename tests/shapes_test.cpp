@@ -197,7 +197,7 @@ TEST(Shapes, ClearPolarityRemovesCopperAndLaterDarkAddsItAgain) {
   const Plotted plot = read(kMm +
                             "%ADD10R,10X10*%\n%ADD11R,2X2*%\n%ADD12R,1X1*%\n"
                             "D10*\nX5Y5D03*\n%LPC*%\nD11*\nX5Y5D03*\n%LPD*%\nD12*\nX5Y5D03*\n");
-  const SplitBoard board = split_rectangles(plot.rectangles, plot.first_active());
+  const SplitGroups board = split_rectangles(plot.rectangles, plot.first_active());
   PolarityRuns runs(plot.clear_runs.begin(), plot.clear_runs.end());
   const CoordinateLists lists = build_coordinate_lists(board);
   ASSERT_EQ(lists.x, (std::vector<double>{0, 4, 4.5, 5.5, 6, 10}));

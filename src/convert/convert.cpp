@@ -164,7 +164,7 @@ GridSolids build_grid_solids(const Drawing& drawing, const conversion_parameters
   if (spent != nullptr) release_objects(*spent);
   stages.finished(Stage::read);
 
-  const SplitBoard split = split_rectangles(plan.rectangles, plan.first_active);
+  const SplitGroups split = split_rectangles(plan.rectangles, plan.first_active);
   report.pieces = static_cast<std::size_t>(drawn_pieces(split, plan));
   stages.finished(Stage::split);
 

@@ -87,7 +87,8 @@ BoardExtent board_extent(const Drawing& d) {
       extent.max_y = std::max(extent.max_y, d.extremes.max_y);
     }
   }
-  if (!has_area(extent)) throw Error(d.name.string() + ": the board has no area: nothing to convert");
+  if (!has_area(extent))
+    throw Error(d.name.string() + ": the board has no area: nothing to convert");
   return {extent, first_line != 0 ? first_line : d.records};
 }
 

@@ -34,10 +34,10 @@ struct ExactOptions {
   double z1 = 0.0;  // bottom of both solids, mm
   double z2 = 0.0;  // top
   // The board's shape from an outline layer; without one the board is the
-  // drawing's outline frame, or else the box given below.
+  // drawing's frame, or else the box given below.
   std::optional<BoardOutline> outline;
-  // The board without an outline of either kind: the extent the grid would
-  // have (the copper's rectangles and the coordinate extremes).
+  // The board without a frame or an outline layer: the extent of the
+  // objects (exact/board_extent.hpp).
   Box extent{0, 0, 0, 0};
   ExactLimits limits;
 };

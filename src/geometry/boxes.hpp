@@ -7,7 +7,7 @@
 // extent is a circle's or polygon's outer diameter on both sides, a rectangle's
 // or obround's two sizes, a macro's the box of its exposed primitives. A step
 // and repeat block places the rectangles of its objects again at every step,
-// right behind the block. The board outline, when the drawing has one, is the
+// right behind the block. The frame, when the drawing begins with one, is the
 // first four rectangles: they take no part in the copper.
 #pragma once
 
@@ -37,7 +37,7 @@ struct BoxLimits {
   // The board's extent, from an outline layer of its own: every rectangle is
   // cut to it (copper outside the board is cut off, a rectangle wholly
   // outside is dropped) and no "no outline" warning is given. The drawing's
-  // own outline frame, which takes no part in the copper, stays as it is.
+  // own frame, which takes no part in the copper, stays as it is.
   std::optional<Box> board;
 };
 
@@ -47,14 +47,14 @@ struct DrawingBoxes {
   // Index ranges [first, second) of rectangles drawn in clear polarity: they
   // remove copper that earlier rectangles made. Never empty, in order.
   PolarityRuns clear_runs;
-  // Where the first rectangle that counts as copper stands: 4 behind an
-  // outline, else 0.
+  // Where the first rectangle that counts as copper stands: 4 behind a
+  // frame, else 0.
   std::size_t first_active = 0;
   // Rectangles made by filling regions, and placed again by step and repeat.
   std::size_t region_rectangles = 0;
   std::size_t step_and_repeat_copies = 0;
-  // The drawing's warnings and "no outline" when there is none and the
-  // rectangles are the copper, by the line each kind first occurred on.
+  // The drawing's warnings and "no outline" when there is neither a frame
+  // nor an outline layer, by the line each kind first occurred on.
   std::vector<Warning> warnings;
 };
 

@@ -76,8 +76,8 @@ void count_infinite(EdgeGroups& axis, std::int32_t group, std::uint64_t pieces) 
 
 }  // namespace
 
-SplitBoard split_rectangles(std::span<const Box> list, std::size_t first_active) {
-  SplitBoard board;
+SplitGroups split_rectangles(std::span<const Box> list, std::size_t first_active) {
+  SplitGroups board;
   const auto active = list.subspan(std::min(list.size(), first_active));
   std::vector<std::int32_t> x_groups;
   std::vector<std::int32_t> y_groups;
@@ -136,13 +136,13 @@ std::vector<double> axis_lines(const EdgeGroups& groups, double smallest, double
 
 }  // namespace
 
-CoordinateLists build_coordinate_lists(const SplitBoard& board) {
-  return {edge_lines(board.x), edge_lines(board.y)};
+CoordinateLists build_coordinate_lists(const SplitGroups& split) {
+  return {edge_lines(split.x), edge_lines(split.y)};
 }
 
-CoordinateLists build_coordinate_lists(const SplitBoard& board, const Box& extremes) {
-  return {axis_lines(board.x, extremes.min_x, extremes.max_x),
-          axis_lines(board.y, extremes.min_y, extremes.max_y)};
+CoordinateLists build_coordinate_lists(const SplitGroups& split, const Box& extremes) {
+  return {axis_lines(split.x, extremes.min_x, extremes.max_x),
+          axis_lines(split.y, extremes.min_y, extremes.max_y)};
 }
 
 std::size_t CellMap::copper_cells() const {
@@ -280,12 +280,12 @@ CellMap empty_map(const CoordinateLists& lists) {
 
 }  // namespace
 
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists) {
   CellMap map = empty_map(lists);
   if (map.flags.empty()) return map;
 
-  const std::vector<Label> column_labels = label_axis(lists.x, board.x);
-  const std::vector<Label> row_labels = label_axis(lists.y, board.y);
+  const std::vector<Label> column_labels = label_axis(lists.x, split.x);
+  const std::vector<Label> row_labels = label_axis(lists.y, split.y);
 
   // Each rectangle covers a block of labels: a range of columns times a range
   // of rows, or a point on either axis. Rectangles with a range of rows are
@@ -293,9 +293,9 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
   // those with a point row are applied only to rows of that zero height.
   std::vector<RowSpan> ranged;
   std::vector<RowSpan> pointed;
-  for (const BoundGroups& b : board.bounds) {
-    const Reach x = reach(b.lower_x, b.upper_x, board.x.kept.size());
-    const Reach y = reach(b.lower_y, b.upper_y, board.y.kept.size());
+  for (const BoundGroups& b : split.bounds) {
+    const Reach x = reach(b.lower_x, b.upper_x, split.x.kept.size());
+    const Reach y = reach(b.lower_y, b.upper_y, split.y.kept.size());
     if (x.kind == Label::none || y.kind == Label::none) continue;
     (y.kind == Label::interval ? ranged : pointed).push_back({y.begin, y.end, x});
   }
@@ -309,8 +309,8 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists) {
   std::sort(pointed.begin(), pointed.end(),
             [](const RowSpan& a, const RowSpan& b) { return a.begin < b.begin; });
 
-  ColumnCover sweep(board.x.kept.size());
-  ColumnCover at_point(board.x.kept.size());
+  ColumnCover sweep(split.x.kept.size());
+  ColumnCover at_point(split.x.kept.size());
   std::vector<std::uint32_t> column_slots(map.columns);
   for (std::size_t i = 0; i < map.columns; ++i) column_slots[i] = sweep.slot(column_labels[i]);
 
@@ -588,11 +588,11 @@ class LastCover {
 
 }  // namespace
 
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists,
                        const PolarityRuns& clear_runs) {
-  const std::vector<std::uint8_t> clear = clear_flags(board.bounds.size(), clear_runs);
+  const std::vector<std::uint8_t> clear = clear_flags(split.bounds.size(), clear_runs);
   if (std::find(clear.begin(), clear.end(), std::uint8_t{1}) == clear.end()) {
-    return build_cell_map(board, lists);
+    return build_cell_map(split, lists);
   }
   CellMap map = empty_map(lists);
   if (map.flags.empty()) return map;
@@ -601,9 +601,9 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
   // covers a cell when it covers the cell's column and row label. Each cell
   // then takes the polarity of the last rectangle that covers it, which is
   // what laying the runs one over the other in file order gives.
-  const std::vector<Label> column_labels = label_axis(lists.x, board.x);
-  const std::vector<Label> row_labels = label_axis(lists.y, board.y);
-  const ColumnCover slots(board.x.kept.size());
+  const std::vector<Label> column_labels = label_axis(lists.x, split.x);
+  const std::vector<Label> row_labels = label_axis(lists.y, split.y);
+  const ColumnCover slots(split.x.kept.size());
   std::vector<std::uint32_t> column_slots(map.columns);
   for (std::size_t i = 0; i < map.columns; ++i) column_slots[i] = slots.slot(column_labels[i]);
   const std::size_t slot_count = slots.slot(Label{}) + std::size_t{1};
@@ -612,10 +612,10 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
   const RowFamily point_rows(row_labels, Label::point);
   std::vector<Block> ranged;
   std::vector<Block> pointed;
-  for (std::size_t a = 0; a < board.bounds.size(); ++a) {
-    const BoundGroups& b = board.bounds[a];
-    const Reach x = reach(b.lower_x, b.upper_x, board.x.kept.size());
-    const Reach y = reach(b.lower_y, b.upper_y, board.y.kept.size());
+  for (std::size_t a = 0; a < split.bounds.size(); ++a) {
+    const BoundGroups& b = split.bounds[a];
+    const Reach x = reach(b.lower_x, b.upper_x, split.x.kept.size());
+    const Reach y = reach(b.lower_y, b.upper_y, split.y.kept.size());
     if (x.kind == Label::none || y.kind == Label::none) continue;
     const std::uint32_t x0 = slots.slot({x.kind, x.begin});
     const std::uint32_t x1 = x.kind == Label::interval ? slots.slot({x.kind, x.end}) : x0 + 1;

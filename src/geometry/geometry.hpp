@@ -1,7 +1,7 @@
 // Board geometry: overlap splitting, the coordinate grid and the cell map.
 //
-// Lengths are millimetres. The first four rectangles of the list are the
-// board outline: they take no part in the geometry (only their coordinates
+// Lengths are millimetres. Rectangles before the first active one are the
+// drawing's frame: they take no part in the geometry (only their coordinates
 // count among the extremes the reader gathered). Every coordinate comparison
 // uses kTolerance strictly.
 //
@@ -39,8 +39,7 @@ namespace foilcad {
 // built with this exact value, not with 1e-10.
 inline constexpr double kTolerance = static_cast<double>(1e-10f);  // 1.000000013351432e-10
 
-// Rectangles before this index are the board outline, when the file begins
-// with one.
+// Rectangles before this index are the frame, when the file begins with one.
 inline constexpr std::size_t kFirstActive = 4;
 
 // The grid lines: the distinct edge values of the active rectangles (values
@@ -93,7 +92,7 @@ struct BoundGroups {
 };
 
 // What overlap splitting leaves for the grid.
-struct SplitBoard {
+struct SplitGroups {
   EdgeGroups x;
   EdgeGroups y;
   std::vector<BoundGroups> bounds;  // one per active rectangle, in list order
@@ -103,17 +102,17 @@ struct SplitBoard {
 // Cuts every active rectangle along the edge lines of every other active
 // rectangle that pass through its interior (more than kTolerance inside both
 // bounds), without making the pieces.
-SplitBoard split_rectangles(std::span<const Box> list, std::size_t first_active);
+SplitGroups split_rectangles(std::span<const Box> list, std::size_t first_active);
 
 // The grid lines of each axis: the kept value of each group, one line per
 // infinite piece bound, and the two extremes (whether or not they equal a
 // value already there), sorted ascending; equal values keep that order.
-CoordinateLists build_coordinate_lists(const SplitBoard& board, const Box& extremes);
+CoordinateLists build_coordinate_lists(const SplitGroups& split, const Box& extremes);
 
-// The grid lines of a board without an outline: the edge values alone, so the
+// The grid lines of a board without a frame: the edge values alone, so the
 // grid ends exactly at the outermost copper and no extreme line adds a column
 // or row of zero width beside it.
-CoordinateLists build_coordinate_lists(const SplitBoard& board);
+CoordinateLists build_coordinate_lists(const SplitGroups& split);
 
 // A cell is copper when a piece coincides with it within the tolerance on all
 // four sides: a piece spanning two neighbouring groups matches a cell whose
@@ -121,7 +120,7 @@ CoordinateLists build_coordinate_lists(const SplitBoard& board);
 // only a cell of zero width in that group. A piece that an extreme line
 // crosses matches no cell, so the cells on either side of that line within
 // it are not copper.
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists);
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists);
 
 // Ranges [first, second) of active rectangles, in list order, that were drawn
 // in clear polarity.
@@ -134,7 +133,7 @@ using PolarityRuns = std::vector<std::pair<std::size_t, std::size_t>>;
 // empty or begin before the end of the run before them are ignored; runs are
 // cut off at the last rectangle. O(n log² n + cells) time however many runs,
 // memory of one byte per cell plus O(n + grid lines).
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists,
                        const PolarityRuns& clear_runs);
 
 }  // namespace foilcad

@@ -62,7 +62,7 @@ GridPlan plan_grid(DrawingBoxes&& boxes, const Drawing& drawing,
   return plan;
 }
 
-std::uint64_t drawn_pieces(const SplitBoard& split, const GridPlan& plan) {
+std::uint64_t drawn_pieces(const SplitGroups& split, const GridPlan& plan) {
   if (!plan.frame_rectangle || split.bounds.empty()) return split.pieces;
   // The frame rectangle is cut along every group strictly inside it.
   const BoundGroups& b = split.bounds.front();
@@ -73,7 +73,7 @@ std::uint64_t drawn_pieces(const SplitBoard& split, const GridPlan& plan) {
   return split.pieces - intervals(b.lower_x, b.upper_x) * intervals(b.lower_y, b.upper_y);
 }
 
-CoordinateLists grid_lines(const SplitBoard& split, const GridPlan& plan) {
+CoordinateLists grid_lines(const SplitGroups& split, const GridPlan& plan) {
   CoordinateLists lists;
   if (plan.frame && !plan.frame_rectangle) {
     check_extremes(plan.extremes, plan.name);
@@ -118,7 +118,7 @@ void invert_cells(CellMap& map, const CoordinateLists& lists, const Box* frame) 
 
 }  // namespace
 
-CellMap grid_cells(const SplitBoard& split, const CoordinateLists& lists, const GridPlan& plan) {
+CellMap grid_cells(const SplitGroups& split, const CoordinateLists& lists, const GridPlan& plan) {
   CellMap map = build_cell_map(split, lists, plan.clear_runs);
   if (plan.negative) invert_cells(map, lists, plan.frame_rectangle ? &*plan.frame : nullptr);
   return map;

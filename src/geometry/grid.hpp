@@ -68,7 +68,7 @@ GridPlan plan_grid(DrawingBoxes&& boxes, const Drawing& drawing,
 
 // The pieces splitting made of the drawing's own rectangles (the frame
 // rectangle's left out).
-std::uint64_t drawn_pieces(const SplitBoard& split, const GridPlan& plan);
+std::uint64_t drawn_pieces(const SplitGroups& split, const GridPlan& plan);
 
 // The grid lines. Without a frame the grid ends at the outermost copper;
 // an axis with fewer than two edge values (only objects of no size) ends at
@@ -77,11 +77,11 @@ std::uint64_t drawn_pieces(const SplitBoard& split, const GridPlan& plan);
 // image), when the extreme lines would cross objects at the frame and keep
 // them from clearing the cells they cover. Throws foilcad::Error naming the
 // file when the grid would have to end at extremes no coordinate set.
-CoordinateLists grid_lines(const SplitBoard& split, const GridPlan& plan);
+CoordinateLists grid_lines(const SplitGroups& split, const GridPlan& plan);
 
 // The cell map over the lines: copper where the rectangles leave it, in
 // file order, and in a negative image copper wherever they leave none
 // within the frame (or within the whole grid without one).
-CellMap grid_cells(const SplitBoard& split, const CoordinateLists& lists, const GridPlan& plan);
+CellMap grid_cells(const SplitGroups& split, const CoordinateLists& lists, const GridPlan& plan);
 
 }  // namespace foilcad

@@ -92,9 +92,9 @@ CellMap build_cell_map(std::span<const Box> list, const CoordinateLists& lists) 
   return map;
 }
 
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists,
                        const PolarityRuns& clear_runs) {
-  if (clear_runs.empty()) return foilcad::build_cell_map(board, lists);
+  if (clear_runs.empty()) return foilcad::build_cell_map(split, lists);
   // Layers of one polarity in file order, each mapped on the full grid and
   // laid over the ones before: dark adds copper, clear takes it away.
   struct Layer {
@@ -102,7 +102,7 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
     bool clear;
   };
   std::vector<Layer> layers;
-  const std::size_t count = board.bounds.size();
+  const std::size_t count = split.bounds.size();
   std::size_t at = 0;
   for (const auto& [first, second] : clear_runs) {
     const std::size_t begin = std::min(first, count);
@@ -114,11 +114,11 @@ CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
   }
   if (at < count) layers.push_back({at, count, false});
 
-  SplitBoard layer{board.x, board.y, {}, 0};
+  SplitGroups layer{split.x, split.y, {}, 0};
   CellMap map = foilcad::build_cell_map(layer, lists);
   for (const Layer& l : layers) {
-    layer.bounds.assign(board.bounds.begin() + static_cast<std::ptrdiff_t>(l.begin),
-                        board.bounds.begin() + static_cast<std::ptrdiff_t>(l.end));
+    layer.bounds.assign(split.bounds.begin() + static_cast<std::ptrdiff_t>(l.begin),
+                        split.bounds.begin() + static_cast<std::ptrdiff_t>(l.end));
     const CellMap cover = foilcad::build_cell_map(layer, lists);
     const std::uint8_t paint = l.clear ? 0 : 1;
     for (std::size_t c = 0; c < map.flags.size(); ++c) {

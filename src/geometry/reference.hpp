@@ -33,7 +33,7 @@ CellMap build_cell_map(std::span<const Box> list, const CoordinateLists& lists);
 // (dark makes the cells it covers copper, clear makes them not copper). Runs
 // that are empty or begin before the end of the run before them are ignored;
 // runs are cut off at the last rectangle. One pass over the cells per run.
-CellMap build_cell_map(const SplitBoard& board, const CoordinateLists& lists,
+CellMap build_cell_map(const SplitGroups& split, const CoordinateLists& lists,
                        const PolarityRuns& clear_runs);
 
 }  // namespace foilcad::reference

@@ -24,8 +24,8 @@
 namespace foilcad {
 
 // Several constants are single-precision values widened to double, and the
-// output depends on them bit for bit: solids made from a photoplot must come
-// out byte for byte the same as they always have.
+// output depends on them bit for bit: the solids of existing files and
+// scripts were made with exactly these values.
 inline constexpr double kInchFactor = static_cast<double>(25.4f);    // 25.399999618530273
 inline constexpr double kNoCoordinate = static_cast<double>(1e30f);  // 1.0000000150474662e+30
 

@@ -175,7 +175,6 @@ Box arc_box(double x0, double y0, double x1, double y1, double cx, double cy, bo
   return box;
 }
 
-
 Box aperture_extent(const Drawing& drawing, const Aperture& a) {
   if (a.shape != Aperture::Shape::macro) {
     // -(0.5 s) added gives exactly the bits of 0.5 s subtracted, which the

@@ -2,7 +2,7 @@
 // its origin, of an arc, and of each object placed on the device. Both
 // models measure with these, so that they agree on where the board's
 // objects end to the bit: the grid's rectangles are these boxes, and the
-// exact model's board without an outline is their hull.
+// exact model's board without a frame or outline layer is their hull.
 #pragma once
 
 #include <cmath>

@@ -230,7 +230,7 @@ void PlotState::close_step_and_repeat() {
   if (block_.end_object > block_.first_object) {
     drawing.placements.push_back(block_);
     // The copies are drawn after the objects so far: they end the leading
-    // strokes that could be an outline.
+    // strokes that could be a frame.
     if (leading_strokes_.size() < 4) leading_open_ = false;
   }
   // The copies' coordinates count among the extremes like the block's own.
@@ -249,7 +249,7 @@ void PlotState::close_step_and_repeat() {
 
 namespace {
 
-// The board outline rule, kept here alone: the first four objects are
+// The frame rule, kept here alone: the first four objects are
 // straight strokes that join end to end into a closed axis-parallel frame.
 template <class Path>
 bool is_closed_frame(const std::vector<Path>& strokes) {

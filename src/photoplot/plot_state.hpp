@@ -61,7 +61,7 @@ class PlotState {
   std::size_t line = 0;
   std::size_t record_line = 0;
 
-  // Hands over the drawing, the outline decided.
+  // Hands over the drawing, its frame decided.
   Drawing finish();
 
   Drawing drawing;

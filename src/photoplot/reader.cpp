@@ -316,8 +316,9 @@ bool Reader::record(std::string_view line, std::size_t line_number) {
   }
   bool first = rest.data() == line.data();
   while (!rest.empty()) {
-    // A record that begins with a blank matches nothing, as it always did;
-    // blanks between statements of one record only separate them.
+    // A record that begins with a blank matches nothing (files written one
+    // statement per line rely on it); blanks between statements of one
+    // record only separate them.
     if (!first) {
       const std::size_t start = rest.find_first_not_of(' ');
       if (start == std::string_view::npos) break;
@@ -376,7 +377,8 @@ bool Reader::extended(std::string_view s) {
 
 void Reader::format_statement(std::string_view s) {
   // Files written one statement per line with the letters in columns 4 and 5
-  // ("%FSLAX24Y24*%") are read by their fixed columns, as they always were.
+  // ("%FSLAX24Y24*%") are read by their fixed columns: their coordinates
+  // depend on that reading.
   if (s.size() >= 13 && (s[5] == 'X' || s[8] == 'Y')) {
     trailing_zeros_omitted_ = s[3] == 'T';
     if (s[4] == 'I') warn(WarningKind::incremental_coordinates);

@@ -58,8 +58,7 @@ SolidSizes emit_layer(ByteSink& conductor, ByteSink& insulator, const Mesh& cond
   return emit_mesh_solids(sinks, layer_bodies(conductor_mesh, insulator_mesh), format);
 }
 
-SolidSizes measure_layer(StlFormat format, const Mesh& conductor_mesh,
-                         const Mesh& insulator_mesh) {
+SolidSizes measure_layer(StlFormat format, const Mesh& conductor_mesh, const Mesh& insulator_mesh) {
   return measure_mesh_solids(format, layer_bodies(conductor_mesh, insulator_mesh));
 }
 
