@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,37 @@ TEST(Convert, NoCopperIsWarnedAbout) {
   ConversionReport report;
   grid_of(copper, report);
   for (const Warning& w : report.warnings) EXPECT_NE(w.kind, WarningKind::no_copper);
+}
+
+// The grid's limits belong to the grid: a panel (a board placed again by
+// step and repeat) whose regions would make more rectangles than any grid
+// takes converts in the exact model.
+TEST(Convert, PanelBeyondTheGridInTheExactModel) {
+  // A comb of 50 teeth 10 mm tall on a 1 mm base: 60 mm², and 5,001 region
+  // rectangles (the teeth's slanted rows are 0.1 mm tall); 20 x 21 copies.
+  const auto at = [](double v) { return std::to_string(std::lround(v * 1e6)); };
+  std::string text = "%FSLAX46Y46*%\n%MOMM*%\n%SRX20Y21I12J12*%\nG36*\nX0Y0D02*\n";
+  for (int k = 0; k < 50; ++k) {
+    text += "X" + at(k * 0.2 + 0.1) + "Y" + at(10) + "D01*\n";
+    text += "X" + at((k + 1) * 0.2) + "Y0D01*\n";
+  }
+  text += "X" + at(10) + "Y" + at(-1) + "D01*\nX0Y" + at(-1) + "D01*\nX0Y0D01*\nG37*\n";
+  text += "%SR*%\nM02*\n";
+  ScratchDir dir;
+  write_file(dir / "panel.gbr", text);
+  conversion_parameters p = make_conversion_parameters(dir / "panel.gbr", 0, 0.035);
+  ConversionReport grid;
+  try {
+    build_solids(p, grid);
+    ADD_FAILURE() << "the grid took the panel";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("too many for any grid"), std::string::npos) << e.what();
+  }
+  p.geometry = Geometry::exact;
+  p.stl.format = StlFormat::binary;
+  ConversionReport exact;
+  build_solids(p, exact);
+  EXPECT_NEAR(exact.copper_area, 420 * 60.0, 0.01);
 }
 
 TEST(Convert, MakesTheOutputFolder) {
