@@ -8,7 +8,7 @@
 
 #include "common/arc.hpp"
 #include "common/turn.hpp"
-#include "exact/orientation.hpp"
+#include "exact/booleans.hpp"
 
 namespace foilcad::exact {
 
@@ -30,14 +30,6 @@ constexpr int kMaxMoireRings = 10000;
 // Counterclockwise (positive area) in place.
 void orient(Path& path) {
   if (ClipperLib::Area(path) < 0.0) std::reverse(path.begin(), path.end());
-}
-
-Paths execute(ClipperLib::ClipType type, const Paths& subject, const Paths& clip,
-              ClipperLib::PolyFillType fill = ClipperLib::pftNonZero) {
-  ClipperLib::Clipper clipper;
-  clipper.AddPaths(subject, ClipperLib::ptSubject, true);
-  if (!clip.empty()) clipper.AddPaths(clip, ClipperLib::ptClip, true);
-  return execute_oriented(clipper, type, fill);
 }
 
 // The hull of a convex counterclockwise polygon at from and at to: the
@@ -132,9 +124,9 @@ class MacroTracer {
     if (pending_.empty()) return;
     if (exposed_) {
       pending_.insert(pending_.end(), drawn_.begin(), drawn_.end());
-      drawn_ = execute(ClipperLib::ctUnion, pending_, {});
+      drawn_ = unite(pending_);
     } else if (!drawn_.empty()) {
-      drawn_ = execute(ClipperLib::ctDifference, drawn_, pending_);
+      drawn_ = subtract(drawn_, pending_);
     }
     pending_.clear();
   }
@@ -207,7 +199,7 @@ class MacroTracer {
         contour.reserve(points);
         for (std::size_t i = 0; i < points; ++i) contour.push_back({m[2 + 2 * i], m[3 + 2 * i]});
         // Filled as regions are: even-odd.
-        return execute(ClipperLib::ctUnion, {path(contour)}, {}, ClipperLib::pftEvenOdd);
+        return unite(Paths{path(contour)}, ClipperLib::pftEvenOdd);
       }
       case 5: {  // exposure, n, centre x, centre y, diameter, [rotation]
         need(5);
@@ -276,7 +268,7 @@ class MacroTracer {
       cut.push_back(path(rectangle(c.x - reach, c.x + reach, c.y - hg, c.y + hg)));
       cut.push_back(path(rectangle(c.x - hg, c.x + hg, c.y - reach, c.y + reach)));
     }
-    return execute(ClipperLib::ctDifference, {path(circle(c, outer))}, cut);
+    return subtract(Paths{path(circle(c, outer))}, cut);
   }
 
   const Aperture& a_;
@@ -445,7 +437,7 @@ ApertureShape aperture_shape(const Aperture& a, const ImageTransform& t, double 
   Path outline = to_path(shape.convex);
   if (hole > 0.0) {
     Path inner = to_path(circle_polygon({0.0, 0.0}, hole / 2.0, tolerance));
-    shape.flash = execute(ClipperLib::ctDifference, {outline}, {inner});
+    shape.flash = subtract(Paths{outline}, Paths{inner});
   } else {
     shape.flash.push_back(std::move(outline));
   }
