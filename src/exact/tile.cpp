@@ -15,12 +15,6 @@ using ClipperLib::Paths;
 
 namespace {
 
-// Objects with more points than this that reach beyond a tile are cut to the
-// tile before they take part in its booleans (pours, large regions), and so
-// are objects larger than the tile: whatever else the tile's booleans cut
-// into them beyond it would only be cut away at the end.
-constexpr std::size_t kCutToTile = 64;
-
 // Where the boxes of the copper waiting to be united cover its tile more
 // than this many times over, the pieces are united in groups of neighbours
 // (about kGroupPoints points each, then kGroupsUnited groups at a time).
@@ -130,7 +124,7 @@ void take_near(std::vector<Item>& items, std::vector<UnitBox>& boxes, Wanted&& w
 
 }  // namespace
 
-Paths tile_copper(const TileSource& source, std::span<const std::size_t> listed, const UnitBox& r) {
+Paths tile_copper(const TileSource& source, std::span<const TilePiece> listed, const UnitBox& r) {
   const std::vector<Piece>& pieces = source.pieces.pieces;
   const Paths tile_path{box_path(r)};
   const Paths board = intersect(source.board, tile_path, ClipperLib::pftEvenOdd);
@@ -153,13 +147,13 @@ Paths tile_copper(const TileSource& source, std::span<const std::size_t> listed,
   }
   Paths batch;
   for (std::size_t i = 0; i < listed.size();) {
-    const bool clear = pieces[listed[i]].clear;
+    const bool clear = pieces[listed[i].index].clear;
     const bool adds = clear == source.negative;
     batch.clear();
     UnitBox reach = UnitBox::nothing();  // the batch's
-    for (; i < listed.size() && pieces[listed[i]].clear == clear; ++i) {
-      const Piece& p = pieces[listed[i]];
-      const PathSpan paths = source.pieces.contours_of(p);
+    for (; i < listed.size() && pieces[listed[i].index].clear == clear; ++i) {
+      const Piece& p = pieces[listed[i].index];
+      const PathSpan paths = listed[i].contours;
       Paths& into = adds ? added.emplace_back() : batch;
       UnitBox box = p.box;
       if ((p.points > kCutToTile || wider_or_taller(p.box, r)) && !r.contains(p.box)) {
