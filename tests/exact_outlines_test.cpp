@@ -320,6 +320,42 @@ TEST(ExactOutlines, BoardOutlineCutsTheCopper) {
       trace("%ADD10R,4X4*%\nD10*\n" + at(5, 5) + "D03*\n", options({0, 0, 0, 0})).copper.empty());
 }
 
+TEST(ExactOutlines, DenseRegionsKeepTheirShape) {
+  // A circle of radius 40 mm as one region of n vertices on it, as tools
+  // that flatten arcs finely write it. The copper keeps the polygon's area,
+  // and every edge stays within the tolerance of the circle, on which every
+  // traced vertex lies (within the rounding to units and the polygon's own
+  // chords, a fraction of a unit here). The cleaning once removed vertices
+  // one after another against neighbours removed before: 400,000 vertices
+  // lost 5 mm², 2.1 million came out a 136-gon whose edges stood 0.011 mm
+  // off. 300,000 vertices also take many tiles, each cutting the region.
+  constexpr double kRadius = 40.0;
+  for (const int n : {2'000, 50'000, 300'000}) {
+    std::string body = "G36*\n";
+    body.reserve(static_cast<std::size_t>(n) * 24);
+    for (int k = 0; k <= n; ++k) {
+      const double a = 2 * kPi * (k % n) / n;
+      body += at(50 + kRadius * std::cos(a), 50 + kRadius * std::sin(a)) +
+              (k == 0 ? "D02*\n" : "D01*\n");
+    }
+    const CopperShape s = trace(body + "G37*\n", options({0, 100, 0, 100}));
+    ASSERT_EQ(s.copper.size(), 1u) << n;
+    const double polygon = n / 2.0 * kRadius * kRadius * std::sin(2 * kPi / n);
+    expect_area(s.copper, polygon, 2 * kPi * kRadius);
+    double farthest = 0.0;
+    const ClipperLib::Path& p = s.copper[0];
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      const double ax = p[i].X / kUnitsPerMm - 50, ay = p[i].Y / kUnitsPerMm - 50;
+      const ClipperLib::IntPoint& q = p[(i + 1) % p.size()];
+      const double bx = q.X / kUnitsPerMm - 50, by = q.Y / kUnitsPerMm - 50;
+      // The middle of an edge stands farthest inside, its ends farthest out.
+      const double middle = std::hypot((ax + bx) / 2, (ay + by) / 2);
+      farthest = std::max({farthest, kRadius - middle, std::hypot(ax, ay) - kRadius});
+    }
+    EXPECT_LT(farthest, kTolerance) << n << " vertices, " << p.size() << " kept";
+  }
+}
+
 TEST(ExactOutlines, ManyObjectsAcrossTiles) {
   // Enough short tracks that the board is cut into tiles (8 x 8 here), many
   // of them across a tile border; long tracks across all tiles; a pour with
