@@ -547,6 +547,26 @@ TEST(ExactOutlines, ContoursTurnedByHowManyEncloseThem) {
     EXPECT_EQ(ClipperLib::Area(rings[k]) > 0.0, k % 2 == 0) << k;
   }
 
+  // A track and copper beside it along one slanted line, as a union left
+  // them: the rounding to units puts the track's edge 0.2 units across the
+  // middle of the other contour's edge. Both stay outer contours (counting
+  // the track's edge beyond that middle turned the other into a hole, and
+  // the copper of a tile lost it).
+  ClipperLib::Paths beside{
+      {{85516, 83682}, {85667, 84006}, {85759, 84352}, {85791, 84708}, {85759, 85065},
+       {85667, 85411}, {85516, 85735}, {85310, 86028}, {85057, 86281}, {84764, 86486},
+       {84440, 86638}, {84094, 86730}, {83737, 86762}, {83381, 86730}, {83035, 86638},
+       {82711, 86486}, {82418, 86281}, {82165, 86028}, {81959, 85735}, {72574, 70579},
+       {70558, 67323}, {75385, 67323}},
+      {{89480, 74365},
+       {79746, 74365},
+       {77419, 70608},
+       {77419, 67323},
+       {79226, 67323},
+       {79226, 65536},
+       {90988, 65536}}};
+  EXPECT_EQ(orient_by_nesting(beside), 0u);
+
   ClipperLib::Paths one{square(0, 0, 10, false)};
   EXPECT_EQ(orient_by_nesting(one), 1u);
   EXPECT_GT(ClipperLib::Area(one[0]), 0.0);
