@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "exact/booleans.hpp"
 #include "exact/orientation.hpp"
 #include "exact/outlines.hpp"
 #include "geometry/boxes.hpp"
@@ -450,7 +451,9 @@ std::string joined(const std::string& head, const std::vector<std::string>& obje
 TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
   // Random boards of pads, rings, tracks and pours in both polarities: large
   // enough to be cut into tiles, or piled so high onto a few millimetres
-  // that a tile's copper is united in groups of neighbours first.
+  // that a tile's copper is united in groups of neighbours first, or turning
+  // polarity at nearly every object over copper that every clear run meets,
+  // so that a tile applies the rest of its runs by halves.
   const std::string head = kHeader +
                            "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n"
                            "%ADD14C,0.6*%\n";
@@ -459,22 +462,40 @@ TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
     int objects;
     double side;          // mm
     double clear_switch;  // the chance that an object turns polarity
+    // Rectangular pads only (many runs for few vertices), over a comb of
+    // this many teeth poured first, whose spine no pad reaches: every clear
+    // run meets the comb's one contour.
+    int comb = 0;
   };
-  for (const Board& board : {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1},
-                             Board{3, 1500, 8, 0.0}, Board{4, 1500, 8, 0.02}}) {
+  for (const Board& board :
+       {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1}, Board{3, 1500, 8, 0.0},
+        Board{4, 1500, 8, 0.02}, Board{5, 400, 10, 0.9, 500}}) {
     std::mt19937 rng(board.seed);
     const auto uniform = [&](double lo, double hi) {
       return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
     std::vector<std::string> objects;
+    if (board.comb > 0) {
+      const double pitch = (board.side - 0.1) / board.comb;
+      const double top = board.side - 0.05;
+      std::string comb = "%LPD*%\nG36*\n" + at(0.05, 0.05) + "D02*\n";
+      for (int t = 0; t < board.comb; ++t) {
+        const double x = 0.05 + t * pitch;
+        comb += at(x, top) + "D01*\n" + at(x + pitch / 2, top) + "D01*\n" + at(x + pitch / 2, 0.2) +
+                "D01*\n" + at(x + pitch, 0.2) + "D01*\n";
+      }
+      objects.push_back(comb + at(board.side - 0.05, 0.05) + "D01*\n" + at(0.05, 0.05) +
+                        "D01*\nG37*\n");
+    }
     bool clear = false;
     for (int k = 0; k < board.objects; ++k) {
       if (k > 10 && uniform(0, 1) < board.clear_switch) clear = !clear;
       std::string o = clear ? "%LPC*%\n" : "%LPD*%\n";
       const double x = uniform(1, board.side - 1), y = uniform(1, board.side - 1);
-      const double kind = uniform(0, 1);
+      const double kind = uniform(0, board.comb > 0 ? 0.45 : 1);
       if (kind < 0.45) {
-        o += "D1" + std::to_string(static_cast<int>(uniform(0, 3))) + "*\n" + at(x, y) + "D03*\n";
+        const int aperture = board.comb > 0 ? 2 : static_cast<int>(uniform(0, 3));
+        o += "D1" + std::to_string(aperture) + "*\n" + at(x, y) + "D03*\n";
       } else if (kind < 0.9) {
         o += std::string(kind < 0.7 ? "D13" : "D14") + "*\n" + at(x, y) + "D02*\n" +
              at(x + uniform(-4, 4), y + uniform(-4, 4)) + "D01*\n";
@@ -570,6 +591,39 @@ TEST(ExactOutlines, ContoursTurnedByHowManyEncloseThem) {
   ClipperLib::Paths one{square(0, 0, 10, false)};
   EXPECT_EQ(orient_by_nesting(one), 1u);
   EXPECT_GT(ClipperLib::Area(one[0]), 0.0);
+}
+
+TEST(ExactOutlines, TouchingContoursAreSeparated) {
+  // Two discs that touch at a point, and a disc with a hole that touches its
+  // rim inside, each drawn as one path: their union passes one place twice.
+  // Separated, no contour touches itself and the area stays; short contours
+  // Clipper separates, long ones (where that would take the square of their
+  // length) are split here.
+  const auto arc = [](ClipperLib::Path& p, double cx, double r, int n, bool reversed) {
+    ClipperLib::Path loop;  // from the origin round the circle
+    for (int k = 0; k < n; ++k) {
+      const double a = (cx > 0 ? kPi : 0.0) + 2 * kPi * k / n;
+      loop.push_back({std::llround(cx + r * std::cos(a)), std::llround(r * std::sin(a))});
+    }
+    if (reversed) std::reverse(loop.begin() + 1, loop.end());
+    p.insert(p.end(), loop.begin(), loop.end());
+  };
+  for (const int n : {100, 6000}) {
+    ClipperLib::Path discs, pinched;
+    arc(discs, 1e6, 1e6, n, false);
+    arc(discs, -1e6, 1e6, n, false);
+    arc(pinched, 1e6, 1e6, n, false);
+    arc(pinched, 5e5, 5e5, n, true);
+    for (const ClipperLib::Path& path : {discs, pinched}) {
+      const ClipperLib::Paths plain = unite(ClipperLib::Paths{path});
+      const ClipperLib::Paths separated =
+          unite(ClipperLib::Paths{path}, ClipperLib::pftNonZero, Touching::separated);
+      EXPECT_NEAR(area(separated), area(plain), 1e-6) << n;
+      for (const ClipperLib::Path& p : separated) {
+        EXPECT_FALSE(shares_vertices(ClipperLib::Paths{p})) << n << ", " << p.size();
+      }
+    }
+  }
 }
 
 TEST(ExactOutlines, FailuresNameTheLine) {

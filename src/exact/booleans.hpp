@@ -9,14 +9,15 @@
 
 namespace foilcad::exact {
 
-// Whether a result's contours may touch each other or themselves at a
-// vertex. Clipper separates touching contours (strictly simple) in time that
-// grows with the square of a contour's length, and nearly every result has no
-// two vertices in one place to begin with.
+// Whether a contour of a result may pass one place twice. Separated, none
+// does (contours may still meet each other at a vertex): Clipper makes a
+// result so (strictly simple) in time that grows with the square of a
+// contour's length, so that is done only where needed, and contours longer
+// than a few thousand vertices are split at their shared vertices instead.
 enum class Touching {
   allowed,    // the plain result
-  separated,  // the plain result, computed again strictly simple where two vertices share a place
-  never,      // strictly simple, always
+  separated,  // the plain result, separated where two vertices share a place
+  never,      // separated, and strictly simple from the start where Clipper is quick at it
 };
 
 ClipperLib::Paths boolean(ClipperLib::ClipType type, PathSpan subject, PathSpan clip,
