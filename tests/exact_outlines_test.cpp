@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -13,6 +15,7 @@
 #include "exact/booleans.hpp"
 #include "exact/orientation.hpp"
 #include "exact/outlines.hpp"
+#include "exact/shapes.hpp"
 #include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
 
@@ -624,6 +627,66 @@ TEST(ExactOutlines, TouchingContoursAreSeparated) {
       }
     }
   }
+}
+
+TEST(ExactOutlines, LimitsBoundTheWork) {
+  // Drawings past the exact model's own limits are refused at the line that
+  // crossed them: step and repeat copies before any is made (a block of 1,000
+  // pads placed a million times at the line that opened it, not after
+  // minutes of copying), a drawing past a lower vertex limit at the pad that
+  // crossed it, a region whose filling needs more memory than there is at
+  // the line that closed it.
+  std::string block = "%ADD10C,1*%\n%SRX1000Y1000I60J60*%\nD10*\n";
+  for (int k = 0; k < 1000; ++k) block += at(1 + k % 40, 1 + k / 40) + "D03*\n";
+  block += "%SR*%\n";
+  std::string pads = "%ADD10C,1*%\nD10*\n";
+  for (int k = 0; k < 400; ++k) pads += at(0.5 + 1.1 * (k % 18), 0.5 + 1.1 * (k / 18)) + "D03*\n";
+  const auto per_pad = static_cast<std::size_t>(circle_vertices(0.5, kTolerance));
+  std::string region = "G36*\n";
+  for (int k = 0; k <= 200'000; ++k) {
+    const double a = 2 * kPi * (k % 200'000) / 200'000;
+    region += at(10 + 9 * std::cos(a), 10 + 9 * std::sin(a)) + (k == 0 ? "D02*\n" : "D01*\n");
+  }
+  region += "G37*\n";
+  struct Refused {
+    std::string what;
+    std::string body;
+    ExactLimits limits;
+    std::size_t line;
+  };
+  for (const Refused& r : {Refused{"block", block, {}, 4},
+                           Refused{"pads", pads, {10'000, std::nullopt}, 4 + 10'000 / per_pad + 1},
+                           Refused{"region", region, {60'000'000, 16u << 20}, 200'005}}) {
+    ExactOptions o = options();
+    o.limits = r.limits;
+    try {
+      trace(r.body, o);
+      ADD_FAILURE() << r.what << ": traced";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("test.gbr:" + std::to_string(r.line) + ":"),
+                std::string::npos)
+          << r.what << ": " << e.what();
+    }
+  }
+  // The same region with memory enough.
+  ExactOptions o = options();
+  o.limits.memory = std::uint64_t{1} << 30;
+  EXPECT_NEAR(area(trace(region, o).copper), kPi * 81, 2 * kPi * 9 * kTolerance);
+
+  // A panel: a board of 30 slanted pours placed 13 x 13 times. The grid
+  // would cut the pours into more than 2,000,000 rectangles and refuses it;
+  // the exact model traces its 20,280 vertices.
+  std::string panel = "%SRX13Y13I50J50*%\n";
+  for (int k = 0; k < 30; ++k) {
+    const double x = 1 + 1.6 * k;
+    panel += "G36*\n" + at(x, 5) + "D02*\n" + at(x + 1, 5) + "D01*\n" + at(x + 1.5, 45) + "D01*\n" +
+             at(x + 0.5, 45) + "D01*\n" + at(x, 5) + "D01*\nG37*\n";
+  }
+  panel += "%SR*%\n";
+  const Drawing d = read_photoplot_text(kHeader + panel + "M02*\n", "panel.gbr");
+  EXPECT_THROW(make_boxes(d, {}), Error);
+  const CopperShape s = trace_copper(d, options({0, 650, 0, 650}));
+  EXPECT_NEAR(area(s.copper), 169 * 30 * 40.0, 1e-6);
 }
 
 TEST(ExactOutlines, FailuresNameTheLine) {

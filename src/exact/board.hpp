@@ -1,5 +1,5 @@
 // The board the copper is cut to: the outline layer's area less its
-// cut-outs, or else the drawing's outline frame, or else the extent given.
+// cut-outs, or else the drawing's frame, or else the extent given.
 #pragma once
 
 #include "exact/clipper_units.hpp"

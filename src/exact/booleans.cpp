@@ -18,9 +18,9 @@ namespace {
 
 // Clipper makes a result strictly simple in time that grows with the square
 // of each contour's length (it compares every vertex of a contour with every
-// other): a contour of 11,500 vertices took half a second, and the copper of
-// a board that turns polarity often can make one contour of many more. Where
-// a contour is longer than this, touching contours are separated here
+// other), and the copper of a board that turns polarity often can make one
+// contour of tens of thousands of vertices across many tiles. Where a
+// contour is longer than this, touching contours are separated here
 // instead, in time that grows with their length.
 constexpr std::size_t kLongestSeparatedByClipper = 4096;
 

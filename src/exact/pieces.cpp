@@ -22,15 +22,27 @@ using ClipperLib::Paths;
 
 namespace {
 
-// The outline points the traced objects may have together (16 bytes each):
-// beyond it the copper would not fit in memory.
-constexpr std::size_t kMaxPoints = 60'000'000;
+// What tracing holds for certain: every vertex of the pieces and each
+// contour's own allocation (a vector and the heap's header), until the
+// tiles are done; and, while a region is filled, Clipper's edge (about this
+// size) for every vertex of its contour.
+constexpr std::uint64_t kVertexBytes = sizeof(IntPoint);
+constexpr std::uint64_t kContourBytes = sizeof(Path) + 16;
+constexpr std::uint64_t kClipperEdgeBytes = 128;
+
+// a * b, or the largest value where that would overflow.
+std::size_t times(std::size_t a, std::size_t b) {
+  if (a != 0 && b > SIZE_MAX / a) return SIZE_MAX;
+  return a * b;
+}
 
 class PieceTracer {
  public:
   PieceTracer(const Drawing& drawing, const ExactOptions& options)
-      // Below a unit the chords are as close as the coordinates can follow.
-      : d_(drawing), tolerance_(std::max(options.tolerance, 1.0 / kUnitsPerMm)) {}
+      : d_(drawing),
+        limits_(options.limits),
+        // Below a unit the chords are as close as the coordinates can follow.
+        tolerance_(std::max(options.tolerance, 1.0 / kUnitsPerMm)) {}
 
   Pieces run() {
     identity_.reserve(d_.transforms.size());
@@ -38,10 +50,17 @@ class PieceTracer {
     std::vector<std::size_t> object_pieces;  // where each object's pieces begin
     if (!d_.placements.empty()) object_pieces.reserve(d_.objects.size() + 1);
     std::size_t next_placement = 0;
-    // The outline frame takes no part in the copper.
+    // The frame takes no part in the copper.
     const std::size_t first = d_.frame ? 4 : 0;
     for (std::size_t i = 0; i < d_.objects.size(); ++i) {
       if (!d_.placements.empty()) object_pieces.push_back(out_.pieces.size());
+      // The block the object is in (blocks do not overlap; they close in
+      // order): every vertex it has counts once for each place.
+      const Placement* p =
+          next_placement < d_.placements.size() && d_.placements[next_placement].first_object <= i
+              ? &d_.placements[next_placement]
+              : nullptr;
+      enter(p);
       const DrawingObject& o = d_.objects[i];
       if (i >= first) {
         try {
@@ -50,18 +69,15 @@ class PieceTracer {
           fail(o.line, e.what());
         }
       }
+      check(0, o.line);
       while (next_placement < d_.placements.size() &&
              d_.placements[next_placement].end_object == i + 1) {
-        const Placement& p = d_.placements[next_placement++];
+        const Placement& closed = d_.placements[next_placement++];
         try {
-          repeat(p, object_pieces[p.first_object]);
+          repeat(closed, object_pieces[closed.first_object]);
         } catch (const OutOfRange& e) {
-          fail(p.close_line, e.what());
+          fail(closed.close_line, e.what());
         }
-      }
-      if (out_.points > kMaxPoints) {
-        fail(o.line, "the copper's outlines need more than " + std::to_string(kMaxPoints) +
-                         " points: too many to trace");
       }
     }
     return std::move(out_);
@@ -70,6 +86,71 @@ class PieceTracer {
  private:
   [[noreturn]] void fail(std::size_t line, const std::string& what) const {
     throw input_error(d_.name, line, what, d_.record(line));
+  }
+
+  // Begins counting the copies of block p (none: no block) when the object
+  // is its first.
+  void enter(const Placement* p) {
+    if (p == block_) return;
+    block_ = p;
+    places_ = 1;
+    if (p != nullptr && p->steps_x > 0 && p->steps_y > 0) {
+      places_ = times(static_cast<std::size_t>(p->steps_x), static_cast<std::size_t>(p->steps_y));
+    }
+    block_first_contour_ = out_.contours.size();
+    block_vertices_ = out_.vertices;
+  }
+
+  // Refuses the drawing when the vertices traced so far, `extra` more that
+  // an object is about to make, and the copies still to come of the block
+  // they are in would take it past the limits: the copies are counted before
+  // any is made, so that a block placed a million times is refused at once,
+  // at the line that opened it.
+  void check(std::size_t extra, std::size_t line, std::uint64_t transient = 0) const {
+    std::size_t vertices = out_.vertices;
+    std::size_t contours = out_.contours.size();
+    if (places_ > 1) {
+      vertices = sat_add(vertices, times(places_ - 1, out_.vertices - block_vertices_));
+      contours = sat_add(contours, times(places_ - 1, out_.contours.size() - block_first_contour_));
+    }
+    vertices = sat_add(vertices, times(places_, extra));
+    const bool copies = places_ > 1;
+    const std::size_t at = copies ? block_->line : line;
+    const auto refuse = [&](const std::string& what) {
+      throw input_error(d_.name, at, what, d_.record(copies ? block_->record_line : line));
+    };
+    const std::string whose = copies ? "the step and repeat copies" : "the copper's contours";
+    if (vertices > limits_.points) {
+      refuse(whose + " need more than " + std::to_string(limits_.points) +
+             " vertices: too many to trace");
+    }
+    if (limits_.memory && sat_add(bytes(vertices, contours), transient) > *limits_.memory) {
+      refuse(whose + " need more memory than the " + std::to_string(*limits_.memory >> 20) +
+             " MB available");
+    }
+  }
+
+  // The most vertices an aperture may have: what the limit leaves, and with
+  // the memory given, what fits beside what is held, each vertex with
+  // Clipper's edge (a macro's primitives are united).
+  std::size_t aperture_vertices() const {
+    std::size_t most = limits_.points > out_.vertices ? limits_.points - out_.vertices : 0;
+    if (limits_.memory) {
+      const std::uint64_t held = bytes(out_.vertices, out_.contours.size());
+      const std::uint64_t left = *limits_.memory > held ? *limits_.memory - held : 0;
+      most = std::min<std::uint64_t>(most, left / (kVertexBytes + kClipperEdgeBytes));
+    }
+    return most;
+  }
+
+  static std::size_t sat_add(std::size_t a, std::size_t b) {
+    return b > SIZE_MAX - a ? SIZE_MAX : a + b;
+  }
+
+  static std::uint64_t bytes(std::size_t vertices, std::size_t contours) {
+    const double b = static_cast<double>(vertices) * kVertexBytes +
+                     static_cast<double>(contours) * kContourBytes;
+    return b >= 1.8e19 ? UINT64_MAX : static_cast<std::uint64_t>(b);
   }
 
   Point placed(Point p, std::uint32_t transform) const {
@@ -87,7 +168,12 @@ class PieceTracer {
     if (it == shapes_.end()) {
       const Aperture& a = d_.apertures[o.aperture];
       try {
-        it = shapes_.emplace(key, aperture_shape(a, t, tolerance_)).first;
+        it = shapes_.emplace(key, aperture_shape(a, t, tolerance_, aperture_vertices())).first;
+      } catch (const TooManyVertices&) {
+        throw input_error(d_.name, a.line,
+                          "the aperture needs more than " + std::to_string(aperture_vertices()) +
+                              " vertices: too many to trace",
+                          d_.record(a.record_line));
       } catch (const MacroError& e) {
         throw input_error(d_.name, a.line, e.what(), d_.record(a.record_line));
       } catch (const OutOfRange& e) {
@@ -104,6 +190,7 @@ class PieceTracer {
     switch (o.kind) {
       case DrawingObject::Kind::flash:
         if (const ApertureShape* s = shape(o)) {
+          check(vertices(s->flash), o.line);
           const IntPoint at = to_units(placed(o.to, o.transform));
           for (const Path& p : s->flash) {
             Path& copy = out_.contours.emplace_back(p);
@@ -116,6 +203,7 @@ class PieceTracer {
         break;
       case DrawingObject::Kind::stroke:
         if (const ApertureShape* s = shape(o)) {
+          check(swept_vertices(*s), o.line);
           sweep(*s, placed(o.from, o.transform), placed(o.to, o.transform));
         }
         break;
@@ -127,6 +215,19 @@ class PieceTracer {
         break;
     }
     add_piece(first, o.clear);
+  }
+
+  static std::size_t vertices(const Paths& paths) {
+    std::size_t n = 0;
+    for (const Path& p : paths) n += p.size();
+    return n;
+  }
+
+  // The most vertices the aperture makes swept along a segment: its shape at
+  // both ends and a quadrilateral for each of its edges (a convex one: its
+  // hull).
+  static std::size_t swept_vertices(const ApertureShape& s) {
+    return s.convex.empty() ? 6 * vertices(s.flash) : s.convex.size() + 2;
   }
 
   // The aperture swept along a segment on the device.
@@ -213,7 +314,10 @@ class PieceTracer {
     // arc gets at most this many chords (a round aperture takes one offset
     // of the whole line instead, whatever its length).
     constexpr int kMostSweptChords = 1024;
-    if (!round) steps = std::min(steps, kMostSweptChords);
+    if (!round) {
+      steps = std::min(steps, kMostSweptChords);
+      check(times(static_cast<std::size_t>(steps), swept_vertices(s)), o.line);
+    }
     std::vector<Point> line;
     line.reserve(static_cast<std::size_t>(steps) + 1);
     line.push_back(placed(o.from, o.transform));
@@ -250,6 +354,7 @@ class PieceTracer {
   // cut-in of no width leaves nothing behind.
   void region(const DrawingObject& o) {
     const RegionDetail& r = d_.regions[o.detail];
+    check(r.point_count, o.line, r.point_count * kClipperEdgeBytes);
     Paths contour(1);
     contour[0].reserve(r.point_count);
     for (std::size_t i = 0; i < r.point_count; ++i) {
@@ -281,10 +386,6 @@ class PieceTracer {
           }
           add_piece(first, original.clear);
         }
-        if (out_.points > kMaxPoints) {
-          fail(p.close_line, "the copper's outlines need more than " + std::to_string(kMaxPoints) +
-                                 " points: too many to trace");
-        }
       }
     }
   }
@@ -296,9 +397,9 @@ class PieceTracer {
     UnitBox& b = piece.box;
     for (std::size_t i = first; i < out_.contours.size(); ++i) {
       b.add(box_of(out_.contours[i]));
-      piece.points += out_.contours[i].size();
+      piece.vertices += out_.contours[i].size();
     }
-    if (piece.points == 0) {
+    if (piece.vertices == 0) {
       out_.contours.resize(first);
       return;
     }
@@ -306,12 +407,20 @@ class PieceTracer {
     if (b.min_x < -kRange || b.max_x > kRange || b.min_y < -kRange || b.max_y > kRange) {
       throw OutOfRange();
     }
-    out_.points += piece.points;
+    out_.vertices += piece.vertices;
     out_.pieces.push_back(piece);
   }
 
   const Drawing& d_;
+  const ExactLimits& limits_;
   double tolerance_;
+  // The step and repeat block being traced (none: nullptr), how many places
+  // it puts its objects at, and how many contours and vertices there were
+  // before it.
+  const Placement* block_ = nullptr;
+  std::size_t places_ = 1;
+  std::size_t block_first_contour_ = 0;
+  std::size_t block_vertices_ = 0;
   std::vector<char> identity_;
   std::map<std::uint64_t, ApertureShape> shapes_;
   Pieces out_;

@@ -14,22 +14,22 @@ namespace foilcad::exact {
 // One object, or one step and repeat copy of it: contours counterclockwise
 // with clockwise holes, to be united by the nonzero rule.
 struct Piece {
-  bool clear;          // removes copper (adds it in a negative image)
-  std::size_t first;   // its first contour in Pieces::contours
-  std::size_t count;   // how many contours
-  std::size_t points;  // their vertices
-  UnitBox box;         // never empty
+  bool clear;         // removes copper (adds it in a negative image)
+  std::size_t first;  // its first contour in Pieces::contours
+  std::size_t count;  // how many contours
+  std::size_t vertices;
+  UnitBox box;  // never empty
 };
 
 struct Pieces {
   std::vector<ClipperLib::Path> contours;  // piece after piece
   std::vector<Piece> pieces;               // copies behind their block
-  std::size_t points = 0;                  // of all contours
+  std::size_t vertices = 0;                // of all contours
 
   PathSpan contours_of(const Piece& p) const { return {contours.data() + p.first, p.count}; }
 };
 
-// The drawing's objects from the first after its outline frame on, in units,
+// The drawing's objects from the first after its frame on, in units,
 // placed on the device. Every piece lies within the range Clipper computes in
 // exactly (±loRange). Chords stand off their circles by at most
 // max(options.tolerance, one unit).

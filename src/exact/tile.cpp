@@ -18,12 +18,11 @@ namespace {
 
 // Where the boxes of the copper waiting to be united cover its tile more
 // than this many times over, the pieces are united in groups of neighbours
-// (about kGroupPoints points each, then kGroupsUnited groups at a time).
+// (about kGroupVertices vertices each, then kGroupsUnited groups at a time).
 // Real boards come to 0.2 to 2.4, boards piled with objects to 6 and more;
-// on real boards the groups only add work (outlines of exact-10000 took 1.8
-// times as long).
+// on real boards the groups only add work.
 constexpr double kPiledCoverage = 4.0;
-constexpr std::size_t kGroupPoints = 1000;
+constexpr std::size_t kGroupVertices = 1000;
 constexpr std::size_t kGroupsUnited = 4;
 
 // Each run that removes copper is taken from the copper its box meets, so a
@@ -43,10 +42,8 @@ bool wider_or_taller(const UnitBox& a, const UnitBox& b) {
 // Pieces united by the nonzero rule, neighbours first. Where many pieces lie
 // on top of each other, one union spends nearly all its time on crossings of
 // edges that end up inside the copper (Clipper sorts each scan line's
-// crossings in time that grows with their square: a tile of a board with
-// hundreds of objects on each square millimetre took 70 times as long as one
-// of a real board); uniting small groups of neighbours first removes those
-// edges before the larger unions see them.
+// crossings in time that grows with their square); uniting small groups of
+// neighbours first removes those edges before the larger unions see them.
 Paths unite_neighbours(std::vector<Paths>& pieces, const std::vector<UnitBox>& boxes,
                        const UnitBox& area) {
   // Neighbours by the Z order of the boxes' centres.
@@ -73,16 +70,16 @@ Paths unite_neighbours(std::vector<Paths>& pieces, const std::vector<UnitBox>& b
   std::sort(order.begin(), order.end());
   std::vector<Paths> groups;
   Paths group;
-  std::size_t points = 0;
+  std::size_t vertices = 0;
   for (const auto& [key, i] : order) {
     for (Path& path : pieces[i]) {
-      points += path.size();
+      vertices += path.size();
       group.push_back(std::move(path));
     }
-    if (points >= kGroupPoints) {
+    if (vertices >= kGroupVertices) {
       groups.push_back(unite(group));
       group.clear();
-      points = 0;
+      vertices = 0;
     }
   }
   if (!group.empty()) groups.push_back(unite(group));
@@ -192,7 +189,7 @@ class TileBooleans {
         tile_(tile),
         tile_path_{box_path(tile)},
         board_(std::move(board)) {
-    for (const TilePiece& t : listed) budget_ += kRunWork * source.pieces.pieces[t.index].points;
+    for (const TilePiece& t : listed) budget_ += kRunWork * source.pieces.pieces[t.index].vertices;
     budget_ = std::max(budget_, kLeastRunWork);
   }
 
@@ -242,7 +239,7 @@ class TileBooleans {
   // The piece's contours within the tile appended to into; their box.
   UnitBox take(const TilePiece& t, Paths& into) const {
     const Piece& p = source_.pieces.pieces[t.index];
-    if ((p.points > kCutToTile || wider_or_taller(p.box, tile_)) && !tile_.contains(p.box)) {
+    if ((p.vertices > kCutToTile || wider_or_taller(p.box, tile_)) && !tile_.contains(p.box)) {
       Paths cut = intersect(t.contours, tile_path_);
       const UnitBox box = box_of(cut);
       for (Path& c : cut) into.push_back(std::move(c));

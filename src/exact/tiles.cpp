@@ -18,7 +18,7 @@ using ClipperLib::Paths;
 namespace {
 
 // A tile holds about this many vertices of the pieces that meet it.
-constexpr std::size_t kPointsPerTile = 20'000;
+constexpr std::size_t kVerticesPerTile = 20'000;
 constexpr int kMaxTileLevels = 7;  // at most 128 x 128 tiles
 // The cells of this level of the tiles' quadtree are traced on the cores side
 // by side: 16, so that a few heavy ones still leave the cores even work.
@@ -171,7 +171,7 @@ class Descent {
     for (const TilePiece& t : pieces) {
       if (!spans_[t.index].intersects(tiles)) continue;
       const Piece& p = source_.pieces.pieces[t.index];
-      if (p.points > kCutToTile && !box.contains(p.box)) {
+      if (p.vertices > kCutToTile && !box.contains(p.box)) {
         const std::size_t first = reduced.size();
         for (const Path& path : t.contours) reduce(path, box, reduced);
         copies.emplace_back(here.size(), first);
@@ -207,12 +207,12 @@ class Descent {
 Paths unite_tiles(const TileSource& source) {
   const std::vector<Piece>& pieces = source.pieces.pieces;
   const UnitBox w = box_of(source.board);
-  std::size_t points = 0;
+  std::size_t vertices = 0;
   for (const Piece& p : pieces) {
-    if (p.box.intersects(w)) points += p.points;
+    if (p.box.intersects(w)) vertices += p.vertices;
   }
   int levels = 0;
-  while (levels < kMaxTileLevels && points > kPointsPerTile << (2 * levels)) ++levels;
+  while (levels < kMaxTileLevels && vertices > kVerticesPerTile << (2 * levels)) ++levels;
   const TileGrid grid{w, 1 << levels};
   const int tiles = grid.n;
   // Each tile's contours: outer ones that reach a border go up a level. The
