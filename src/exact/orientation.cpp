@@ -36,9 +36,10 @@ int side(const Edge& e, cInt x2, cInt y2) {
   const Wide cross = static_cast<Wide>(e.b.X - e.a.X) * (y2 - 2 * e.a.Y) -
                      static_cast<Wide>(e.b.Y - e.a.Y) * (x2 - 2 * e.a.X);
   // cross is twice the distance from the line times the edge's length.
-  const double length =
-      std::hypot(static_cast<double>(e.b.X - e.a.X), static_cast<double>(e.b.Y - e.a.Y));
-  if (std::fabs(static_cast<double>(cross)) < 2.0 * length) return 0;
+  const double c = static_cast<double>(cross);
+  const double dx = static_cast<double>(e.b.X - e.a.X);
+  const double dy = static_cast<double>(e.b.Y - e.a.Y);
+  if (c * c < 4.0 * (dx * dx + dy * dy)) return 0;
   return cross > 0 ? 1 : -1;
 }
 
