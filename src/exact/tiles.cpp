@@ -21,8 +21,9 @@ namespace {
 constexpr std::size_t kVerticesPerTile = 20'000;
 constexpr int kMaxTileLevels = 7;  // at most 128 x 128 tiles
 // The cells of this level of the tiles' quadtree are traced on the cores side
-// by side: 16, so that a few heavy ones still leave the cores even work.
-constexpr int kParallelLevel = 2;
+// by side: 64, so that a few heavy ones still leave the cores even work. Each
+// reduces the pieces it cuts from their whole contours once.
+constexpr int kParallelLevel = 3;
 
 // The board's box cut into n x n tiles.
 struct TileGrid {
@@ -216,7 +217,7 @@ Paths unite_tiles(const TileSource& source) {
   const TileGrid grid{w, 1 << levels};
   const int tiles = grid.n;
   // Each tile's contours: outer ones that reach a border go up a level. The
-  // cells of the second level (or the tiles, when there are fewer) are
+  // cells of level kParallelLevel (or the tiles, when there are fewer) are
   // independent of each other.
   std::vector<Paths> up(static_cast<std::size_t>(tiles) * tiles);
   std::vector<Paths> done(up.size());
