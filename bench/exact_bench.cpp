@@ -3,6 +3,8 @@
 // solids, its cheapest output) on the same board in the same run.
 //
 //   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,N,...] [FILE.gbr ...]
+//   foilcad-bench exact board OBJECTS FILE.gbr   (writes one generated board)
+//   foilcad-bench exact circle VERTICES FILE.gbr (a circle of 40 mm radius as one region)
 #include "exact_bench.hpp"
 
 #include <sys/resource.h>
@@ -103,6 +105,30 @@ std::string make_exact_board(int objects, unsigned seed) {
   return text;
 }
 
+// A circle of radius 40 mm about (50, 50) as one region (G36) of `vertices`
+// vertices on it, as tools that flatten arcs finely write a pour's edge.
+std::string make_dense_circle(long long vertices) {
+  std::string text = "G04 foilcad-bench exact circle*\n%FSLAX46Y46*%\n%MOMM*%\nG36*\n";
+  text.reserve(static_cast<std::size_t>(vertices) * 26 + 100);
+  char line[96];
+  constexpr double kPi = 3.14159265358979323846;
+  for (long long k = 0; k <= vertices; ++k) {
+    const double a = 2.0 * kPi * static_cast<double>(k % vertices) / static_cast<double>(vertices);
+    std::snprintf(line, sizeof line, "X%lldY%lld%s*\n",
+                  std::llround((50.0 + 40.0 * std::cos(a)) * 1e6),
+                  std::llround((50.0 + 40.0 * std::sin(a)) * 1e6), k == 0 ? "D02" : "D01");
+    text += line;
+  }
+  return text + "G37*\nM02*\n";
+}
+
+bool write_file(const char* path, const std::string& text) {
+  std::FILE* f = std::fopen(path, "wb");
+  const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f != nullptr) std::fclose(f);
+  return written;
+}
+
 struct ExactResult {
   char board[96] = {};
   std::size_t objects = 0;
@@ -199,11 +225,13 @@ int run_exact_bench(int argc, char** argv) {
   // Writes one generated board: foilcad-bench exact board OBJECTS FILE.gbr
   if (argc == 3 && std::strcmp(argv[0], "board") == 0) {
     const int n = std::atoi(argv[1]);
-    const std::string text = make_exact_board(n, 3000u + static_cast<unsigned>(n));
-    std::FILE* f = std::fopen(argv[2], "wb");
-    const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (f != nullptr) std::fclose(f);
-    return written ? 0 : 1;
+    return write_file(argv[2], make_exact_board(n, 3000u + static_cast<unsigned>(n))) ? 0 : 1;
+  }
+  // Writes one dense region: foilcad-bench exact circle VERTICES FILE.gbr
+  if (argc == 3 && std::strcmp(argv[0], "circle") == 0) {
+    const long long n = std::atoll(argv[1]);
+    if (n < 3) return 2;
+    return write_file(argv[2], make_dense_circle(n)) ? 0 : 1;
   }
   fs::path dir = fs::temp_directory_path();
   int runs = 3;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -10,8 +12,10 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "exact/booleans.hpp"
 #include "exact/orientation.hpp"
 #include "exact/outlines.hpp"
+#include "exact/shapes.hpp"
 #include "geometry/boxes.hpp"
 #include "photoplot/reader.hpp"
 
@@ -320,6 +324,42 @@ TEST(ExactOutlines, BoardOutlineCutsTheCopper) {
       trace("%ADD10R,4X4*%\nD10*\n" + at(5, 5) + "D03*\n", options({0, 0, 0, 0})).copper.empty());
 }
 
+TEST(ExactOutlines, DenseRegionsKeepTheirShape) {
+  // A circle of radius 40 mm as one region of n vertices on it, as tools
+  // that flatten arcs finely write it. The copper keeps the polygon's area,
+  // and every edge stays within the tolerance of the circle, on which every
+  // traced vertex lies (within the rounding to units and the polygon's own
+  // chords, a fraction of a unit here). The cleaning once removed vertices
+  // one after another against neighbours removed before: 400,000 vertices
+  // lost 5 mm², 2.1 million came out a 136-gon whose edges stood 0.011 mm
+  // off. 300,000 vertices also take many tiles, each cutting the region.
+  constexpr double kRadius = 40.0;
+  for (const int n : {2'000, 50'000, 300'000}) {
+    std::string body = "G36*\n";
+    body.reserve(static_cast<std::size_t>(n) * 24);
+    for (int k = 0; k <= n; ++k) {
+      const double a = 2 * kPi * (k % n) / n;
+      body += at(50 + kRadius * std::cos(a), 50 + kRadius * std::sin(a)) +
+              (k == 0 ? "D02*\n" : "D01*\n");
+    }
+    const CopperShape s = trace(body + "G37*\n", options({0, 100, 0, 100}));
+    ASSERT_EQ(s.copper.size(), 1u) << n;
+    const double polygon = n / 2.0 * kRadius * kRadius * std::sin(2 * kPi / n);
+    expect_area(s.copper, polygon, 2 * kPi * kRadius);
+    double farthest = 0.0;
+    const ClipperLib::Path& p = s.copper[0];
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      const double ax = p[i].X / kUnitsPerMm - 50, ay = p[i].Y / kUnitsPerMm - 50;
+      const ClipperLib::IntPoint& q = p[(i + 1) % p.size()];
+      const double bx = q.X / kUnitsPerMm - 50, by = q.Y / kUnitsPerMm - 50;
+      // The middle of an edge stands farthest inside, its ends farthest out.
+      const double middle = std::hypot((ax + bx) / 2, (ay + by) / 2);
+      farthest = std::max({farthest, kRadius - middle, std::hypot(ax, ay) - kRadius});
+    }
+    EXPECT_LT(farthest, kTolerance) << n << " vertices, " << p.size() << " kept";
+  }
+}
+
 TEST(ExactOutlines, ManyObjectsAcrossTiles) {
   // Enough short tracks that the board is cut into tiles (8 x 8 here), many
   // of them across a tile border; long tracks across all tiles; a pour with
@@ -414,7 +454,9 @@ std::string joined(const std::string& head, const std::vector<std::string>& obje
 TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
   // Random boards of pads, rings, tracks and pours in both polarities: large
   // enough to be cut into tiles, or piled so high onto a few millimetres
-  // that a tile's copper is united in groups of neighbours first.
+  // that a tile's copper is united in groups of neighbours first, or turning
+  // polarity at nearly every object over copper that every clear run meets,
+  // so that a tile applies the rest of its runs by halves.
   const std::string head = kHeader +
                            "%ADD10C,1.2*%\n%ADD11C,2X1*%\n%ADD12R,1.5X0.8*%\n%ADD13C,0.25*%\n"
                            "%ADD14C,0.6*%\n";
@@ -423,22 +465,40 @@ TEST(ExactOutlines, TilesAgreeWithObjectByObject) {
     int objects;
     double side;          // mm
     double clear_switch;  // the chance that an object turns polarity
+    // Rectangular pads only (many runs for few vertices), over a comb of
+    // this many teeth poured first, whose spine no pad reaches: every clear
+    // run meets the comb's one contour.
+    int comb = 0;
   };
-  for (const Board& board : {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1},
-                             Board{3, 1500, 8, 0.0}, Board{4, 1500, 8, 0.02}}) {
+  for (const Board& board :
+       {Board{1, 1200, 40, 0.1}, Board{2, 1200, 40, 0.1}, Board{3, 1500, 8, 0.0},
+        Board{4, 1500, 8, 0.02}, Board{5, 400, 10, 0.9, 500}}) {
     std::mt19937 rng(board.seed);
     const auto uniform = [&](double lo, double hi) {
       return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
     std::vector<std::string> objects;
+    if (board.comb > 0) {
+      const double pitch = (board.side - 0.1) / board.comb;
+      const double top = board.side - 0.05;
+      std::string comb = "%LPD*%\nG36*\n" + at(0.05, 0.05) + "D02*\n";
+      for (int t = 0; t < board.comb; ++t) {
+        const double x = 0.05 + t * pitch;
+        comb += at(x, top) + "D01*\n" + at(x + pitch / 2, top) + "D01*\n" + at(x + pitch / 2, 0.2) +
+                "D01*\n" + at(x + pitch, 0.2) + "D01*\n";
+      }
+      objects.push_back(comb + at(board.side - 0.05, 0.05) + "D01*\n" + at(0.05, 0.05) +
+                        "D01*\nG37*\n");
+    }
     bool clear = false;
     for (int k = 0; k < board.objects; ++k) {
       if (k > 10 && uniform(0, 1) < board.clear_switch) clear = !clear;
       std::string o = clear ? "%LPC*%\n" : "%LPD*%\n";
       const double x = uniform(1, board.side - 1), y = uniform(1, board.side - 1);
-      const double kind = uniform(0, 1);
+      const double kind = uniform(0, board.comb > 0 ? 0.45 : 1);
       if (kind < 0.45) {
-        o += "D1" + std::to_string(static_cast<int>(uniform(0, 3))) + "*\n" + at(x, y) + "D03*\n";
+        const int aperture = board.comb > 0 ? 2 : static_cast<int>(uniform(0, 3));
+        o += "D1" + std::to_string(aperture) + "*\n" + at(x, y) + "D03*\n";
       } else if (kind < 0.9) {
         o += std::string(kind < 0.7 ? "D13" : "D14") + "*\n" + at(x, y) + "D02*\n" +
              at(x + uniform(-4, 4), y + uniform(-4, 4)) + "D01*\n";
@@ -511,9 +571,122 @@ TEST(ExactOutlines, ContoursTurnedByHowManyEncloseThem) {
     EXPECT_EQ(ClipperLib::Area(rings[k]) > 0.0, k % 2 == 0) << k;
   }
 
+  // A track and copper beside it along one slanted line, as a union left
+  // them: the rounding to units puts the track's edge 0.2 units across the
+  // middle of the other contour's edge. Both stay outer contours (counting
+  // the track's edge beyond that middle turned the other into a hole, and
+  // the copper of a tile lost it).
+  ClipperLib::Paths beside{
+      {{85516, 83682}, {85667, 84006}, {85759, 84352}, {85791, 84708}, {85759, 85065},
+       {85667, 85411}, {85516, 85735}, {85310, 86028}, {85057, 86281}, {84764, 86486},
+       {84440, 86638}, {84094, 86730}, {83737, 86762}, {83381, 86730}, {83035, 86638},
+       {82711, 86486}, {82418, 86281}, {82165, 86028}, {81959, 85735}, {72574, 70579},
+       {70558, 67323}, {75385, 67323}},
+      {{89480, 74365},
+       {79746, 74365},
+       {77419, 70608},
+       {77419, 67323},
+       {79226, 67323},
+       {79226, 65536},
+       {90988, 65536}}};
+  EXPECT_EQ(orient_by_nesting(beside), 0u);
+
   ClipperLib::Paths one{square(0, 0, 10, false)};
   EXPECT_EQ(orient_by_nesting(one), 1u);
   EXPECT_GT(ClipperLib::Area(one[0]), 0.0);
+}
+
+TEST(ExactOutlines, TouchingContoursAreSeparated) {
+  // Two discs that touch at a point, and a disc with a hole that touches its
+  // rim inside, each drawn as one path: their union passes one place twice.
+  // Separated, no contour touches itself and the area stays; short contours
+  // Clipper separates, long ones (where that would take the square of their
+  // length) are split here.
+  const auto arc = [](ClipperLib::Path& p, double cx, double r, int n, bool reversed) {
+    ClipperLib::Path loop;  // from the origin round the circle
+    for (int k = 0; k < n; ++k) {
+      const double a = (cx > 0 ? kPi : 0.0) + 2 * kPi * k / n;
+      loop.push_back({std::llround(cx + r * std::cos(a)), std::llround(r * std::sin(a))});
+    }
+    if (reversed) std::reverse(loop.begin() + 1, loop.end());
+    p.insert(p.end(), loop.begin(), loop.end());
+  };
+  for (const int n : {100, 6000}) {
+    ClipperLib::Path discs, pinched;
+    arc(discs, 1e6, 1e6, n, false);
+    arc(discs, -1e6, 1e6, n, false);
+    arc(pinched, 1e6, 1e6, n, false);
+    arc(pinched, 5e5, 5e5, n, true);
+    for (const ClipperLib::Path& path : {discs, pinched}) {
+      const ClipperLib::Paths plain = unite(ClipperLib::Paths{path});
+      const ClipperLib::Paths separated =
+          unite(ClipperLib::Paths{path}, ClipperLib::pftNonZero, Touching::separated);
+      EXPECT_NEAR(area(separated), area(plain), 1e-6) << n;
+      for (const ClipperLib::Path& p : separated) {
+        EXPECT_FALSE(shares_vertices(ClipperLib::Paths{p})) << n << ", " << p.size();
+      }
+    }
+  }
+}
+
+TEST(ExactOutlines, LimitsBoundTheWork) {
+  // Drawings past the exact model's own limits are refused at the line that
+  // crossed them: step and repeat copies before any is made (a block of 1,000
+  // pads placed a million times at the line that opened it, not after
+  // minutes of copying), a drawing past a lower vertex limit at the pad that
+  // crossed it, a region whose filling needs more memory than there is at
+  // the line that closed it.
+  std::string block = "%ADD10C,1*%\n%SRX1000Y1000I60J60*%\nD10*\n";
+  for (int k = 0; k < 1000; ++k) block += at(1 + k % 40, 1 + k / 40) + "D03*\n";
+  block += "%SR*%\n";
+  std::string pads = "%ADD10C,1*%\nD10*\n";
+  for (int k = 0; k < 400; ++k) pads += at(0.5 + 1.1 * (k % 18), 0.5 + 1.1 * (k / 18)) + "D03*\n";
+  const auto per_pad = static_cast<std::size_t>(circle_vertices(0.5, kTolerance));
+  std::string region = "G36*\n";
+  for (int k = 0; k <= 200'000; ++k) {
+    const double a = 2 * kPi * (k % 200'000) / 200'000;
+    region += at(10 + 9 * std::cos(a), 10 + 9 * std::sin(a)) + (k == 0 ? "D02*\n" : "D01*\n");
+  }
+  region += "G37*\n";
+  struct Refused {
+    std::string what;
+    std::string body;
+    ExactLimits limits;
+    std::size_t line;
+  };
+  for (const Refused& r : {Refused{"block", block, {}, 4},
+                           Refused{"pads", pads, {10'000, std::nullopt}, 4 + 10'000 / per_pad + 1},
+                           Refused{"region", region, {60'000'000, 16u << 20}, 200'005}}) {
+    ExactOptions o = options();
+    o.limits = r.limits;
+    try {
+      trace(r.body, o);
+      ADD_FAILURE() << r.what << ": traced";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("test.gbr:" + std::to_string(r.line) + ":"),
+                std::string::npos)
+          << r.what << ": " << e.what();
+    }
+  }
+  // The same region with memory enough.
+  ExactOptions o = options();
+  o.limits.memory = std::uint64_t{1} << 30;
+  EXPECT_NEAR(area(trace(region, o).copper), kPi * 81, 2 * kPi * 9 * kTolerance);
+
+  // A panel: a board of 30 slanted pours placed 13 x 13 times. The grid
+  // would cut the pours into more than 2,000,000 rectangles and refuses it;
+  // the exact model traces its 20,280 vertices.
+  std::string panel = "%SRX13Y13I50J50*%\n";
+  for (int k = 0; k < 30; ++k) {
+    const double x = 1 + 1.6 * k;
+    panel += "G36*\n" + at(x, 5) + "D02*\n" + at(x + 1, 5) + "D01*\n" + at(x + 1.5, 45) + "D01*\n" +
+             at(x + 0.5, 45) + "D01*\n" + at(x, 5) + "D01*\nG37*\n";
+  }
+  panel += "%SR*%\n";
+  const Drawing d = read_photoplot_text(kHeader + panel + "M02*\n", "panel.gbr");
+  EXPECT_THROW(make_boxes(d, {}), Error);
+  const CopperShape s = trace_copper(d, options({0, 650, 0, 650}));
+  EXPECT_NEAR(area(s.copper), 169 * 30 * 40.0, 1e-6);
 }
 
 TEST(ExactOutlines, FailuresNameTheLine) {

@@ -20,14 +20,27 @@ struct Edge {
   std::size_t path;
 };
 
-// Where a horizontal line at y crosses the edge, or whether it passes by:
-// the edge counts from its lower end up to, not including, its upper one.
+__extension__ typedef __int128 Wide;  // GCC's and Clang's; -Wpedantic knows it then
+
+// Whether a horizontal line at y crosses the edge: the edge counts from its
+// lower end up to, not including, its upper one.
 bool crosses(const Edge& e, double y) { return e.a.Y <= y && y < e.b.Y; }
 
-double x_at(const Edge& e, double y) {
-  return static_cast<double>(e.a.X) + (y - static_cast<double>(e.a.Y)) *
-                                          static_cast<double>(e.b.X - e.a.X) /
-                                          static_cast<double>(e.b.Y - e.a.Y);
+// Which side of the edge the point (x2 / 2, y2 / 2) lies on: 1 left of it
+// (the edge, going up, passes to its right), -1 right of it, 0 within a
+// unit of its line. Contours of one result do not cross, but where two run
+// along one slanted line, Clipper's rounding may leave one a fraction of a
+// unit across the other: a point that close is taken to be on the edge, and
+// another point of the contour is tried.
+int side(const Edge& e, cInt x2, cInt y2) {
+  const Wide cross = static_cast<Wide>(e.b.X - e.a.X) * (y2 - 2 * e.a.Y) -
+                     static_cast<Wide>(e.b.Y - e.a.Y) * (x2 - 2 * e.a.X);
+  // cross is twice the distance from the line times the edge's length.
+  const double c = static_cast<double>(cross);
+  const double dx = static_cast<double>(e.b.X - e.a.X);
+  const double dy = static_cast<double>(e.b.Y - e.a.Y);
+  if (c * c < 4.0 * (dx * dx + dy * dy)) return 0;
+  return cross > 0 ? 1 : -1;
 }
 
 }  // namespace
@@ -92,27 +105,29 @@ std::size_t orient_by_nesting(Paths& paths) {
     Path& p = paths[k];
     if (p.size() < 3) continue;
     // The middle of one of the contour's slanted or upright edges lies on no
-    // other contour (they do not cross and share no edge); should it, the
-    // next edge is tried.
+    // other contour (they do not cross and share no edge); should it lie
+    // within a unit of one, the next edge is tried. A contour with no edge
+    // clear of the others keeps the turn Clipper gave it.
     int enclosing = -1;
     for (std::size_t i = 0; i < p.size() && enclosing < 0; ++i) {
       const IntPoint& u = p[i];
       const IntPoint& v = p[(i + 1) % p.size()];
       if (u.Y == v.Y) continue;
-      const double x = (static_cast<double>(u.X) + static_cast<double>(v.X)) / 2.0;
-      const double y = (static_cast<double>(u.Y) + static_cast<double>(v.Y)) / 2.0;
+      const cInt x2 = u.X + v.X;  // the middle, doubled
+      const cInt y2 = u.Y + v.Y;
+      const double y = static_cast<double>(y2) / 2.0;
       int count = 0;
       bool on_edge = false;
       const std::size_t b = band(y);
       for (std::size_t n = begins[b]; n < begins[b + 1]; ++n) {
         const Edge& edge = edges[in_bands[n]];
         if (edge.path == k || !crosses(edge, y)) continue;
-        const double at = x_at(edge, y);
-        if (at == x) {
+        const int s = side(edge, x2, y2);
+        if (s == 0) {
           on_edge = true;
           break;
         }
-        if (at > x) ++count;
+        if (s > 0) ++count;
       }
       if (!on_edge) enclosing = count;
     }

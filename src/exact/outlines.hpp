@@ -1,5 +1,8 @@
-// The copper of a drawing as polygons: every object's true outline, dark and
-// clear applied in file order, clipped to the board.
+// The copper of a drawing as polygons: every object's true shape, dark and
+// clear applied in file order, cut to the board. The stages: the board
+// (board.hpp), the objects traced into pieces (pieces.hpp), the pieces
+// applied tile by tile (tiles.hpp, tile.hpp), the contours cleaned
+// (cleaning.hpp).
 #pragma once
 
 #include "exact/clipper_units.hpp"
@@ -8,8 +11,8 @@
 namespace foilcad::exact {
 
 struct CopperShape {
-  // Both as a Clipper result (outer contours counterclockwise, holes
-  // clockwise, strictly simple), in kUnitsPerMm; copper lies within board.
+  // Both as contours in units (kUnitsPerMm): outer ones counterclockwise,
+  // holes clockwise, none passing one place twice; copper lies within board.
   ClipperLib::Paths copper;
   ClipperLib::Paths board;
 };

@@ -8,7 +8,7 @@
 
 #include "common/arc.hpp"
 #include "common/turn.hpp"
-#include "exact/orientation.hpp"
+#include "exact/booleans.hpp"
 
 namespace foilcad::exact {
 
@@ -30,14 +30,6 @@ constexpr int kMaxMoireRings = 10000;
 // Counterclockwise (positive area) in place.
 void orient(Path& path) {
   if (ClipperLib::Area(path) < 0.0) std::reverse(path.begin(), path.end());
-}
-
-Paths execute(ClipperLib::ClipType type, const Paths& subject, const Paths& clip,
-              ClipperLib::PolyFillType fill = ClipperLib::pftNonZero) {
-  ClipperLib::Clipper clipper;
-  clipper.AddPaths(subject, ClipperLib::ptSubject, true);
-  if (!clip.empty()) clipper.AddPaths(clip, ClipperLib::ptClip, true);
-  return execute_oriented(clipper, type, fill);
 }
 
 // The hull of a convex counterclockwise polygon at from and at to: the
@@ -109,8 +101,8 @@ std::vector<Point> regular_polygon(Point centre, double radius, int n, double de
 // one exposure are applied together.
 class MacroTracer {
  public:
-  MacroTracer(const Aperture& a, double tolerance)
-      : a_(a), unit_(a.unit), tolerance_(tolerance / a.unit) {}
+  MacroTracer(const Aperture& a, double tolerance, std::size_t max_vertices)
+      : a_(a), unit_(a.unit), tolerance_(tolerance / a.unit), max_vertices_(max_vertices) {}
 
   Paths run() {
     for (const MacroPrimitive& p : a_.primitives) {
@@ -132,9 +124,9 @@ class MacroTracer {
     if (pending_.empty()) return;
     if (exposed_) {
       pending_.insert(pending_.end(), drawn_.begin(), drawn_.end());
-      drawn_ = execute(ClipperLib::ctUnion, pending_, {});
+      drawn_ = unite(pending_);
     } else if (!drawn_.empty()) {
-      drawn_ = execute(ClipperLib::ctDifference, drawn_, pending_);
+      drawn_ = subtract(drawn_, pending_);
     }
     pending_.clear();
   }
@@ -150,7 +142,9 @@ class MacroTracer {
     return to_units(r);
   }
 
-  Path path(const std::vector<Point>& points) const {
+  Path path(const std::vector<Point>& points) {
+    vertices_ += points.size();
+    if (vertices_ > max_vertices_) throw TooManyVertices();
     Path out;
     out.reserve(points.size());
     for (const Point& p : points) out.push_back(place(p));
@@ -162,7 +156,7 @@ class MacroTracer {
     return circle_polygon(centre, std::abs(diameter) / 2.0, tolerance_);
   }
 
-  Paths primitive() const {
+  Paths primitive() {
     const std::vector<double>& m = p_->modifiers;
     auto need = [&](std::size_t count) {
       if (m.size() < count) fail("the primitive has too few modifiers");
@@ -207,7 +201,7 @@ class MacroTracer {
         contour.reserve(points);
         for (std::size_t i = 0; i < points; ++i) contour.push_back({m[2 + 2 * i], m[3 + 2 * i]});
         // Filled as regions are: even-odd.
-        return execute(ClipperLib::ctUnion, {path(contour)}, {}, ClipperLib::pftEvenOdd);
+        return unite(Paths{path(contour)}, ClipperLib::pftEvenOdd);
       }
       case 5: {  // exposure, n, centre x, centre y, diameter, [rotation]
         need(5);
@@ -232,7 +226,7 @@ class MacroTracer {
 
   // centre x, centre y, outer diameter, ring thickness, gap, ring count,
   // cross-hair thickness, cross-hair length
-  Paths moire() const {
+  Paths moire() {
     const std::vector<double>& m = p_->modifiers;
     const Point c{m[0], m[1]};
     const double thickness = std::abs(m[3]);
@@ -262,7 +256,7 @@ class MacroTracer {
 
   // centre x, centre y, outer diameter, inner diameter, gap: a ring cut by
   // two gaps through the centre, parallel to the axes before the rotation.
-  Paths thermal() const {
+  Paths thermal() {
     const std::vector<double>& m = p_->modifiers;
     const Point c{m[0], m[1]};
     const double outer = std::abs(m[2]);
@@ -276,12 +270,14 @@ class MacroTracer {
       cut.push_back(path(rectangle(c.x - reach, c.x + reach, c.y - hg, c.y + hg)));
       cut.push_back(path(rectangle(c.x - hg, c.x + hg, c.y - reach, c.y + reach)));
     }
-    return execute(ClipperLib::ctDifference, {path(circle(c, outer))}, cut);
+    return subtract(Paths{path(circle(c, outer))}, cut);
   }
 
   const Aperture& a_;
   double unit_;
   double tolerance_;  // in the macro's units
+  std::size_t max_vertices_;
+  std::size_t vertices_ = 0;  // of the primitives made so far
   const MacroPrimitive* p_ = nullptr;
   Point dir_{1.0, 0.0};
   Paths drawn_;
@@ -381,11 +377,12 @@ void turn(Paths& paths, const ImageTransform& t) {
   }
 }
 
-ApertureShape aperture_shape(const Aperture& a, const ImageTransform& t, double tolerance) {
+ApertureShape aperture_shape(const Aperture& a, const ImageTransform& t, double tolerance,
+                             std::size_t max_vertices) {
   ApertureShape shape;
   if (a.shape == Aperture::Shape::macro) {
     if (a.primitives.empty()) return shape;
-    shape.flash = MacroTracer(a, tolerance).run();
+    shape.flash = MacroTracer(a, tolerance, max_vertices).run();
     turn(shape.flash, t);
     return shape;
   }
@@ -442,12 +439,12 @@ ApertureShape aperture_shape(const Aperture& a, const ImageTransform& t, double 
   }
   for (Point& p : shape.convex) p = t.turned(p);
   if (t.swap_axes) std::reverse(shape.convex.begin(), shape.convex.end());
-  Path outline = to_path(shape.convex);
+  Path solid = to_path(shape.convex);
   if (hole > 0.0) {
     Path inner = to_path(circle_polygon({0.0, 0.0}, hole / 2.0, tolerance));
-    shape.flash = execute(ClipperLib::ctDifference, {outline}, {inner});
+    shape.flash = subtract(Paths{solid}, Paths{inner});
   } else {
-    shape.flash.push_back(std::move(outline));
+    shape.flash.push_back(std::move(solid));
   }
   return shape;
 }

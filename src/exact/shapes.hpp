@@ -21,6 +21,13 @@ class OutOfRange : public std::runtime_error {
             "the object reaches beyond ±65 m, the range the exact model computes in") {}
 };
 
+// An aperture that needs more vertices than it may have. The caller names
+// the line.
+class TooManyVertices : public std::runtime_error {
+ public:
+  TooManyVertices() : std::runtime_error("the aperture needs too many vertices") {}
+};
+
 ClipperLib::cInt to_units(double mm);
 inline ClipperLib::IntPoint to_units(Point p) { return {to_units(p.x), to_units(p.y)}; }
 
@@ -58,7 +65,7 @@ struct ApertureShape {
   // What a flash draws, in units around the origin: outer contours
   // counterclockwise, holes clockwise. Empty for an aperture of size zero.
   ClipperLib::Paths flash;
-  // The solid outline a stroke sweeps (holes do not count), in millimetres,
+  // The solid shape a stroke sweeps (holes do not count), in millimetres,
   // counterclockwise, when it is convex (every standard shape).
   std::vector<Point> convex;
   // A circle's radius in millimetres (strokes and arcs are traced as bands),
@@ -66,10 +73,13 @@ struct ApertureShape {
   double circle_radius = 0.0;
 };
 
-// The shape of a aperture as defined, turned by t's rotation and axis select.
-// Throws MacroError for a macro primitive that cannot be drawn, OutOfRange
-// for one beyond the range.
-ApertureShape aperture_shape(const Aperture& aperture, const ImageTransform& t, double tolerance);
+// The shape of an aperture as defined, turned by t's rotation and axis
+// select. Throws MacroError for a macro primitive that cannot be drawn,
+// OutOfRange for one beyond the range, TooManyVertices for a macro whose
+// primitives have more than max_vertices together (thousands of rings of a
+// moire each take a circle of thousands: they are counted as they are made).
+ApertureShape aperture_shape(const Aperture& aperture, const ImageTransform& t, double tolerance,
+                             std::size_t max_vertices);
 
 // Turns points by t's quarter turns and axis select (exact on integers); an
 // axis swap mirrors, so paths are reversed to keep their orientation.
