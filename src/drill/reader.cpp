@@ -227,6 +227,8 @@ class Parser {
   HoleUse next_use_ = HoleUse::unknown;
   Plating section_plating_ = Plating::unknown;  // Altium's ";TYPE=PLATED" sections
   Plating file_plating_ = Plating::unknown;     // TF.FileFunction
+  std::uint32_t plated_from_ = 0;               // Fritzing's first plated tool
+  std::uint32_t non_plated_from_ = 0;
   int first_layer_ = 0;
   int last_layer_ = 0;
   bool kicad_ = false;
@@ -363,6 +365,16 @@ void Parser::comment(std::string_view text) {
     if (f.find("INCREMENTAL") != std::string_view::npos) incremental_ = true;
     return;
   }
+  if (u.starts_with("NON-PLATED HOLES START AT T") ||
+      u.starts_with("THROUGH (PLATED) HOLES START AT T")) {
+    // Fritzing numbers its tools by plating: ";NON-PLATED HOLES START AT T1",
+    // "; THROUGH (PLATED) HOLES START AT T100".
+    const auto first = parse_integer(std::string_view(u).substr(u.rfind('T') + 1));
+    if (first && *first >= 0 && *first <= kMaxToolNumber) {
+      (u[0] == 'N' ? non_plated_from_ : plated_from_) = static_cast<std::uint32_t>(*first);
+    }
+    return;
+  }
   if (u.starts_with("DRILL FILE {KICAD")) {
     kicad_ = true;
     return;
@@ -447,6 +459,9 @@ void Parser::units_statement(std::string_view s) {
     s.remove_prefix(comma + 1);
     comma = s.find(',');
     const std::string_view part = trim(s.substr(0, comma), kSpaceAndTab);
+    // KiCad's decimal files say "METRIC,TZ" after a FORMAT comment that says
+    // "decimal": its numbers are decimal, a whole one without its point.
+    if ((part == "LZ" || part == "TZ") && zeros_ == Zeros::decimal) continue;
     if (part == "LZ") {
       set_zeros(Zeros::leading, FormatSource::file);
     } else if (part == "TZ") {
@@ -495,6 +510,10 @@ void Parser::tool_statement(std::string_view s) {
         tool.use = next_use_;
       } else if (section_plating_ != Plating::unknown) {
         tool.plating = section_plating_;
+      } else if (plated_from_ > 0 && number >= plated_from_) {
+        tool.plating = Plating::plated;
+      } else if (non_plated_from_ > 0 && number >= non_plated_from_) {
+        tool.plating = Plating::non_plated;
       }
     }
   }
@@ -761,7 +780,7 @@ void Parser::coordinate_statement(std::string_view s) {
   }
   // The route mode: a move, or a cut while the tool is down.
   if (!plunged_ || motion_ == Motion::rapid) return;
-  if (from == to && radius < 0) return;
+  if (from == to && radius < 0 && !has_offset) return;
   if (motion_ == Motion::linear) {
     add_hole(from, to);
   } else {
@@ -989,10 +1008,15 @@ DrillFile read(std::string_view text, const std::filesystem::path& name, const O
   if (unknown > 0 && file_plating == Plating::unknown) {
     const std::string stem = upper(name.filename().string());
     DrillWarningKind kind = DrillWarningKind::plating_unknown;
-    if (stem.find("-NPTH") != std::string::npos || stem.find("_NPTH") != std::string::npos) {
+    // KiCad's files before X2 attributes say their plating only by name
+    // ("-PTH.drl", "-NPTH.drl"), and so do gEDA's ("plated-drill.cnc",
+    // "unplated-drill.cnc"); fabricators go by these names.
+    if (stem.find("-NPTH") != std::string::npos || stem.find("_NPTH") != std::string::npos ||
+        stem.find("UNPLATED-DRILL") != std::string::npos) {
       file_plating = Plating::non_plated;
       kind = DrillWarningKind::plating_from_name;
-    } else if (stem.find("-PTH") != std::string::npos || stem.find("_PTH") != std::string::npos) {
+    } else if (stem.find("-PTH") != std::string::npos || stem.find("_PTH") != std::string::npos ||
+               stem.find("PLATED-DRILL") != std::string::npos) {
       file_plating = Plating::plated;
       kind = DrillWarningKind::plating_from_name;
     } else if (options.plating != Plating::unknown) {
@@ -1093,8 +1117,8 @@ std::string_view describe(DrillWarningKind kind) {
     case DrillWarningKind::parameter_file:
       return "the drill file's units or number format are taken from nc_param.txt beside it";
     case DrillWarningKind::plating_from_name:
-      return "the drill file does not say whether its holes are plated: its name (-PTH, -NPTH) "
-             "is taken to say it";
+      return "the drill file does not say whether its holes are plated: its name (-PTH, -NPTH, "
+             "plated-drill, unplated-drill) is taken to say it";
     case DrillWarningKind::plating_from_user:
       return "the drill file does not say whether these holes are plated: they are taken as the "
              "user says";
