@@ -240,6 +240,9 @@ class Parser {
 };
 
 void Parser::run(std::string_view text) {
+  // Room for the holes at once: a hole takes 12 bytes and more of a file,
+  // and growing the list as it fills costs more than the reading.
+  holes_.reserve(std::min(text.size() / 12, std::size_t{1} << 20));
   std::size_t number = 1;
   while (!text.empty()) {
     const std::size_t lf = text.find('\n');
