@@ -442,6 +442,9 @@ TEST(DrillFaults, EachNamesTheFileAndLine) {
       {"an arc of a huge radius",
        "M48\nMETRIC\nT1C1.0\n%\nT1\nG00X0Y0\nM15\nG02X1.0Y0A99999999.0\n",
        "test.drl:8: a coordinate is out of range"},
+      {"an arc whose circle leaves the range (fuzzing)",
+       "M48\nMETRIC\nT1C1.0\n%\nT1\nG00X0.4Y0.0\nM15\nG02X0.0Y0.0I5000.0J0\n",
+       "test.drl:8: the arc reaches out of range"},
       {"an arc without its radius or centre",
        "M48\nMETRIC\nT1C1.0\n%\nT1\nG00X0Y0\nM15\nG03X1.0Y1.0\n",
        "test.drl:8: an arc without its radius (A) or centre (I, J)"},
@@ -604,6 +607,17 @@ TEST(DrillGerbv, HolesAgreeWhereGerbvReadsTheFile) {
     ++compared;
   }
   EXPECT_GE(compared, 10);
+  // KiCad's variants, but for the routed ones: gerbv routes nothing.
+  for (const auto& entry : fs::recursive_directory_iterator(kDrill / "kicad")) {
+    const fs::path& path = entry.path();
+    if (path.extension() != ".drl" || contains(path.string(), "-routed-")) continue;
+    SCOPED_TRACE(path.string());
+    EXPECT_EQ(compare_holes(read_drill(path, {}).holes, read_by_gerbv(path, dir / "out.gbr"), 0.005,
+                            false),
+              "");
+    ++compared;
+  }
+  EXPECT_GE(compared, 50);
 }
 
 }  // namespace

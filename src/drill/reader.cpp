@@ -890,7 +890,11 @@ void Parser::add_hole(Point from, Point to) {
 // routed groove by no more than that.
 void Parser::add_arc(Point from, Point to, Point centre, bool clockwise) {
   const double r = std::hypot(from.x - centre.x, from.y - centre.y);
-  if (!(r <= kMaxDrillCoordinate)) fail("the arc's radius is out of range");
+  // The whole circle within the range keeps every chord's end within it.
+  if (!(r <= kMaxDrillCoordinate && std::fabs(centre.x) + r <= kMaxDrillCoordinate &&
+        std::fabs(centre.y) + r <= kMaxDrillCoordinate)) {
+    fail("the arc reaches out of range");
+  }
   const ArcSweep arc = arc_sweep(from, to, centre, clockwise);
   const double tolerance =
       outside_.options->arc_tolerance > 0 ? outside_.options->arc_tolerance : 0.001;
