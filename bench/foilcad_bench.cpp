@@ -17,6 +17,10 @@
 //       apertures, strokes, arcs, regions)
 //   foilcad-bench read FILE.gbr [RUNS]
 //       the reader on a file: the drawing, and the drawing with its rectangles
+//   foilcad-bench drill-file HOLES FILE.drl
+//       (writes a drill file of that many holes and slots, as KiCad writes one)
+//   foilcad-bench read-drill FILE.drl [RUNS]
+//       the drill reader on a file
 //   foilcad-bench layouts [--dir DIR] [--runs N] [--write-limit GB]
 //                 [--features N,...] [--real-parts N,...]
 //       facets and bytes of the default, merged and binary solids, and their
@@ -47,6 +51,7 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
+#include "drill/drill.hpp"
 #include "exact_bench.hpp"
 #include "geometry/boxes.hpp"
 #include "geometry/geometry.hpp"
@@ -1031,6 +1036,58 @@ int run_layouts(const Options& options, const std::vector<int>& real_parts) {
   return 0;
 }
 
+// A drill file as KiCad writes one in inches with trailing zeros kept: a
+// header of eight tools with their attributes, then per tool its holes on a
+// 0.1 mm lattice 300 mm square; one hole in fifty is a G85 slot.
+std::string make_drill_file(long long holes, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::string text =
+      "M48\n; DRILL file {foilcad-bench}\n; FORMAT={2:4/ absolute / inch / suppress leading "
+      "zeros}\nFMAT,2\nINCH,TZ\n";
+  const double sizes[] = {0.0118, 0.0157, 0.0236, 0.0315, 0.0394, 0.0472, 0.0630, 0.1260};
+  char line[128];
+  for (int t = 1; t <= 8; ++t) {
+    text += t == 1 ? "; #@! TA.AperFunction,Plated,PTH,ViaDrill\n"
+                   : "; #@! TA.AperFunction,Plated,PTH,ComponentDrill\n";
+    std::snprintf(line, sizeof line, "T%dC%.4f\n", t, sizes[t - 1]);
+    text += line;
+  }
+  text += "%\nG90\nG05\n";
+  const auto at = [&] { return static_cast<long long>(rng() % 118110); };  // 0.0001 inch
+  for (int t = 1; t <= 8; ++t) {
+    std::snprintf(line, sizeof line, "T%d\n", t);
+    text += line;
+    const long long count = holes / 8 + (t <= holes % 8 ? 1 : 0);
+    for (long long h = 0; h < count; ++h) {
+      if (h % 50 == 49) {
+        const long long x = at();
+        const long long y = at();
+        std::snprintf(line, sizeof line, "X%lldY%lldG85X%lldY%lld\n", x, -y, x + 400, -y);
+      } else {
+        std::snprintf(line, sizeof line, "X%lldY%lld\n", at(), -at());
+      }
+      text += line;
+    }
+  }
+  text += "T0\nM30\n";
+  return text;
+}
+
+// foilcad-bench read-drill FILE [RUNS]: the median time of read_drill.
+int read_drill_file(const char* file, int runs) {
+  std::vector<double> times;
+  std::size_t holes = 0;
+  for (int r = 0; r < std::max(runs, 1); ++r) {
+    const auto start = Clock::now();
+    const DrillFile drill = read_drill(file, {});
+    times.push_back(since(start));
+    holes = drill.holes.size();
+  }
+  std::printf("read-drill %s: %zu holes in %.4f s (median of %d)\n", file, holes, median(times),
+              std::max(runs, 1));
+  return 0;
+}
+
 std::vector<int> parse_list(const char* text) {
   std::vector<int> values;
   for (const char* p = text; *p != '\0';) {
@@ -1053,6 +1110,18 @@ int main(int argc, char** argv) {
   }
   if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "read") == 0) {
     return read_file(argv[2], argc == 4 ? std::atoi(argv[3]) : 5);
+  }
+  if (argc == 4 && std::strcmp(argv[1], "drill-file") == 0) {
+    write_text(argv[3], make_drill_file(std::atoll(argv[2]), 4000u));
+    return 0;
+  }
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "read-drill") == 0) {
+    try {
+      return read_drill_file(argv[2], argc == 4 ? std::atoi(argv[3]) : 5);
+    } catch (const Error& e) {
+      std::fprintf(stderr, "foilcad-bench: %s\n", e.what());
+      return 1;
+    }
   }
   if (argc == 4 && std::strcmp(argv[1], "mixed-board") == 0) {
     write_text(argv[3], make_mixed_board(std::atoi(argv[2]),
