@@ -123,11 +123,17 @@ TEST(Convert, PanelBeyondTheGridInTheExactModel) {
   // rectangles (the teeth's slanted rows are 0.1 mm tall); 20 x 21 copies.
   const auto at = [](double v) { return std::to_string(std::lround(v * 1e6)); };
   std::string text = "%FSLAX46Y46*%\n%MOMM*%\n%SRX20Y21I12J12*%\nG36*\nX0Y0D02*\n";
+  const auto line_to = [&](double x, double y) {
+    text.append("X").append(at(x)).append("Y").append(at(y)).append("D01*\n");
+  };
   for (int k = 0; k < 50; ++k) {
-    text += "X" + at(k * 0.2 + 0.1) + "Y" + at(10) + "D01*\n";
-    text += "X" + at((k + 1) * 0.2) + "Y0D01*\n";
+    line_to(k * 0.2 + 0.1, 10);
+    line_to((k + 1) * 0.2, 0);
   }
-  text += "X" + at(10) + "Y" + at(-1) + "D01*\nX0Y" + at(-1) + "D01*\nX0Y0D01*\nG37*\n";
+  line_to(10, -1);
+  line_to(0, -1);
+  line_to(0, 0);
+  text += "G37*\n";
   text += "%SR*%\nM02*\n";
   ScratchDir dir;
   write_file(dir / "panel.gbr", text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -198,6 +199,41 @@ GridSolids build_grid_solids(const Drawing& drawing, const conversion_parameters
   return solids;
 }
 
+// The drill files' holes, read against the board's extent (the only ground
+// for a guess of a file's format), into options.holes.
+void read_drills(const conversion_parameters& parameters, exact::ExactOptions& options,
+                 ConversionReport& report) {
+  if (parameters.drills.size() > UINT16_MAX) {
+    throw Error(parameters.drills.back().path.string() + ": more than " +
+                std::to_string(UINT16_MAX) + " drill files");
+  }
+  for (std::size_t f = 0; f < parameters.drills.size(); ++f) {
+    const DrillInput& input = parameters.drills[f];
+    DrillOptions drill;
+    drill.format = parameters.drill_format;
+    drill.plating = input.plating;
+    drill.board = options.extent;
+    drill.arc_tolerance = parameters.tolerance;
+    DrillFile file = read_drill(input.path, drill);
+    DrillReport& r = report.drills.emplace_back();
+    r.path = input.path;
+    r.lines = file.lines;
+    r.format = file.format;
+    r.parameter_file = file.parameter_file;
+    r.warnings = std::move(file.warnings);
+    r.holes = count_holes(file.holes);
+    report.holes.add(r.holes);
+    if (options.holes.size() + file.holes.size() > kMaxDrillHoles) {
+      throw Error(input.path.string() + ": the drill files hold more than " +
+                  std::to_string(kMaxDrillHoles) + " holes together");
+    }
+    for (Hole& h : file.holes) h.file = static_cast<std::uint16_t>(f);
+    options.holes.insert(options.holes.end(), file.holes.begin(), file.holes.end());
+    options.hole_files.push_back(input.path);
+  }
+  options.plating = parameters.plating;
+}
+
 // The exact model: the board, the copper's contours, the meshes.
 MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters& parameters,
                              ConversionReport& report, Stages& stages) {
@@ -223,6 +259,7 @@ MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters
       add_warning(report, {WarningKind::no_outline, 1, board.unframed_line});
     }
   }
+  read_drills(parameters, options, report);
   stages.finished(Stage::read);
 
   exact::ExactSolids made =
@@ -254,10 +291,26 @@ ModelSolids build(const Drawing& drawing, const conversion_parameters& parameter
 
 }  // namespace
 
+namespace {
+
+// What a model cannot do, refused before any file is read.
+void check_model(const conversion_parameters& parameters) {
+  if (parameters.geometry == Geometry::exact) {
+    check_mesh_format(parameters.stl.format);
+  } else if (!parameters.drills.empty()) {
+    throw Error(parameters.drills.front().path.string() +
+                ": holes are cut by the exact model only; convert with --geometry exact");
+  }
+  if (!(parameters.plating >= 0.0) || !std::isfinite(parameters.plating)) {
+    throw Error("the plating must be a number of millimetres, 0 or more");
+  }
+}
+
+}  // namespace
+
 ModelSolids build_solids(const conversion_parameters& parameters, ConversionReport& report,
                          const StageObserver& observer, const GridCheck& before_map) {
-  // Refused before the file is read: nothing else could be written.
-  if (parameters.geometry == Geometry::exact) check_mesh_format(parameters.stl.format);
+  check_model(parameters);
   Stages stages(report, observer);
   Drawing drawing = read_photoplot(parameters.input_path);
   return build(drawing, parameters, report, stages, before_map, &drawing);
@@ -266,7 +319,7 @@ ModelSolids build_solids(const conversion_parameters& parameters, ConversionRepo
 ModelSolids build_solids(const Drawing& drawing, const conversion_parameters& parameters,
                          ConversionReport& report, const StageObserver& observer,
                          const GridCheck& before_map) {
-  if (parameters.geometry == Geometry::exact) check_mesh_format(parameters.stl.format);
+  check_model(parameters);
   Stages stages(report, observer);
   return build(drawing, parameters, report, stages, before_map, nullptr);
 }

@@ -16,6 +16,7 @@
 #include "common/body.hpp"
 #include "common/replacing.hpp"
 #include "common/warning.hpp"
+#include "drill/drill.hpp"
 #include "geometry/grid.hpp"
 #include "photoplot/drawing.hpp"
 #include "stl/solid_files.hpp"
@@ -30,6 +31,17 @@ inline constexpr std::string_view kInsulatorSuffix = "_INS.stl";
 enum class Geometry { grid, exact };
 
 std::string_view geometry_name(Geometry geometry);
+
+// A drill file whose holes are cut into the layer.
+struct DrillInput {
+  std::filesystem::path path;
+  // What holes are whose plating the file does not say.
+  Plating plating = Plating::plated;
+};
+
+// The copper ring a plated hole keeps around its wall when nothing else is
+// given, mm: the barrel's usual plating.
+inline constexpr double kDefaultPlating = 0.025;
 
 // What one conversion needs. Heights in millimetres: every body reaches from
 // elevation to top.
@@ -48,6 +60,11 @@ struct conversion_parameters {
   // is the plane within it. It takes the place of a frame the photoplot
   // begins with.
   std::optional<std::filesystem::path> outline_path;
+  // Drill files (exact model only): every hole is cut through the layer's
+  // bodies; a plated one keeps a copper ring of plating mm around its wall.
+  std::vector<DrillInput> drills;
+  std::optional<DrillFormat> drill_format;  // overrides what the files say
+  double plating = kDefaultPlating;
 };
 
 // The output path for a suffix: the extension of the file name (from its last
@@ -82,6 +99,16 @@ struct BodyReport {
   double area = 0.0;
 };
 
+// What a drill file held, as read.
+struct DrillReport {
+  std::filesystem::path path;
+  std::size_t lines = 0;
+  FoundFormat format;
+  std::optional<std::filesystem::path> parameter_file;  // nc_param.txt, when read
+  std::vector<DrillWarning> warnings;
+  HoleCounts holes;
+};
+
 // What each stage produced, filled in as the stages finish.
 struct ConversionReport {
   Geometry geometry = Geometry::grid;
@@ -95,6 +122,9 @@ struct ConversionReport {
   bool outline_layer = false;
   std::size_t outline_contours = 0;
   std::vector<Warning> warnings;
+  // The drill files read with the photoplot, and their holes together.
+  std::vector<DrillReport> drills;
+  HoleCounts holes;
   // The grid model's figures.
   std::size_t rectangles = 0;  // read, the drawing's frame included
   std::size_t region_rectangles = 0;

@@ -38,27 +38,9 @@
 #include <vector>
 
 #include "common/box.hpp"
+#include "common/hole.hpp"
 
 namespace foilcad {
-
-enum class Plating : std::uint8_t { unknown, plated, non_plated };
-
-// What the file says a hole is for.
-enum class HoleUse : std::uint8_t { unknown, via, component, mechanical };
-
-struct Hole {
-  Point from;           // mm: the centre of a round hole, or the start of a slot
-  Point to;             // == from for a round hole; the end of a slot
-  double diameter = 0;  // mm; a slot's width
-  Plating plating = Plating::unknown;
-  HoleUse use = HoleUse::unknown;
-  int first_layer = 0;  // the span of copper layers where the file says it (0: not said)
-  int last_layer = 0;
-  std::uint32_t tool = 0;  // the tool number as written
-  std::size_t line = 0;    // the source line
-
-  bool slot() const { return !(from == to); }
-};
 
 enum class DrillUnits : std::uint8_t { inch, millimetre };
 
@@ -155,6 +137,31 @@ struct DrillFile {
   std::vector<DrillWarning> warnings;  // by their first line
   std::size_t lines = 0;
 };
+
+// How many holes of each sort a list holds, for summaries.
+struct DiameterCount {
+  double diameter = 0;    // mm
+  std::size_t holes = 0;  // round holes and slot pieces of this diameter
+  std::size_t slots = 0;  // of which slot pieces
+};
+
+struct HoleCounts {
+  std::size_t holes = 0;  // round holes and slot pieces
+  std::size_t slots = 0;
+  std::size_t by_plating[3] = {};        // indexed by Plating
+  std::size_t by_use[4] = {};            // indexed by HoleUse
+  std::vector<DiameterCount> diameters;  // by diameter, ascending
+
+  void add(const Hole& hole);
+  void add(const HoleCounts& other);
+  std::size_t plating(Plating p) const { return by_plating[static_cast<int>(p)]; }
+  std::size_t use(HoleUse u) const { return by_use[static_cast<int>(u)]; }
+};
+
+HoleCounts count_holes(const std::vector<Hole>& holes);
+
+std::string_view plating_name(Plating plating);  // "plated", "non_plated", "unknown"
+std::string_view use_name(HoleUse use);          // "via", "component", "mechanical", "unknown"
 
 // Limits. Each bounds the work or memory a file can ask for; real files stay
 // far below them.

@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "common/body.hpp"
 #include "common/box.hpp"
+#include "common/hole.hpp"
 #include "photoplot/board_outline.hpp"
 #include "photoplot/drawing.hpp"
 
@@ -40,6 +42,13 @@ struct ExactOptions {
   // objects (exact/board_extent.hpp).
   Box extent{0, 0, 0, 0};
   ExactLimits limits;
+  // Holes cut through both bodies. A plated one keeps a copper ring of
+  // plating mm around its wall, joined to any copper it meets, also where
+  // the artwork clears the copper around it; holes of unknown plating are
+  // cut bare. Hole::file indexes hole_files, which name them in messages.
+  std::vector<Hole> holes;
+  std::vector<std::filesystem::path> hole_files;
+  double plating = 0.025;
 };
 
 struct ExactSolids {
