@@ -5,6 +5,9 @@
 //   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,N,...] [FILE.gbr ...]
 //   foilcad-bench exact board OBJECTS FILE.gbr   (writes one generated board)
 //   foilcad-bench exact circle VERTICES FILE.gbr (a circle of 40 mm radius as one region)
+//   foilcad-bench exact holes BOARD.gbr HOLES [RUNS] (the board with and without
+//       that many plated holes on a 1.27 mm lattice: vias of 0.3 mm, one in
+//       five a component hole of 0.8 or 1.0 mm)
 #include "exact_bench.hpp"
 
 #include <sys/resource.h>
@@ -19,6 +22,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <numeric>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -219,9 +224,86 @@ void print_row(const ExactResult& r) {
   std::fflush(stdout);
 }
 
+// A drill file of `holes` plated holes at distinct places of a 1.27 mm
+// lattice over the box (holes of real boards do not overlap), in KiCad's
+// decimal metric form; none when the lattice has too few places.
+std::optional<std::string> make_holes(const Box& box, long long holes, unsigned seed) {
+  constexpr double kPitch = 1.27;
+  const long long nx = static_cast<long long>((box.max_x - box.min_x - 2) / kPitch);
+  const long long ny = static_cast<long long>((box.max_y - box.min_y - 2) / kPitch);
+  if (nx <= 0 || ny <= 0 || nx * ny < holes) return std::nullopt;
+  std::vector<long long> places(static_cast<std::size_t>(nx * ny));
+  std::iota(places.begin(), places.end(), 0LL);
+  std::mt19937_64 rng(seed);
+  std::shuffle(places.begin(), places.end(), rng);
+  std::vector<std::string> by_tool(3);
+  char line[96];
+  for (long long h = 0; h < holes; ++h) {
+    const int tool = h % 5 != 4 ? 0 : h % 10 == 4 ? 1 : 2;
+    const long long at = places[static_cast<std::size_t>(h)];
+    std::snprintf(line, sizeof line, "X%.3fY%.3f\n", box.min_x + 1 + kPitch * (at % nx),
+                  box.min_y + 1 + kPitch * (at / nx));
+    by_tool[tool] += line;
+  }
+  std::string text = "M48\nMETRIC\nT1C0.300\nT2C0.800\nT3C1.000\n%\nG90\nG05\n";
+  for (int t = 0; t < 3; ++t) {
+    std::snprintf(line, sizeof line, "T%d\n", t + 1);
+    text += line;
+    text += by_tool[t];
+  }
+  return text + "T0\nM30\n";
+}
+
+// The exact model on a board, then on the board drilled with `holes` holes:
+// the median time of each over runs.
+int measure_holes(const fs::path& board, long long holes, int runs) {
+  const fs::path dir = fs::temp_directory_path() / "foilcad-bench-holes";
+  fs::create_directories(dir);
+  conversion_parameters p = make_conversion_parameters(board, 0.0, 0.035, dir);
+  p.geometry = Geometry::exact;
+  p.stl.format = StlFormat::binary;
+  ConversionReport plain = convert(p);
+  const fs::path drill = dir / "holes.drl";
+  const std::optional<std::string> text = make_holes(plain.extent, holes, 5000u);
+  if (!text) {
+    std::fprintf(stderr, "foilcad-bench: the board has no room for %lld holes 1.27 mm apart\n",
+                 holes);
+    return 2;
+  }
+  if (!write_file(drill.c_str(), *text)) return 1;
+  std::printf("| board | holes | contours s | mesh s | total s | ratio | triangles |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  double without = 0;
+  for (const bool drilled : {false, true}) {
+    p.drills.clear();
+    if (drilled) p.drills.push_back({drill, Plating::plated});
+    std::vector<double> totals, contours, meshes;
+    ConversionReport report;
+    for (int r = 0; r < runs; ++r) {
+      const Clock::time_point start = Clock::now();
+      report = convert(p);
+      totals.push_back(since(start));
+      contours.push_back(report.seconds[static_cast<int>(Stage::contours)]);
+      meshes.push_back(report.seconds[static_cast<int>(Stage::mesh)]);
+    }
+    const double total = median(totals);
+    if (!drilled) without = total;
+    std::printf("| %s | %zu | %.3f | %.3f | %.3f | %.2f | %.2f M |\n", board.filename().c_str(),
+                report.holes.holes, median(contours), median(meshes), total, total / without,
+                static_cast<double>(total_facets(report)) / 1e6);
+    std::fflush(stdout);
+  }
+  fs::remove_all(dir);
+  return 0;
+}
+
 }  // namespace
 
 int run_exact_bench(int argc, char** argv) {
+  // The board with and without holes: foilcad-bench exact holes BOARD.gbr HOLES [RUNS]
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[0], "holes") == 0) {
+    return measure_holes(argv[1], std::atoll(argv[2]), argc == 4 ? std::atoi(argv[3]) : 3);
+  }
   // Writes one generated board: foilcad-bench exact board OBJECTS FILE.gbr
   if (argc == 3 && std::strcmp(argv[0], "board") == 0) {
     const int n = std::atoi(argv[1]);

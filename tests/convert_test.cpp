@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "support/mesh_check.hpp"
 #include "test_support.hpp"
 
 namespace foilcad {
@@ -269,6 +270,67 @@ TEST_F(FailedConversion, UnreadableInput) {
   const std::string missing = fail(make_conversion_parameters(input_, 0, 1.6));
   EXPECT_NE(missing.find(input_.string()), std::string::npos) << missing;
   expect_old_files_kept();
+}
+
+// Holes from drill files leave both bodies; a plated one keeps a ring of
+// copper around its wall, in the copper it crosses, alone on bare board and
+// within a clearance of the artwork. The volumes add up to the drilled board
+// and the copper to the artwork with the holes and rings: each shape within
+// its perimeter times the tolerance. The grid model refuses holes.
+TEST(Convert, DrilledHolesInTheExactModel) {
+  ScratchDir dir;
+  // A 20 x 20 mm frame; a 4 mm pad at (5,5); a 4 mm square with a clearance
+  // of 2 mm at (10,10); a 6 mm square at (15,5).
+  write_file(dir / "layer.gbr",
+             "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.1*%\n%ADD11R,4X4*%\n%ADD12C,2*%\n"
+             "%ADD13R,6X6*%\nD10*\nX0Y0D02*\nX20000000Y0D01*\nX20000000Y20000000D01*\n"
+             "X0Y20000000D01*\nX0Y0D01*\nD11*\nX5000000Y5000000D03*\nX10000000Y10000000D03*\n"
+             "D13*\nX15000000Y5000000D03*\n%LPC*%\nD12*\nX10000000Y10000000D03*\nM02*\n");
+  // Plated (the file does not say): in the pad, in the clearance, on bare
+  // board, and a slot on bare board.
+  write_file(dir / "plated.drl",
+             "M48\nMETRIC\nT1C1.000\nT2C0.800\n%\nG90\nT1\nX5.0Y5.0\nX10.0Y10.0\nT2\n"
+             "X15.0Y15.0\nT1\nX3.0Y15.0G85X7.0Y15.0\nM30\n");
+  // A mounting hole through the 6 mm square.
+  write_file(dir / "mounting.drl", "M48\nMETRIC\nT1C3.000\n%\nT1\nX15.0Y5.0\nM30\n");
+
+  conversion_parameters p = make_conversion_parameters(dir / "layer.gbr", 1.0, 0.035);
+  p.geometry = Geometry::exact;
+  p.tolerance = 0.001;
+  p.stl.format = StlFormat::ascii;
+  p.drills = {{dir / "plated.drl", Plating::plated}, {dir / "mounting.drl", Plating::non_plated}};
+  ConversionReport report;
+  const ModelSolids built = build_solids(p, report);
+  const auto& meshes = std::get<MeshSolids>(built);
+  const exact::ExactSolids solids{meshes.bodies, report.copper_area, report.board_area};
+  const auto problem = check_solids(solids, 1.0, p.top);
+  EXPECT_FALSE(problem) << *problem;
+
+  constexpr double kPi = 3.14159265358979323846;
+  const auto disc = [&](double r) { return kPi * r * r; };
+  const auto slot = [&](double r) { return disc(r) + 2 * r * 4.0; };
+  const double holes = 2 * disc(0.5) + disc(0.4) + slot(0.5) + disc(1.5);
+  // Each shape within its perimeter times the tolerance.
+  const double allowance = 0.001 * (2 * kPi * (3 * 0.5 + 0.4 + 1.5 + 4 * 0.525) + 16);
+  EXPECT_NEAR(report.board_area, 400 - holes, allowance);
+  const double rings = disc(0.525) - disc(0.5) + disc(0.425) - disc(0.4) + slot(0.525) - slot(0.5);
+  const double copper = 16 - disc(0.5) + 16 - disc(1) + disc(0.525) - disc(0.5) + 36 - disc(1.5) +
+                        disc(0.425) - disc(0.4) + slot(0.525) - slot(0.5);
+  EXPECT_GT(rings, 0.2);
+  EXPECT_NEAR(report.copper_area, copper, allowance);
+  EXPECT_EQ(report.holes.holes, 5u);
+  EXPECT_EQ(report.holes.slots, 1u);
+  EXPECT_EQ(report.holes.plating(Plating::plated), 4u);
+  EXPECT_EQ(report.holes.plating(Plating::non_plated), 1u);
+
+  p.geometry = Geometry::grid;
+  try {
+    ConversionReport r;
+    build_solids(p, r);
+    ADD_FAILURE() << "the grid model cut holes";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("--geometry exact"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

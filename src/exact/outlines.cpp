@@ -5,6 +5,7 @@
 #include "common/error.hpp"
 #include "exact/board.hpp"
 #include "exact/cleaning.hpp"
+#include "exact/holes.hpp"
 #include "exact/pieces.hpp"
 #include "exact/tiles.hpp"
 
@@ -17,7 +18,16 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
   CopperShape out;
   out.board = trace_board(drawing, options);
   if (out.board.empty()) return out;
-  const Pieces pieces = trace_pieces(drawing, options);
+  Pieces pieces = trace_pieces(drawing, options);
+  if (!options.holes.empty()) {
+    // Drilled out of the board, the holes leave every body; the rings go
+    // on last, over whatever the artwork did there.
+    // A board drilled with thousands of holes is cut tile by tile, as copper
+    // is: one boolean over them all would cross every hole on a scan line.
+    const Pieces walls = trace_holes(options, pieces.vertices);
+    out.board = unite_tiles({walls, out.board, true});
+    add_plated_rings(options, drawing.negative, pieces);
+  }
   out.copper = unite_tiles({pieces, out.board, drawing.negative});
   clean_contours(out.copper);
   return out;

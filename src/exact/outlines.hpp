@@ -1,6 +1,7 @@
 // The copper of a drawing as polygons: every object's true shape, dark and
 // clear applied in file order, cut to the board. The stages: the board
-// (board.hpp), the objects traced into pieces (pieces.hpp), the pieces
+// (board.hpp), the objects traced into pieces (pieces.hpp), the holes
+// drilled out of the board and their plating added (holes.hpp), the pieces
 // applied tile by tile (tiles.hpp, tile.hpp), the contours cleaned
 // (cleaning.hpp).
 #pragma once

@@ -14,6 +14,9 @@ struct TileSource {
   const Pieces& pieces;
   const ClipperLib::Paths& board;
   bool negative;  // the image's polarity: the copper starts as the whole board
+  // The box of each of board's contours, when given: a tile then cuts only
+  // the contours that reach it (a board drilled with thousands of holes).
+  std::span<const UnitBox> board_boxes = {};
 };
 
 // Pieces of more vertices than this that reach beyond a tile are cut to the
