@@ -660,3 +660,98 @@ TEST(CliDrill, SummaryAndStageLinesCountTheHoles) {
 
 }  // namespace
 }  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// A preview as the colours it shows: 'c' copper, 'i' insulator, 'n' no board
+// (holes, outside the outline), '?' anything else.
+struct Preview {
+  int width = 0;
+  int height = 0;
+  std::string cover;
+
+  char at(int x, int y) const { return cover[static_cast<std::size_t>(y) * width + x]; }
+};
+
+Preview load_preview(const fs::path& file) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, file.c_str()) == 0) {
+    ADD_FAILURE() << "cannot read " << file;
+    return {};
+  }
+  image.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+  EXPECT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0) << file;
+  Preview preview{static_cast<int>(image.width), static_cast<int>(image.height), {}};
+  for (std::size_t p = 0; p + 2 < rgb.size(); p += 3) {
+    const unsigned long colour = (rgb[p] << 16) | (rgb[p + 1] << 8) | rgb[p + 2];
+    preview.cover += colour == 0xd88a2c   ? 'c'
+                     : colour == 0x1d4d2b ? 'i'
+                     : colour == 0x262626 ? 'n'
+                                          : '?';
+  }
+  return preview;
+}
+
+TEST(CliPreview, NoBoardInAThirdColour) {
+  ScratchDir dir;
+  for (const char* name : {"copper.gbr", "kicad-edge-cuts.gbr"}) {
+    fs::copy_file(kData / "outline" / name, dir / name);
+  }
+  fs::copy_file(kExample, dir / "board.gbr");
+  // The board is the outline's 50 x 30 mm with rounded corners, a round and
+  // a slotted cut-out; at 10 pixels a millimetre pixel (x, y) is x / 10 mm
+  // right of its left edge and y / 10 mm below its top.
+  const Outcome r = run(dir,
+                        "-q --geometry exact --thickness 1 --dry-run --outline kicad-edge-cuts.gbr "
+                        "--preview-dpi 254 --preview p.png copper.gbr");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Preview outlined = load_preview(dir / "p.png");
+  ASSERT_EQ(outlined.width, 500);
+  ASSERT_EQ(outlined.height, 300);
+  struct Pixel {
+    int x, y;
+    char cover;
+  };
+  const Pixel pixels[] = {
+      {2, 2, 'n'},      // outside a rounded corner
+      {100, 150, 'n'},  // the round cut-out
+      {350, 150, 'n'},  // the slot
+      {50, 250, 'i'},   // the board
+      {200, 200, 'c'},  // a pad
+      {450, 20, 'c'},   // a pour across a corner, on the board
+      {496, 4, 'n'},    // and beyond the corner: cut off
+  };
+  for (const Pixel& p : pixels) {
+    EXPECT_EQ(outlined.at(p.x, p.y), p.cover) << p.x << ", " << p.y;
+  }
+  EXPECT_EQ(outlined.cover.find('?'), std::string::npos);
+
+  // A board that fills its extent has not a pixel of the third colour in
+  // either model, also where the picture's last row and column reach past
+  // the extent (the example is 2 x 1.5 inches: 100.1 dots an inch end it 0.2
+  // and 0.15 pixels into the last ones), or where the exact model's rounding
+  // of its coordinates ends the board a hair above the centres of the last
+  // row (the excerpt at 300).
+  fs::copy_file(kData / "excerpts" / "pcad-short-codes-end.gbr", dir / "pcad.gbr");
+  struct Run {
+    const char* args;
+    const char* file;
+  };
+  const Run runs[] = {{"", "board.gbr"},
+                      {"--geometry exact", "board.gbr"},
+                      {"--geometry exact --preview-dpi 100.1", "board.gbr"},
+                      {"--geometry exact --preview-dpi 300", "pcad.gbr"}};
+  for (const Run& run_of : runs) {
+    const std::string args = std::string(run_of.args) + " " + run_of.file;
+    ASSERT_EQ(run(dir, "-q --thickness 1 --dry-run --preview b.png " + args).status, 0) << args;
+    const std::string cover = load_preview(dir / "b.png").cover;
+    EXPECT_EQ(cover.find_first_not_of("ci"), std::string::npos) << args;
+    EXPECT_NE(cover.find('c'), std::string::npos) << args;
+  }
+}
+
+}  // namespace
+}  // namespace foilcad
