@@ -1,5 +1,6 @@
 // foilcad-convert as scripts use it: exit status, messages, where files go.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -538,6 +539,218 @@ TEST(CliExact, OutlineLayerCutsTheCopperInBothModels) {
   EXPECT_EQ(open.status, 1);
   EXPECT_TRUE(contains(open.err, "gap.gbr:17: the outline does not close: a gap of")) << open.err;
   EXPECT_FALSE(fs::exists(dir / "copper_CND.stl"));
+}
+
+}  // namespace
+}  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// A framed board of 20 x 12 mm with two pads, and its drill files: holes of
+// both platings by attribute, a slot and a number format the file states;
+// and a mounting hole whose plating the file does not say.
+constexpr const char* kDrilledLayer =
+    "%FSLAX24Y24*%\n%MOMM*%\n%ADD10C,0.1*%\n%ADD11C,1*%\nD10*\nX0Y0D02*\nX200000Y0D01*\n"
+    "X200000Y120000D01*\nX0Y120000D01*\nX0Y0D01*\nD11*\nX20000Y20000D03*\nX180000Y100000D03*\n"
+    "M02*\n";
+constexpr const char* kBoardDrill =
+    "M48\n; #@! TF.FileFunction,MixedPlating,1,2\nMETRIC,TZ,000.000\n"
+    "; #@! TA.AperFunction,Plated,PTH,ViaDrill\nT1C0.300\n"
+    "; #@! TA.AperFunction,NonPlated,NPTH,ComponentDrill\nT2C1.000\n%\nG90\nG05\nT1\n"
+    "X010000Y005000\nX012000Y005000\nX010000Y010000G85X014000Y010000\nT2\nX015000Y008000\nM30\n";
+constexpr const char* kMountDrill = "M48\nMETRIC\nT1C3.2\n%\nT1\nX5.0Y5.0\nM30\n";
+
+void write_drilled_board(const ScratchDir& dir) {
+  write_file(dir / "layer.gbr", kDrilledLayer);
+  write_file(dir / "board.drl", kBoardDrill);
+  write_file(dir / "mount.drl", kMountDrill);
+}
+
+TEST(CliDrill, RefusedOptionsWriteNothing) {
+  ScratchDir dir;
+  write_drilled_board(dir);
+  struct Row {
+    const char* args;
+    int status;
+    const char* said;
+  };
+  const Row rows[] = {
+      {"--geometry exact --drill board.drl --drill-format INCH,XZ,2:4", 2,
+       "not a drill format: INCH,XZ,2:4"},
+      {"--geometry exact --drill board.drl --drill-format METRIC,TZ,3", 2, "--drill-format"},
+      {"--geometry exact --drill board.drl --plating -0.01", 2, "cannot be negative"},
+      {"--geometry exact --drill board.drl --plating 1e999", 2, "--plating"},
+      // The grid cuts no holes; the message names the model that does.
+      {"--drill board.drl", 1,
+       "board.drl: holes are cut by the exact model only; convert with --geometry exact"},
+      {"--stl ascii --drill-nonplated mount.drl", 1, "--geometry exact"},
+      {"--geometry exact --drill board.drl --drill missing.drl", 1, "missing.drl"},
+      // A drill file that does not say how to read its numbers, and no
+      // reading fits the board: the message names --drill-format.
+      {"--geometry exact --drill-nonplated mount.drl --drill bare.drl", 1,
+       "bare.drl:1: the drill file does not say its units"},
+  };
+  write_file(dir / "bare.drl", "T1C0.8\nT1\nX1000Y2000\nM30\n");
+  for (const Row& row : rows) {
+    const Outcome r = run(
+        dir, std::string("--thickness 1 --preview p.png --json s.json ") + row.args + " layer.gbr");
+    EXPECT_EQ(r.status, row.status) << row.args << ":\n" << r.err;
+    EXPECT_TRUE(contains(r.err, row.said)) << row.args << ":\n" << r.err;
+  }
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"bare.drl", "board.drl", "layer.gbr", "mount.drl"}));
+}
+
+// The holes' summary (exact model only; null without drill files) and the
+// stage lines, files in command-line order across both options.
+TEST(CliDrill, SummaryAndStageLinesCountTheHoles) {
+  ScratchDir dir;
+  write_drilled_board(dir);
+  const Outcome r = run(dir,
+                        "--geometry exact --thickness 1 --dry-run --drill-nonplated mount.drl "
+                        "--drill board.drl --json - layer.gbr");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::size_t begin = r.out.find(R"("holes":)");
+  const std::size_t end = r.out.find(R"(,"solids":)");
+  ASSERT_NE(end, std::string::npos) << r.out;
+  EXPECT_EQ(
+      r.out.substr(begin, end - begin),
+      R"("holes":{"plating_mm":0.025,"total":5,"slots":1,"plated":3,"non_plated":2,)"
+      R"("unknown_plating":0,"via":3,"component":1,"mechanical":0,)"
+      R"("diameters":[{"mm":0.3,"holes":3,"slots":1},{"mm":1.0,"holes":1,"slots":0},)"
+      R"({"mm":3.2,"holes":1,"slots":0}],"files":[)"
+      R"({"path":"mount.drl","lines":7,"units":"mm","zeros":"leading","integer_digits":3,)"
+      R"("decimal_digits":3,"format_from":{"units":"file","zeros":"not_needed",)"
+      R"("digits":"not_needed"},"parameter_file":null,"holes":1,"slots":0,"plated":0,)"
+      R"("non_plated":1,"unknown_plating":0,"warnings":[{"kind":"plating_from_user",)"
+      R"("message":"the drill file does not say whether these holes are plated: they are taken )"
+      R"(as the user says","count":1,"first_line":6}]},)"
+      R"({"path":"board.drl","lines":17,"units":"mm","zeros":"trailing","integer_digits":3,)"
+      R"("decimal_digits":3,"format_from":{"units":"file","zeros":"file","digits":"file"},)"
+      R"("parameter_file":null,"holes":4,"slots":1,"plated":3,"non_plated":1,)"
+      R"("unknown_plating":0,"warnings":[]}]})");
+  for (const char* line :
+       {"\ndrill  mount.drl: 1 round hole and 0 slots (0 plated, 1 non-plated); format METRIC "
+        "(the file), zeros and digits not needed\n"
+        "drill  board.drl: 3 round holes and 1 slot (3 plated, 1 non-plated); format "
+        "METRIC,TZ,3:3 (the file)\n",
+        "\nfoilcad-convert: warning: mount.drl:6: the drill file does not say whether these "
+        "holes are plated: they are taken as the user says (1 time)\n"}) {
+    EXPECT_TRUE(contains(r.err, line)) << line << " missing in:\n" << r.err;
+  }
+
+  // --drill-format takes the place of what the files say.
+  const Outcome given = run(dir,
+                            "-q --geometry exact --thickness 1 --dry-run --drill board.drl "
+                            "--drill-format metric,tz,3:3 --json - layer.gbr");
+  EXPECT_TRUE(contains(given.out, R"("format_from":{"units":"option","zeros":"option",)"))
+      << given.out;
+  // --strict stops on a drill file's warning before anything is written.
+  const Outcome strict =
+      run(dir, "-q --strict --geometry exact --thickness 1 --drill-nonplated mount.drl layer.gbr");
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_TRUE(contains(strict.err, "mount.drl:6: the drill file does not say")) << strict.err;
+  EXPECT_FALSE(fs::exists(dir / "layer_CND.stl"));
+  // Without drill files the key stays, null.
+  const Outcome none = run(dir, "-q --geometry exact --thickness 1 --dry-run --json - layer.gbr");
+  EXPECT_TRUE(contains(none.out, R"("copper_area_mm2":)")) << none.out;
+  EXPECT_TRUE(contains(none.out, R"(,"holes":null,"solids":)")) << none.out;
+}
+
+}  // namespace
+}  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// A preview as the colours it shows: 'c' copper, 'i' insulator, 'n' no board
+// (holes, outside the outline), '?' anything else.
+struct Preview {
+  int width = 0;
+  int height = 0;
+  std::string cover;
+
+  char at(int x, int y) const { return cover[static_cast<std::size_t>(y) * width + x]; }
+};
+
+Preview load_preview(const fs::path& file) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, file.c_str()) == 0) {
+    ADD_FAILURE() << "cannot read " << file;
+    return {};
+  }
+  image.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+  EXPECT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0) << file;
+  Preview preview{static_cast<int>(image.width), static_cast<int>(image.height), {}};
+  for (std::size_t p = 0; p + 2 < rgb.size(); p += 3) {
+    const unsigned long colour = (rgb[p] << 16) | (rgb[p + 1] << 8) | rgb[p + 2];
+    preview.cover += colour == 0xd88a2c   ? 'c'
+                     : colour == 0x1d4d2b ? 'i'
+                     : colour == 0x262626 ? 'n'
+                                          : '?';
+  }
+  return preview;
+}
+
+TEST(CliPreview, NoBoardInAThirdColour) {
+  ScratchDir dir;
+  for (const char* name : {"copper.gbr", "kicad-edge-cuts.gbr"}) {
+    fs::copy_file(kData / "outline" / name, dir / name);
+  }
+  fs::copy_file(kExample, dir / "board.gbr");
+  // The board is the outline's 50 x 30 mm with rounded corners, a round and
+  // a slotted cut-out; at 10 pixels a millimetre pixel (x, y) is x / 10 mm
+  // right of its left edge and y / 10 mm below its top.
+  const Outcome r = run(dir,
+                        "-q --geometry exact --thickness 1 --dry-run --outline kicad-edge-cuts.gbr "
+                        "--preview-dpi 254 --preview p.png copper.gbr");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Preview outlined = load_preview(dir / "p.png");
+  ASSERT_EQ(outlined.width, 500);
+  ASSERT_EQ(outlined.height, 300);
+  struct Pixel {
+    int x, y;
+    char cover;
+  };
+  const Pixel pixels[] = {
+      {2, 2, 'n'},      // outside a rounded corner
+      {100, 150, 'n'},  // the round cut-out
+      {350, 150, 'n'},  // the slot
+      {50, 250, 'i'},   // the board
+      {200, 200, 'c'},  // a pad
+      {450, 20, 'c'},   // a pour across a corner, on the board
+      {496, 4, 'n'},    // and beyond the corner: cut off
+  };
+  for (const Pixel& p : pixels) {
+    EXPECT_EQ(outlined.at(p.x, p.y), p.cover) << p.x << ", " << p.y;
+  }
+  EXPECT_EQ(outlined.cover.find('?'), std::string::npos);
+
+  // A board that fills its extent has not a pixel of the third colour in
+  // either model, also where the picture's last row and column reach past
+  // the extent (the example is 2 x 1.5 inches: 100.1 dots an inch end it 0.2
+  // and 0.15 pixels into the last ones), or where the exact model's rounding
+  // of its coordinates ends the board a hair above the centres of the last
+  // row (the excerpt at 300).
+  fs::copy_file(kData / "excerpts" / "pcad-short-codes-end.gbr", dir / "pcad.gbr");
+  struct Run {
+    const char* args;
+    const char* file;
+  };
+  const Run runs[] = {{"", "board.gbr"},
+                      {"--geometry exact", "board.gbr"},
+                      {"--geometry exact --preview-dpi 100.1", "board.gbr"},
+                      {"--geometry exact --preview-dpi 300", "pcad.gbr"}};
+  for (const Run& run_of : runs) {
+    const std::string args = std::string(run_of.args) + " " + run_of.file;
+    ASSERT_EQ(run(dir, "-q --thickness 1 --dry-run --preview b.png " + args).status, 0) << args;
+    const std::string cover = load_preview(dir / "b.png").cover;
+    EXPECT_EQ(cover.find_first_not_of("ci"), std::string::npos) << args;
+    EXPECT_NE(cover.find('c'), std::string::npos) << args;
+  }
 }
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "cli/preview.hpp"
 #include "cli/progress.hpp"
@@ -51,7 +53,13 @@ struct Options {
   std::string geometry = "grid";
   std::string tolerance = "0.001";
   std::optional<std::string> outline;
+  std::vector<std::string> drills;            // --drill
+  std::vector<std::string> nonplated_drills;  // --drill-nonplated
+  std::optional<std::string> drill_format;
+  std::string plating = "0.025";
   std::string input;
+  // Both kinds of drill file in the order they were given (set after parsing).
+  std::vector<DrillInput> drill_inputs;
 };
 
 // Millimetre values: the same free-format numbers the input form reads, and
@@ -67,6 +75,19 @@ std::string check_tolerance(const std::string& text) {
   const double value = *parse_free_number(text);
   if (value >= kFinestTolerance && value <= kCoarsestTolerance) return {};
   return text + " mm is outside 0.0001 to 1 mm";
+}
+
+std::string check_plating(const std::string& text) {
+  if (std::string problem = check_millimetres(text); !problem.empty()) return problem;
+  if (*parse_free_number(text) >= 0.0) return {};
+  return "the plating cannot be negative: " + text;
+}
+
+std::string check_drill_format(const std::string& text) {
+  if (parse_drill_format(text)) return {};
+  return "not a drill format: " + text +
+         " (units, zeros and optionally digits, such as INCH,LZ,2:4, METRIC,TZ,3:3 or "
+         "METRIC,DECIMAL)";
 }
 
 double millimetres(const std::string& text) { return *parse_free_number(text); }
@@ -125,8 +146,52 @@ void add_options(CLI::App& app, Options& o) {
                  "The board's outline layer (edge cuts, .GKO, .GM1): its strokes and arcs must "
                  "close into contours; the board ends there and copper outside it is cut off")
       ->type_name("FILE");
+  // One file an occurrence: a vector option would otherwise take the input
+  // that follows it for a second drill file.
+  app.add_option("--drill", o.drills,
+                 "Exact model: a drill file (Excellon) whose holes are cut through the layer; "
+                 "holes whose plating the file does not say are taken as plated (unless given "
+                 "with --drill-nonplated). Repeatable")
+      ->type_name("FILE")
+      ->allow_extra_args(false);
+  app.add_option("--drill-nonplated", o.nonplated_drills,
+                 "The same, but holes whose plating the file does not say are taken as not "
+                 "plated (mounting holes, NPTH files that do not say so). Repeatable; all drill "
+                 "files are read in the order given")
+      ->type_name("FILE")
+      ->allow_extra_args(false);
+  app.add_option("--drill-format", o.drill_format,
+                 "Units, zeros and digits of the drill files' numbers, such as INCH,LZ,2:4, "
+                 "METRIC,TZ,3:3 or METRIC,DECIMAL: read from each file (and nc_param.txt beside "
+                 "it) when not given; given, it overrides what they say")
+      ->type_name("FORMAT")
+      ->check(check_drill_format);
+  app.add_option("--plating", o.plating,
+                 "The copper ring a plated hole keeps around its wall, in mm, 0 or more (default "
+                 "0.025); holes that are not plated are cut bare")
+      ->type_name("MM")
+      ->default_str("0.025")
+      ->check(check_plating);
   app.add_option("INPUT", o.input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
+}
+
+// --drill and --drill-nonplated as one list in command-line order, so that
+// the stage lines and the summary list the files as they were typed.
+std::vector<DrillInput> drills_in_order(const CLI::App& app, const Options& o) {
+  const CLI::Option* plated = app.get_option("--drill");
+  const CLI::Option* nonplated = app.get_option("--drill-nonplated");
+  std::size_t next_plated = 0;
+  std::size_t next_nonplated = 0;
+  std::vector<DrillInput> drills;
+  for (const CLI::Option* option : app.parse_order()) {
+    if (option == plated && next_plated < o.drills.size()) {
+      drills.push_back({o.drills[next_plated++], Plating::plated});
+    } else if (option == nonplated && next_nonplated < o.nonplated_drills.size()) {
+      drills.push_back({o.nonplated_drills[next_nonplated++], Plating::non_plated});
+    }
+  }
+  return drills;
 }
 
 [[noreturn]] void usage_error(const char* message) {
@@ -147,6 +212,11 @@ conversion_parameters parameters_from(const Options& o) {
   p.geometry = o.geometry == "exact" ? Geometry::exact : Geometry::grid;
   p.tolerance = millimetres(o.tolerance);
   if (o.outline) p.outline_path = *o.outline;
+  // The grid model refuses drill files itself, with the message that names
+  // the exact model.
+  p.drills = o.drill_inputs;
+  if (o.drill_format) p.drill_format = parse_drill_format(*o.drill_format);
+  p.plating = millimetres(o.plating);
   if (p.geometry == Geometry::exact) {
     // The exact model writes standard text unless told otherwise; the
     // classic fields cannot hold its shapes.
@@ -174,6 +244,70 @@ std::string body_sizes(const ConversionReport& r, std::string_view between) {
   return text;
 }
 
+// The format a drill file was read in, written as --drill-format takes it,
+// with where each part came from: "INCH,LZ,2:4 (the file)", "INCH,LZ (guessed
+// against the board), 2:4 (customary)", "METRIC (the file), zeros and digits
+// not needed". Neighbouring parts of one source are told together.
+std::string drill_format_text(const FoundFormat& found) {
+  const DrillFormat& f = found.format;
+  struct Part {
+    std::string text;
+    FormatSource from;
+    const char* what;
+  };
+  const Part parts[] = {{f.units == DrillUnits::inch ? "INCH" : "METRIC", found.units, "units"},
+                        {f.zeros == Zeros::leading    ? "LZ"
+                         : f.zeros == Zeros::trailing ? "TZ"
+                                                      : "DECIMAL",
+                         found.zeros, "zeros"},
+                        {std::to_string(f.integer_digits) + ":" + std::to_string(f.decimal_digits),
+                         found.digits, "digits"}};
+  std::string text;
+  for (std::size_t begin = 0, end = 0; begin < std::size(parts); begin = end) {
+    const FormatSource from = parts[begin].from;
+    std::vector<std::string> group;
+    for (end = begin; end < std::size(parts) && parts[end].from == from; ++end) {
+      group.push_back(from == FormatSource::not_needed ? parts[end].what : parts[end].text);
+    }
+    if (!text.empty()) text += ", ";
+    if (from == FormatSource::not_needed) {
+      for (std::size_t i = 0; i < group.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == group.size() ? " and " : ", ";
+        text += group[i];
+      }
+      text += " not needed";
+    } else {
+      for (std::size_t i = 0; i < group.size(); ++i) text += (i == 0 ? "" : ",") + group[i];
+      text += " (";
+      text += describe(from);
+      text += ")";
+    }
+  }
+  return text;
+}
+
+// "N things" with the noun's plural when N is not 1.
+std::string count_of(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// A line a drill file: "drill  FILE: 24 round holes and 2 slots (24 plated, 2
+// non-plated); format METRIC,DECIMAL (the file), digits not needed". The
+// plating counts add up to the holes and slots together.
+void report_drills(const ConversionReport& r) {
+  for (const DrillReport& d : r.drills) {
+    const HoleCounts& h = d.holes;
+    const std::size_t unknown = h.plating(Plating::unknown);
+    const std::string unknown_text =
+        unknown == 0 ? "" : ", " + std::to_string(unknown) + " of unknown plating";
+    std::fprintf(stderr, "drill  %s: %s and %s (%zu plated, %zu non-plated%s); format %s\n",
+                 d.path.c_str(), count_of(h.holes - h.slots, "round hole", "round holes").c_str(),
+                 count_of(h.slots, "slot", "slots").c_str(), h.plating(Plating::plated),
+                 h.plating(Plating::non_plated), unknown_text.c_str(),
+                 drill_format_text(d.format).c_str());
+  }
+}
+
 void report_stage(Stage stage, const ConversionReport& r, const conversion_parameters& p) {
   const double s = r.seconds[static_cast<int>(stage)];
   switch (stage) {
@@ -188,6 +322,7 @@ void report_stage(Stage stage, const ConversionReport& r, const conversion_param
                      p.input_path.c_str(), r.records, r.rectangles,
                      r.negative ? ", negative image" : "", s);
       }
+      report_drills(r);
       break;
     case Stage::split:
       std::fprintf(stderr, "split  %zu pieces (%.3f s)\n", r.pieces, s);
@@ -226,6 +361,24 @@ void print_warnings(const ConversionReport& r, const conversion_parameters& p, s
   }
 }
 
+// The drill files' warnings, in the photoplot's style; line 0 is the file as
+// a whole. Returns whether there was anything to say.
+bool print_drill_warnings(const ConversionReport& r) {
+  bool any = false;
+  for (const DrillReport& d : r.drills) {
+    for (const DrillWarning& w : d.warnings) {
+      const std::string text(describe(w.kind));
+      const std::string where = w.first_line == 0
+                                    ? d.path.string()
+                                    : d.path.string() + ":" + std::to_string(w.first_line);
+      std::fprintf(stderr, "foilcad-convert: warning: %s: %s (%zu %s)\n", where.c_str(),
+                   text.c_str(), w.count, w.count == 1 ? "time" : "times");
+      any = true;
+    }
+  }
+  return any;
+}
+
 // Distinct values the chosen encoding writes as one number make flat boxes.
 // Returns whether there was anything to say.
 bool print_flat_warnings(const ConversionReport& r, const conversion_parameters& p) {
@@ -262,6 +415,8 @@ StageObserver stage_reporter(const Options& o, const conversion_parameters& p,
       warnings_printed = report.warnings.size();
       warned = true;
     }
+    // The drill files are read with the photoplot.
+    if (stage == Stage::read && print_drill_warnings(report)) warned = true;
     if (stage == Stage::grid && print_flat_warnings(report, p)) warned = true;
     if (o.strict && warned) {
       throw Error(p.input_path.string() + ": stopped on warnings (--strict); no output written");
@@ -355,6 +510,7 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : foilcad::kExitUsage;
   }
   options.stl_given = app.count("--stl") != 0;
+  options.drill_inputs = foilcad::drills_in_order(app, options);
   const foilcad::conversion_parameters parameters = foilcad::parameters_from(options);
 
   // SIGINT and SIGTERM remove the temporaries being written and end with

@@ -45,6 +45,117 @@ Json warnings_json(const ConversionReport& report) {
   return warnings;
 }
 
+std::string_view drill_kind_name(DrillWarningKind kind) {
+  switch (kind) {
+    case DrillWarningKind::format_overridden:
+      return "format_overridden";
+    case DrillWarningKind::format_guessed:
+      return "format_guessed";
+    case DrillWarningKind::customary_digits:
+      return "customary_digits";
+    case DrillWarningKind::parameter_file:
+      return "parameter_file";
+    case DrillWarningKind::plating_from_name:
+      return "plating_from_name";
+    case DrillWarningKind::plating_from_user:
+      return "plating_from_user";
+    case DrillWarningKind::plating_unknown:
+      return "plating_unknown";
+    case DrillWarningKind::outside_board:
+      return "outside_board";
+    case DrillWarningKind::unsupported:
+      return "unsupported";
+  }
+  return "unknown";
+}
+
+std::string_view source_name(FormatSource source) {
+  switch (source) {
+    case FormatSource::file:
+      return "file";
+    case FormatSource::parameter_file:
+      return "parameter_file";
+    case FormatSource::option:
+      return "option";
+    case FormatSource::customary:
+      return "customary";
+    case FormatSource::guessed:
+      return "guessed";
+    case FormatSource::not_needed:
+      return "not_needed";
+  }
+  return "unknown";
+}
+
+std::string_view zeros_name(Zeros zeros) {
+  switch (zeros) {
+    case Zeros::leading:
+      return "leading";
+    case Zeros::trailing:
+      return "trailing";
+    case Zeros::decimal:
+      return "decimal";
+  }
+  return "unknown";
+}
+
+// The counts both levels of the holes' summary have, into json: round holes
+// and slot pieces together under total, of them slots, and by plating.
+void add_hole_counts(Json& json, const char* total, const HoleCounts& h) {
+  json[total] = h.holes;
+  json["slots"] = h.slots;
+  for (const Plating p : {Plating::plated, Plating::non_plated})
+    json[plating_name(p)] = h.plating(p);
+  json["unknown_plating"] = h.plating(Plating::unknown);
+}
+
+Json drill_file_json(const DrillReport& d) {
+  const FoundFormat& found = d.format;
+  Json json;
+  json["path"] = d.path.string();
+  json["lines"] = d.lines;
+  json["units"] = found.format.units == DrillUnits::inch ? "inch" : "mm";
+  json["zeros"] = zeros_name(found.format.zeros);
+  json["integer_digits"] = found.format.integer_digits;
+  json["decimal_digits"] = found.format.decimal_digits;
+  json["format_from"] = {{"units", source_name(found.units)},
+                         {"zeros", source_name(found.zeros)},
+                         {"digits", source_name(found.digits)}};
+  json["parameter_file"] = d.parameter_file ? Json(d.parameter_file->string()) : Json(nullptr);
+  add_hole_counts(json, "holes", d.holes);
+  Json warnings = Json::array();
+  for (const DrillWarning& w : d.warnings) {
+    warnings.push_back({{"kind", drill_kind_name(w.kind)},
+                        {"message", describe(w.kind)},
+                        {"count", w.count},
+                        {"first_line", w.first_line}});
+  }
+  json["warnings"] = std::move(warnings);
+  return json;
+}
+
+// The holes of the drill files, all together and file by file; null without
+// drill files, so that the key is always there.
+Json holes_json(const conversion_parameters& parameters, const ConversionReport& report) {
+  if (report.drills.empty()) return nullptr;
+  const HoleCounts& h = report.holes;
+  Json json;
+  json["plating_mm"] = parameters.plating;
+  add_hole_counts(json, "total", h);
+  for (const HoleUse u : {HoleUse::via, HoleUse::component, HoleUse::mechanical}) {
+    json[use_name(u)] = h.use(u);
+  }
+  Json diameters = Json::array();
+  for (const DiameterCount& d : h.diameters) {
+    diameters.push_back({{"mm", d.diameter}, {"holes", d.holes}, {"slots", d.slots}});
+  }
+  json["diameters"] = std::move(diameters);
+  Json files = Json::array();
+  for (const DrillReport& d : report.drills) files.push_back(drill_file_json(d));
+  json["files"] = std::move(files);
+  return json;
+}
+
 std::string text_of(const Json& json) {
   // File names are bytes on Linux and need not be UTF-8; JSON text must be.
   // Bytes that are not UTF-8 become U+FFFD rather than failing a conversion
@@ -81,6 +192,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   json["negative_image"] = report.negative;
   json["board"] = {{"area_mm2", report.board_area}, {"extent_mm", extent_json(report.extent)}};
   json["copper_area_mm2"] = report.copper_area;
+  json["holes"] = holes_json(parameters, report);
   Json solids = {{"written", solids_written}, {"format", format_name(parameters.stl.format)}};
   for (const BodyReport& b : report.bodies) {
     solids[b.body.name] = {

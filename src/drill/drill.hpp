@@ -14,8 +14,8 @@
 // sections, Allegro's tool comments and, for files that say nothing, KiCad's
 // file names ("-NPTH.drl"). An Allegro parameter file (nc_param.txt) in the
 // drill file's folder supplies the units, digits and zero rule the file does
-// not state. docs/drill-files.md describes the dialects and the order in
-// which the format is found.
+// not state. README.md's "Drill files" describes the dialects and the order
+// in which the format is found.
 //
 // Everything handed over is in millimetres, in the file's own absolute
 // coordinates: the photoplot's coordinates. An inch is 25.4 mm exactly (the
