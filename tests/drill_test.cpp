@@ -350,6 +350,8 @@ TEST(DrillFormats, TheUsersFormat) {
       {"FEET,LZ", std::nullopt},
       {"INCH,LZ,24", std::nullopt},
       {"INCH,LZ,2:4,X", std::nullopt},
+      {"INCH,LZ,", std::nullopt},
+      {"INCH,LZ,0:0", std::nullopt},
       {"", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(parse_drill_format(c.text), c.format) << c.text;

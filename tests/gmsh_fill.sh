@@ -11,15 +11,23 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 count=0
-boards=("$source_dir/examples/board.gbr" "$source_dir/tests/data/pad.gbr"
-        "$source_dir/tests/data/track_pad.gbr")
-for input in "${boards[@]}" "$source_dir"/tests/data/image/*.gbr \
-    "$source_dir"/tests/data/excerpts/*.gbr; do
+# Each job: the photoplot, then any options of its own (the example also
+# drilled with its holes, under another name).
+jobs=("$source_dir/examples/board.gbr" "$source_dir/tests/data/pad.gbr"
+      "$source_dir/tests/data/track_pad.gbr")
+for input in "$source_dir"/tests/data/image/*.gbr "$source_dir"/tests/data/excerpts/*.gbr; do
+  jobs+=("$input")
+done
+cp "$source_dir/examples/board.gbr" "$work/drilled.gbr"
+jobs+=("$work/drilled.gbr --drill $source_dir/examples/board.drl")
+for job in "${jobs[@]}"; do
+  read -r input options <<<"$job"
   [ -f "$input" ] || continue
   name=$(basename "$input" .gbr)
   for format in ascii binary; do
+    # shellcheck disable=SC2086
     if ! "$converter" -q --geometry exact --stl "$format" --thickness 0.035 \
-        --out-dir "$work" "$input" 2>"$work/err"; then
+        --out-dir "$work" $options "$input" 2>"$work/err"; then
       echo "FAIL $name ($format): the conversion failed:" >&2
       cat "$work/err" >&2
       failures=$((failures + 1))

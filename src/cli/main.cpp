@@ -455,6 +455,7 @@ void run(const Options& o, const conversion_parameters& p) {
   const ModelSolids solids = build_solids(p, report, observer, before_map);
   ReplacingFiles files;
   if (o.preview) {
+    create_folders({*o.preview});
     const PreviewSize size =
         write_preview(files.add(*o.preview), *o.preview, solids, report, o.preview_dpi);
     if (!o.quiet) {

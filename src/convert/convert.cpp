@@ -360,7 +360,8 @@ void check_solids_space(const std::vector<std::filesystem::path>& paths, const S
   }
 }
 
-// Folders the targets go to that do not exist yet.
+}  // namespace
+
 void create_folders(const std::vector<std::filesystem::path>& paths) {
   for (const std::filesystem::path& path : paths) {
     const std::filesystem::path folder = path.parent_path();
@@ -370,8 +371,6 @@ void create_folders(const std::vector<std::filesystem::path>& paths) {
     if (error) throw file_error(folder, "cannot create the folder", error.value());
   }
 }
-
-}  // namespace
 
 GridCheck solids_space_check(const conversion_parameters& parameters) {
   return [parameters](const CoordinateLists& lists) {

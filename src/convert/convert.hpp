@@ -186,6 +186,10 @@ ModelSolids build_solids(const Drawing& drawing, const conversion_parameters& pa
                          ConversionReport& report, const StageObserver& observer = {},
                          const GridCheck& before_map = {});
 
+// Creates the folders of the paths that do not exist yet (as write_solids
+// does for the solids), for other files a conversion writes beside them.
+void create_folders(const std::vector<std::filesystem::path>& paths);
+
 struct WriteSettings {
   // Writes even when a target folder's file system reports less free space
   // than the solids need.

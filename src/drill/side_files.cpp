@@ -113,6 +113,8 @@ std::optional<DrillFormat> parse_drill_format(std::string_view text) {
   std::string u;
   for (const char c : text) u += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   std::string_view s = trim(std::string_view(u), " \t");
+  // A part left empty ("INCH,LZ,") is a typing slip, not a format.
+  if (s.empty() || s.back() == ',') return std::nullopt;
   const auto next = [&]() {
     const std::size_t comma = s.find(',');
     const std::string_view part = trim(s.substr(0, comma), " \t");
@@ -148,6 +150,8 @@ std::optional<DrillFormat> parse_drill_format(std::string_view text) {
     }
     format.integer_digits = digits[0] - '0';
     format.decimal_digits = digits[2] - '0';
+    // No digits at all would read every coordinate as 0.
+    if (format.integer_digits + format.decimal_digits == 0) return std::nullopt;
   }
   return format;
 }

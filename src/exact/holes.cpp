@@ -103,8 +103,7 @@ Pieces trace_holes(const ExactOptions& options, std::size_t traced) {
     vertices += wall.front().size() * (h.plating == Plating::plated ? 2 : 1);
     if (vertices > options.limits.points) {
       tracer.fail(h, "the holes and the copper's contours need more than " +
-                         std::to_string(options.limits.points) +
-                         " vertices: too many to trace");
+                         std::to_string(options.limits.points) + " vertices: too many to trace");
     }
     add_piece(walls, std::move(wall.front()), false);
   }
