@@ -586,6 +586,7 @@ TEST(CliDrill, RefusedOptionsWriteNothing) {
        "board.drl: holes are cut by the exact model only; convert with --geometry exact"},
       {"--stl ascii --drill-nonplated mount.drl", 1, "--geometry exact"},
       {"--geometry exact --drill board.drl --drill missing.drl", 1, "missing.drl"},
+      {"--geometry exact --drill board.drl --drill-tools missing.Tool", 1, "missing.Tool"},
       // A drill file that does not say how to read its numbers, and no
       // reading fits the board: the message names --drill-format.
       {"--geometry exact --drill-nonplated mount.drl --drill bare.drl", 1,

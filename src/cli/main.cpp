@@ -56,6 +56,7 @@ struct Options {
   std::vector<std::string> drills;            // --drill
   std::vector<std::string> nonplated_drills;  // --drill-nonplated
   std::optional<std::string> drill_format;
+  std::optional<std::string> drill_tools;
   std::string plating = "0.025";
   std::string input;
   // Both kinds of drill file in the order they were given (set after parsing).
@@ -166,6 +167,10 @@ void add_options(CLI::App& app, Options& o) {
                  "it) when not given; given, it overrides what they say")
       ->type_name("FORMAT")
       ->check(check_drill_format);
+  app.add_option("--drill-tools", o.drill_tools,
+                 "A tool table (lines such as \"T1 0.300mm\" or \"T2 15mil (0.381mm)\") with the "
+                 "sizes of tools the drill files use without one")
+      ->type_name("FILE");
   app.add_option("--plating", o.plating,
                  "The copper ring a plated hole keeps around its wall, in mm, 0 or more (default "
                  "0.025); holes that are not plated are cut bare")
@@ -216,6 +221,7 @@ conversion_parameters parameters_from(const Options& o) {
   // the exact model.
   p.drills = o.drill_inputs;
   if (o.drill_format) p.drill_format = parse_drill_format(*o.drill_format);
+  if (o.drill_tools) p.drill_tool_table = *o.drill_tools;
   p.plating = millimetres(o.plating);
   if (p.geometry == Geometry::exact) {
     // The exact model writes standard text unless told otherwise; the

@@ -211,6 +211,7 @@ void read_drills(const conversion_parameters& parameters, exact::ExactOptions& o
     const DrillInput& input = parameters.drills[f];
     DrillOptions drill;
     drill.format = parameters.drill_format;
+    drill.tool_table = parameters.drill_tool_table;
     drill.plating = input.plating;
     drill.board = options.extent;
     drill.arc_tolerance = parameters.tolerance;

@@ -64,6 +64,8 @@ struct conversion_parameters {
   // bodies; a plated one keeps a copper ring of plating mm around its wall.
   std::vector<DrillInput> drills;
   std::optional<DrillFormat> drill_format;  // overrides what the files say
+  // Sizes of tools the drill files use without one ("T1 0.300mm").
+  std::optional<std::filesystem::path> drill_tool_table;
   double plating = kDefaultPlating;
 };
 
