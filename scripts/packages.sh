@@ -18,12 +18,17 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Configures and builds into the given folder with any extra CMake arguments.
-build_foilcad() {
+# Configures the given folder with any extra CMake arguments.
+configure_foilcad() {
   local dir=$1
   shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DFOILCAD_BUILD_GUI=ON -DFOILCAD_BUILD_TESTS=ON "$@" >/dev/null
-  cmake --build "$dir" -j"$(nproc)"
+}
+
+# Configures and builds everything into the given folder.
+build_foilcad() {
+  configure_foilcad "$@"
+  cmake --build "$1" -j"$(nproc)"
 }
 
 # Packs a built folder (GUI included) into build/foilcad_VERSION_ARCH.deb
