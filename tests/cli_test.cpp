@@ -215,7 +215,7 @@ TEST(Cli, SummaryKeysAndValuesArePinned) {
       R"("conductor":{"path":"we\"ird_CND.stl","boxes":2,"facets":24,"bytes":4673},)"
       R"("insulator":{"path":"we\"ird_INS.stl","boxes":1,"facets":12,"bytes":2353}},)"
       R"("warnings":[{"kind":"no_outline",)"
-      R"("message":"no board outline comes first: the grid ends at the copper's outer edges",)"
+      R"("message":"no board outline comes first: the board ends at the copper's outer edges",)"
       R"("count":1,"first_line":4}],"seconds":TIMES})"
       "\n");
 }

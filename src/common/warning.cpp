@@ -13,7 +13,7 @@ std::string_view describe(WarningKind kind) {
     case WarningKind::not_copper:
       return "the file says it is not a copper layer";
     case WarningKind::no_outline:
-      return "no board outline comes first: the grid ends at the copper's outer edges";
+      return "no board outline comes first: the board ends at the copper's outer edges";
     case WarningKind::no_copper:
       return "the photoplot has coordinates but draws no copper: the conductor is empty";
   }
