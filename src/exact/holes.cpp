@@ -11,11 +11,10 @@ namespace foilcad::exact {
 
 using ClipperLib::IntPoint;
 using ClipperLib::Path;
-using ClipperLib::Paths;
 
 namespace {
 
-// The contours of holes, one per hole, each from a circle of its radius made
+// Holes as pieces of one contour each, from a circle of its radius made
 // once and placed in units as flashes are.
 class HoleTracer {
  public:
@@ -25,13 +24,14 @@ class HoleTracer {
         // Below a unit the chords are as close as the coordinates can follow.
         tolerance_(std::max(options.tolerance, 1.0 / kUnitsPerMm)) {}
 
-  // The hole's contour appended to out; false for a hole without area.
-  bool trace(const Hole& h, Paths& out) {
+  // The hole's contour added to pieces as a piece of its own; false for a
+  // hole without area.
+  bool add(const Hole& h, Pieces& pieces, bool clear) {
     const double radius = h.diameter / 2.0 + widen_;
     if (!(radius > 0.0)) return false;
+    Path path;
     try {
       const Circle& circle = circle_of(radius);
-      Path& path = out.emplace_back();
       if (h.slot()) {
         sweep_convex(circle.mm, h.from, h.to, path);
       } else {
@@ -39,14 +39,18 @@ class HoleTracer {
         path.reserve(circle.units.size());
         for (const IntPoint& q : circle.units) path.push_back({q.X + at.X, q.Y + at.Y});
       }
-      constexpr ClipperLib::cInt kRange = ClipperLib::loRange;
-      const UnitBox b = box_of(path);
-      if (b.min_x < -kRange || b.max_x > kRange || b.min_y < -kRange || b.max_y > kRange) {
-        throw OutOfRange();
-      }
     } catch (const OutOfRange& e) {
       fail(h, e.what());
     }
+    const UnitBox box = box_of(path);
+    constexpr ClipperLib::cInt kRange = ClipperLib::loRange;
+    if (box.min_x < -kRange || box.max_x > kRange || box.min_y < -kRange || box.max_y > kRange) {
+      fail(h, OutOfRange().what());
+    }
+    const std::size_t vertices = path.size();
+    pieces.pieces.push_back({clear, pieces.contours.size(), 1, vertices, box});
+    pieces.contours.push_back(std::move(path));
+    pieces.vertices += vertices;
     return true;
   }
 
@@ -77,16 +81,6 @@ class HoleTracer {
   std::map<double, Circle> circles_;  // by radius: boards use a few dozen drills
 };
 
-// Appends the hole's contour as a piece of its own.
-void add_piece(Pieces& pieces, Path&& contour, bool clear) {
-  const std::size_t first = pieces.contours.size();
-  const std::size_t vertices = contour.size();
-  const UnitBox box = box_of(contour);
-  pieces.contours.push_back(std::move(contour));
-  pieces.pieces.push_back({clear, first, 1, vertices, box});
-  pieces.vertices += vertices;
-}
-
 }  // namespace
 
 Pieces trace_holes(const ExactOptions& options, std::size_t traced) {
@@ -94,18 +88,16 @@ Pieces trace_holes(const ExactOptions& options, std::size_t traced) {
   Pieces walls;
   walls.pieces.reserve(options.holes.size());
   walls.contours.reserve(options.holes.size());
-  Paths wall;
   std::size_t vertices = traced;
   for (const Hole& h : options.holes) {
-    wall.clear();
-    if (!tracer.trace(h, wall)) continue;
+    const std::size_t before = walls.vertices;
+    if (!tracer.add(h, walls, false)) continue;
     // With the rings, the plated holes take this many twice over.
-    vertices += wall.front().size() * (h.plating == Plating::plated ? 2 : 1);
+    vertices += (walls.vertices - before) * (h.plating == Plating::plated ? 2 : 1);
     if (vertices > options.limits.points) {
       tracer.fail(h, "the holes and the copper's contours need more than " +
                          std::to_string(options.limits.points) + " vertices: too many to trace");
     }
-    add_piece(walls, std::move(wall.front()), false);
   }
   return walls;
 }
@@ -113,12 +105,8 @@ Pieces trace_holes(const ExactOptions& options, std::size_t traced) {
 void add_plated_rings(const ExactOptions& options, bool negative, Pieces& pieces) {
   if (!(options.plating > 0.0)) return;
   HoleTracer tracer(options, options.plating);
-  Paths ring;
   for (const Hole& h : options.holes) {
-    if (h.plating != Plating::plated || !(h.diameter > 0.0)) continue;
-    ring.clear();
-    tracer.trace(h, ring);
-    add_piece(pieces, std::move(ring.front()), negative);
+    if (h.plating == Plating::plated && h.diameter > 0.0) tracer.add(h, pieces, negative);
   }
 }
 

@@ -21,9 +21,9 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
   Pieces pieces = trace_pieces(drawing, options);
   if (!options.holes.empty()) {
     // Drilled out of the board, the holes leave every body; the rings go
-    // on last, over whatever the artwork did there.
-    // A board drilled with thousands of holes is cut tile by tile, as copper
-    // is: one boolean over them all would cross every hole on a scan line.
+    // on last, over whatever the artwork did there. The board is drilled
+    // tile by tile, as copper is made: one boolean over thousands of holes
+    // would cross every hole on a scan line.
     const Pieces walls = trace_holes(options, pieces.vertices);
     out.board = unite_tiles({walls, out.board, true});
     add_plated_rings(options, drawing.negative, pieces);

@@ -325,16 +325,11 @@ class TileBooleans {
 }  // namespace
 
 Paths tile_copper(const TileSource& source, std::span<const TilePiece> listed, const UnitBox& r) {
-  Paths board;
-  if (source.board_boxes.size() == source.board.size()) {
-    Paths near;
-    for (std::size_t i = 0; i < source.board.size(); ++i) {
-      if (source.board_boxes[i].intersects(r)) near.push_back(source.board[i]);
-    }
-    board = intersect(near, Paths{box_path(r)}, ClipperLib::pftEvenOdd);
-  } else {
-    board = intersect(source.board, Paths{box_path(r)}, ClipperLib::pftEvenOdd);
+  Paths near;
+  for (std::size_t i = 0; i < source.board.size(); ++i) {
+    if (source.board_boxes[i].intersects(r)) near.push_back(source.board[i]);
   }
+  Paths board = intersect(near, Paths{box_path(r)}, ClipperLib::pftEvenOdd);
   if (board.empty()) return {};
   return TileBooleans(source, listed, r, std::move(board)).run();
 }

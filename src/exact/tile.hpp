@@ -14,8 +14,9 @@ struct TileSource {
   const Pieces& pieces;
   const ClipperLib::Paths& board;
   bool negative;  // the image's polarity: the copper starts as the whole board
-  // The box of each of board's contours, when given: a tile then cuts only
-  // the contours that reach it (a board drilled with thousands of holes).
+  // The box of each of board's contours (unite_tiles fills them in): a tile
+  // cuts only the contours that reach it, of a board drilled with thousands
+  // of holes as of a plain one.
   std::span<const UnitBox> board_boxes = {};
 };
 

@@ -207,14 +207,11 @@ class Descent {
 
 Paths unite_tiles(const TileSource& given) {
   std::vector<UnitBox> board_boxes;
-  if (given.board_boxes.empty() && given.board.size() > 1) {
-    board_boxes.reserve(given.board.size());
-    for (const Path& p : given.board) board_boxes.push_back(box_of(p));
-  }
-  const TileSource source{given.pieces, given.board, given.negative,
-                          board_boxes.empty() ? given.board_boxes : board_boxes};
+  board_boxes.reserve(given.board.size());
+  UnitBox w = UnitBox::nothing();  // the board's
+  for (const Path& p : given.board) w.add(board_boxes.emplace_back(box_of(p)));
+  const TileSource source{given.pieces, given.board, given.negative, board_boxes};
   const std::vector<Piece>& pieces = source.pieces.pieces;
-  const UnitBox w = box_of(source.board);
   std::size_t vertices = 0;
   for (const Piece& p : pieces) {
     if (p.box.intersects(w)) vertices += p.vertices;
