@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -363,6 +364,101 @@ TEST(Statements, ExcerptsOfOtherFormsDrawWhatTheyMean) {
     EXPECT_EQ(plot.counts.strokes, c.strokes) << c.file;
     EXPECT_EQ(plot.counts.flashes, c.flashes) << c.file;
     EXPECT_EQ(plot.counts.regions, c.regions) << c.file;
+  }
+}
+
+}  // namespace
+}  // namespace foilcad
+
+namespace foilcad {
+namespace {
+
+// The net names of each object, in the order of the drawing's list.
+std::vector<std::vector<std::string>> nets_by_object(const Drawing& d) {
+  std::vector<std::vector<std::string>> names(d.objects.size());
+  for (std::size_t k = 0; k < d.objects.size(); ++k) {
+    for (const std::uint32_t n : d.nets_of(k)) names[k].push_back(d.nets.at(n));
+  }
+  return names;
+}
+
+// Net attributes in both spellings name the nets of every object drawn after
+// them, until changed or deleted; a new run only where the set changes.
+TEST(Statements, NetAttributesNameTheObjectsAfterThem) {
+  using Names = std::vector<std::vector<std::string>>;
+  struct Case {
+    const char* text;
+    Names nets;  // of each object
+    std::size_t runs;
+  };
+  const std::string head = "%FSLAX24Y24*%\n%MOMM*%\n%ADD10C,0.5*%\nD10*\n";
+  const Case cases[] = {
+      {"%TO.N,GND*%\nX0Y0D03*\n", {{"GND"}}, 1},
+      {"G04 #@! TO.N,GND*\nX0Y0D03*\n", {{"GND"}}, 1},
+      {"%TO.N,GND*%X0Y0D03*\n", {{"GND"}}, 1},
+      // Flashes, strokes, arcs and regions alike; KiCad repeats the
+      // attribute before each object and deletes it between: one run.
+      {"%TO.N,A*%\nX0Y0D03*\nX100Y0D01*\n%TD*%\n%TO.N,A*%\nG75*G03X0Y100I-100J0D01*\n"
+       "G36*\nX0Y0D02*\nX100Y0D01*\nX0Y100D01*\nG37*\n",
+       {{"A"}, {"A"}, {"A"}, {"A"}},
+       1},
+      // Several fields: an object in several nets, each name listed once.
+      {"%TO.N,B,A,B*%\nX0Y0D03*\n%TO.N,A*%\nX0Y0D03*\n", {{"B", "A"}, {"A"}}, 2},
+      // TD deletes every attribute, TD.N the net, TD of another leaves it;
+      // the other object attributes mean nothing to the nets.
+      {"%TO.N,A*%\n%TO.P,R1,1*%\nX0Y0D03*\n%TD.P*%\n%TO.C,R1*%\nX0Y0D03*\n%TD.N*%\nX0Y0D03*\n"
+       "G04 #@! TO.N,B*\nX0Y0D03*\nG04 #@! TD*\nX0Y0D03*\n%TO.N,C*%\nX0Y0D03*\n%TD*%\nX0Y0D03*\n",
+       {{"A"}, {"A"}, {}, {"B"}, {}, {"C"}, {}},
+       6},
+      // The empty name and N/C are no net.
+      {"%TO.N,*%\nX0Y0D03*\n%TO.N,N/C*%\nX0Y0D03*\n%TO.N,,A*%\nX0Y0D03*\n", {{}, {}, {"A"}}, 1},
+      // Escapes written out as UTF-8; what is no escape stays as written.
+      {"%TO.N,\\u00B5A\\u002C1\\u005C*%\nX0Y0D03*\n%TO.N,\\uD83D\\uDE00\\U0001F600*%\nX0Y0D03*\n"
+       "%TO.N,\\u12G4\\uD800x\\u0009\\U00110000\\u00b*%\nX0Y0D03*\n",
+       {{"\xC2\xB5"
+         "A,1\\"},
+        {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80"},
+        {"\\u12G4\\uD800x\\u0009\\U00110000\\u00b"}},
+       3},
+      // Step and repeat copies are their objects placed again.
+      {"%TO.N,A*%\n%SRX3Y2I1.0J1.0*%\nX0Y0D03*\n%TO.N,B*%\nX0Y0D03*\n%SR*%\nX0Y0D03*\n",
+       {{"A"}, {"B"}, {"B"}},
+       2},
+  };
+  for (const Case& c : cases) {
+    const Drawing d = read_photoplot_text(head + c.text, "nets.gbr");
+    EXPECT_EQ(nets_by_object(d), c.nets) << c.text;
+    EXPECT_EQ(d.net_runs.size(), c.runs) << c.text;
+    EXPECT_TRUE(d.warnings.empty()) << c.text;
+  }
+  // Listed in order of first use; a name no object takes is not listed.
+  const Drawing d =
+      read_photoplot_text(head + "%TO.N,X*%\n%TO.N,B,A*%\nX0Y0D03*\n%TO.N,C*%\n", "nets.gbr");
+  EXPECT_EQ(d.nets, (std::vector<std::string>{"B", "A"}));
+}
+
+// A net attribute without a value ends the net; an object attribute without
+// a name is skipped. Both are warned about, and the copper reads on.
+TEST(Statements, UnreadableObjectAttributesAreWarnedAbout) {
+  const Drawing d = read_photoplot_text(
+      "%FSLAX24Y24*%\n%ADD10C,0.5*%\nD10*\n%TO.N,A*%\n%TO,B*%\nX0Y0D03*\n"
+      "G04 #@! TO.N*\nX0Y0D03*\n%TO*%\n",
+      "nets.gbr");
+  EXPECT_EQ(nets_by_object(d), (std::vector<std::vector<std::string>>{{"A"}, {}}));
+  ASSERT_EQ(d.warnings.size(), 1u);
+  EXPECT_EQ(d.warnings[0].kind, WarningKind::unreadable_object_attributes);
+  EXPECT_EQ(d.warnings[0].count, 3u);
+  EXPECT_EQ(d.warnings[0].first_line, 5u);
+  // More names than any board has are refused with the line.
+  std::string many = "%TO.N";
+  for (int i = 0; i <= 1'000'000; ++i) many.append(",").append(std::to_string(i));
+  try {
+    read_photoplot_text("%ADD10C,0.5*%\nD10*\n" + many + "*%\nX0Y0D03*\n", "many.gbr");
+    ADD_FAILURE() << "a million and one nets read";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("many.gbr:3: the file names more than 1000000 nets"),
+              std::string::npos)
+        << e.what();
   }
 }
 

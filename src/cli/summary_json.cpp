@@ -22,6 +22,8 @@ std::string_view kind_name(WarningKind kind) {
       return "coordinates_without_operation";
     case WarningKind::not_copper:
       return "not_copper";
+    case WarningKind::unreadable_object_attributes:
+      return "unreadable_object_attributes";
     case WarningKind::no_outline:
       return "no_outline";
     case WarningKind::no_copper:

@@ -12,6 +12,9 @@ std::string_view describe(WarningKind kind) {
       return "coordinates before the first operation code are stroked";
     case WarningKind::not_copper:
       return "the file says it is not a copper layer";
+    case WarningKind::unreadable_object_attributes:
+      return "object attributes without a name or a value are skipped; a net attribute without "
+             "one leaves the objects after it in no net";
     case WarningKind::no_outline:
       return "no board outline comes first: the board ends at the copper's outer edges";
     case WarningKind::no_copper:

@@ -14,6 +14,7 @@ enum class WarningKind {
   unsized_apertures,
   coordinates_without_operation,
   not_copper,
+  unreadable_object_attributes,
   // Found by a model: no frame or outline layer, so the board ends at the
   // outermost copper.
   no_outline,

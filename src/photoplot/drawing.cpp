@@ -1,5 +1,6 @@
 #include "photoplot/drawing.hpp"
 
+#include <algorithm>
 #include <fstream>
 
 namespace foilcad {
@@ -22,6 +23,15 @@ std::string_view nth_record(std::string_view text, std::size_t line) {
 }
 
 }  // namespace
+
+std::span<const std::uint32_t> Drawing::nets_of(std::size_t object) const {
+  const auto after =
+      std::upper_bound(net_runs.begin(), net_runs.end(), object,
+                       [](std::size_t k, const NetRun& run) { return k < run.first_object; });
+  if (after == net_runs.begin()) return {};
+  const NetRun& run = *(after - 1);
+  return {run_nets.data() + run.first_net, run.net_count};
+}
 
 std::string Drawing::record(std::size_t line) const {
   if (text) return std::string(nth_record(*text, line));

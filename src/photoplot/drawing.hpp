@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -194,6 +195,35 @@ struct Drawing {
   // The text of the file when it was read from memory; a file is read again
   // for the text of a line that a message names.
   std::shared_ptr<const std::string> text;
+
+  // The distinct net names the objects name, in order of first use: the
+  // values of the object attribute .N ("%TO.N,GND*%", or "G04 #@! TO.N,GND*"
+  // where the file has no extended attributes), their escapes ("\u00B5")
+  // written out as UTF-8, the other bytes as the file wrote them. Neither the
+  // empty name nor "N/C" is a net: they say that an object is in no net.
+  // Every name is text of the file, so the names take no more room than the
+  // file does.
+  std::vector<std::string> nets;
+  // Which nets objects belong to, as runs in object order: from first_object
+  // on (up to the next run's) every object names the nets
+  // run_nets[first_net, first_net + net_count), indices into nets without
+  // repeats, in increasing order; a count of 0: no net. Objects before the
+  // first run name no net. A run begins only where the set changes (layout
+  // tools repeat the same attribute before every object). Step and repeat
+  // copies are their objects placed again and share their nets. Kept apart
+  // from the objects, which large files hold millions of, and flat: 16
+  // bytes a run and 4 a net it names.
+  struct NetRun {
+    std::size_t first_object;
+    std::uint32_t first_net;  // into run_nets
+    std::uint32_t net_count;
+  };
+  std::vector<NetRun> net_runs;
+  std::vector<std::uint32_t> run_nets;
+
+  // The nets of object k (indices into nets; a binary search over the runs):
+  // empty when it names none.
+  std::span<const std::uint32_t> nets_of(std::size_t object) const;
 
   // The text of record line (counted from 1), for messages.
   std::string record(std::size_t line) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 #include "common/huge_pages.hpp"
@@ -170,6 +171,7 @@ DrawingObject& PlotState::append(DrawingObject::Kind kind, bool straight_stroke)
   if (drawing.objects.size() == drawing.objects.capacity()) {
     grow_in_huge_pages(drawing.objects, 1);
   }
+  if (nets_changed_) start_net_run();
   DrawingObject& o = drawing.objects.emplace_back();
   o.kind = kind;
   o.clear = clear_;
@@ -211,6 +213,40 @@ void PlotState::add_region(const std::vector<Point>& points) {
 }
 
 void PlotState::set_clear_polarity(bool clear) { clear_ = clear; }
+
+void PlotState::set_nets(std::vector<std::string> names) {
+  net_names_ = std::move(names);
+  nets_changed_ = true;
+}
+
+void PlotState::start_net_run() {
+  nets_changed_ = false;
+  run_scratch_.clear();
+  for (std::string& name : net_names_) {
+    // The reader bounds the number of names far below 32 bits.
+    const auto [it, added] =
+        net_index_.try_emplace(std::move(name), static_cast<std::uint32_t>(net_index_.size()));
+    run_scratch_.push_back(it->second);
+  }
+  net_names_.clear();
+  std::sort(run_scratch_.begin(), run_scratch_.end());
+  run_scratch_.erase(std::unique(run_scratch_.begin(), run_scratch_.end()), run_scratch_.end());
+  std::span<const std::uint32_t> last;
+  if (!drawing.net_runs.empty()) {
+    const Drawing::NetRun& run = drawing.net_runs.back();
+    last = {drawing.run_nets.data() + run.first_net, run.net_count};
+  }
+  if (std::equal(last.begin(), last.end(), run_scratch_.begin(), run_scratch_.end())) return;
+  // Runs are indexed with 32 bits: a file would need gigabytes of net
+  // attributes to pass them, and is refused before they wrap.
+  if (drawing.run_nets.size() + run_scratch_.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error("the net attributes are too many to keep");
+  }
+  drawing.net_runs.push_back({drawing.objects.size(),
+                              static_cast<std::uint32_t>(drawing.run_nets.size()),
+                              static_cast<std::uint32_t>(run_scratch_.size())});
+  drawing.run_nets.insert(drawing.run_nets.end(), run_scratch_.begin(), run_scratch_.end());
+}
 
 void PlotState::open_step_and_repeat(long long steps_x, long long steps_y, double step_x,
                                      double step_y) {
@@ -271,6 +307,11 @@ bool is_closed_frame(const std::vector<Path>& strokes) {
 
 Drawing PlotState::finish() {
   close_step_and_repeat();
+  drawing.nets.resize(net_index_.size());
+  while (!net_index_.empty()) {
+    auto node = net_index_.extract(net_index_.begin());
+    drawing.nets[node.mapped()] = std::move(node.key());
+  }
   if (leading_open_ && is_closed_frame(leading_strokes_)) {
     Box frame = kNoExtremes;
     for (const StrokePath& p : leading_strokes_) {

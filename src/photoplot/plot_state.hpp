@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -37,6 +38,11 @@ class PlotState {
 
   // Objects after a clear polarity switch remove copper instead of adding it.
   void set_clear_polarity(bool clear);
+  // The nets objects from here on belong to, by name (none: no net). A name
+  // enters the drawing's list when an object names it.
+  void set_nets(std::vector<std::string> names);
+  // How many distinct names objects have named so far.
+  std::size_t net_count() const { return net_index_.size(); }
   // Objects from here to the close are placed again at every step.
   void open_step_and_repeat(long long steps_x, long long steps_y, double step_x, double step_y);
   void close_step_and_repeat();
@@ -73,6 +79,9 @@ class PlotState {
   };
 
   DrawingObject& append(DrawingObject::Kind kind, bool straight_stroke);
+  // The object about to be appended names the nets last set: a new run when
+  // they differ from the last run's.
+  void start_net_run();
   std::uint32_t transform_index();
   // Notes a device coordinate on device axis 0 (x) or 1 (y).
   void note_coordinate(int axis, double v);
@@ -88,6 +97,12 @@ class PlotState {
   double previous_x_ = 0.0;
   double previous_y_ = 0.0;
   bool clear_ = false;
+  // Net names set since the last object, and each name's index in the
+  // drawing's list (the list itself is made from this map at the end).
+  std::vector<std::string> net_names_;
+  bool nets_changed_ = false;
+  std::unordered_map<std::string, std::uint32_t> net_index_;
+  std::vector<std::uint32_t> run_scratch_;
   // The paths of the first four objects when they were straight strokes; an
   // object that was not one ends the list.
   std::vector<StrokePath> leading_strokes_;

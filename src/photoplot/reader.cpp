@@ -86,6 +86,79 @@ void append_arc_points(std::vector<Point>& points, double x0, double y0, double 
   points.push_back({x1, y1});
 }
 
+// The value of n hexadecimal digits of s from at; none when one is not a
+// hexadecimal digit or s ends before.
+std::optional<std::uint32_t> hexadecimal(std::string_view s, std::size_t at, std::size_t n) {
+  if (at > s.size() || s.size() - at < n) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : s.substr(at, n)) {
+    const int digit = is_digit(c)            ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// An attribute's field with its escapes written out as UTF-8: "\uXXXX" (four
+// hexadecimal digits) and "\UXXXXXXXX" (eight) stand for the character of
+// that Unicode code point; fields carry the separators (",", "*", "%", "\")
+// and characters beyond ASCII so. Tools that keep text in UTF-16 write a
+// character beyond U+FFFF as two escapes, its surrogates: the pair is the one
+// character. An escape of no character a name can hold (a control
+// character, a surrogate alone, beyond U+10FFFF) and a backslash that begins
+// no escape stay as written. Never longer than the field.
+std::string decode_field(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (std::size_t i = 0; i < field.size();) {
+    if (field[i] == '\\' && i + 1 < field.size() && (field[i + 1] == 'u' || field[i + 1] == 'U')) {
+      const std::size_t digits = field[i + 1] == 'u' ? 4 : 8;
+      std::optional<std::uint32_t> code = hexadecimal(field, i + 2, digits);
+      std::size_t length = 2 + digits;
+      if (code && digits == 4 && *code >= 0xD800 && *code < 0xDC00 &&
+          field.substr(i + 6).starts_with("\\u")) {
+        const std::optional<std::uint32_t> low = hexadecimal(field, i + 8, 4);
+        if (low && *low >= 0xDC00 && *low < 0xE000) {
+          code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+          length = 12;
+        }
+      }
+      const auto nameable = [](std::uint32_t c) {
+        const bool control = c < 0x20 || (c >= 0x7F && c < 0xA0);
+        return !control && !(c >= 0xD800 && c < 0xE000) && c <= 0x10FFFF;
+      };
+      if (code && nameable(*code)) {
+        append_utf8(out, *code);
+        i += length;
+        continue;
+      }
+    }
+    out.push_back(field[i++]);
+  }
+  return out;
+}
+
 // The digit counts of one axis of a format statement.
 struct AxisFormat {
   int integer_digits = 0;
@@ -144,6 +217,7 @@ class Reader {
   void format_statement(std::string_view s);
   void aperture_definition(std::string_view s, double unit);
   void attribute(std::string_view s);
+  void object_attribute(std::string_view s);
   void image_parameter(std::string_view s);
   double coordinate(std::string_view digits, const AxisFormat& format, std::string_view what) const;
 
@@ -553,6 +627,51 @@ void Reader::attribute(std::string_view s) {
   }
 }
 
+// Object attributes, s from "TO" or "TD" on: "TO.N,GND" (from "%TO.N,GND*%"
+// or "G04 #@! TO.N,GND*") names the nets of the objects drawn from here on,
+// one field a net ("TO.N,A,B": an object that joins two nets, such as a net
+// tie); the empty name and "N/C" name none. "TD" deletes every object
+// attribute, "TD.N" the nets alone; a TD of another attribute leaves them.
+// The other object attributes (.P a pad, .C a component, ...) say nothing
+// of the copper and are passed over.
+void Reader::object_attribute(std::string_view s) {
+  std::string_view body = s.substr(2);
+  body = body.substr(0, body.find('*'));
+  const std::size_t comma = body.find(',');
+  const std::string_view name = body.substr(0, comma);
+  if (s[1] == 'D') {
+    if (name.empty() || name == ".N") plot_.set_nets({});
+    return;
+  }
+  if (name.empty()) {
+    warn(WarningKind::unreadable_object_attributes);
+    return;
+  }
+  if (name != ".N") return;
+  if (comma == std::string_view::npos) {
+    warn(WarningKind::unreadable_object_attributes);
+    plot_.set_nets({});
+    return;
+  }
+  // Far more nets than any board has; each name costs a hundred bytes or so
+  // besides its text, which a line of two bytes ("a,") could otherwise ask
+  // for. Names of this statement count as new.
+  constexpr std::size_t kMaxNets = 1'000'000;
+  std::vector<std::string> nets;
+  std::size_t count = plot_.net_count();
+  for (std::string_view fields = body.substr(comma + 1);;) {
+    const std::size_t next = fields.find(',');
+    std::string net = decode_field(fields.substr(0, next));
+    if (!net.empty() && net != "N/C") {
+      if (++count > kMaxNets) fail("the file names more than 1000000 nets");
+      nets.push_back(std::move(net));
+    }
+    if (next == std::string_view::npos) break;
+    fields.remove_prefix(next + 1);
+  }
+  plot_.set_nets(std::move(nets));
+}
+
 // "%MIA1B0*%", "%SFA2B1*%", "%OFA1.5B-2*%", "%IR90*%", "%ASAYBX*%": each
 // sets its part of the image transform, which places every object from here
 // on (layout tools write them once, in the header).
@@ -676,7 +795,14 @@ Reader::Handled Reader::code_statement(std::string_view& s) {
   if (s.front() == '*') return Handled::yes;
   if (s.starts_with("G04")) {  // G04 comment, which may carry an attribute
     if (s.starts_with("G04 #@! TF")) attribute(s);
+    if (s.starts_with("G04 #@! TO") || s.starts_with("G04 #@! TD")) object_attribute(s.substr(8));
     return Handled::yes;
+  }
+  if (s.starts_with("%TO") || s.starts_with("%TD")) {
+    // Read here, then left to the rest like every statement not handled
+    // here: it ends the report of a region closed before it.
+    object_attribute(s.substr(1));
+    return Handled::no;
   }
   if (s.starts_with("%IN")) return Handled::yes;  // %IN image name
   if (ends_program(s)) return Handled::end_of_file;
