@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -459,6 +460,31 @@ TEST(Statements, UnreadableObjectAttributesAreWarnedAbout) {
     EXPECT_NE(std::string(e.what()).find("many.gbr:3: the file names more than 1000000 nets"),
               std::string::npos)
         << e.what();
+  }
+}
+
+// KiCad's front copper of two demo boards (scripts/make-net-samples), with
+// X2 on and off: both spellings give every object the same nets, and the
+// names are the nets pcbnew gives the layer's items. The hand-made short
+// names what its comment says.
+TEST(Statements, KiCadNetAttributesInBothSpellings) {
+  const std::filesystem::path folder = std::filesystem::path(FOILCAD_TEST_DATA) / "nets";
+  const Drawing short_board = read_photoplot(folder / "short.gbr");
+  EXPECT_EQ(nets_by_object(short_board),
+            (std::vector<std::vector<std::string>>{{}, {}, {}, {}, {"A"}, {"B"}, {"A"}, {}, {}}));
+  EXPECT_TRUE(short_board.frame.has_value());
+  for (const std::string board : {"pic_programmer", "ecc83-pp_v2"}) {
+    const Drawing x2 = read_photoplot(folder / (board + "-x2.gbr"));
+    const Drawing g04 = read_photoplot(folder / (board + "-g04.gbr"));
+    ASSERT_EQ(x2.objects.size(), g04.objects.size()) << board;
+    EXPECT_EQ(nets_by_object(x2), nets_by_object(g04)) << board;
+    std::ifstream listed(folder / (board + ".nets"));
+    std::vector<std::string> expected;
+    for (std::string line; std::getline(listed, line);) expected.push_back(line);
+    std::vector<std::string> names = x2.nets;
+    std::sort(names.begin(), names.end());
+    EXPECT_FALSE(expected.empty()) << board;
+    EXPECT_EQ(names, expected) << board;
   }
 }
 
