@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "an error that does not name the file");
     return 0;
   }
-  const foilcad::exact::ExactSolids made{solids.bodies, report.copper_area, report.board_area};
+  const foilcad::exact::ExactSolids made{
+      solids.bodies, report.copper_area, report.board_area, {}, {}, {}};
   check(std::isfinite(report.copper_area) && report.copper_area >= 0, "a copper area below 0");
   check(report.copper_area <= report.board_area * (1 + 1e-9), "more copper than board");
   std::size_t triangles = 0;

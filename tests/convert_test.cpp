@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -302,7 +305,7 @@ TEST(Convert, DrilledHolesInTheExactModel) {
   ConversionReport report;
   const ModelSolids built = build_solids(p, report);
   const auto& meshes = std::get<MeshSolids>(built);
-  const exact::ExactSolids solids{meshes.bodies, report.copper_area, report.board_area};
+  const exact::ExactSolids solids{meshes.bodies, report.copper_area, report.board_area, {}, {}, {}};
   const auto problem = check_solids(solids, 1.0, p.top);
   EXPECT_FALSE(problem) << *problem;
 
@@ -330,6 +333,59 @@ TEST(Convert, DrilledHolesInTheExactModel) {
     ADD_FAILURE() << "the grid model cut holes";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("--geometry exact"), std::string::npos) << e.what();
+  }
+}
+
+// Each connected part of the copper is a body named after its net: checked on
+// a short made by hand and on KiCad's plots of two demo boards, with the net
+// attributes written both ways, which must part and name the copper alike.
+TEST(Convert, NetsNameTheCopperParts) {
+  const fs::path nets = fs::path(FOILCAD_TEST_DATA) / "nets";
+  const auto parted = [&](const fs::path& input, ConversionReport& report) {
+    conversion_parameters p = make_conversion_parameters(input, 0.0, 0.035);
+    p.geometry = Geometry::exact;
+    p.stl.format = StlFormat::binary;
+    p.nets = true;
+    const ModelSolids built = build_solids(p, report);
+    const auto& meshes = std::get<MeshSolids>(built);
+    std::vector<double> areas;
+    for (const BodyReport& b : report.bodies) areas.push_back(b.area.value_or(-1));
+    const exact::ExactSolids solids{
+        meshes.bodies, report.copper_area, report.board_area, areas, {}, {}};
+    const auto problem = check_solids(solids, 0.0, 0.035);
+    EXPECT_FALSE(problem) << input << ": " << *problem;
+    std::map<std::string, std::vector<std::string>> found;
+    for (const BodyReport& b : report.bodies) found[b.body.name] = b.nets;
+    return found;
+  };
+
+  // Pads of A and B joined by a track of A; a pad in N/C; a pad in no net.
+  ConversionReport report;
+  const auto shorted = parted(nets / "short.gbr", report);
+  const std::map<std::string, std::vector<std::string>> expected = {
+      {"copper_1", {"A", "B"}}, {"copper_2", {}}, {"copper_3", {}}, {"insulator", {}}};
+  EXPECT_EQ(shorted, expected);
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_EQ(report.warnings[0].kind, WarningKind::joined_nets);
+  EXPECT_EQ(report.warnings[0].first_line, 25u);  // pad B's flash
+  EXPECT_EQ(report.bodies[0].path.filename(), "short_CND_copper_1.stl");
+
+  for (const std::string board : {"ecc83-pp_v2", "pic_programmer"}) {
+    std::set<std::string> names;
+    std::istringstream listed(read_file(nets / (board + ".nets")));
+    for (std::string name; std::getline(listed, name);) names.insert(name);
+    ConversionReport x2, g04;
+    const auto by_x2 = parted(nets / (board + "-x2.gbr"), x2);
+    EXPECT_EQ(by_x2, parted(nets / (board + "-g04.gbr"), g04)) << board;
+    EXPECT_EQ(x2.copper_area, g04.copper_area) << board;
+    std::size_t named = 0;
+    for (const auto& [name, seen] : by_x2) {
+      if (name == "insulator" || name.starts_with("copper_")) continue;
+      EXPECT_TRUE(names.contains(name)) << board << ": " << name;
+      EXPECT_EQ(seen, std::vector<std::string>{name}) << board;
+      ++named;
+    }
+    EXPECT_GT(named, names.size() / 2) << board;
   }
 }
 

@@ -330,7 +330,7 @@ TEST(MeshCheck, FindsWallsWithDifferentVertices) {
   Path right = rect(2, 0, 4, 2);
   right.push_back({units(2), units(1)});
   const auto other = extrude_solids({}, {right}, kZ1, kZ2);
-  ExactSolids joined{{left.bodies[0], other.bodies[1]}, 4.0, 8.0};
+  ExactSolids joined{{left.bodies[0], other.bodies[1]}, 4.0, 8.0, {}, {}, {}};
   EXPECT_FALSE(check_closed(joined.bodies[0].mesh));
   EXPECT_FALSE(check_closed(joined.bodies[1].mesh));
   const auto problem = check_interfaces(joined.bodies);
@@ -389,6 +389,28 @@ TEST(ExactSolids, RandomBoards) {
       EXPECT_NEAR(s.copper_area, area_mm2(copper), off * s.board_area) << "seed " << seed;
       EXPECT_NEAR(s.board_area, area_mm2(board), off * s.board_area) << "seed " << seed;
       EXPECT_EQ(walls_off_delaunay(s, kZ2, kT), 0) << "seed " << seed;
+
+      // Parted, each outer contour of the copper (strictly simple: shapes
+      // that touch at a point are apart) is a body of its own area, joined
+      // across the seam.
+      const std::vector<std::string> no_nets;
+      const NetParts parted{{}, no_nets};
+      const auto p = extrude_solids(copper, board, kZ1, kZ2, halves_from, &parted);
+      const auto parted_problem = check_solids(p, kZ1, kZ2);
+      EXPECT_FALSE(parted_problem) << "seed " << seed << ", parted: " << *parted_problem;
+      std::vector<double> expected, found;
+      for (const Path& c : copper) {
+        if (ClipperLib::Area(c) > 0)
+          expected.push_back(area_mm2(clip({c}, copper, ClipperLib::ctIntersection)));
+      }
+      for (std::size_t b = 0; b + 1 < p.bodies.size(); ++b) found.push_back(p.areas[b]);
+      std::sort(expected.begin(), expected.end());
+      std::sort(found.begin(), found.end());
+      ASSERT_EQ(found.size(), expected.size()) << "seed " << seed << ", " << halves_from;
+      for (std::size_t k = 0; k < found.size(); ++k) {
+        EXPECT_NEAR(found[k], expected[k], off * s.board_area) << "seed " << seed;
+      }
+      EXPECT_EQ(p.bodies.back().body.name, "insulator");
     }
   }
 }

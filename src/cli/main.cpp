@@ -23,6 +23,7 @@
 #include "common/replacing.hpp"
 #include "common/signal_cleanup.hpp"
 #include "convert/convert.hpp"
+#include "convert/limits.hpp"
 
 namespace foilcad {
 namespace {
@@ -58,6 +59,7 @@ struct Options {
   std::optional<std::string> drill_format;
   std::optional<std::string> drill_tools;
   std::string plating = "0.025";
+  bool nets = false;
   std::string input;
   // Both kinds of drill file in the order they were given (set after parsing).
   std::vector<DrillInput> drill_inputs;
@@ -177,6 +179,10 @@ void add_options(CLI::App& app, Options& o) {
       ->type_name("MM")
       ->default_str("0.025")
       ->check(check_plating);
+  app.add_flag("--nets", o.nets,
+               "Exact model: each connected part of the copper a body and a solid of its own, "
+               "named after the net its objects name (the photoplot's TO.N attributes), else "
+               "copper_N; the solid files get the name added to the conductor's");
   app.add_option("INPUT", o.input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 }
@@ -233,12 +239,19 @@ conversion_parameters parameters_from(const Options& o) {
           "a millimetre): use --stl ascii or --stl binary");
     }
     if (o.merge) usage_error("--merge joins the grid's cells; the exact model has none to join");
+    p.nets = o.nets;
+  } else if (o.nets) {
+    usage_error("--nets parts the copper of the exact model; use it with --geometry exact");
   }
   return p;
 }
 
 // The body files joined for a stage line: "A: N bytes, B: M bytes".
 std::string body_sizes(const ConversionReport& r, std::string_view between) {
+  if (r.bodies.size() > 4) {
+    return std::to_string(r.bodies.size()) + " solids (" + r.bodies.front().path.string() +
+           " ...)" + std::string(between) + std::to_string(total_bytes(r)) + " bytes";
+  }
   std::string text;
   for (const BodyReport& b : r.bodies) {
     if (!text.empty()) text += ", ";
@@ -345,12 +358,19 @@ void report_stage(Stage stage, const ConversionReport& r, const conversion_param
       break;
     case Stage::mesh: {
       std::string triangles;
-      for (const BodyReport& b : r.bodies) {
-        if (!triangles.empty()) triangles += " + ";
-        triangles += std::to_string(b.size.facets);
+      if (r.bodies.size() <= 2) {
+        for (const BodyReport& b : r.bodies) {
+          if (!triangles.empty()) triangles += " + ";
+          triangles += std::to_string(b.size.facets);
+        }
+        triangles += " triangles";
+      } else {
+        triangles = std::to_string(total_facets(r)) + " triangles in " +
+                    std::to_string(r.bodies.size()) + " bodies";
       }
-      std::fprintf(stderr, "mesh   %s triangles, copper %.6g of %.6g mm\u00b2 (%.3f s)\n",
-                   triangles.c_str(), r.copper_area, r.board_area, s);
+      std::fprintf(stderr, "mesh   %s, copper %.6g of %.6g mm\u00b2 (%.3f s)\n", triangles.c_str(),
+                   r.copper_area, r.board_area, s);
+      if (r.nets > 0) std::fprintf(stderr, "       %zu nets named in the photoplot\n", r.nets);
       break;
     }
   }
@@ -448,9 +468,34 @@ void write_all(int fd, const std::filesystem::path& file, std::string_view text)
   }
 }
 
+// Grid solids past this size are worth a word about the exact model.
+constexpr std::uint64_t kLargeGridBytes = 1'000'000'000;
+
+// What the exact model makes of the same board, for a grid too large: "; the
+// exact model's binary solids of this board take 31.2 MB (--geometry exact
+// --stl binary)", or nothing when it cannot make them.
+std::string exact_model_hint(const conversion_parameters& p) {
+  const std::optional<std::uint64_t> bytes = exact_binary_bytes(p);
+  if (!bytes) return {};
+  return "; the exact model's binary solids of this board take " + format_bytes(*bytes) +
+         " (--geometry exact --stl binary)";
+}
+
+void convert_and_write(const Options& o, const conversion_parameters& p);
+
 // Builds the model, draws the picture, writes the solids and the summary;
-// the files are replaced together at the end.
+// the files are replaced together at the end. Grid solids that do not fit
+// are refused with the size the exact model's would have.
 void run(const Options& o, const conversion_parameters& p) {
+  try {
+    convert_and_write(o, p);
+  } catch (const DiskSpaceError& e) {
+    if (p.geometry != Geometry::grid) throw;
+    throw Error(e.what() + exact_model_hint(p));
+  }
+}
+
+void convert_and_write(const Options& o, const conversion_parameters& p) {
   std::size_t warnings_printed = 0;
   const StageObserver observer = stage_reporter(o, p, warnings_printed);
   ConversionReport report;
@@ -459,6 +504,13 @@ void run(const Options& o, const conversion_parameters& p) {
   // gigabytes, for a conversion that could not be written. --force goes on.
   const GridCheck before_map = o.force ? GridCheck{} : solids_space_check(p);
   const ModelSolids solids = build_solids(p, report, observer, before_map);
+  if (p.geometry == Geometry::grid && total_bytes(report) > kLargeGridBytes && !o.quiet) {
+    const std::string hint = exact_model_hint(p);
+    if (!hint.empty()) {
+      std::fprintf(stderr, "foilcad-convert: note: the grid's solids take %s%s\n",
+                   format_bytes(total_bytes(report)).c_str(), hint.c_str());
+    }
+  }
   ReplacingFiles files;
   if (o.preview) {
     create_folders({*o.preview});

@@ -28,6 +28,8 @@ std::string_view kind_name(WarningKind kind) {
       return "no_outline";
     case WarningKind::no_copper:
       return "no_copper";
+    case WarningKind::joined_nets:
+      return "joined_nets";
   }
   return "unknown";
 }
@@ -178,6 +180,31 @@ std::string_view units(const ConversionReport& report) {
                             : (report.inches ? "inch" : "none");
 }
 
+// Every body of the exact model: what it is, where its solid goes, what it
+// holds, its area, volume and box, and with nets the nets its objects name.
+Json bodies_json(const conversion_parameters& parameters, const ConversionReport& report) {
+  Json list = Json::array();
+  for (const BodyReport& b : report.bodies) {
+    Json body = {{"name", b.body.name},
+                 {"kind", std::string(body_kind_name(b.body.kind))},
+                 {"file", b.path.string()},
+                 {"facets", b.size.facets},
+                 {"bytes", b.size.bytes}};
+    if (b.area) {
+      body["area_mm2"] = *b.area;
+      body["volume_mm3"] = *b.area * (b.body.z2 - b.body.z1);
+    }
+    if (b.extent) {
+      body["extent_mm"] = extent_json(*b.extent);
+      body["extent_mm"]["min_z"] = b.body.z1;
+      body["extent_mm"]["max_z"] = b.body.z2;
+    }
+    if (parameters.nets) body["nets"] = b.nets;
+    list.push_back(std::move(body));
+  }
+  return list;
+}
+
 // The exact model has no rectangles, pieces or grid: its own figures instead.
 std::string exact_summary_json(const conversion_parameters& parameters,
                                const ConversionReport& report, bool solids_written) {
@@ -196,11 +223,17 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   json["copper_area_mm2"] = report.copper_area;
   json["holes"] = holes_json(parameters, report);
   Json solids = {{"written", solids_written}, {"format", format_name(parameters.stl.format)}};
-  for (const BodyReport& b : report.bodies) {
-    solids[b.body.name] = {
-        {"path", b.path.string()}, {"triangles", b.size.facets}, {"bytes", b.size.bytes}};
+  // By name only for the conductor and the insulator: net names could be
+  // any key.
+  if (!parameters.nets) {
+    for (const BodyReport& b : report.bodies) {
+      solids[b.body.name] = {
+          {"path", b.path.string()}, {"triangles", b.size.facets}, {"bytes", b.size.bytes}};
+    }
   }
   json["solids"] = std::move(solids);
+  json["bodies"] = bodies_json(parameters, report);
+  json["nets"] = report.nets;
   json["warnings"] = warnings_json(report);
   const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
   json["seconds"] = {{"read", seconds(Stage::read)},

@@ -19,6 +19,12 @@ class Error : public std::runtime_error {
   explicit Error(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Output that cannot fit onto the disk it is meant for.
+class DiskSpaceError : public Error {
+ public:
+  using Error::Error;
+};
+
 // "path:line: what: "text"" for a statement of an input file that cannot be
 // read. The line's text is shortened when it is very long, so that a message
 // about a binary file or a megabyte-long record stays readable.

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -151,34 +153,54 @@ void replace_targets(const std::vector<std::unique_ptr<TemporaryFile>>& files) {
 
 }  // namespace
 
-void remove_stale_temporaries(const std::filesystem::path& target) {
-  const std::string prefix = temporary_prefix(target);
-  const std::filesystem::path parent = target.parent_path();
-  const std::filesystem::path folder = parent.empty() ? std::filesystem::path(".") : parent;
-  std::error_code error;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) return;  // the write reports a missing or unreadable folder
-  const pid_t self = ::getpid();
-  for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-    if (error) break;
-    const std::string name = entries->path().filename().string();
-    if (!name.starts_with(prefix)) continue;
-    const pid_t owner = temporary_owner(std::string_view(name).substr(prefix.size()));
-    if (owner <= 0 || owner == self) continue;
-    // Only a process that no longer exists has given its temporary up; one
-    // that cannot be signalled (EPERM) is running all the same.
-    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(entries->symlink_status(ignored))) continue;
-    ::unlink((folder / name).c_str());
+void remove_stale_temporaries(std::span<const std::filesystem::path> targets) {
+  // Each folder is read once, however many targets it holds.
+  std::map<std::filesystem::path, std::set<std::string>> prefixes;
+  for (const std::filesystem::path& target : targets) {
+    const std::filesystem::path parent = target.parent_path();
+    prefixes[parent.empty() ? std::filesystem::path(".") : parent].insert(temporary_prefix(target));
   }
+  constexpr std::string_view kMark = ".partial-";
+  const pid_t self = ::getpid();
+  for (const auto& [folder, wanted] : prefixes) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder, error);
+    if (error) continue;  // the write reports a missing or unreadable folder
+    for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+      if (error) break;
+      const std::string name = entries->path().filename().string();
+      // The owner's number follows the last mark: a target's own name may
+      // hold one too.
+      const std::size_t mark = name.rfind(kMark);
+      if (mark == std::string::npos) continue;
+      const std::size_t end = mark + kMark.size();
+      if (!wanted.contains(name.substr(0, end))) continue;
+      const pid_t owner = temporary_owner(std::string_view(name).substr(end));
+      if (owner <= 0 || owner == self) continue;
+      // Only a process that no longer exists has given its temporary up; one
+      // that cannot be signalled (EPERM) is running all the same.
+      if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+      std::error_code ignored;
+      if (!std::filesystem::is_regular_file(entries->symlink_status(ignored))) continue;
+      ::unlink((folder / name).c_str());
+    }
+  }
+}
+
+void remove_stale_temporaries(const std::filesystem::path& target) {
+  remove_stale_temporaries(std::span(&target, 1));
 }
 
 ReplacingFiles::ReplacingFiles() = default;
 ReplacingFiles::~ReplacingFiles() = default;
 
+void ReplacingFiles::clean(std::span<const std::filesystem::path> targets) {
+  remove_stale_temporaries(targets);
+  cleaned_.insert(targets.begin(), targets.end());
+}
+
 int ReplacingFiles::add(const std::filesystem::path& target) {
-  remove_stale_temporaries(target);
+  if (!cleaned_.contains(target)) remove_stale_temporaries(target);
   files_.push_back(std::make_unique<TemporaryFile>(target));
   return files_.back()->fd();
 }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
+#include <span>
 #include <vector>
 
 namespace foilcad {
@@ -16,6 +18,8 @@ namespace foilcad {
 // links) that conversions killed while writing to target left behind: those
 // of processes that no longer run. Those of running processes stay.
 void remove_stale_temporaries(const std::filesystem::path& target);
+// The same for many targets, each folder read once.
+void remove_stale_temporaries(std::span<const std::filesystem::path> targets);
 
 // Writes one file: write fills the open descriptor of a temporary beside
 // path, which is renamed over path once it is complete and closed. Stale
@@ -46,6 +50,9 @@ class ReplacingFiles {
   // temporaries of target are removed first. Throws foilcad::Error naming
   // target when it cannot be created.
   int add(const std::filesystem::path& target);
+  // Removes the stale temporaries of targets about to be added, reading each
+  // folder once (add would read it again for every target).
+  void clean(std::span<const std::filesystem::path> targets);
   // Closes the temporaries and renames them over their targets, SIGINT and
   // SIGTERM held back meanwhile. Throws foilcad::Error naming the target that
   // failed.
@@ -53,6 +60,7 @@ class ReplacingFiles {
 
  private:
   std::vector<std::unique_ptr<detail::TemporaryFile>> files_;
+  std::set<std::filesystem::path> cleaned_;
 };
 
 }  // namespace foilcad

@@ -19,6 +19,8 @@ std::string_view describe(WarningKind kind) {
       return "no board outline comes first: the board ends at the copper's outer edges";
     case WarningKind::no_copper:
       return "the photoplot has coordinates but draws no copper: the conductor is empty";
+    case WarningKind::joined_nets:
+      return "copper joins several nets (a short in the artwork): its body is named copper_N";
   }
   return "unknown warning";
 }

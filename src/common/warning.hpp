@@ -20,6 +20,8 @@ enum class WarningKind {
   no_outline,
   // Found once the copper is known: coordinates, but no copper.
   no_copper,
+  // Copper whose objects name several nets: the artwork joins them.
+  joined_nets,
 };
 
 // One line of a report for a kind: how often it occurred and where first.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -47,8 +49,43 @@ conversion_parameters make_conversion_parameters(
   return parameters;
 }
 
-std::filesystem::path body_path(const conversion_parameters& parameters, const Body& body) {
-  return body.kind == BodyKind::conductor ? parameters.conductor_path : parameters.insulator_path;
+namespace {
+
+// A body's name as part of a file name: nothing a shell or file system
+// treats specially ("/GND" → "_GND").
+std::string file_name_part(std::string_view name) {
+  std::string out;
+  for (const char c : name) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::string_view("+-.=@_").find(c) != std::string_view::npos;
+    out += kept ? c : '_';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> body_paths(const conversion_parameters& parameters,
+                                              std::span<const Body> bodies) {
+  std::vector<std::filesystem::path> paths;
+  std::set<std::filesystem::path> taken;
+  for (const Body& body : bodies) {
+    if (body.kind != BodyKind::conductor) {
+      paths.push_back(parameters.insulator_path);
+    } else if (!parameters.nets) {
+      paths.push_back(parameters.conductor_path);
+    } else {
+      const std::filesystem::path& c = parameters.conductor_path;
+      const std::string stem = c.stem().string() + "_" + file_name_part(body.name);
+      std::filesystem::path path = c.parent_path() / (stem + c.extension().string());
+      for (int n = 2; taken.contains(path) || path == parameters.insulator_path; ++n) {
+        path = c.parent_path() / (stem + "_" + std::to_string(n) + c.extension().string());
+      }
+      paths.push_back(path);
+    }
+    taken.insert(paths.back());
+  }
+  return paths;
 }
 
 std::string_view geometry_name(Geometry geometry) {
@@ -95,6 +132,7 @@ void report_drawing(const Drawing& drawing, ConversionReport& report) {
   report.millimetres = drawing.millimetres_used;
   report.frame = drawing.frame.has_value();
   report.negative = drawing.negative;
+  report.nets = drawing.nets.size();
   report.warnings = drawing.warnings;
 }
 
@@ -109,11 +147,34 @@ void add_warning(ConversionReport& report, const Warning& warning) {
 template <class Body_>
 void report_bodies(const std::vector<Body_>& bodies, const SolidSizes& sizes,
                    const conversion_parameters& p, ConversionReport& report) {
+  std::vector<Body> plain;
+  for (const Body_& b : bodies) plain.push_back(b.body);
+  const std::vector<std::filesystem::path> paths = body_paths(p, plain);
+  // What the exact model found is kept when the bodies are measured again.
+  std::vector<BodyReport> old = std::move(report.bodies);
   report.bodies.clear();
   for (std::size_t b = 0; b < bodies.size(); ++b) {
-    report.bodies.push_back({bodies[b].body, body_path(p, bodies[b].body), sizes[b], 0.0});
+    BodyReport r{bodies[b].body, paths[b], sizes[b], std::nullopt, std::nullopt, {}};
+    if (b < old.size() && old[b].body == r.body) {
+      r.area = old[b].area;
+      r.extent = old[b].extent;
+      r.nets = std::move(old[b].nets);
+    }
+    report.bodies.push_back(std::move(r));
   }
   report.measured_for = p.stl;
+}
+
+// The box of a mesh's vertices.
+Box mesh_extent(const Mesh& mesh) {
+  Box box = kNoExtremes;
+  for (const Vertex& v : mesh.vertices) {
+    box.min_x = std::min(box.min_x, v.x);
+    box.max_x = std::max(box.max_x, v.x);
+    box.min_y = std::min(box.min_y, v.y);
+    box.max_y = std::max(box.max_y, v.y);
+  }
+  return box;
 }
 
 // Binary STL counts facets in 32 bits: solids with more cannot be written.
@@ -244,6 +305,7 @@ MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters
   options.z1 = parameters.elevation;
   options.z2 = parameters.top;
   options.limits.memory = available_memory();
+  options.nets = parameters.nets;
   report_drawing(drawing, report);
   if (parameters.outline_path) {
     // The board is the outline's area, cut-outs removed; copper outside it
@@ -268,14 +330,22 @@ MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters
   report.copper_area = made.copper_area;
   report.board_area = made.board_area;
   report.extent = options.extent;
+  for (const Warning& w : made.warnings) add_warning(report, w);
   bool copper = false;
   for (const MeshBody& b : made.bodies) {
     if (b.body.kind == BodyKind::conductor && !b.mesh.triangles.empty()) copper = true;
   }
   if (!copper) report.warnings.push_back({WarningKind::no_copper, 1, drawing.records});
   MeshSolids solids{std::move(made.bodies)};
+  report.bodies.clear();
   report_bodies(solids.bodies, measure_mesh_solids(parameters.stl.format, solids.bodies),
                 parameters, report);
+  for (std::size_t b = 0; b < solids.bodies.size(); ++b) {
+    BodyReport& r = report.bodies[b];
+    r.area = made.areas[b];
+    if (!solids.bodies[b].mesh.vertices.empty()) r.extent = mesh_extent(solids.bodies[b].mesh);
+    if (b < made.nets.size()) r.nets = std::move(made.nets[b]);
+  }
   check_binary_facets(parameters, report);
   stages.finished(Stage::mesh);
   return solids;
@@ -301,6 +371,9 @@ void check_model(const conversion_parameters& parameters) {
   } else if (!parameters.drills.empty()) {
     throw Error(parameters.drills.front().path.string() +
                 ": holes are cut by the exact model only; convert with --geometry exact");
+  } else if (parameters.nets) {
+    throw Error(
+        "the copper is parted by nets in the exact model only; convert with --geometry exact");
   }
   if (!(parameters.plating >= 0.0) || !std::isfinite(parameters.plating)) {
     throw Error("the plating must be a number of millimetres, 0 or more");
@@ -330,13 +403,13 @@ namespace {
 // The bodies' paths, in the order of the bodies.
 std::vector<std::filesystem::path> body_paths(const ModelSolids& solids,
                                               const conversion_parameters& parameters) {
-  std::vector<std::filesystem::path> paths;
+  std::vector<Body> bodies;
   std::visit(
       [&](const auto& model) {
-        for (const auto& b : model.bodies) paths.push_back(body_path(parameters, b.body));
+        for (const auto& b : model.bodies) bodies.push_back(b.body);
       },
       solids);
-  return paths;
+  return body_paths(parameters, bodies);
 }
 
 // The free space of each file system the targets are on, and the bytes the
@@ -381,7 +454,7 @@ GridCheck solids_space_check(const conversion_parameters& parameters) {
     std::filesystem::path folder;
     for (const GridBody& b : grid_bodies(parameters.elevation, parameters.top)) {
       bodies.push_back(b.body);
-      folder = folder_of(body_path(parameters, b.body));
+      folder = folder_of(body_paths(parameters, std::span(&b.body, 1)).front());
       const std::optional<FreeSpace> space = free_space(folder);
       if (!space) return;  // the write reports why
       available[space->device] = space->bytes;
@@ -393,14 +466,15 @@ GridCheck solids_space_check(const conversion_parameters& parameters) {
       room = bytes > UINT64_MAX - room ? UINT64_MAX : room + bytes;
     }
     if (least <= room) return;
-    throw Error(folder.string() + ": the grid of " + std::to_string(lists.x.size()) + " x " +
-                std::to_string(lists.y.size()) + " lines makes solids of at least " +
-                format_bytes(least) + " (" + std::to_string(least) + " bytes); " +
-                (available.size() == 1 ? "its file system has "
-                 : available.size() == 2
-                     ? "the two file systems have "
-                     : "the " + std::to_string(available.size()) + " file systems have ") +
-                format_bytes(room) + " free (" + std::to_string(room) + " bytes)");
+    throw DiskSpaceError(folder.string() + ": the grid of " + std::to_string(lists.x.size()) +
+                         " x " + std::to_string(lists.y.size()) +
+                         " lines makes solids of at least " + format_bytes(least) + " (" +
+                         std::to_string(least) + " bytes); " +
+                         (available.size() == 1 ? "its file system has "
+                          : available.size() == 2
+                              ? "the two file systems have "
+                              : "the " + std::to_string(available.size()) + " file systems have ") +
+                         format_bytes(room) + " free (" + std::to_string(room) + " bytes)");
   };
 }
 
@@ -410,8 +484,11 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
   Stages stages(report, observer);
   const std::vector<std::filesystem::path> paths = body_paths(solids, parameters);
   create_folders(paths);
+  ReplacingFiles own;
+  ReplacingFiles& files = settings.together != nullptr ? *settings.together : own;
   // Leftovers of killed conversions take room the new solids may need.
-  for (const std::filesystem::path& path : paths) remove_stale_temporaries(path);
+  files.clean(paths);
+
   // build_solids measured them already, unless for another encoding.
   if (!(report.measured_for == parameters.stl) || report.bodies.size() != paths.size()) {
     std::visit(
@@ -437,8 +514,6 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
   write.stl = parameters.stl;
   write.progress = settings.progress;
   write.expected = sizes;
-  ReplacingFiles own;
-  ReplacingFiles& files = settings.together != nullptr ? *settings.together : own;
   std::vector<OpenSolid> open;
   for (const std::filesystem::path& path : paths) open.push_back({files.add(path), path});
   std::visit(
@@ -453,6 +528,19 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
       solids);
   if (settings.together == nullptr) own.commit();
   stages.finished(Stage::write);
+}
+
+std::optional<std::uint64_t> exact_binary_bytes(const conversion_parameters& parameters) {
+  conversion_parameters exact = parameters;
+  exact.geometry = Geometry::exact;
+  exact.stl = {StlFormat::binary, false};
+  try {
+    ConversionReport report;
+    build_solids(exact, report);
+    return total_bytes(report);
+  } catch (const std::exception&) {
+    return std::nullopt;  // the conversion asked for has its own outcome
+  }
 }
 
 ConversionReport convert(const conversion_parameters& parameters, const StageObserver& observer,

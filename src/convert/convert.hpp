@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -67,6 +69,10 @@ struct conversion_parameters {
   // Sizes of tools the drill files use without one ("T1 0.300mm").
   std::optional<std::filesystem::path> drill_tool_table;
   double plating = kDefaultPlating;
+  // Exact model: each connected part of the copper a body of its own, named
+  // after its net; each such body's solid goes beside the conductor's path,
+  // the body's name added to the file name.
+  bool nets = false;
 };
 
 // The output path for a suffix: the extension of the file name (from its last
@@ -81,9 +87,13 @@ conversion_parameters make_conversion_parameters(
     const std::filesystem::path& input_path, double elevation, double thickness,
     const std::optional<std::filesystem::path>& out_dir = std::nullopt);
 
-// Where a body's solid goes: the conductor's to conductor_path, the
-// insulator's to insulator_path.
-std::filesystem::path body_path(const conversion_parameters& parameters, const Body& body);
+// Where the bodies' solids go, in their order: the conductor's to
+// conductor_path, the insulator's to insulator_path; with nets, each
+// conductor body's to conductor_path with "_NAME" added to its stem (only
+// letters, digits and "+-.=@_" of the name kept, others written "_"; a name
+// that comes out as another's gets "_2", "_3"...).
+std::vector<std::filesystem::path> body_paths(const conversion_parameters& parameters,
+                                              std::span<const Body> bodies);
 
 // The grid model's stages are read, split, grid, write; the exact model's
 // read, contours (the copper's true contours), mesh (the solids' triangles),
@@ -97,8 +107,12 @@ struct BodyReport {
   Body body;
   std::filesystem::path path;
   SolidSize size;
-  // The area its top covers, mm² (the exact model's; 0 for the grid's).
-  double area = 0.0;
+  // The exact model's figures (none for the grid's cells): the area its top
+  // covers (mm²), the box its solid fills, and with nets the nets its
+  // objects name.
+  std::optional<double> area;
+  std::optional<Box> extent;
+  std::vector<std::string> nets;
 };
 
 // What a drill file held, as read.
@@ -140,6 +154,7 @@ struct ConversionReport {
   // The exact model's figures.
   double copper_area = 0.0;  // mm², the conductors' tops
   double board_area = 0.0;   // mm²
+  std::size_t nets = 0;      // the nets the photoplot's objects name
   // Both.
   Box extent = kNoExtremes;  // of the grid, or of the exact model's board, mm
   std::vector<BodyReport> bodies;
@@ -211,6 +226,11 @@ struct WriteSettings {
 void write_solids(const ModelSolids& solids, const conversion_parameters& parameters,
                   ConversionReport& report, const StageObserver& observer = {},
                   const WriteSettings& settings = {});
+
+// The bytes of the exact model's binary solids of the same board, measured
+// by building them (none when that fails): what a user of the grid is told
+// when its solids are very large or do not fit.
+std::optional<std::uint64_t> exact_binary_bytes(const conversion_parameters& parameters);
 
 // Runs the stages in order. Throws foilcad::Error; on failure no output file
 // has been touched.

@@ -177,9 +177,9 @@ std::optional<std::uint64_t> available_memory() {
 void check_disk_space(const std::filesystem::path& folder, std::uint64_t needed,
                       std::uint64_t available) {
   if (needed <= available) return;
-  throw Error(folder.string() + ": the solids need " + format_bytes(needed) + " (" +
-              std::to_string(needed) + " bytes); its file system has " + format_bytes(available) +
-              " free (" + std::to_string(available) + " bytes)");
+  throw DiskSpaceError(folder.string() + ": the solids need " + format_bytes(needed) + " (" +
+                       std::to_string(needed) + " bytes); its file system has " +
+                       format_bytes(available) + " free (" + std::to_string(available) + " bytes)");
 }
 
 std::filesystem::path folder_of(const std::filesystem::path& path) {

@@ -47,7 +47,7 @@ std::optional<std::uint64_t> cgroup_memory_room(const std::filesystem::path& roo
 // memory limit when that is less; none when neither can be read.
 std::optional<std::uint64_t> available_memory();
 
-// Throws foilcad::Error naming both figures and the folder when needed bytes
+// Throws foilcad::DiskSpaceError naming both figures and the folder when needed bytes
 // are more than available on its file system.
 void check_disk_space(const std::filesystem::path& folder, std::uint64_t needed,
                       std::uint64_t available);

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/body.hpp"
 #include "common/box.hpp"
 #include "common/hole.hpp"
+#include "common/warning.hpp"
 #include "photoplot/board_outline.hpp"
 #include "photoplot/drawing.hpp"
 
@@ -49,15 +51,26 @@ struct ExactOptions {
   std::vector<Hole> holes;
   std::vector<std::filesystem::path> hole_files;
   double plating = 0.025;
+  // Each connected part of the copper a body of its own, named after the
+  // net its objects name (Drawing::nets): the parts of one net are one body,
+  // a part that names no net or several is copper_N. Parts that touch at a
+  // point only are two: no current flows through a point, and a mesher
+  // cannot fill a solid pinched to one.
+  bool nets = false;
 };
 
 struct ExactSolids {
-  // The conductor, then the insulator: closed meshes from z1 to z2 whose
-  // shared walls are the same triangles, reversed; each triangle names the
-  // body across it (Mesh::across).
+  // The conductor (or with nets, a body per net or part), then the
+  // insulator: closed meshes from z1 to z2 whose shared walls are the same
+  // triangles, reversed; each triangle names the body across it
+  // (Mesh::across).
   std::vector<MeshBody> bodies;
-  double copper_area = 0.0;  // mm², the conductor's top face
-  double board_area = 0.0;   // mm²
+  double copper_area = 0.0;   // mm², the conductors' top faces
+  double board_area = 0.0;    // mm²
+  std::vector<double> areas;  // per body, mm²: its top face
+  // With nets, per body: the nets its objects name.
+  std::vector<std::vector<std::string>> nets;
+  std::vector<Warning> warnings;  // joined nets
 };
 
 // traced, when given, is called once the copper's outline is known, before

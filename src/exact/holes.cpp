@@ -48,7 +48,7 @@ class HoleTracer {
       fail(h, OutOfRange().what());
     }
     const std::size_t vertices = path.size();
-    pieces.pieces.push_back({clear, pieces.contours.size(), 1, vertices, box});
+    pieces.pieces.push_back({clear, pieces.contours.size(), 1, vertices, box, kNoObject});
     pieces.contours.push_back(std::move(path));
     pieces.vertices += vertices;
     return true;

@@ -133,6 +133,7 @@ LabelledPlane label_plane(Cdt& cdt, const Half& half) {
   for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
     const Label label = label_of(f->info());
     if (label == kOutside) continue;
+    f->info().face = static_cast<std::uint32_t>(next[label]);
     PlaneFace& face = plane.faces[next[label]++];
     for (int i = 0; i < 3; ++i) {
       face.corners[static_cast<std::size_t>(i)] = f->vertex(i)->info();

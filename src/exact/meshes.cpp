@@ -20,11 +20,33 @@ void MeshBuilder::add_plane(const LabelledPlane& plane, const Slab& slab) {
   seam_points_ = plane.seam_points;
   z1_ = slab.z1;
   z2_ = slab.z2;
-  bottom_.assign(plane.points.size(), kNone);
-  top_.assign(plane.points.size(), kNone);
+  std::size_t faces = 0;
+  for (Label label = 0; label < slab.bodies.size(); ++label) {
+    if (slab.bodies[label] == body_) faces += plane.first[label + 1] - plane.first[label];
+  }
+  used_.clear();
+  std::size_t slots = plane.points.size();
+  if (faces < plane.points.size() / 32) {
+    for (Label label = 0; label < slab.bodies.size(); ++label) {
+      if (slab.bodies[label] != body_) continue;
+      for (std::size_t k = plane.first[label]; k < plane.first[label + 1]; ++k) {
+        used_.insert(used_.end(), plane.faces[k].corners.begin(), plane.faces[k].corners.end());
+      }
+    }
+    std::sort(used_.begin(), used_.end());
+    used_.erase(std::unique(used_.begin(), used_.end()), used_.end());
+    slots = used_.size();
+  }
+  bottom_.assign(slots, kNone);
+  top_.assign(slots, kNone);
   for (Label label = 0; label < slab.bodies.size(); ++label) {
     if (slab.bodies[label] == body_) add_region(plane, label, slab);
   }
+}
+
+std::size_t MeshBuilder::slot(std::uint32_t v) const {
+  if (used_.empty()) return v;
+  return static_cast<std::size_t>(std::lower_bound(used_.begin(), used_.end(), v) - used_.begin());
 }
 
 void MeshBuilder::add_region(const LabelledPlane& plane, Label label, const Slab& slab) {
@@ -70,7 +92,7 @@ bool MeshBuilder::on_seam(double y) const {
 }
 
 std::uint32_t MeshBuilder::make(std::vector<std::uint32_t>& layer, std::uint32_t v, double z) {
-  std::uint32_t& index = layer[v];
+  std::uint32_t& index = layer[slot(v)];
   if (index != kNone) return index;
   const Point& p = (*points_)[v];
   const auto next = static_cast<std::uint32_t>(mesh_.vertices.size());

@@ -6,6 +6,7 @@
 #include "exact/board.hpp"
 #include "exact/cleaning.hpp"
 #include "exact/holes.hpp"
+#include "exact/nets.hpp"
 #include "exact/pieces.hpp"
 #include "exact/tiles.hpp"
 
@@ -28,6 +29,7 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
     out.board = unite_tiles({walls, out.board, true});
     add_plated_rings(options, drawing.negative, pieces);
   }
+  if (options.nets) out.probes = net_probes(drawing, pieces);
   out.copper = unite_tiles({pieces, out.board, drawing.negative});
   clean_contours(out.copper);
   return out;

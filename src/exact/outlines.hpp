@@ -8,6 +8,7 @@
 
 #include "exact/clipper_units.hpp"
 #include "exact/exact.hpp"
+#include "exact/nets.hpp"
 
 namespace foilcad::exact {
 
@@ -16,6 +17,8 @@ struct CopperShape {
   // holes clockwise, none passing one place twice; copper lies within board.
   ClipperLib::Paths copper;
   ClipperLib::Paths board;
+  // With options.nets: where the objects that name nets add copper.
+  std::vector<NetProbe> probes;
 };
 
 CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options);

@@ -62,6 +62,7 @@ class PieceTracer {
               : nullptr;
       enter(p);
       const DrawingObject& o = d_.objects[i];
+      object_ = i;
       if (i >= first) {
         try {
           object(o);
@@ -214,7 +215,7 @@ class PieceTracer {
         region(o);
         break;
     }
-    add_piece(first, o.clear);
+    add_piece(first, o.clear, object_);
   }
 
   static std::size_t vertices(const Paths& paths) {
@@ -384,7 +385,7 @@ class PieceTracer {
               q.Y += by.Y;
             }
           }
-          add_piece(first, original.clear);
+          add_piece(first, original.clear, original.object);
         }
       }
     }
@@ -392,8 +393,8 @@ class PieceTracer {
 
   // The paths from first on make one piece; its box is checked against the
   // range Clipper computes in exactly.
-  void add_piece(std::size_t first, bool clear) {
-    Piece piece{clear, first, out_.contours.size() - first, 0, UnitBox::nothing()};
+  void add_piece(std::size_t first, bool clear, std::size_t object) {
+    Piece piece{clear, first, out_.contours.size() - first, 0, UnitBox::nothing(), object};
     UnitBox& b = piece.box;
     for (std::size_t i = first; i < out_.contours.size(); ++i) {
       b.add(box_of(out_.contours[i]));
@@ -422,6 +423,7 @@ class PieceTracer {
   std::size_t block_first_contour_ = 0;
   std::size_t block_vertices_ = 0;
   std::vector<char> identity_;
+  std::size_t object_ = 0;  // the object being traced
   std::map<std::uint64_t, ApertureShape> shapes_;
   Pieces out_;
 };

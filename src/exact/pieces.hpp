@@ -13,12 +13,17 @@ namespace foilcad::exact {
 
 // One object, or one step and repeat copy of it: contours counterclockwise
 // with clockwise holes, to be united by the nonzero rule.
+// Marks a piece that no object of the drawing made (a plated hole's ring).
+inline constexpr std::size_t kNoObject = SIZE_MAX;
+
 struct Piece {
   bool clear;         // removes copper (adds it in a negative image)
   std::size_t first;  // its first contour in Pieces::contours
   std::size_t count;  // how many contours
   std::size_t vertices;
   UnitBox box;  // never empty
+  // The drawing object it is, or is a copy of (Drawing::objects), or kNoObject.
+  std::size_t object = kNoObject;
 };
 
 struct Pieces {

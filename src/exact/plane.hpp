@@ -26,6 +26,7 @@
 
 #include "common/mesh.hpp"
 #include "exact/clipper_units.hpp"
+#include "exact/nets.hpp"
 
 namespace foilcad::exact::detail {
 
@@ -40,6 +41,7 @@ struct FaceInfo {
   std::int32_t copper_winding = 0;
   std::int32_t board_winding = 0;
   bool reached = false;
+  std::uint32_t face = 0;  // its index in the labelled plane, once there is one
 };
 
 using VertexBase = CGAL::Triangulation_vertex_base_with_info_2<std::uint32_t, Kernel>;
@@ -143,6 +145,8 @@ struct Triangulation {
   Cdt cdt;
   std::size_t added_points = 0;  // where constraints crossed
   std::optional<LabelledPlane> plane;
+  // Per probe found in the copper of the plane: the probe and its face.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> probe_faces;
 };
 
 // labelling.cpp: the triangulation and the labels of its faces.
@@ -200,6 +204,23 @@ void cut_at(ClipperLib::Paths& paths, ClipperLib::cInt seam);
 std::vector<ClipperLib::IntPoint> crossings(const Cdt& cdt,
                                             const std::vector<ClipperLib::IntPoint>& points);
 
+// parts.cpp: the copper's connected parts.
+
+// The probes between x = lo and x = hi that lie in the conductor's faces of
+// a labelled triangulation, each with the face's index in its plane.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> locate_probes(const Cdt& cdt,
+                                                                   std::span<const NetProbe> probes,
+                                                                   double lo, double hi);
+
+// Splits the conductor's label of the planes (the halves of one board) into
+// one label per part: faces that share an edge, in a plane or across the
+// seam, are of one part; parts that meet at a point only are two. Part p
+// takes label p and the insulator the label after the last part. The parts
+// are returned with the probes found in them (probe_faces, per plane).
+std::vector<CopperPart> split_parts(
+    std::span<LabelledPlane* const> planes,
+    std::span<const std::vector<std::pair<std::uint32_t, std::uint32_t>>* const> probe_faces);
+
 // meshes.cpp: the extrusion of labelled planes into the meshes of bodies.
 
 // A slab of the board from z1 to z2, and the bodies the labels of the planes
@@ -248,6 +269,8 @@ class MeshBuilder {
   void add_region(const LabelledPlane& plane, Label label, const Slab& slab);
   bool on_seam(double y) const;
   std::uint32_t make(std::vector<std::uint32_t>& layer, std::uint32_t v, double z);
+  // Where point v's vertices are kept in bottom_ and top_.
+  std::size_t slot(std::uint32_t v) const;
   std::uint32_t bottom(std::uint32_t v) { return make(bottom_, v, z1_); }
   std::uint32_t top(std::uint32_t v) { return make(top_, v, z2_); }
 
@@ -261,6 +284,10 @@ class MeshBuilder {
   double z2_ = 0.0;
   std::vector<std::uint32_t> bottom_;  // per point, the vertex below it
   std::vector<std::uint32_t> top_;
+  // A body that covers little of a plane keeps its points' vertices by
+  // their place among the points it uses (sorted), not by point, so that
+  // hundreds of small bodies do not each clear an array as long as the plane.
+  std::vector<std::uint32_t> used_;
   // The vertices of points that planes share, by place.
   std::unordered_map<Vertex, std::uint32_t, VertexHash> shared_;
   double area_ = 0.0;

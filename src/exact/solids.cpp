@@ -46,7 +46,8 @@ std::optional<ClipperLib::cInt> choose_seam(const std::vector<ClipperLib::IntPoi
 // edges through whole points and triangulates again) instead of finishing.
 // Walls shorter than `min_split` (units) are not split.
 void triangulate(const Constraints& constraints, const Half& half, Triangulation& out,
-                 bool clean_only, double min_split) {
+                 bool clean_only, double min_split, std::span<const NetProbe> probes, double lo,
+                 double hi) {
   Cdt& cdt = out.cdt;
   const std::vector<VertexHandle> handles = insert_constraints(constraints, cdt);
   out.added_points = cdt.number_of_vertices() - constraints.points.size();
@@ -55,6 +56,7 @@ void triangulate(const Constraints& constraints, const Half& half, Triangulation
   conform_walls(cdt, min_split);
   count_windings(cdt, constraints, handles, half);
   out.plane = label_plane(cdt, half);
+  if (!probes.empty()) out.probe_faces = locate_probes(cdt, probes, lo, hi);
   // The meshes need only the plane: the triangulation is let go on this
   // thread, beside the other half's.
   cdt.clear();
@@ -66,7 +68,7 @@ void triangulate(const Constraints& constraints, const Half& half, Triangulation
 // are up.
 std::vector<std::unique_ptr<Triangulation>> triangulate_board(
     ClipperLib::Paths& copper, ClipperLib::Paths& board, std::optional<ClipperLib::cInt> seam_x,
-    std::optional<Seam>& seam, double min_split) {
+    std::optional<Seam>& seam, double min_split, std::span<const NetProbe> probes) {
   std::vector<Half> halves;
   std::vector<std::unique_ptr<Triangulation>> triangulations;
   // The crossings snapped so far. Bending puts each on the slanted edges
@@ -103,7 +105,9 @@ std::vector<std::unique_ptr<Triangulation>> triangulate_board(
         if (p.X > lo && p.X < hi) extra.push_back(p);
       }
       constraints[h] = collect_constraints(copper, board, lo, hi, extra);
-      triangulate(constraints[h], half, *triangulations[h], !last, min_split);
+      triangulate(constraints[h], half, *triangulations[h], !last, min_split, probes,
+                  lo == -kAll ? -HUGE_VAL : static_cast<double>(lo),
+                  hi == kAll ? HUGE_VAL : static_cast<double>(hi));
     });
     if (last) break;
     std::vector<ClipperLib::IntPoint> snaps;
@@ -126,7 +130,7 @@ std::vector<std::unique_ptr<Triangulation>> triangulate_board(
 }  // namespace detail
 
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
-                           double z1, double z2, std::size_t halves_from) {
+                           double z1, double z2, std::size_t halves_from, const NetParts* parts) {
   if (!std::isfinite(z1) || !std::isfinite(z2) || z1 == z2) {
     throw Error("the exact model needs a thickness other than zero");
   }
@@ -155,21 +159,50 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
   std::optional<detail::Seam> seam;
   const auto triangulations =
-      detail::triangulate_board(cut_copper, cut_board, seam_x, seam, min_split);
+      detail::triangulate_board(cut_copper, cut_board, seam_x, seam, min_split,
+                                parts != nullptr ? parts->probes : std::span<const NetProbe>());
 
-  // The meshes only read the planes: the bodies built side by side.
-  std::vector<const detail::LabelledPlane*> planes;
+  std::vector<detail::LabelledPlane*> planes;
+  std::vector<const std::vector<std::pair<std::uint32_t, std::uint32_t>>*> probe_faces;
   for (const auto& t : triangulations) {
-    if (t->plane) planes.push_back(&*t->plane);
+    if (!t->plane) continue;
+    planes.push_back(&*t->plane);
+    probe_faces.push_back(&t->probe_faces);
   }
-  static_assert(detail::kConductorLabel == 0 && detail::kInsulatorLabel == 1);
-  const detail::Slab slab{z1, z2, {0, 1}};  // the bodies in the same order as the labels
-  std::vector<detail::MeshBuilder> builders{detail::MeshBuilder(0), detail::MeshBuilder(1)};
-  parallel(builders.size(), [&](std::size_t b) { detail::extrude(planes, slab, builders[b]); });
   ExactSolids solids;
-  solids.copper_area = builders[0].area();
-  solids.bodies.push_back({conductor_body(z1, z2), builders[0].take()});
-  solids.bodies.push_back({insulator_body(z1, z2), builders[1].take()});
+  static_assert(detail::kConductorLabel == 0 && detail::kInsulatorLabel == 1);
+  // The bodies in the same order as the labels: the conductor and the
+  // insulator, or a body per net or part and the insulator.
+  detail::Slab slab{z1, z2, {0, 1}};
+  std::vector<Body> bodies{conductor_body(z1, z2), insulator_body(z1, z2)};
+  if (parts != nullptr) {
+    const std::vector<CopperPart> found = detail::split_parts(planes, probe_faces);
+    PartBodies named = name_parts(found, parts->probes, parts->names);
+    slab.bodies = std::move(named.body_of_part);
+    const auto insulator = static_cast<std::uint32_t>(named.names.size());
+    slab.bodies.push_back(insulator);
+    bodies.clear();
+    for (std::string& name : named.names) {
+      Body body = conductor_body(z1, z2);
+      body.name = std::move(name);
+      bodies.push_back(std::move(body));
+    }
+    bodies.push_back(insulator_body(z1, z2));
+    solids.nets = std::move(named.nets);
+    solids.nets.emplace_back();
+    solids.warnings = std::move(named.warnings);
+  }
+  // The meshes only read the planes: the bodies built side by side.
+  const std::vector<const detail::LabelledPlane*> read(planes.begin(), planes.end());
+  std::vector<detail::MeshBuilder> builders;
+  for (std::uint32_t b = 0; b < bodies.size(); ++b) builders.emplace_back(b);
+  parallel(builders.size(), [&](std::size_t b) { detail::extrude(read, slab, builders[b]); });
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    const double area = builders[b].area();
+    if (bodies[b].kind == BodyKind::conductor) solids.copper_area += area;
+    solids.areas.push_back(area);
+    solids.bodies.push_back({std::move(bodies[b]), builders[b].take()});
+  }
   solids.board_area = detail::paths_area(cut_board);
   return solids;
 }

@@ -6,9 +6,13 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "exact/clipper_units.hpp"
 #include "exact/exact.hpp"
+#include "exact/nets.hpp"
 
 namespace foilcad::exact {
 
@@ -23,7 +27,15 @@ inline constexpr std::size_t kHalvesFrom = 1000;
 // the same triangles, reversed; each triangle names the body across it
 // (Mesh::across). halves_from: see kHalvesFrom (0 always cuts a board with
 // area in two).
+// With parts, each connected part of the conductor is a body of its own, or
+// one body with the other parts of its net (see name_parts), and the
+// insulator comes last.
+struct NetParts {
+  std::span<const NetProbe> probes;
+  const std::vector<std::string>& names;  // of the nets the probes name
+};
 ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Paths& board,
-                           double z1, double z2, std::size_t halves_from = kHalvesFrom);
+                           double z1, double z2, std::size_t halves_from = kHalvesFrom,
+                           const NetParts* parts = nullptr);
 
 }  // namespace foilcad::exact

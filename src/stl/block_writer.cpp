@@ -15,7 +15,7 @@ namespace foilcad {
 void BlockWriter::Unmap::operator()(char* p) const { ::munmap(p, size); }
 
 BlockWriter::BlockWriter(int fd, std::filesystem::path name, std::atomic<std::uint64_t>& written,
-                         std::size_t block_size, std::size_t slack, int buffers)
+                         std::size_t block_size, std::size_t slack, int buffers, bool own_thread)
     : fd_(fd), name_(std::move(name)), written_(written), block_size_(block_size) {
   // Mapped rather than allocated: page aligned as O_DIRECT wants, and given
   // back whole, so that one conversion after another does not grow the heap.
@@ -32,6 +32,7 @@ BlockWriter::BlockWriter(int fd, std::filesystem::path name, std::atomic<std::ui
   // systems) refuse the flag here; the file is then written as usual.
   const int flags = ::fcntl(fd_, F_GETFL);
   direct_ = flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+  if (!own_thread) return;
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {

@@ -28,9 +28,11 @@ class BlockWriter {
   // Writes to fd, which stays open; name is used in error messages. Each
   // buffer holds block_size + slack bytes; block_size is a multiple of
   // kBlockAlignment. written counts the bytes written, and may be shared by
-  // the writers of several files.
+  // the writers of several files. Without a thread of its own, submit()
+  // writes on the caller's thread (for a file of one block, where a thread
+  // would overlap nothing).
   BlockWriter(int fd, std::filesystem::path name, std::atomic<std::uint64_t>& written,
-              std::size_t block_size, std::size_t slack, int buffers);
+              std::size_t block_size, std::size_t slack, int buffers, bool own_thread = true);
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
   // Drops what is still queued when the writer is abandoned on an error.

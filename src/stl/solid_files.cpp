@@ -320,41 +320,62 @@ class OpenSolidsOut {
       : options_(options),
         expected_(expected),
         total_(expected ? total_bytes(*expected) : 0),
-        caller_(std::this_thread::get_id()) {
+        caller_(std::this_thread::get_id()),
+        files_(files.begin(), files.end()),
+        writers_(files.size()),
+        owned_(files.size()),
+        sizes_(files.size()) {
     check_sinks(files.size(), expected ? expected->size() : files.size());
     first_name_ = files.empty() ? std::filesystem::path() : files.front().name;
-    writers_.reserve(files.size());
-    for (const OpenSolid& file : files) {
-      // Two blocks per file in flight besides the one being filled.
-      writers_.push_back(
-          std::make_unique<BlockWriter>(file.fd, file.name, written_, kWriteBlock, kSlack, 3));
-    }
-    for (const auto& writer : writers_) {
-      owned_.push_back(std::make_unique<BlockStream>(*writer, [this] {
-        if (std::this_thread::get_id() == caller_) report();
-      }));
-    }
-    for (auto& stream : owned_) streams_.push_back(stream.get());
   }
 
-  std::span<BlockStream* const> streams() const { return streams_; }
+  // Every file's stream at once (the grid writes its solids in one walk).
+  std::vector<BlockStream*> streams() {
+    std::vector<BlockStream*> all;
+    for (std::size_t b = 0; b < files_.size(); ++b) all.push_back(&open(b));
+    return all;
+  }
+
+  // One file's stream. A writer has a thread and three 4 MiB blocks: a
+  // board parted by nets has thousands of small solids, which are written
+  // one after another with a writer each that close() lets go.
+  BlockStream& open(std::size_t b) {
+    if (!owned_[b]) {
+      // Two blocks per file in flight besides the one being filled; a file
+      // of one block is written at once.
+      const bool small = expected_ && (*expected_)[b].bytes < kWriteBlock;
+      writers_[b] = std::make_unique<BlockWriter>(files_[b].fd, files_[b].name, written_,
+                                                  kWriteBlock, kSlack, small ? 1 : 3, !small);
+      owned_[b] = std::make_unique<BlockStream>(*writers_[b], [this] {
+        if (std::this_thread::get_id() == caller_) report();
+      });
+    }
+    return *owned_[b];
+  }
+
+  // After the stream is finished (or abandoned).
+  void close(std::size_t b) {
+    if (owned_[b]) sizes_[b] = owned_[b]->size();
+    owned_[b].reset();
+    writers_[b].reset();
+  }
 
   void report() const {
     if (options_.progress) options_.progress(written_.load(std::memory_order_relaxed), total_);
   }
 
   // After every stream is finished.
-  SolidSizes sizes() const {
-    const SolidSizes sizes = sizes_of(streams());
+  SolidSizes sizes() {
+    for (std::size_t b = 0; b < files_.size(); ++b) close(b);
     // A measure that differs from the bytes written would have let a disk
     // check pass wrongly or given a binary header the wrong facet count.
-    if (expected_ && sizes != *expected_) {
+    if (expected_ && sizes_ != *expected_) {
       throw Error(first_name_.string() + ": the solids came out at " +
-                  std::to_string(total_bytes(sizes)) + " bytes, not the " + std::to_string(total_) +
-                  " measured");
+                  std::to_string(total_bytes(sizes_)) + " bytes, not the " +
+                  std::to_string(total_) + " measured");
     }
     if (options_.progress) options_.progress(total_, total_);
-    return sizes;
+    return sizes_;
   }
 
  private:
@@ -368,9 +389,10 @@ class OpenSolidsOut {
   std::thread::id caller_;
   std::filesystem::path first_name_;
   std::atomic<std::uint64_t> written_{0};
+  std::vector<OpenSolid> files_;
   std::vector<std::unique_ptr<BlockWriter>> writers_;
   std::vector<std::unique_ptr<BlockStream>> owned_;
-  std::vector<BlockStream*> streams_;
+  SolidSizes sizes_;
 };
 
 // The paths' files replaced together: write(files) fills the temporaries.
@@ -396,8 +418,9 @@ SolidSizes write_open_grid_solids(std::span<const OpenSolid> files, const Grid& 
     expected = measure_grid_solids(stl, grid, bodies);
   }
   OpenSolidsOut out(files, options, expected);
-  encode_grid(out.streams(), grid, bodies, stl, expected);
-  for (BlockStream* stream : out.streams()) stream->finish();
+  const std::vector<BlockStream*> streams = out.streams();
+  encode_grid(std::span<BlockStream* const>(streams), grid, bodies, stl, expected);
+  for (BlockStream* stream : streams) stream->finish();
   return out.sizes();
 }
 
@@ -413,7 +436,9 @@ SolidSizes write_open_mesh_solids(std::span<const OpenSolid> files,
   share_out(
       bodies.size(),
       [&](std::size_t b, const std::atomic<bool>& stop) {
-        if (encode_mesh(*out.streams()[b], bodies[b], format, &stop)) out.streams()[b]->finish();
+        BlockStream& stream = out.open(b);
+        if (encode_mesh(stream, bodies[b], format, &stop)) stream.finish();
+        out.close(b);
       },
       [&] { out.report(); });
   return out.sizes();

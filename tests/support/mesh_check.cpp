@@ -376,6 +376,14 @@ std::optional<std::string> check_solids(const ExactSolids& solids, double z1, do
         << solids.copper_area * thickness;
     return out.str();
   }
+  for (std::size_t b = 0; b < solids.areas.size() && b < solids.bodies.size(); ++b) {
+    const double volume = signed_volume(solids.bodies[b].mesh);
+    if (std::abs(volume - solids.areas[b] * thickness) > tolerance) {
+      out << solids.bodies[b].body.name << ": the volume " << volume
+          << " is not its area times the thickness " << solids.areas[b] * thickness;
+      return out.str();
+    }
+  }
   if (std::abs(all - board_volume) > tolerance) {
     out << "the volumes " << all << " do not add up to the board's area times the thickness "
         << board_volume;
