@@ -179,6 +179,23 @@ std::string without_times(const std::string& json) {
   return json.substr(0, begin) + R"("seconds":TIMES)" + json.substr(end + 1);
 }
 
+// A grid whose solids pass a gigabyte is told what the exact model writes
+// for the same board: 600 pads on a diagonal make 2,400 x 2,400 cells.
+TEST(Cli, LargeGridIsToldTheExactModelsSize) {
+  ScratchDir dir;
+  std::string board = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\n";
+  for (int k = 0; k < 600; ++k) {
+    const std::string at = std::to_string(k * 500000);
+    board.append("X").append(at).append("Y").append(at).append("D03*\n");
+  }
+  write_file(dir / "diagonal.gbr", board + "M02*\n");
+  const Outcome r = run(dir, "--thickness 0.035 --dry-run diagonal.gbr");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "note: the grid's solids take ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "the exact model's binary solids of this board take ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "(--geometry exact --stl binary)")) << r.err;
+}
+
 TEST(Cli, SummaryKeysAndValuesArePinned) {
   ScratchDir dir;
   fs::copy_file(kExamples / "board.gbr", dir / "board.gbr");
