@@ -176,6 +176,20 @@ std::string_view units(const ConversionReport& report) {
                             : (report.inches ? "inch" : "none");
 }
 
+// The gmsh files (--gmsh), or null.
+Json gmsh_json(const ConversionReport& report) {
+  if (!report.gmsh) return nullptr;
+  const GmshReport& g = *report.gmsh;
+  return {{"geo", {{"path", g.paths.geo.string()}, {"bytes", g.geo_bytes}}},
+          {"surfaces",
+           {{"path", g.paths.surfaces.string()},
+            {"bytes", g.surfaces_bytes},
+            {"surfaces", g.surfaces},
+            {"nodes", g.nodes},
+            {"triangles", g.triangles}}},
+          {"volumes", g.volumes}};
+}
+
 // The exact model has no rectangles, pieces or grid: its own figures instead.
 std::string exact_summary_json(const conversion_parameters& parameters,
                                const ConversionReport& report, bool solids_written) {
@@ -199,6 +213,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
         {"path", b.path.string()}, {"triangles", b.size.facets}, {"bytes", b.size.bytes}};
   }
   json["solids"] = std::move(solids);
+  json["gmsh"] = gmsh_json(report);
   json["warnings"] = warnings_json(report);
   const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
   json["seconds"] = {{"read", seconds(Stage::read)},
