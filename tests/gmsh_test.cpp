@@ -138,7 +138,7 @@ TEST(Gmsh, MeshesEveryBodyWithSharedNodesOnEveryWall) {
     }
     EXPECT_EQ(volume_names, (std::map<int, std::string>{{1, "conductor"}, {2, "insulator"}}));
     EXPECT_EQ(surface_names, (std::map<int, std::string>{
-                                 {1, "top"}, {2, "bottom"}, {3, "edge"}, {4, "conductor_walls"}}));
+                                 {3, "top"}, {4, "bottom"}, {5, "edge"}, {6, "conductor_walls"}}));
 
     // One node a place.
     std::set<std::array<double, 3>> places;
@@ -159,7 +159,7 @@ TEST(Gmsh, MeshesEveryBodyWithSharedNodesOnEveryWall) {
       volume[body] += tetrahedron_volume(mesh, v);
     }
     std::set<std::array<long, 3>> boundary, walls;
-    for (const auto& [group, v] : mesh.triangles) (group == 4 ? walls : boundary).insert(sorted(v));
+    for (const auto& [group, v] : mesh.triangles) (group == 6 ? walls : boundary).insert(sorted(v));
     std::size_t faces_alone = 0, faces_between = 0;
     for (const auto& [face, bodies] : sides) {
       ASSERT_LE(bodies.size(), 2u);

@@ -129,10 +129,12 @@ std::string gmsh_geo_text(const GmshSurfaces& surfaces, std::span<const MeshBody
     if (bodies[a].body.kind == BodyKind::conductor) walls[a].push_back(s);
     if (b != a && bodies[b].body.kind == BodyKind::conductor) walls[b].push_back(s);
   }
-  append_group(text, "Surface", "top", 1, kinds[0]);
-  append_group(text, "Surface", "bottom", 2, kinds[1]);
-  append_group(text, "Surface", "edge", 3, kinds[2]);
-  int tag = 4;
+  // Solvers that number regions by tag alone (GetDP) need the surfaces'
+  // tags apart from the volumes'.
+  int tag = static_cast<int>(bodies.size()) + 1;
+  append_group(text, "Surface", "top", tag++, kinds[0]);
+  append_group(text, "Surface", "bottom", tag++, kinds[1]);
+  append_group(text, "Surface", "edge", tag++, kinds[2]);
   for (std::size_t b = 0; b < bodies.size(); ++b) {
     if (bodies[b].body.kind != BodyKind::conductor) continue;
     append_group(text, "Surface", names[b] + "_walls", tag++, walls[b]);

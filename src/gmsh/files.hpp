@@ -6,12 +6,15 @@
 // `gmsh -3 NAME.geo` meshes every body in one run (into NAME.msh). Standard
 // library only.
 //
-// Physical groups, with fixed tags so that a solver's input can name them:
-// a volume group per body that has a volume, tag 1 + its index in the
-// bodies, named as the body; surface groups "top" (1), "bottom" (2), "edge"
-// (3: the outline, cut-outs and holes), then "NAME_walls" for each conductor
-// body (4 onwards, in the order of the bodies): its walls against the other
-// bodies. A group with nothing in it is left out.
+// Physical groups, with tags that follow from the bodies, so that a
+// solver's input can name them, and no tag in two dimensions (GetDP takes a
+// tag for one region whatever its dimension): a volume group per body that
+// has a volume, tag 1 + its index in the bodies, named as the body; after
+// the last body's tag N the surface groups "top" (N + 1), "bottom" (N + 2),
+// "edge" (N + 3: the outline, cut-outs and holes), then "NAME_walls" for
+// each conductor body (N + 4 onwards, in the order of the bodies): its walls
+// against the other bodies. A group with nothing in it is left out, its tag
+// unused.
 #pragma once
 
 #include <cstdint>
