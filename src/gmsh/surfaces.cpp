@@ -20,6 +20,7 @@ namespace foilcad {
 namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Every vertex of every body as the index of its place: vertices at equal
 // coordinates (==, so that -0.0 is 0.0) get one place. Open addressing in
@@ -35,11 +36,27 @@ class Places {
     reserve_in_huge_pages(places_, static_cast<std::size_t>(vertices));
   }
 
-  std::uint32_t place_of(const Vertex& v) {
-    // Adding 0.0 turns -0.0 into 0.0, which compares equal and must hash
-    // alike.
-    const Vertex key{v.x + 0.0, v.y + 0.0, v.z + 0.0};
-    const std::uint64_t h = hash(key);
+  // Adding 0.0 turns -0.0 into 0.0, which compares equal and must hash
+  // alike.
+  static Vertex key_of(const Vertex& v) { return {v.x + 0.0, v.y + 0.0, v.z + 0.0}; }
+
+  // The coordinates are whole multiples of a power of two, so their low
+  // bits are zeros: every bit is mixed into every other (the finalizer of
+  // MurmurHash3) before the table's low bits are taken.
+  static std::uint64_t hash(const Vertex& v) {
+    std::uint64_t h = std::bit_cast<std::uint64_t>(v.x);
+    h = std::rotl(h, 21) ^ std::bit_cast<std::uint64_t>(v.y);
+    h = std::rotl(h, 21) ^ std::bit_cast<std::uint64_t>(v.z);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    return h;
+  }
+
+  // The place of a key (key_of) whose hash is h.
+  std::uint32_t place_of(const Vertex& key, std::uint64_t h) {
     const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = static_cast<std::size_t>(h) & mask;; slot = (slot + 1) & mask) {
@@ -60,21 +77,6 @@ class Places {
  private:
   static constexpr std::uint64_t kEmpty = std::numeric_limits<std::uint64_t>::max();
 
-  // The coordinates are whole multiples of a power of two, so their low
-  // bits are zeros: every bit is mixed into every other (the finalizer of
-  // MurmurHash3) before the table's low bits are taken.
-  static std::uint64_t hash(const Vertex& v) {
-    std::uint64_t h = std::bit_cast<std::uint64_t>(v.x);
-    h = std::rotl(h, 21) ^ std::bit_cast<std::uint64_t>(v.y);
-    h = std::rotl(h, 21) ^ std::bit_cast<std::uint64_t>(v.z);
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return h;
-  }
-
   std::vector<std::uint64_t> slots_;
   std::vector<Vertex> places_;
 };
@@ -89,13 +91,22 @@ void make_huge(std::vector<T>& v, std::size_t n, const T& value = T{}) {
   v.resize(n, value);
 }
 
-// One body's triangles around each of its vertices.
-struct Fans {
-  std::vector<std::uint32_t> from;  // by vertex, into triangles; the total last
-  std::vector<std::uint32_t> triangles;
+// A triangle turned so that a vertex comes first: the two corners after it.
+struct Turned {
+  std::uint32_t triangle;
+  std::uint32_t next;
+  std::uint32_t last;
+};
 
-  std::span<const std::uint32_t> at(std::uint32_t vertex) const {
-    return {triangles.data() + from[vertex], triangles.data() + from[vertex + 1]};
+// One body's triangles around each of its vertices, each turned so that
+// the vertex comes first. The corners are kept here, in one pass over the
+// triangles, so that the walks around a vertex read no triangle.
+struct Fans {
+  std::vector<std::uint32_t> from;  // by vertex, into around; the total last
+  std::vector<Turned> around;
+
+  std::span<const Turned> at(std::uint32_t vertex) const {
+    return {around.data() + from[vertex], around.data() + from[vertex + 1]};
   }
 };
 
@@ -106,37 +117,28 @@ Fans make_fans(const Mesh& mesh) {
     for (const std::uint32_t v : tri) ++f.from[v + 1];
   }
   for (std::size_t v = 0; v < mesh.vertices.size(); ++v) f.from[v + 1] += f.from[v];
-  make_huge(f.triangles, f.from.back());
+  f.around.clear();
+  reserve_in_huge_pages(f.around, f.from.back());
+  f.around.resize(f.from.back());
   // Each run filled from its end, so that from[v + 1] ends at the start of
   // v's run and the triangles of a run are in order.
   for (std::uint32_t t = static_cast<std::uint32_t>(mesh.triangles.size()); t-- > 0;) {
-    for (const std::uint32_t v : mesh.triangles[t]) f.triangles[--f.from[v + 1]] = t;
+    const auto& c = mesh.triangles[t];
+    f.around[--f.from[c[0] + 1]] = {t, c[1], c[2]};
+    f.around[--f.from[c[1] + 1]] = {t, c[2], c[0]};
+    f.around[--f.from[c[2] + 1]] = {t, c[0], c[1]};
   }
   for (std::size_t v = 0; v < mesh.vertices.size(); ++v) f.from[v] = f.from[v + 1];
-  f.from.back() = static_cast<std::uint32_t>(f.triangles.size());
+  f.from.back() = static_cast<std::uint32_t>(f.around.size());
   return f;
-}
-
-// A triangle turned so that vertex comes first: the two corners after it.
-struct Turned {
-  std::uint32_t triangle;
-  std::uint32_t next;
-  std::uint32_t last;
-};
-
-Turned turn(const Mesh& mesh, std::uint32_t triangle, std::uint32_t vertex) {
-  const auto& c = mesh.triangles[triangle];
-  if (c[0] == vertex) return {triangle, c[1], c[2]};
-  if (c[1] == vertex) return {triangle, c[2], c[0]};
-  return {triangle, c[0], c[1]};
 }
 
 // The body's triangles joined over shared edges into pieces: each
 // triangle's piece, numbered in the order of the pieces' first triangles.
 // Returns the number of pieces. An edge where the solid touches itself
 // joins all the triangles along it.
-std::uint32_t number_pieces(const Mesh& mesh, const Fans& fans, std::vector<std::uint32_t>& piece) {
-  const std::size_t triangles = mesh.triangles.size();
+std::uint32_t number_pieces(std::size_t triangles, const Fans& fans,
+                            std::vector<std::uint32_t>& piece) {
   std::vector<std::uint32_t> parent;
   make_huge(parent, triangles);
   for (std::uint32_t t = 0; t < triangles; ++t) parent[t] = t;
@@ -144,21 +146,37 @@ std::uint32_t number_pieces(const Mesh& mesh, const Fans& fans, std::vector<std:
     while (parent[t] != t) t = parent[t] = parent[parent[t]];
     return t;
   };
-  std::vector<Turned> fan;
+  const auto join = [&](std::uint32_t x, std::uint32_t y) {
+    const std::uint32_t a = root(x);
+    const std::uint32_t b = root(y);
+    // The lower triangle is the root: the first of its piece.
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+  };
+  // Where many triangles meet at a vertex, those that end at it are looked
+  // up by their last corner rather than each against each.
+  constexpr std::size_t kFewAround = 16;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> coming;  // last corner, triangle
   for (std::uint32_t v = 0; v + 1 < fans.from.size(); ++v) {
-    fan.clear();
-    for (const std::uint32_t t : fans.at(v)) fan.push_back(turn(mesh, t, v));
-    for (const Turned& leaving : fan) {
-      // The edge from v to leaving.next, once: at its lower end. The
-      // triangles that run along it the other way end at v.
-      if (leaving.next < v) continue;
-      for (const Turned& coming : fan) {
-        if (coming.last != leaving.next) continue;
-        const std::uint32_t a = root(leaving.triangle);
-        const std::uint32_t b = root(coming.triangle);
-        // The lower triangle is the root: the first of its piece.
-        if (a != b) parent[std::max(a, b)] = std::min(a, b);
+    const std::span<const Turned> fan = fans.at(v);
+    // Each edge from v to leaving.next once, at its lower end; the
+    // triangles that run along it the other way end at v.
+    if (fan.size() <= kFewAround) {
+      for (const Turned& leaving : fan) {
+        if (leaving.next < v) continue;
+        for (const Turned& other : fan) {
+          if (other.last == leaving.next) join(leaving.triangle, other.triangle);
+        }
       }
+      continue;
+    }
+    coming.clear();
+    for (const Turned& other : fan) coming.push_back({other.last, other.triangle});
+    std::sort(coming.begin(), coming.end());
+    for (const Turned& leaving : fan) {
+      if (leaving.next < v) continue;
+      auto at = std::lower_bound(coming.begin(), coming.end(), std::pair(leaving.next, 0u));
+      for (; at != coming.end() && at->first == leaving.next; ++at)
+        join(leaving.triangle, at->second);
     }
   }
   std::uint32_t next = 0;
@@ -206,7 +224,8 @@ Holders make_holders(const std::vector<std::vector<std::uint32_t>>& place_of, st
 
 // work(i) for i in [0, count), on up to as many threads as there are cores
 // (at most four), this one among them. The first failure stops the handing
-// out of more and is thrown once all threads have ended.
+// out of more and is thrown once all threads have ended. (exact/parallel.hpp
+// has the same for the exact model, which an encoder does not include.)
 template <typename Work>
 void side_by_side(std::size_t count, Work work) {
   std::atomic<std::size_t> next{0};
@@ -243,20 +262,19 @@ bool reverses(const std::array<std::uint32_t, 3>& corners,
          (q2 == p0 && q0 == p2 && q1 == p1);
 }
 
-// The twin of each wall of body b against a body after it (or itself): the
-// triangle of the body across over the same places, the other way round,
-// that names b across it. kNone for every other triangle, and for a wall
-// without a twin.
-std::vector<std::uint32_t> find_twins(std::span<const MeshBody> bodies,
-                                      const std::vector<std::vector<std::uint32_t>>& place_of,
-                                      const std::vector<Fans>& fans, const Holders& holders,
-                                      std::uint32_t b) {
+// The twin of each wall of body b against a body after it (or itself)
+// among its triangles from begin to end, into twin: the triangle of the
+// body across over the same places, the other way round, that names b
+// across it. Left kNone for every other triangle, and for a wall without a
+// twin.
+void find_twins(std::span<const MeshBody> bodies,
+                const std::vector<std::vector<std::uint32_t>>& place_of,
+                const std::vector<Fans>& fans, const Holders& holders, std::uint32_t b,
+                std::uint32_t begin, std::uint32_t end, std::vector<std::uint32_t>& twin) {
   const Mesh& mesh = bodies[b].mesh;
   const std::vector<std::uint32_t>& places_b = place_of[b];
-  std::vector<std::uint32_t> twin;
-  make_huge(twin, mesh.triangles.size(), kNone);
   std::uint32_t last = kNone;  // the twin of the triangle before
-  for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+  for (std::uint32_t t = begin; t < end; ++t) {
     const std::uint32_t across = mesh.across[t];
     if (across == kNoBody || across < b || across >= bodies.size()) {
       last = kNone;
@@ -282,9 +300,9 @@ std::vector<std::uint32_t> find_twins(std::span<const MeshBody> bodies,
     if (found == kNone) {
       const std::uint32_t v0 = holders.vertex_of(p0, across);
       if (v0 != kNone) {
-        for (const std::uint32_t s : fans[across].at(v0)) {
-          if (reverses(other.triangles[s], places_across, p0, p1, p2)) {
-            found = s;
+        for (const Turned& corner : fans[across].at(v0)) {
+          if (places_across[corner.next] == p2 && places_across[corner.last] == p1) {
+            found = corner.triangle;
             break;
           }
         }
@@ -294,12 +312,140 @@ std::vector<std::uint32_t> find_twins(std::span<const MeshBody> bodies,
     twin[t] = found;
     last = found;
   }
-  return twin;
 }
 
 std::string where(const Vertex& v) {
   return "(" + std::to_string(v.x) + ", " + std::to_string(v.y) + ", " + std::to_string(v.z) +
          ") mm";
+}
+
+// A surface as one body's triangles turn it up.
+struct Found {
+  std::uint32_t volume;
+  SurfaceKind kind;
+  std::uint32_t across;
+  std::uint32_t triangles = 0;
+  // The box of its triangles, taken here where a triangle's vertices lie
+  // near the ones before.
+  Vertex low{kInfinity, kInfinity, kInfinity};
+  Vertex high{-kInfinity, -kInfinity, -kInfinity};
+
+  void add(const Mesh& mesh, const std::array<std::uint32_t, 3>& corners) {
+    ++triangles;
+    for (const std::uint32_t c : corners) {
+      const Vertex& v = mesh.vertices[c];
+      low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
+      high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
+    }
+  }
+};
+
+// The surfaces of one body's volumes: their top, bottom and edge, and the
+// walls they share with later volumes, by volume and within it by kind,
+// walls in the order they turned up; each triangle's surface among them,
+// kNone for a wall that a twin of an earlier volume stands for. And the
+// twins, by pair of bodies (earlier, later): the body's walls that wait for
+// an earlier body's twin count 1 each, the twins it found in a later body
+// -1 each.
+struct BodySurfaces {
+  std::vector<Found> surfaces;
+  std::vector<std::uint32_t> surface_of;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::int64_t> twins;
+};
+
+BodySurfaces find_surfaces(std::span<const MeshBody> bodies, std::uint32_t b,
+                           const std::vector<std::uint32_t>& first_piece,
+                           const std::vector<std::vector<std::uint32_t>>& piece,
+                           const std::vector<std::vector<std::uint32_t>>& twin) {
+  const Body& body = bodies[b].body;
+  const Mesh& mesh = bodies[b].mesh;
+  const double middle = body.z1 + (body.z2 - body.z1) / 2;
+  BodySurfaces out;
+  std::vector<Found>& found = out.surfaces;
+  std::vector<std::uint32_t> own(3 * std::size_t{first_piece[b + 1] - first_piece[b]}, kNone);
+  std::unordered_map<std::uint64_t, std::uint32_t> walls;
+  std::uint64_t last_wall = std::numeric_limits<std::uint64_t>::max();
+  std::uint32_t last_surface = kNone;
+  std::pair<std::uint32_t, std::uint32_t> run_pair{kNone, kNone};
+  std::int64_t run = 0;
+  const auto count_twin = [&](std::uint32_t earlier, std::uint32_t later, std::int64_t step) {
+    if (std::pair(earlier, later) != run_pair) {
+      if (run != 0) out.twins[run_pair] += run;
+      run_pair = {earlier, later};
+      run = 0;
+    }
+    run += step;
+  };
+  std::vector<std::uint32_t>& surface = out.surface_of;
+  make_huge(surface, mesh.triangles.size(), kNone);
+  for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
+    const auto& c = mesh.triangles[t];
+    const std::uint32_t local = piece[b][t];
+    const std::uint32_t volume = first_piece[b] + local;
+    const std::uint32_t across = mesh.across[t];
+    if (across == kNoBody) {
+      const double z = mesh.vertices[c[0]].z;
+      const bool flat = mesh.vertices[c[1]].z == z && mesh.vertices[c[2]].z == z;
+      const SurfaceKind kind = !flat        ? SurfaceKind::edge
+                               : z > middle ? SurfaceKind::top
+                                            : SurfaceKind::bottom;
+      std::uint32_t& slot = own[3 * std::size_t{local} + static_cast<std::size_t>(kind)];
+      if (slot == kNone) {
+        slot = static_cast<std::uint32_t>(found.size());
+        found.push_back({volume, kind, kNoBody});
+      }
+      surface[t] = slot;
+      found[slot].add(mesh, c);
+      continue;
+    }
+    // Walls against an earlier body are that body's to write.
+    if (across < b) {
+      count_twin(across, b, 1);
+      continue;
+    }
+    const std::uint32_t s = twin[b][t];
+    if (s == kNone) {
+      throw Error("the gmsh surfaces: a wall of " + body.name + " at " +
+                  where(mesh.vertices[c[0]]) + " has no twin in the body across it");
+    }
+    const std::uint32_t other = first_piece[across] + piece[across][s];
+    if (other == volume) {
+      throw Error("the gmsh surfaces: a wall of " + body.name + " at " +
+                  where(mesh.vertices[c[0]]) + " lies inside one piece");
+    }
+    if (across != b) count_twin(b, across, -1);
+    if (other < volume) continue;
+    const std::uint64_t key = std::uint64_t{volume} << 32 | other;
+    // A wall's triangles mostly come one after another.
+    if (key != last_wall) {
+      const auto [at, added] = walls.try_emplace(key, static_cast<std::uint32_t>(found.size()));
+      if (added) found.push_back({volume, SurfaceKind::wall, other});
+      last_wall = key;
+      last_surface = at->second;
+    }
+    surface[t] = last_surface;
+    found[last_surface].add(mesh, c);
+  }
+  if (run != 0) out.twins[run_pair] += run;
+
+  // By volume and kind; the triangles' surfaces renumbered to match.
+  std::vector<std::uint32_t> order(found.size());
+  for (std::uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+    return std::pair(found[x].volume, found[x].kind) < std::pair(found[y].volume, found[y].kind);
+  });
+  std::vector<std::uint32_t> rank(found.size());
+  std::vector<Found> sorted;
+  sorted.reserve(found.size());
+  for (std::uint32_t k = 0; k < order.size(); ++k) {
+    rank[order[k]] = k;
+    sorted.push_back(found[order[k]]);
+  }
+  found = std::move(sorted);
+  for (std::uint32_t& k : surface) {
+    if (k != kNone) k = rank[k];
+  }
+  return out;
 }
 
 }  // namespace
@@ -324,20 +470,41 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
                 " vertices, more than 32-bit indices count");
   }
 
-  // Places, body by body; then each body's fans, and its pieces and the
+  // Every vertex's place; then each body's fans, and its pieces and the
   // twins of its walls, on the cores side by side.
   std::vector<std::vector<std::uint32_t>> place_of(bodies.size());
   std::vector<Vertex> places;
   {
-    Places finder(vertices);
+    // Two halves of the keys, by the hash's top bit, on two cores: each
+    // numbers its own places, and the second half's come after the first's.
     for (std::size_t b = 0; b < bodies.size(); ++b) {
-      const Mesh& mesh = bodies[b].mesh;
-      make_huge(place_of[b], mesh.vertices.size());
-      for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-        place_of[b][v] = finder.place_of(mesh.vertices[v]);
-      }
+      make_huge(place_of[b], bodies[b].mesh.vertices.size());
     }
-    places = finder.take();
+    std::vector<Vertex> half[2];
+    side_by_side(2, [&](std::size_t part) {
+      // Room for every vertex, should all fall into one half.
+      Places finder(vertices / 2 + 1);
+      for (std::size_t b = 0; b < bodies.size(); ++b) {
+        const std::vector<Vertex>& from = bodies[b].mesh.vertices;
+        std::vector<std::uint32_t>& to = place_of[b];
+        for (std::size_t v = 0; v < from.size(); ++v) {
+          const Vertex key = Places::key_of(from[v]);
+          const std::uint64_t h = Places::hash(key);
+          if ((h >> 63) == part) to[v] = finder.place_of(key, h);
+        }
+      }
+      half[part] = finder.take();
+    });
+    const auto offset = static_cast<std::uint32_t>(half[0].size());
+    side_by_side(bodies.size(), [&](std::size_t b) {
+      const std::vector<Vertex>& from = bodies[b].mesh.vertices;
+      std::vector<std::uint32_t>& to = place_of[b];
+      for (std::size_t v = 0; v < from.size(); ++v) {
+        if ((Places::hash(Places::key_of(from[v])) >> 63) != 0) to[v] += offset;
+      }
+    });
+    places = std::move(half[0]);
+    places.insert(places.end(), half[1].begin(), half[1].end());
   }
   std::vector<Fans> fans(bodies.size());
   side_by_side(bodies.size(), [&](std::size_t b) { fans[b] = make_fans(bodies[b].mesh); });
@@ -345,14 +512,29 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
   std::vector<std::vector<std::uint32_t>> piece(bodies.size());
   std::vector<std::vector<std::uint32_t>> twin(bodies.size());
   std::vector<std::uint32_t> first_piece(bodies.size() + 1, 0);
-  // Each body's pieces, then each body's twins: the first body has most of
-  // the twins to find.
-  side_by_side(2 * bodies.size(), [&](std::size_t task) {
-    const std::size_t b = task % bodies.size();
+  // Each body's pieces, then the twins in runs of triangles: the first
+  // body has most of the twins to find.
+  struct Run {
+    std::uint32_t body;
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
+  std::vector<Run> runs;
+  constexpr std::uint32_t kRun = 1u << 17;
+  for (std::uint32_t b = 0; b < bodies.size(); ++b) {
+    const auto triangles = static_cast<std::uint32_t>(bodies[b].mesh.triangles.size());
+    make_huge(twin[b], triangles, kNone);
+    for (std::uint32_t begin = 0; begin < triangles; begin += kRun) {
+      runs.push_back({b, begin, std::min(triangles, begin + kRun)});
+    }
+  }
+  side_by_side(bodies.size() + runs.size(), [&](std::size_t task) {
     if (task < bodies.size()) {
-      first_piece[b + 1] = number_pieces(bodies[b].mesh, fans[b], piece[b]);
+      first_piece[task + 1] =
+          number_pieces(bodies[task].mesh.triangles.size(), fans[task], piece[task]);
     } else {
-      twin[b] = find_twins(bodies, place_of, fans, holders, static_cast<std::uint32_t>(b));
+      const Run& r = runs[task - bodies.size()];
+      find_twins(bodies, place_of, fans, holders, r.body, r.begin, r.end, twin[r.body]);
     }
   });
   fans.clear();
@@ -364,130 +546,62 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
     for (std::uint32_t v = first_piece[b]; v < first_piece[b + 1]; ++v) out.volumes[v].body = b;
   }
 
-  // Each triangle's surface, in the order the surfaces turn up: a volume's
-  // top, bottom and edge, and each wall by the pair of volumes. A wall's
-  // triangles of the later volume are left out (kNone): the earlier
-  // volume's twins stand for them.
-  struct Found {
-    std::uint32_t volume;
-    SurfaceKind kind;
-    std::uint32_t across;
-    std::uint32_t triangles;
-  };
-  std::vector<Found> found;
-  std::vector<std::uint32_t> own(3 * std::size_t{first_piece.back()}, kNone);
-  std::unordered_map<std::uint64_t, std::uint32_t> walls;
-  std::uint64_t last_wall = std::numeric_limits<std::uint64_t>::max();
-  std::uint32_t last_surface = kNone;
-  // Walls found from the earlier body's side, by the pair of bodies: each
-  // stands for one triangle of the later body, which must have no others.
+  // Each body's surfaces, on the cores side by side: a surface belongs to
+  // the volume whose triangles it is made of, and each volume to one body.
+  std::vector<BodySurfaces> found(bodies.size());
+  side_by_side(bodies.size(), [&](std::size_t b) {
+    found[b] = find_surfaces(bodies, static_cast<std::uint32_t>(b), first_piece, piece, twin);
+  });
+  // Each wall of a later body against an earlier one stands for a twin the
+  // earlier body found: as many of one as of the other.
   std::map<std::pair<std::uint32_t, std::uint32_t>, std::int64_t> unmatched;
-  std::pair<std::uint32_t, std::uint32_t> run_pair{kNone, kNone};
-  std::int64_t run = 0;
-  const auto count_twin = [&](std::uint32_t earlier, std::uint32_t later, std::int64_t step) {
-    if (std::pair(earlier, later) != run_pair) {
-      if (run != 0) unmatched[run_pair] += run;
-      run_pair = {earlier, later};
-      run = 0;
-    }
-    run += step;
-  };
-  std::vector<std::vector<std::uint32_t>> surface_of(bodies.size());
-  for (std::uint32_t b = 0; b < bodies.size(); ++b) {
-    const Body& body = bodies[b].body;
-    const Mesh& mesh = bodies[b].mesh;
-    const double middle = body.z1 + (body.z2 - body.z1) / 2;
-    std::vector<std::uint32_t>& surface = surface_of[b];
-    make_huge(surface, mesh.triangles.size(), kNone);
-    for (std::uint32_t t = 0; t < mesh.triangles.size(); ++t) {
-      const auto& c = mesh.triangles[t];
-      const std::uint32_t volume = first_piece[b] + piece[b][t];
-      const std::uint32_t across = mesh.across[t];
-      if (across == kNoBody) {
-        const double z = mesh.vertices[c[0]].z;
-        const bool flat = mesh.vertices[c[1]].z == z && mesh.vertices[c[2]].z == z;
-        const SurfaceKind kind = !flat        ? SurfaceKind::edge
-                                 : z > middle ? SurfaceKind::top
-                                              : SurfaceKind::bottom;
-        std::uint32_t& slot = own[3 * std::size_t{volume} + static_cast<std::size_t>(kind)];
-        if (slot == kNone) {
-          slot = static_cast<std::uint32_t>(found.size());
-          found.push_back({volume, kind, kNoBody, 0});
-        }
-        surface[t] = slot;
-        ++found[slot].triangles;
-        continue;
-      }
-      // Walls against an earlier body are that body's to write.
-      if (across < b) {
-        count_twin(across, b, 1);
-        continue;
-      }
-      const std::uint32_t s = twin[b][t];
-      if (s == kNone) {
-        throw Error("the gmsh surfaces: a wall of " + body.name + " at " +
-                    where(mesh.vertices[c[0]]) + " has no twin in the body across it");
-      }
-      const std::uint32_t other = first_piece[across] + piece[across][s];
-      if (other == volume) {
-        throw Error("the gmsh surfaces: a wall of " + body.name + " at " +
-                    where(mesh.vertices[c[0]]) + " lies inside one piece");
-      }
-      if (across != b) count_twin(b, across, -1);
-      if (other < volume) continue;
-      const std::uint64_t key = std::uint64_t{volume} << 32 | other;
-      // A wall's triangles mostly come one after another.
-      if (key != last_wall) {
-        const auto [at, added] = walls.try_emplace(key, static_cast<std::uint32_t>(found.size()));
-        if (added) found.push_back({volume, SurfaceKind::wall, other, 0});
-        last_wall = key;
-        last_surface = at->second;
-      }
-      surface[t] = last_surface;
-      ++found[last_surface].triangles;
-    }
+  for (const BodySurfaces& f : found) {
+    for (const auto& [pair, count] : f.twins) unmatched[pair] += count;
   }
-  if (run != 0) unmatched[run_pair] += run;
   for (const auto& [pair, left] : unmatched) {
     if (left == 0) continue;
     throw Error("the gmsh surfaces: the walls of " + bodies[pair.second].body.name + " against " +
                 bodies[pair.first].body.name + " are not all twins of its walls");
   }
-  fans.clear();
 
-  // The surfaces by volume, and within it by kind, walls in the order they
-  // turned up; their triangles in that order.
-  std::vector<std::uint32_t> order(found.size());
-  for (std::uint32_t s = 0; s < order.size(); ++s) order[s] = s;
-  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return std::pair(found[a].volume, found[a].kind) < std::pair(found[b].volume, found[b].kind);
-  });
-  std::vector<std::uint32_t> next_triangle(found.size());
-  out.surfaces.resize(found.size());
-  std::uint32_t written = 0;
-  for (std::uint32_t f = 0; f < order.size(); ++f) {
-    const Found& s = found[order[f]];
-    GmshSurface& surface = out.surfaces[f];
-    surface.kind = s.kind;
-    surface.volume = s.volume;
-    surface.across = s.across;
-    surface.first_triangle = written;
-    surface.triangle_count = s.triangles;
-    next_triangle[order[f]] = written;
-    written += s.triangles;
-  }
-  // Corners as places for now.
-  make_huge(out.triangles, written);
+  // The surfaces body after body, each body's in their order (by volume and
+  // kind); their triangles in that order, with places for corners for now.
+  std::vector<std::uint32_t> first_surface(bodies.size() + 1, 0);
+  std::vector<std::uint32_t> first_written(bodies.size() + 1, 0);
   for (std::size_t b = 0; b < bodies.size(); ++b) {
+    first_surface[b + 1] = first_surface[b] + static_cast<std::uint32_t>(found[b].surfaces.size());
+    std::uint32_t written = 0;
+    for (const Found& f : found[b].surfaces) written += f.triangles;
+    first_written[b + 1] = first_written[b] + written;
+  }
+  out.surfaces.resize(first_surface.back());
+  make_huge(out.triangles, first_written.back());
+  side_by_side(bodies.size(), [&](std::size_t b) {
+    const BodySurfaces& f = found[b];
+    std::vector<std::uint32_t> next(f.surfaces.size());
+    std::uint32_t written = first_written[b];
+    for (std::size_t k = 0; k < f.surfaces.size(); ++k) {
+      const Found& s = f.surfaces[k];
+      GmshSurface& surface = out.surfaces[first_surface[b] + k];
+      surface.kind = s.kind;
+      surface.volume = s.volume;
+      surface.across = s.across;
+      surface.first_triangle = written;
+      surface.triangle_count = s.triangles;
+      surface.low = s.low;
+      surface.high = s.high;
+      next[k] = written;
+      written += s.triangles;
+    }
     const Mesh& mesh = bodies[b].mesh;
     const std::vector<std::uint32_t>& places_b = place_of[b];
     for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
-      const std::uint32_t s = surface_of[b][t];
-      if (s == kNone) continue;
+      const std::uint32_t k = f.surface_of[t];
+      if (k == kNone) continue;
       const auto& c = mesh.triangles[t];
-      out.triangles[next_triangle[s]++] = {places_b[c[0]], places_b[c[1]], places_b[c[2]]};
+      out.triangles[next[k]++] = {places_b[c[0]], places_b[c[1]], places_b[c[2]]};
     }
-  }
+  });
 
   // Nodes in the order the surfaces first use them: each surface's own
   // nodes are one run.
@@ -497,25 +611,18 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
   for (std::uint32_t f = 0; f < out.surfaces.size(); ++f) {
     GmshSurface& surface = out.surfaces[f];
     surface.first_node = static_cast<std::uint32_t>(out.nodes.size());
-    Vertex low = places[out.triangles[surface.first_triangle][0]];
-    Vertex high = low;
     const auto begin = out.triangles.begin() + surface.first_triangle;
     for (auto it = begin; it != begin + surface.triangle_count; ++it) {
       for (std::uint32_t& corner : *it) {
-        const Vertex& v = places[corner];
-        low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
-        high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
         std::uint32_t& node = node_of[corner];
         if (node == kNone) {
           node = static_cast<std::uint32_t>(out.nodes.size());
-          out.nodes.push_back(v);
+          out.nodes.push_back(places[corner]);
         }
         corner = node;
       }
     }
     surface.node_count = static_cast<std::uint32_t>(out.nodes.size()) - surface.first_node;
-    surface.low = low;
-    surface.high = high;
     out.volumes[surface.volume].surfaces.push_back(f);
     if (surface.kind == SurfaceKind::wall) out.volumes[surface.across].surfaces.push_back(f);
   }
