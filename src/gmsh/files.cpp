@@ -217,8 +217,10 @@ class Output {
       }
       rest.remove_prefix(static_cast<std::size_t>(written));
     }
+    total_ += used_;
     used_ = 0;
   }
+  std::uint64_t total() const { return total_; }
 
   static constexpr std::size_t kSize = std::size_t{4} << 20;
 
@@ -227,6 +229,7 @@ class Output {
   const std::filesystem::path& name_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  std::uint64_t total_ = 0;
 };
 
 }  // namespace
@@ -322,6 +325,12 @@ void write_gmsh_surfaces(int fd, const std::filesystem::path& name, const GmshSu
   }
   out.put(kEndElements);
   out.flush();
+  // A size that differs from the one measured would have let a disk check
+  // pass wrongly.
+  if (out.total() != gmsh_surfaces_bytes(surfaces)) {
+    throw Error(name.string() + ": the gmsh surfaces came out at " + std::to_string(out.total()) +
+                " bytes, not the " + std::to_string(gmsh_surfaces_bytes(surfaces)) + " measured");
+  }
 }
 
 }  // namespace foilcad
