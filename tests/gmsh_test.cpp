@@ -115,6 +115,10 @@ TEST(Gmsh, MeshesEveryBodyWithSharedNodesOnEveryWall) {
       {"board", examples + "/board.gbr", ""},
       {"board", examples + "/board.gbr", "--drill '" + examples + "/board.drl'"},
       {"ring_in_clearance", std::string(FOILCAD_TEST_DATA) + "/gmsh/ring_in_clearance.gbr", ""},
+      // The insulator touches itself along two edges, between pads that meet
+      // at a corner: each side is a volume of its own.
+      {"kicad6-custom-pad-macros",
+       std::string(FOILCAD_TEST_DATA) + "/excerpts/kicad6-custom-pad-macros.gbr", ""},
   };
   for (const Board& board : boards) {
     SCOPED_TRACE(board.input + " " + board.options);

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -133,12 +135,59 @@ Fans make_fans(const Mesh& mesh) {
   return f;
 }
 
+// Where the body touches itself along the edge from v to leaving.next
+// (2k triangles meet there, k each way), the triangle that bounds the same
+// side of the solid as leaving: leaving's normal turns round the edge one
+// way, the solid lies the other way, and the first triangle that way runs
+// along the edge the other way round.
+std::uint32_t across_pinch(const Mesh& mesh, std::uint32_t v, const Turned& leaving,
+                           std::span<const Turned> fan) {
+  const Vertex& p = mesh.vertices[v];
+  const Vertex& q = mesh.vertices[leaving.next];
+  const double a[3] = {q.x - p.x, q.y - p.y, q.z - p.z};
+  const auto cross = [](const double* x, const double* y, double* out) {
+    out[0] = x[1] * y[2] - x[2] * y[1];
+    out[1] = x[2] * y[0] - x[0] * y[2];
+    out[2] = x[0] * y[1] - x[1] * y[0];
+  };
+  // Two directions square to the edge and to each other, of one length:
+  // the angle of a corner round the edge, growing as a right-handed turn.
+  double t[3] = {0, 0, 0};
+  const double ax = std::fabs(a[0]), ay = std::fabs(a[1]), az = std::fabs(a[2]);
+  t[ax <= ay && ax <= az ? 0 : ay <= az ? 1 : 2] = 1;
+  double u1[3], u2[3];
+  cross(a, t, u1);
+  cross(a, u1, u2);
+  const double length = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  const auto angle = [&](std::uint32_t corner) {
+    const Vertex& w = mesh.vertices[corner];
+    const double d[3] = {w.x - p.x, w.y - p.y, w.z - p.z};
+    return std::atan2((d[0] * u2[0] + d[1] * u2[1] + d[2] * u2[2]) / length,
+                      d[0] * u1[0] + d[1] * u1[1] + d[2] * u1[2]);
+  };
+  const double from = angle(leaving.last);
+  std::uint32_t best = kNone;
+  double least = kInfinity;
+  for (const Turned& other : fan) {
+    if (other.last != leaving.next) continue;
+    double turn = from - angle(other.next);
+    while (turn <= 0) turn += 2 * std::numbers::pi;
+    if (turn < least) {
+      least = turn;
+      best = other.triangle;
+    }
+  }
+  return best;
+}
+
 // The body's triangles joined over shared edges into pieces: each
 // triangle's piece, numbered in the order of the pieces' first triangles.
-// Returns the number of pieces. An edge where the solid touches itself
-// joins all the triangles along it.
-std::uint32_t number_pieces(std::size_t triangles, const Fans& fans,
-                            std::vector<std::uint32_t>& piece) {
+// Returns the number of pieces. Pieces that touch at a vertex stay apart,
+// and so do the parts on either side of an edge where the body touches
+// itself: gmsh fills a volume as one region of tetrahedra joined face to
+// face, and of a volume whose parts met only there it would fill one part.
+std::uint32_t number_pieces(const Mesh& mesh, const Fans& fans, std::vector<std::uint32_t>& piece) {
+  const std::size_t triangles = mesh.triangles.size();
   std::vector<std::uint32_t> parent;
   make_huge(parent, triangles);
   for (std::uint32_t t = 0; t < triangles; ++t) parent[t] = t;
@@ -146,37 +195,25 @@ std::uint32_t number_pieces(std::size_t triangles, const Fans& fans,
     while (parent[t] != t) t = parent[t] = parent[parent[t]];
     return t;
   };
-  const auto join = [&](std::uint32_t x, std::uint32_t y) {
-    const std::uint32_t a = root(x);
-    const std::uint32_t b = root(y);
-    // The lower triangle is the root: the first of its piece.
-    if (a != b) parent[std::max(a, b)] = std::min(a, b);
-  };
-  // Where many triangles meet at a vertex, those that end at it are looked
-  // up by their last corner rather than each against each.
-  constexpr std::size_t kFewAround = 16;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> coming;  // last corner, triangle
   for (std::uint32_t v = 0; v + 1 < fans.from.size(); ++v) {
     const std::span<const Turned> fan = fans.at(v);
-    // Each edge from v to leaving.next once, at its lower end; the
-    // triangles that run along it the other way end at v.
-    if (fan.size() <= kFewAround) {
-      for (const Turned& leaving : fan) {
-        if (leaving.next < v) continue;
-        for (const Turned& other : fan) {
-          if (other.last == leaving.next) join(leaving.triangle, other.triangle);
-        }
-      }
-      continue;
-    }
-    coming.clear();
-    for (const Turned& other : fan) coming.push_back({other.last, other.triangle});
-    std::sort(coming.begin(), coming.end());
     for (const Turned& leaving : fan) {
+      // Each edge from v to leaving.next once, at its lower end; the
+      // triangles that run along it the other way end at v.
       if (leaving.next < v) continue;
-      auto at = std::lower_bound(coming.begin(), coming.end(), std::pair(leaving.next, 0u));
-      for (; at != coming.end() && at->first == leaving.next; ++at)
-        join(leaving.triangle, at->second);
+      std::uint32_t other = kNone;
+      int count = 0;
+      for (const Turned& coming : fan) {
+        if (coming.last != leaving.next) continue;
+        other = coming.triangle;
+        ++count;
+      }
+      if (count > 1) other = across_pinch(mesh, v, leaving, fan);
+      if (other == kNone) continue;
+      const std::uint32_t a = root(leaving.triangle);
+      const std::uint32_t b = root(other);
+      // The lower triangle is the root: the first of its piece.
+      if (a != b) parent[std::max(a, b)] = std::min(a, b);
     }
   }
   std::uint32_t next = 0;
@@ -530,8 +567,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
   }
   side_by_side(bodies.size() + runs.size(), [&](std::size_t task) {
     if (task < bodies.size()) {
-      first_piece[task + 1] =
-          number_pieces(bodies[task].mesh.triangles.size(), fans[task], piece[task]);
+      first_piece[task + 1] = number_pieces(bodies[task].mesh, fans[task], piece[task]);
     } else {
       const Run& r = runs[task - bodies.size()];
       find_twins(bodies, place_of, fans, holders, r.body, r.begin, r.end, twin[r.body]);

@@ -46,8 +46,10 @@ struct GmshSurface {
 };
 
 // A connected piece of one body (its triangles joined over shared edges;
-// pieces that touch at a single vertex stay apart) and the surfaces that
-// bound it, indices into GmshSurfaces::surfaces in increasing order.
+// pieces that touch at a single vertex stay apart, and so do the parts on
+// either side of an edge where the body touches itself, since gmsh fills a
+// volume as one region) and the surfaces that bound it, indices into
+// GmshSurfaces::surfaces in increasing order.
 struct GmshVolume {
   std::uint32_t body = 0;
   std::vector<std::uint32_t> surfaces;
