@@ -520,16 +520,23 @@ TEST(CliExact, WritesStandardTextMeshesAndItsOwnSummary) {
 TEST(CliExact, RefusesWhatItCannotWrite) {
   ScratchDir dir;
   fs::copy_file(kData / "pad.gbr", dir / "pad.gbr");
-  for (const char* args : {"--geometry exact --stl classic --thickness 1 pad.gbr",
-                           "--geometry exact --merge --thickness 1 pad.gbr",
-                           "--geometry exact --tolerance 0 --thickness 1 pad.gbr",
-                           "--geometry exact --tolerance 5 --thickness 1 pad.gbr",
-                           "--geometry round --thickness 1 pad.gbr"}) {
+  for (const char* args :
+       {"--geometry exact --stl classic --thickness 1 pad.gbr",
+        "--geometry exact --merge --thickness 1 pad.gbr",
+        "--geometry exact --tolerance 0 --thickness 1 pad.gbr",
+        "--geometry exact --tolerance 5 --thickness 1 pad.gbr",
+        "--geometry round --thickness 1 pad.gbr", "--gmsh --thickness 1 pad.gbr"}) {
     const Outcome r = run(dir, args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err, "") << args;
   }
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.gbr"}));
+  // A photoplot named like the .geo it would get is not replaced by it.
+  fs::rename(dir / "pad.gbr", dir / "pad.geo");
+  const Outcome named = run(dir, "--geometry exact --gmsh --thickness 1 pad.geo");
+  EXPECT_EQ(named.status, 1);
+  EXPECT_TRUE(contains(named.err, "would replace the input")) << named.err;
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"pad.geo"}));
 }
 
 TEST(CliExact, OutlineLayerCutsTheCopperInBothModels) {

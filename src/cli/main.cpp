@@ -60,6 +60,7 @@ struct Options {
   std::optional<std::string> drill_tools;
   std::string plating = "0.025";
   bool nets = false;
+  bool gmsh = false;
   std::string input;
   // Both kinds of drill file in the order they were given (set after parsing).
   std::vector<DrillInput> drill_inputs;
@@ -183,6 +184,10 @@ void add_options(CLI::App& app, Options& o) {
                "Exact model: each connected part of the copper a body and a solid of its own, "
                "named after the net its objects name (the photoplot's TO.N attributes), else "
                "copper_N; the solid files get the name added to the conductor's");
+  app.add_flag("--gmsh", o.gmsh,
+               "Exact model: also write NAME.geo and NAME_surfaces.msh beside the solids, from "
+               "which `gmsh -3 NAME.geo` meshes every body in one run, with shared nodes on "
+               "every wall between bodies");
   app.add_option("INPUT", o.input, "Photoplot file")->required();
   app.set_version_flag("--version", "foilcad-convert " FOILCAD_VERSION);
 }
@@ -239,26 +244,36 @@ conversion_parameters parameters_from(const Options& o) {
           "a millimetre): use --stl ascii or --stl binary");
     }
     if (o.merge) usage_error("--merge joins the grid's cells; the exact model has none to join");
-    p.nets = o.nets;
+    // The volumes gmsh fills are named after their nets.
+    p.nets = o.nets || o.gmsh;
+    if (o.gmsh) p.gmsh = gmsh_paths(p);
+  } else if (o.gmsh) {
+    usage_error("--gmsh writes the exact model's surfaces: add --geometry exact");
   } else if (o.nets) {
     usage_error("--nets parts the copper of the exact model; use it with --geometry exact");
   }
   return p;
 }
 
-// The body files joined for a stage line: "A: N bytes, B: M bytes".
+// The files joined for a stage line: "A: N bytes, B: M bytes", the
+// bodies' solids and then the gmsh files.
 std::string body_sizes(const ConversionReport& r, std::string_view between) {
   if (r.bodies.size() > 4) {
     return std::to_string(r.bodies.size()) + " solids (" + r.bodies.front().path.string() +
            " ...)" + std::string(between) + std::to_string(total_bytes(r)) + " bytes";
   }
   std::string text;
-  for (const BodyReport& b : r.bodies) {
+  const auto add = [&](const std::filesystem::path& path, std::uint64_t bytes) {
     if (!text.empty()) text += ", ";
-    text += b.path.string();
+    text += path.string();
     text += between;
-    text += std::to_string(b.size.bytes);
+    text += std::to_string(bytes);
     text += " bytes";
+  };
+  for (const BodyReport& b : r.bodies) add(b.path, b.size.bytes);
+  if (r.gmsh) {
+    add(r.gmsh->paths.geo, r.gmsh->geo_bytes);
+    add(r.gmsh->paths.surfaces, r.gmsh->surfaces_bytes);
   }
   return text;
 }
@@ -371,6 +386,11 @@ void report_stage(Stage stage, const ConversionReport& r, const conversion_param
       std::fprintf(stderr, "mesh   %s, copper %.6g of %.6g mm\u00b2 (%.3f s)\n", triangles.c_str(),
                    r.copper_area, r.board_area, s);
       if (r.nets > 0) std::fprintf(stderr, "       %zu nets named in the photoplot\n", r.nets);
+      if (r.gmsh) {
+        const GmshReport& g = *r.gmsh;
+        std::fprintf(stderr, "gmsh   %s: %zu volumes, %zu surfaces, %zu nodes, %zu triangles\n",
+                     g.paths.geo.c_str(), g.volumes, g.surfaces, g.nodes, g.triangles);
+      }
       break;
     }
   }

@@ -205,6 +205,20 @@ Json bodies_json(const conversion_parameters& parameters, const ConversionReport
   return list;
 }
 
+// The gmsh files (--gmsh), or null.
+Json gmsh_json(const ConversionReport& report) {
+  if (!report.gmsh) return nullptr;
+  const GmshReport& g = *report.gmsh;
+  return {{"geo", {{"path", g.paths.geo.string()}, {"bytes", g.geo_bytes}}},
+          {"surfaces",
+           {{"path", g.paths.surfaces.string()},
+            {"bytes", g.surfaces_bytes},
+            {"surfaces", g.surfaces},
+            {"nodes", g.nodes},
+            {"triangles", g.triangles}}},
+          {"volumes", g.volumes}};
+}
+
 // The exact model has no rectangles, pieces or grid: its own figures instead.
 std::string exact_summary_json(const conversion_parameters& parameters,
                                const ConversionReport& report, bool solids_written) {
@@ -234,6 +248,7 @@ std::string exact_summary_json(const conversion_parameters& parameters,
   json["solids"] = std::move(solids);
   json["bodies"] = bodies_json(parameters, report);
   json["nets"] = report.nets;
+  json["gmsh"] = gmsh_json(report);
   json["warnings"] = warnings_json(report);
   const auto seconds = [&](Stage stage) { return report.seconds[static_cast<int>(stage)]; };
   json["seconds"] = {{"read", seconds(Stage::read)},

@@ -1,6 +1,9 @@
 #include "convert/convert.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -86,6 +89,13 @@ std::vector<std::filesystem::path> body_paths(const conversion_parameters& param
     taken.insert(paths.back());
   }
   return paths;
+}
+
+GmshPaths gmsh_paths(const conversion_parameters& parameters) {
+  const std::filesystem::path folder = parameters.conductor_path.parent_path();
+  const std::filesystem::path name = parameters.input_path.filename();
+  return {folder / make_output_path(name, kGmshGeoSuffix),
+          folder / make_output_path(name, kGmshSurfacesSuffix)};
 }
 
 std::string_view geometry_name(Geometry geometry) {
@@ -186,6 +196,19 @@ void check_binary_facets(const conversion_parameters& p, const ConversionReport&
                 " facets, more than binary STL can count (" + std::to_string(kMaxBinaryFacets) +
                 "); merge the boxes or write text");
   }
+}
+
+// The gmsh files' sizes and what they hold.
+void report_gmsh(const GmshSurfaces& surfaces, std::span<const MeshBody> bodies,
+                 const GmshPaths& paths, ConversionReport& report) {
+  GmshReport& r = report.gmsh.emplace();
+  r.paths = paths;
+  r.geo_bytes = gmsh_geo_text(surfaces, bodies, paths.surfaces.filename().string()).size();
+  r.surfaces_bytes = gmsh_surfaces_bytes(surfaces);
+  r.volumes = surfaces.volumes.size();
+  r.surfaces = surfaces.surfaces.size();
+  r.nodes = surfaces.nodes.size();
+  r.triangles = surfaces.triangles.size();
 }
 
 // Frees the objects of a drawing whose rectangles are made: on a large board
@@ -336,7 +359,7 @@ MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters
     if (b.body.kind == BodyKind::conductor && !b.mesh.triangles.empty()) copper = true;
   }
   if (!copper) report.warnings.push_back({WarningKind::no_copper, 1, drawing.records});
-  MeshSolids solids{std::move(made.bodies)};
+  MeshSolids solids{std::move(made.bodies), std::nullopt};
   report.bodies.clear();
   report_bodies(solids.bodies, measure_mesh_solids(parameters.stl.format, solids.bodies),
                 parameters, report);
@@ -347,6 +370,10 @@ MeshSolids build_mesh_solids(const Drawing& drawing, const conversion_parameters
     if (b < made.nets.size()) r.nets = std::move(made.nets[b]);
   }
   check_binary_facets(parameters, report);
+  if (parameters.gmsh) {
+    solids.gmsh = make_gmsh_surfaces(solids.bodies);
+    report_gmsh(*solids.gmsh, solids.bodies, *parameters.gmsh, report);
+  }
   stages.finished(Stage::mesh);
   return solids;
 }
@@ -377,6 +404,21 @@ void check_model(const conversion_parameters& parameters) {
   }
   if (!(parameters.plating >= 0.0) || !std::isfinite(parameters.plating)) {
     throw Error("the plating must be a number of millimetres, 0 or more");
+  }
+  if (parameters.gmsh) {
+    if (parameters.geometry != Geometry::exact) {
+      throw Error(parameters.gmsh->geo.string() +
+                  ": the gmsh surfaces are the exact model's; convert with --geometry exact");
+    }
+    check_gmsh_paths(*parameters.gmsh);
+    // An input named like an output (board.geo) would be replaced by it.
+    for (const std::filesystem::path& path : {parameters.gmsh->geo, parameters.gmsh->surfaces}) {
+      std::error_code error;
+      if (path == parameters.input_path ||
+          std::filesystem::equivalent(path, parameters.input_path, error)) {
+        throw Error(path.string() + ": the gmsh files would replace the input; rename it");
+      }
+    }
   }
 }
 
@@ -434,6 +476,16 @@ void check_solids_space(const std::vector<std::filesystem::path>& paths, const S
   }
 }
 
+// Writes text into fd, open for writing, which stays open.
+void write_whole(int fd, const std::filesystem::path& file, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw file_error(file, "cannot write", written < 0 ? errno : EIO);
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 }  // namespace
 
 void create_folders(const std::vector<std::filesystem::path>& paths) {
@@ -483,11 +535,30 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
                   const WriteSettings& settings) {
   Stages stages(report, observer);
   const std::vector<std::filesystem::path> paths = body_paths(solids, parameters);
-  create_folders(paths);
+  // The gmsh surfaces, made now unless made with the meshes.
+  const auto* meshes = std::get_if<MeshSolids>(&solids);
+  if (parameters.gmsh && meshes == nullptr) {
+    throw Error(parameters.gmsh->geo.string() +
+                ": the gmsh surfaces are the exact model's; convert with --geometry exact");
+  }
+  std::optional<GmshSurfaces> made;
+  const GmshSurfaces* gmsh = nullptr;
+  if (parameters.gmsh) {
+    gmsh = meshes->gmsh ? &*meshes->gmsh : &made.emplace(make_gmsh_surfaces(meshes->bodies));
+    if (!report.gmsh || !(report.gmsh->paths == *parameters.gmsh)) {
+      report_gmsh(*gmsh, meshes->bodies, *parameters.gmsh, report);
+    }
+  }
+  std::vector<std::filesystem::path> all = paths;
+  if (gmsh) {
+    all.push_back(parameters.gmsh->geo);
+    all.push_back(parameters.gmsh->surfaces);
+  }
+  create_folders(all);
   ReplacingFiles own;
   ReplacingFiles& files = settings.together != nullptr ? *settings.together : own;
-  // Leftovers of killed conversions take room the new solids may need.
-  files.clean(paths);
+  // Leftovers of killed conversions take room the new files may need.
+  files.clean(all);
 
   // build_solids measured them already, unless for another encoding.
   if (!(report.measured_for == parameters.stl) || report.bodies.size() != paths.size()) {
@@ -508,7 +579,14 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
   check_binary_facets(parameters, report);
   SolidSizes sizes;
   for (const BodyReport& b : report.bodies) sizes.push_back(b.size);
-  if (!settings.skip_space_check) check_solids_space(paths, sizes);
+  if (!settings.skip_space_check) {
+    SolidSizes all_sizes = sizes;
+    if (gmsh) {
+      all_sizes.push_back({report.gmsh->geo_bytes, 0, 0});
+      all_sizes.push_back({report.gmsh->surfaces_bytes, 0, 0});
+    }
+    check_solids_space(all, all_sizes);
+  }
 
   WriteOptions write;
   write.stl = parameters.stl;
@@ -526,6 +604,12 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
         }
       },
       solids);
+  if (gmsh) {
+    const GmshPaths& to = *parameters.gmsh;
+    write_gmsh_surfaces(files.add(to.surfaces), to.surfaces, *gmsh);
+    write_whole(files.add(to.geo), to.geo,
+                gmsh_geo_text(*gmsh, meshes->bodies, to.surfaces.filename().string()));
+  }
   if (settings.together == nullptr) own.commit();
   stages.finished(Stage::write);
 }
@@ -534,6 +618,7 @@ std::optional<std::uint64_t> exact_binary_bytes(const conversion_parameters& par
   conversion_parameters exact = parameters;
   exact.geometry = Geometry::exact;
   exact.stl = {StlFormat::binary, false};
+  exact.gmsh.reset();
   try {
     ConversionReport report;
     build_solids(exact, report);

@@ -20,6 +20,8 @@
 #include "common/warning.hpp"
 #include "drill/drill.hpp"
 #include "geometry/grid.hpp"
+#include "gmsh/files.hpp"
+#include "gmsh/surfaces.hpp"
 #include "photoplot/drawing.hpp"
 #include "stl/solid_files.hpp"
 
@@ -73,6 +75,9 @@ struct conversion_parameters {
   // after its net; each such body's solid goes beside the conductor's path,
   // the body's name added to the file name.
   bool nets = false;
+  // Exact model: also the bodies' surfaces for gmsh and the .geo that makes
+  // them volumes (gmsh/files.hpp), written with the solids.
+  std::optional<GmshPaths> gmsh;
 };
 
 // The output path for a suffix: the extension of the file name (from its last
@@ -86,6 +91,10 @@ std::filesystem::path make_output_path(const std::filesystem::path& input_path,
 conversion_parameters make_conversion_parameters(
     const std::filesystem::path& input_path, double elevation, double thickness,
     const std::optional<std::filesystem::path>& out_dir = std::nullopt);
+
+// The gmsh files beside the solids (in the conductor's folder), named after
+// the input: board.gbr gives board.geo and board_surfaces.msh.
+GmshPaths gmsh_paths(const conversion_parameters& parameters);
 
 // Where the bodies' solids go, in their order: the conductor's to
 // conductor_path, the insulator's to insulator_path; with nets, each
@@ -125,6 +134,18 @@ struct DrillReport {
   HoleCounts holes;
 };
 
+// The gmsh files as the report shows them: where they go, their exact
+// sizes, and what the surfaces file holds.
+struct GmshReport {
+  GmshPaths paths;
+  std::uint64_t geo_bytes = 0;
+  std::uint64_t surfaces_bytes = 0;
+  std::size_t volumes = 0;
+  std::size_t surfaces = 0;
+  std::size_t nodes = 0;
+  std::size_t triangles = 0;
+};
+
 // What each stage produced, filled in as the stages finish.
 struct ConversionReport {
   Geometry geometry = Geometry::grid;
@@ -158,8 +179,9 @@ struct ConversionReport {
   // Both.
   Box extent = kNoExtremes;  // of the grid, or of the exact model's board, mm
   std::vector<BodyReport> bodies;
-  StlOptions measured_for;       // the encoding the bodies' sizes were counted in
-  double seconds[kStages] = {};  // by Stage
+  StlOptions measured_for;         // the encoding the bodies' sizes were counted in
+  std::optional<GmshReport> gmsh;  // with conversion_parameters::gmsh
+  double seconds[kStages] = {};    // by Stage
 };
 
 std::uint64_t total_bytes(const ConversionReport& report);
@@ -185,6 +207,9 @@ struct GridSolids {
 };
 struct MeshSolids {
   std::vector<MeshBody> bodies;
+  // Their surfaces for gmsh, made with them when the parameters ask for
+  // the gmsh files.
+  std::optional<GmshSurfaces> gmsh;
 };
 using ModelSolids = std::variant<GridSolids, MeshSolids>;
 
@@ -218,11 +243,12 @@ struct WriteSettings {
   ReplacingFiles* together = nullptr;
 };
 
-// Writes every body's solid in the encoding parameters.stl chooses. Creates
+// Writes every body's solid in the encoding parameters.stl chooses, and
+// after them the gmsh files when the parameters name them. Creates
 // the target folders that do not exist yet, removes stale temporaries of the
 // targets left by killed conversions, then, unless skip_space_check, refuses
-// when a target's file system has less free space than its solids' exact
-// size; only then opens any file. On failure no target has been touched.
+// when a target's file system has less free space than the exact size of
+// the files that go there; only then opens any file. On failure no target has been touched.
 void write_solids(const ModelSolids& solids, const conversion_parameters& parameters,
                   ConversionReport& report, const StageObserver& observer = {},
                   const WriteSettings& settings = {});

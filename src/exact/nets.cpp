@@ -23,7 +23,8 @@ bool interior_point(PathSpan contours, double& x, double& y) {
   for (std::size_t k = 1; k + 1 < heights.size(); ++k) {
     if (heights[k + 1] - heights[k] > heights[gap + 1] - heights[gap]) gap = k;
   }
-  const double level = (static_cast<double>(heights[gap]) + static_cast<double>(heights[gap + 1])) / 2;
+  const double level =
+      (static_cast<double>(heights[gap]) + static_cast<double>(heights[gap + 1])) / 2;
   // Where the contours cross the line, and which way (upward +1).
   std::vector<std::pair<double, int>> crossings;
   for (const auto& path : contours) {

@@ -44,8 +44,8 @@ struct CopperPart {
 // What the parts become: a body each, or one body for all parts of a net.
 struct PartBodies {
   std::vector<std::uint32_t> body_of_part;
-  std::vector<std::string> names;               // per body
-  std::vector<std::vector<std::string>> nets;   // per body: the nets its objects name
+  std::vector<std::string> names;              // per body
+  std::vector<std::vector<std::string>> nets;  // per body: the nets its objects name
   std::vector<Warning> warnings;
 };
 

@@ -120,8 +120,9 @@ void relabel(LabelledPlane& plane, const std::vector<FaceEdge>& edges,
 
 }  // namespace
 
-std::vector<std::pair<std::uint32_t, std::uint32_t>> locate_probes(
-    const Cdt& cdt, std::span<const NetProbe> probes, double lo, double hi) {
+std::vector<std::pair<std::uint32_t, std::uint32_t>> locate_probes(const Cdt& cdt,
+                                                                   std::span<const NetProbe> probes,
+                                                                   double lo, double hi) {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
   FaceHandle hint;
   for (std::size_t k = 0; k < probes.size(); ++k) {
