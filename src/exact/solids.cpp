@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "exact/parallel.hpp"
+#include "common/parallel.hpp"
 #include "exact/plane.hpp"
 
 namespace foilcad::exact {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/parallel.hpp"
 #include "exact/booleans.hpp"
-#include "exact/parallel.hpp"
 
 namespace foilcad::exact {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <utility>
 
-#include "exact/parallel.hpp"
+#include "common/parallel.hpp"
 #include "exact/plane.hpp"
 
 namespace foilcad::exact::detail {

@@ -16,6 +16,7 @@
 
 #include "common/error.hpp"
 #include "common/huge_pages.hpp"
+#include "common/parallel.hpp"
 
 namespace foilcad {
 
@@ -259,34 +260,6 @@ Holders make_holders(const std::vector<std::vector<std::uint32_t>>& place_of, st
   return h;
 }
 
-// work(i) for i in [0, count), on up to as many threads as there are cores
-// (at most four), this one among them. The first failure stops the handing
-// out of more and is thrown once all threads have ended. (exact/parallel.hpp
-// has the same for the exact model, which an encoder does not include.)
-template <typename Work>
-void side_by_side(std::size_t count, Work work) {
-  std::atomic<std::size_t> next{0};
-  std::mutex failed;
-  std::exception_ptr error;
-  auto run = [&] {
-    try {
-      for (std::size_t i = next++; i < count; i = next++) work(i);
-    } catch (...) {
-      const std::lock_guard<std::mutex> lock(failed);
-      if (!error) error = std::current_exception();
-      next = count;
-    }
-  };
-  const unsigned workers =
-      std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
-                         static_cast<unsigned>(std::min<std::size_t>(4, count)));
-  std::vector<std::thread> threads;
-  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(run);
-  run();
-  for (std::thread& t : threads) t.join();
-  if (error) std::rethrow_exception(error);
-}
-
 // Whether the places of a triangle are p0, p2, p1 in turn: the triangle
 // over p0, p1, p2 the other way round.
 bool reverses(const std::array<std::uint32_t, 3>& corners,
@@ -518,7 +491,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
       make_huge(place_of[b], bodies[b].mesh.vertices.size());
     }
     std::vector<Vertex> half[2];
-    side_by_side(2, [&](std::size_t part) {
+    parallel(2, [&](std::size_t part) {
       // Room for every vertex, should all fall into one half.
       Places finder(vertices / 2 + 1);
       for (std::size_t b = 0; b < bodies.size(); ++b) {
@@ -533,7 +506,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
       half[part] = finder.take();
     });
     const auto offset = static_cast<std::uint32_t>(half[0].size());
-    side_by_side(bodies.size(), [&](std::size_t b) {
+    parallel(bodies.size(), [&](std::size_t b) {
       const std::vector<Vertex>& from = bodies[b].mesh.vertices;
       std::vector<std::uint32_t>& to = place_of[b];
       for (std::size_t v = 0; v < from.size(); ++v) {
@@ -544,7 +517,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
     places.insert(places.end(), half[1].begin(), half[1].end());
   }
   std::vector<Fans> fans(bodies.size());
-  side_by_side(bodies.size(), [&](std::size_t b) { fans[b] = make_fans(bodies[b].mesh); });
+  parallel(bodies.size(), [&](std::size_t b) { fans[b] = make_fans(bodies[b].mesh); });
   const Holders holders = make_holders(place_of, places.size());
   std::vector<std::vector<std::uint32_t>> piece(bodies.size());
   std::vector<std::vector<std::uint32_t>> twin(bodies.size());
@@ -565,7 +538,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
       runs.push_back({b, begin, std::min(triangles, begin + kRun)});
     }
   }
-  side_by_side(bodies.size() + runs.size(), [&](std::size_t task) {
+  parallel(bodies.size() + runs.size(), [&](std::size_t task) {
     if (task < bodies.size()) {
       first_piece[task + 1] = number_pieces(bodies[task].mesh, fans[task], piece[task]);
     } else {
@@ -585,7 +558,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
   // Each body's surfaces, on the cores side by side: a surface belongs to
   // the volume whose triangles it is made of, and each volume to one body.
   std::vector<BodySurfaces> found(bodies.size());
-  side_by_side(bodies.size(), [&](std::size_t b) {
+  parallel(bodies.size(), [&](std::size_t b) {
     found[b] = find_surfaces(bodies, static_cast<std::uint32_t>(b), first_piece, piece, twin);
   });
   // Each wall of a later body against an earlier one stands for a twin the
@@ -612,7 +585,7 @@ GmshSurfaces make_gmsh_surfaces(std::span<const MeshBody> bodies) {
   }
   out.surfaces.resize(first_surface.back());
   make_huge(out.triangles, first_written.back());
-  side_by_side(bodies.size(), [&](std::size_t b) {
+  parallel(bodies.size(), [&](std::size_t b) {
     const BodySurfaces& f = found[b];
     std::vector<std::uint32_t> next(f.surfaces.size());
     std::uint32_t written = first_written[b];

@@ -344,8 +344,12 @@ class OpenSolidsOut {
       // Two blocks per file in flight besides the one being filled; a file
       // of one block is written at once.
       const bool small = expected_ && (*expected_)[b].bytes < kWriteBlock;
-      writers_[b] = std::make_unique<BlockWriter>(files_[b].fd, files_[b].name, written_,
-                                                  kWriteBlock, kSlack, small ? 1 : 3, !small);
+      // A small file's one buffer is no longer than the file (and its pages
+      // are mapped and let go for each of thousands of files).
+      const std::size_t block =
+          small ? ((*expected_)[b].bytes / kBlockAlignment + 1) * kBlockAlignment : kWriteBlock;
+      writers_[b] = std::make_unique<BlockWriter>(files_[b].fd, files_[b].name, written_, block,
+                                                  kSlack, small ? 1 : 3, !small);
       owned_[b] = std::make_unique<BlockStream>(*writers_[b], [this] {
         if (std::this_thread::get_id() == caller_) report();
       });

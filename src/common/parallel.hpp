@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace foilcad::exact {
+namespace foilcad {
 
 // work(i) for i in [0, count), on as many threads as there are cores (at
 // most four), this one among them; each i is independent of the others. The
@@ -39,4 +39,4 @@ void parallel(std::size_t count, Work work) {
   if (error) std::rethrow_exception(error);
 }
 
-}  // namespace foilcad::exact
+}  // namespace foilcad
