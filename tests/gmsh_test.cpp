@@ -158,7 +158,9 @@ TEST(Gmsh, MeshesEveryBodyWithSharedNodesOnEveryWall) {
     for (const auto& [name, v] : body_volume) bodies.insert(name);
     EXPECT_EQ(volume_groups, bodies);
     EXPECT_EQ(surface_groups, expected_surfaces);
-    if (std::string(board.name) == "ecc83-pp_v2-x2") EXPECT_TRUE(bodies.contains("GND"));
+    if (std::string(board.name) == "ecc83-pp_v2-x2") {
+      EXPECT_TRUE(bodies.contains("GND"));
+    }
 
     // One node a place.
     std::set<std::array<double, 3>> places;

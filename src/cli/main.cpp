@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -479,43 +478,35 @@ double progress_after() {
   return value && *value >= 0 && std::isfinite(*value) ? *value : 1.0;
 }
 
-void write_all(int fd, const std::filesystem::path& file, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw file_error(file, "cannot write the summary", written < 0 ? errno : EIO);
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
 // Grid solids past this size are worth a word about the exact model.
 constexpr std::uint64_t kLargeGridBytes = 1'000'000'000;
 
 // What the exact model makes of the same board, for a grid too large: "; the
 // exact model's binary solids of this board take 31.2 MB (--geometry exact
-// --stl binary)", or nothing when it cannot make them.
-std::string exact_model_hint(const conversion_parameters& p) {
-  const std::optional<std::uint64_t> bytes = exact_binary_bytes(p);
-  if (!bytes) return {};
-  return "; the exact model's binary solids of this board take " + format_bytes(*bytes) +
-         " (--geometry exact --stl binary)";
-}
+// --stl binary)", or nothing when it cannot make them. Built at most once a
+// run: a large grid that then does not fit is told the same figure.
+class ExactModelHint {
+ public:
+  explicit ExactModelHint(const conversion_parameters& p) : p_(p) {}
 
-void convert_and_write(const Options& o, const conversion_parameters& p);
+  const std::string& text() {
+    if (!text_) {
+      const std::optional<std::uint64_t> bytes = exact_binary_bytes(p_);
+      text_ = bytes ? "; the exact model's binary solids of this board take " +
+                          format_bytes(*bytes) + " (--geometry exact --stl binary)"
+                    : std::string();
+    }
+    return *text_;
+  }
+
+ private:
+  const conversion_parameters& p_;
+  std::optional<std::string> text_;
+};
 
 // Builds the model, draws the picture, writes the solids and the summary;
-// the files are replaced together at the end. Grid solids that do not fit
-// are refused with the size the exact model's would have.
-void run(const Options& o, const conversion_parameters& p) {
-  try {
-    convert_and_write(o, p);
-  } catch (const DiskSpaceError& e) {
-    if (p.geometry != Geometry::grid) throw;
-    throw Error(e.what() + exact_model_hint(p));
-  }
-}
-
-void convert_and_write(const Options& o, const conversion_parameters& p) {
+// the files are replaced together at the end.
+void convert_and_write(const Options& o, const conversion_parameters& p, ExactModelHint& hint) {
   std::size_t warnings_printed = 0;
   const StageObserver observer = stage_reporter(o, p, warnings_printed);
   ConversionReport report;
@@ -525,10 +516,9 @@ void convert_and_write(const Options& o, const conversion_parameters& p) {
   const GridCheck before_map = o.force ? GridCheck{} : solids_space_check(p);
   const ModelSolids solids = build_solids(p, report, observer, before_map);
   if (p.geometry == Geometry::grid && total_bytes(report) > kLargeGridBytes && !o.quiet) {
-    const std::string hint = exact_model_hint(p);
-    if (!hint.empty()) {
+    if (!hint.text().empty()) {
       std::fprintf(stderr, "foilcad-convert: note: the grid's solids take %s%s\n",
-                   format_bytes(total_bytes(report)).c_str(), hint.c_str());
+                   format_bytes(total_bytes(report)).c_str(), hint.text().c_str());
     }
   }
   ReplacingFiles files;
@@ -565,10 +555,22 @@ void convert_and_write(const Options& o, const conversion_parameters& p) {
     if (*o.json == "-") {
       std::fwrite(text.data(), 1, text.size(), stdout);
     } else {
-      write_all(files.add(*o.json), *o.json, text);
+      write_fully(files.add(*o.json), *o.json, text, "cannot write the summary");
     }
   }
   files.commit();
+}
+
+// The conversion, with grid solids that do not fit refused with the size
+// the exact model's would have.
+void run(const Options& o, const conversion_parameters& p) {
+  ExactModelHint hint(p);
+  try {
+    convert_and_write(o, p, hint);
+  } catch (const DiskSpaceError& e) {
+    if (p.geometry != Geometry::grid) throw;
+    throw Error(e.what() + hint.text());
+  }
 }
 
 }  // namespace

@@ -191,6 +191,16 @@ void remove_stale_temporaries(const std::filesystem::path& target) {
   remove_stale_temporaries(std::span(&target, 1));
 }
 
+void write_fully(int fd, const std::filesystem::path& file, std::string_view bytes,
+                 std::string_view what) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw file_error(file, what, written < 0 ? errno : EIO);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 ReplacingFiles::ReplacingFiles() = default;
 ReplacingFiles::~ReplacingFiles() = default;
 

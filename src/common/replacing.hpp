@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace foilcad {
@@ -20,6 +21,12 @@ namespace foilcad {
 void remove_stale_temporaries(const std::filesystem::path& target);
 // The same for many targets, each folder read once.
 void remove_stale_temporaries(std::span<const std::filesystem::path> targets);
+
+// Writes all of bytes into fd, over short and interrupted writes. Throws
+// foilcad::Error naming file, what failed ("cannot write the summary") and
+// the system's reason.
+void write_fully(int fd, const std::filesystem::path& file, std::string_view bytes,
+                 std::string_view what);
 
 // Writes one file: write fills the open descriptor of a temporary beside
 // path, which is renamed over path once it is complete and closed. Stale

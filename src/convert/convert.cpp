@@ -1,9 +1,6 @@
 #include "convert/convert.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -476,16 +473,6 @@ void check_solids_space(const std::vector<std::filesystem::path>& paths, const S
   }
 }
 
-// Writes text into fd, open for writing, which stays open.
-void write_whole(int fd, const std::filesystem::path& file, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw file_error(file, "cannot write", written < 0 ? errno : EIO);
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
 }  // namespace
 
 void create_folders(const std::vector<std::filesystem::path>& paths) {
@@ -607,8 +594,9 @@ void write_solids(const ModelSolids& solids, const conversion_parameters& parame
   if (gmsh) {
     const GmshPaths& to = *parameters.gmsh;
     write_gmsh_surfaces(files.add(to.surfaces), to.surfaces, *gmsh);
-    write_whole(files.add(to.geo), to.geo,
-                gmsh_geo_text(*gmsh, meshes->bodies, to.surfaces.filename().string()));
+    write_fully(files.add(to.geo), to.geo,
+                gmsh_geo_text(*gmsh, meshes->bodies, to.surfaces.filename().string()),
+                "cannot write");
   }
   if (settings.together == nullptr) own.commit();
   stages.finished(Stage::write);

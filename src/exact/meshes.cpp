@@ -21,14 +21,11 @@ void MeshBuilder::add_plane(const LabelledPlane& plane, const Slab& slab) {
   z1_ = slab.z1;
   z2_ = slab.z2;
   std::size_t faces = 0;
-  for (Label label = 0; label < slab.bodies.size(); ++label) {
-    if (slab.bodies[label] == body_) faces += plane.first[label + 1] - plane.first[label];
-  }
+  for (const Label label : labels_) faces += plane.first[label + 1] - plane.first[label];
   used_.clear();
   std::size_t slots = plane.points.size();
   if (faces < plane.points.size() / 32) {
-    for (Label label = 0; label < slab.bodies.size(); ++label) {
-      if (slab.bodies[label] != body_) continue;
+    for (const Label label : labels_) {
       for (std::size_t k = plane.first[label]; k < plane.first[label + 1]; ++k) {
         used_.insert(used_.end(), plane.faces[k].corners.begin(), plane.faces[k].corners.end());
       }
@@ -39,9 +36,7 @@ void MeshBuilder::add_plane(const LabelledPlane& plane, const Slab& slab) {
   }
   bottom_.assign(slots, kNone);
   top_.assign(slots, kNone);
-  for (Label label = 0; label < slab.bodies.size(); ++label) {
-    if (slab.bodies[label] == body_) add_region(plane, label, slab);
-  }
+  for (const Label label : labels_) add_region(plane, label, slab);
 }
 
 std::size_t MeshBuilder::slot(std::uint32_t v) const {
@@ -109,8 +104,7 @@ std::uint32_t MeshBuilder::make(std::vector<std::uint32_t>& layer, std::uint32_t
 void extrude(std::span<const LabelledPlane* const> planes, const Slab& slab, MeshBuilder& builder) {
   std::size_t faces = 0, walls = 0;
   for (const LabelledPlane* plane : planes) {
-    for (Label label = 0; label < slab.bodies.size(); ++label) {
-      if (slab.bodies[label] != builder.body()) continue;
+    for (const Label label : builder.labels()) {
       faces += plane->first[label + 1] - plane->first[label];
       walls += plane->walls[label];
     }

@@ -244,9 +244,12 @@ struct VertexHash {
 // plane, and those that planes share (the seam's) once for all of them.
 class MeshBuilder {
  public:
-  explicit MeshBuilder(std::uint32_t body) : body_(body) {}
+  // labels: those of the planes that stand for the body (Slab::bodies).
+  MeshBuilder(std::uint32_t body, std::vector<Label> labels)
+      : body_(body), labels_(std::move(labels)) {}
 
   std::uint32_t body() const { return body_; }
+  const std::vector<Label>& labels() const { return labels_; }
 
   // Room for `faces` more faces of the body's regions and `walls` more walls
   // around them.
@@ -275,6 +278,7 @@ class MeshBuilder {
   std::uint32_t top(std::uint32_t v) { return make(top_, v, z2_); }
 
   std::uint32_t body_;
+  std::vector<Label> labels_;
   Mesh mesh_;
   // Of the plane being added:
   const std::vector<Point>* points_ = nullptr;

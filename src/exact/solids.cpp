@@ -194,8 +194,12 @@ ExactSolids extrude_solids(const ClipperLib::Paths& copper, const ClipperLib::Pa
   }
   // The meshes only read the planes: the bodies built side by side.
   const std::vector<const detail::LabelledPlane*> read(planes.begin(), planes.end());
+  std::vector<std::vector<detail::Label>> labels(bodies.size());
+  for (detail::Label label = 0; label < slab.bodies.size(); ++label) {
+    labels[slab.bodies[label]].push_back(label);
+  }
   std::vector<detail::MeshBuilder> builders;
-  for (std::uint32_t b = 0; b < bodies.size(); ++b) builders.emplace_back(b);
+  for (std::uint32_t b = 0; b < bodies.size(); ++b) builders.emplace_back(b, std::move(labels[b]));
   parallel(builders.size(), [&](std::size_t b) { detail::extrude(read, slab, builders[b]); });
   for (std::size_t b = 0; b < bodies.size(); ++b) {
     const double area = builders[b].area();

@@ -1,13 +1,11 @@
 #include "gmsh/files.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <set>
 
 #include "common/error.hpp"
+#include "common/replacing.hpp"
 
 namespace foilcad {
 
@@ -208,15 +206,8 @@ class Output {
   void commit(std::size_t bytes) { used_ += bytes; }
 
   void flush() {
-    std::string_view rest(buffer_.get(), used_);
-    while (!rest.empty()) {
-      const ssize_t written = ::write(fd_, rest.data(), rest.size());
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        throw file_error(name_, "cannot write the gmsh surfaces", written < 0 ? errno : EIO);
-      }
-      rest.remove_prefix(static_cast<std::size_t>(written));
-    }
+    write_fully(fd_, name_, std::string_view(buffer_.get(), used_),
+                "cannot write the gmsh surfaces");
     total_ += used_;
     used_ = 0;
   }
