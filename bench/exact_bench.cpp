@@ -5,9 +5,12 @@
 //   foilcad-bench exact [--dir DIR] [--runs N] [--objects N,N,...] [FILE.gbr ...]
 //   foilcad-bench exact board OBJECTS FILE.gbr   (writes one generated board)
 //   foilcad-bench exact circle VERTICES FILE.gbr (a circle of 40 mm radius as one region)
-//   foilcad-bench exact holes BOARD.gbr HOLES [RUNS] (the board with and without
-//       that many plated holes on a 1.27 mm lattice: vias of 0.3 mm, one in
-//       five a component hole of 0.8 or 1.0 mm)
+//   foilcad-bench exact holes BOARD.gbr HOLES [RUNS] [--pads] (the board with
+//       and without that many plated holes on a 1.27 mm lattice: vias of 0.3 mm,
+//       one in five a component hole of 0.8 or 1.0 mm; with --pads, a board
+//       that real-board wrote gets a pad flashed at each hole first, 0.6 mm for
+//       a via and 1.2 mm for a component hole, as layers that holes pass through
+//       carry them)
 #include "exact_bench.hpp"
 
 #include <sys/resource.h>
@@ -224,10 +227,16 @@ void print_row(const ExactResult& r) {
   std::fflush(stdout);
 }
 
+struct Drilling {
+  std::string drill;  // the Excellon file
+  std::string pads;   // a pad flashed at each hole, in real-board's Gerber format
+};
+
 // A drill file of `holes` plated holes at distinct places of a 1.27 mm
 // lattice over the box (holes of real boards do not overlap), in KiCad's
-// decimal metric form; none when the lattice has too few places.
-std::optional<std::string> make_holes(const Box& box, long long holes, unsigned seed) {
+// decimal metric form, and their pads; none when the lattice has too few
+// places.
+std::optional<Drilling> make_holes(const Box& box, long long holes, unsigned seed) {
   constexpr double kPitch = 1.27;
   const long long nx = static_cast<long long>((box.max_x - box.min_x - 2) / kPitch);
   const long long ny = static_cast<long long>((box.max_y - box.min_y - 2) / kPitch);
@@ -237,26 +246,58 @@ std::optional<std::string> make_holes(const Box& box, long long holes, unsigned 
   std::mt19937_64 rng(seed);
   std::shuffle(places.begin(), places.end(), rng);
   std::vector<std::string> by_tool(3);
+  Drilling out;
+  // Pads: D90 for vias, D91 for component holes; millimetres with 6 decimals.
+  out.pads = "%ADD90C,0.60*%\n%ADD91C,1.20*%\n%LPD*%\n";
   char line[96];
+  int aperture = 0;
   for (long long h = 0; h < holes; ++h) {
     const int tool = h % 5 != 4 ? 0 : h % 10 == 4 ? 1 : 2;
     const long long at = places[static_cast<std::size_t>(h)];
-    std::snprintf(line, sizeof line, "X%.3fY%.3f\n", box.min_x + 1 + kPitch * (at % nx),
-                  box.min_y + 1 + kPitch * (at / nx));
+    const double x = box.min_x + 1 + kPitch * static_cast<double>(at % nx);
+    const double y = box.min_y + 1 + kPitch * static_cast<double>(at / nx);
+    std::snprintf(line, sizeof line, "X%.3fY%.3f\n", x, y);
     by_tool[tool] += line;
+    const int pad = tool == 0 ? 90 : 91;
+    if (pad != aperture) {
+      std::snprintf(line, sizeof line, "D%d*\n", pad);
+      out.pads += line;
+      aperture = pad;
+    }
+    std::snprintf(line, sizeof line, "X%lldY%lldD03*\n", std::llround(x * 1e6),
+                  std::llround(y * 1e6));
+    out.pads += line;
   }
-  std::string text = "M48\nMETRIC\nT1C0.300\nT2C0.800\nT3C1.000\n%\nG90\nG05\n";
+  out.drill = "M48\nMETRIC\nT1C0.300\nT2C0.800\nT3C1.000\n%\nG90\nG05\n";
   for (int t = 0; t < 3; ++t) {
     std::snprintf(line, sizeof line, "T%d\n", t + 1);
-    text += line;
-    text += by_tool[t];
+    out.drill += line;
+    out.drill += by_tool[t];
   }
-  return text + "T0\nM30\n";
+  out.drill += "T0\nM30\n";
+  return out;
+}
+
+// The board with `pads` drawn last, before its end; none unless the board
+// is in real-board's format (millimetres, 4.6 digits), which the pads use.
+std::optional<std::string> with_pads(const fs::path& board, const std::string& pads) {
+  std::FILE* f = std::fopen(board.c_str(), "rb");
+  if (f == nullptr) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+  std::fclose(f);
+  const std::size_t end = text.rfind("M02*");
+  if (text.find("%FSLAX46Y46*%") == std::string::npos ||
+      text.find("%MOMM*%") == std::string::npos || end == std::string::npos) {
+    return std::nullopt;
+  }
+  return text.substr(0, end) + pads + text.substr(end);
 }
 
 // The exact model on a board, then on the board drilled with `holes` holes:
 // the median time of each over runs.
-int measure_holes(const fs::path& board, long long holes, int runs) {
+int measure_holes(const fs::path& board, long long holes, int runs, bool pads) {
   const fs::path dir = fs::temp_directory_path() / "foilcad-bench-holes";
   fs::create_directories(dir);
   conversion_parameters p = make_conversion_parameters(board, 0.0, 0.035, dir);
@@ -264,13 +305,25 @@ int measure_holes(const fs::path& board, long long holes, int runs) {
   p.stl.format = StlFormat::binary;
   ConversionReport plain = convert(p);
   const fs::path drill = dir / "holes.drl";
-  const std::optional<std::string> text = make_holes(plain.extent, holes, 5000u);
-  if (!text) {
+  const std::optional<Drilling> made = make_holes(plain.extent, holes, 5000u);
+  if (!made) {
     std::fprintf(stderr, "foilcad-bench: the board has no room for %lld holes 1.27 mm apart\n",
                  holes);
     return 2;
   }
-  if (!write_file(drill.c_str(), *text)) return 1;
+  if (!write_file(drill.c_str(), made->drill)) return 1;
+  if (pads) {
+    const std::optional<std::string> padded = with_pads(board, made->pads);
+    if (!padded) {
+      std::fprintf(stderr, "foilcad-bench: --pads takes a board that real-board wrote\n");
+      return 2;
+    }
+    const fs::path copy = dir / board.filename();
+    if (!write_file(copy.c_str(), *padded)) return 1;
+    p = make_conversion_parameters(copy, 0.0, 0.035, dir);
+    p.geometry = Geometry::exact;
+    p.stl.format = StlFormat::binary;
+  }
   std::printf("| board | holes | contours s | mesh s | total s | ratio | triangles |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
   double without = 0;
@@ -300,9 +353,14 @@ int measure_holes(const fs::path& board, long long holes, int runs) {
 }  // namespace
 
 int run_exact_bench(int argc, char** argv) {
-  // The board with and without holes: foilcad-bench exact holes BOARD.gbr HOLES [RUNS]
-  if ((argc == 3 || argc == 4) && std::strcmp(argv[0], "holes") == 0) {
-    return measure_holes(argv[1], std::atoll(argv[2]), argc == 4 ? std::atoi(argv[3]) : 3);
+  // The board with and without holes:
+  // foilcad-bench exact holes BOARD.gbr HOLES [RUNS] [--pads]
+  if (argc >= 3 && std::strcmp(argv[0], "holes") == 0) {
+    const bool pads = std::strcmp(argv[argc - 1], "--pads") == 0;
+    const int args = argc - (pads ? 1 : 0);
+    if (args == 3 || args == 4) {
+      return measure_holes(argv[1], std::atoll(argv[2]), args == 4 ? std::atoi(argv[3]) : 3, pads);
+    }
   }
   // Writes one generated board: foilcad-bench exact board OBJECTS FILE.gbr
   if (argc == 3 && std::strcmp(argv[0], "board") == 0) {
