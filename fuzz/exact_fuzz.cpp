@@ -1,7 +1,10 @@
 // The exact model on small inputs: any bytes either fail with a message or
 // give two meshes that are closed, oriented, free of flat triangles and meet
 // in one interface, whose volumes add up to the board's, and whose text and
-// binary solids have exactly the bytes measured in advance.
+// binary solids have exactly the bytes measured in advance. The same drawing
+// drilled again at its own points (holes and slots of sizes the last bytes
+// choose, plated or not, the copper parted by nets now and then) must mesh
+// as soundly.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -11,6 +14,8 @@
 
 #include "common/error.hpp"
 #include "convert/convert.hpp"
+#include "exact/board_extent.hpp"
+#include "exact/exact.hpp"
 #include "fuzz_check.hpp"
 #include "photoplot/reader.hpp"
 #include "stl/solid_files.hpp"
@@ -37,6 +42,48 @@ class CountingSink : public foilcad::ByteSink {
 
 void check_problem(const std::optional<std::string>& problem) {
   if (problem) foilcad::fuzz::broken(problem->c_str());
+}
+
+// Holes at the first objects' points, so that they meet the copper, its
+// clearances and each other: from the last bytes, a diameter of 0.05 to 2 mm,
+// a slot along a stroke, the plating.
+void check_drilled(const foilcad::Drawing& drawing, const std::uint8_t* data, std::size_t size) {
+  using foilcad::fuzz::check;
+  constexpr std::size_t kHoles = 8;
+  foilcad::exact::ExactOptions options;
+  options.tolerance = 0.01;
+  options.z2 = 0.035;
+  options.extent = foilcad::exact::board_extent(drawing).box;
+  options.hole_files = {"fuzz.drl"};
+  options.nets = size % 2 == 0;
+  for (std::size_t k = 0; k < drawing.objects.size() && k < kHoles && k < size; ++k) {
+    const foilcad::DrawingObject& object = drawing.objects[k];
+    const std::uint8_t byte = data[size - 1 - k];
+    foilcad::Hole h;
+    h.from = object.from;
+    h.to = (byte & 0x80) != 0 && object.kind == foilcad::DrawingObject::Kind::stroke ? object.to
+                                                                                     : object.from;
+    h.diameter = 0.05 * (1 + byte % 40);
+    h.plating = (byte & 0x40) != 0 ? foilcad::Plating::plated : foilcad::Plating::non_plated;
+    h.line = k + 1;
+    options.holes.push_back(h);
+  }
+  if (options.holes.empty()) return;
+  foilcad::exact::ExactSolids made;
+  try {
+    made = foilcad::exact::build_exact_solids(drawing, options);
+  } catch (const foilcad::Error& e) {
+    const std::string_view what(e.what());
+    check(what.find("fuzz.gbr") != std::string_view::npos ||
+              what.find("fuzz.drl") != std::string_view::npos,
+          "an error of the drilled board that does not name a file");
+    return;
+  }
+  std::size_t triangles = 0;
+  for (const foilcad::MeshBody& b : made.bodies) triangles += b.mesh.triangles.size();
+  if (triangles > 0 && triangles <= kMaxCheckedTriangles) {
+    check_problem(foilcad::exact::check_solids(made, 0.0, 0.035));
+  }
 }
 
 }  // namespace
@@ -93,5 +140,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "mesh solids written with other bytes than measured");
     }
   }
+  check_drilled(drawing, data, size);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "exact/outlines.hpp"
 
 #include <cmath>
+#include <string>
 
 #include "common/error.hpp"
 #include "exact/board.hpp"
@@ -27,6 +28,14 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
     // would cross every hole on a scan line.
     const Pieces walls = trace_holes(options, pieces.vertices);
     out.board = unite_tiles({walls, out.board, true});
+    if (out.board.empty()) {
+      // Holes of the wrong units or digits, as often as not.
+      std::string files;
+      for (const auto& f : options.hole_files) files += (files.empty() ? "" : ", ") + f.string();
+      throw Error((files.empty() ? std::string("the drill files") : files) +
+                  ": the holes cut the whole board away; are the drill files' units and digits "
+                  "right? (--drill-format sets them)");
+    }
     add_plated_rings(options, drawing.negative, pieces);
   }
   if (options.nets) out.probes = net_probes(drawing, pieces);
