@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -338,14 +339,18 @@ TEST(Convert, DrilledHolesInTheExactModel) {
 
 // Each connected part of the copper is a body named after its net: checked on
 // a short made by hand and on KiCad's plots of two demo boards, with the net
-// attributes written both ways, which must part and name the copper alike.
+// attributes written both ways, which must part and name the copper alike,
+// and drilled, where a pad's middle is its hole.
 TEST(Convert, NetsNameTheCopperParts) {
   const fs::path nets = fs::path(FOILCAD_TEST_DATA) / "nets";
-  const auto parted = [&](const fs::path& input, ConversionReport& report) {
+  const fs::path kicad = fs::path(FOILCAD_TEST_DATA) / "drill" / "kicad";
+  const auto parted = [&](const fs::path& input, ConversionReport& report,
+                          const fs::path& drill = {}) {
     conversion_parameters p = make_conversion_parameters(input, 0.0, 0.035);
     p.geometry = Geometry::exact;
     p.stl.format = StlFormat::binary;
     p.nets = true;
+    if (!drill.empty()) p.drills = {{drill, Plating::plated}};
     const ModelSolids built = build_solids(p, report);
     const auto& meshes = std::get<MeshSolids>(built);
     std::vector<double> areas;
@@ -360,16 +365,25 @@ TEST(Convert, NetsNameTheCopperParts) {
   };
 
   // Pads of A and B joined by a track of A; a pad in N/C; a pad in no net.
-  ConversionReport report;
-  const auto shorted = parted(nets / "short.gbr", report);
-  const std::map<std::string, std::vector<std::string>> expected = {
-      {"copper_1", {"A", "B"}}, {"copper_2", {}}, {"copper_3", {}}, {"insulator", {}}};
-  EXPECT_EQ(shorted, expected);
-  ASSERT_EQ(report.warnings.size(), 1u);
-  EXPECT_EQ(report.warnings[0].kind, WarningKind::joined_nets);
-  EXPECT_EQ(report.warnings[0].first_line, 25u);  // pad B's flash
-  EXPECT_EQ(report.bodies[0].path.filename(), "short_CND_copper_1.stl");
+  // Drilled, at the round pads' middles.
+  const ScratchDir dir;
+  write_file(dir / "pads.drl", "M48\nMETRIC\nT1C0.800\n%\nT1\nX5.0Y3.0\nX15.0Y3.0\nM30\n");
+  for (const fs::path& drill : {fs::path(), dir / "pads.drl"}) {
+    ConversionReport report;
+    const auto shorted = parted(nets / "short.gbr", report, drill);
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"copper_1", {"A", "B"}}, {"copper_2", {}}, {"copper_3", {}}, {"insulator", {}}};
+    EXPECT_EQ(shorted, expected) << drill;
+    const auto joined = std::find_if(report.warnings.begin(), report.warnings.end(),
+                                     [](auto& w) { return w.kind == WarningKind::joined_nets; });
+    ASSERT_NE(joined, report.warnings.end()) << drill;
+    EXPECT_EQ(joined->first_line, 25u);  // pad B's flash
+    EXPECT_EQ(report.bodies[0].path.filename(), "short_CND_copper_1.stl");
+  }
 
+  const std::map<std::string, fs::path> drills = {
+      {"ecc83-pp_v2", kicad / "ecc83-pp_v2" / "mm-decimal-g85-merged" / "ecc83-pp_v2.drl"},
+      {"pic_programmer", kicad / "pic_programmer" / "mm-decimal-merged" / "pic_programmer.drl"}};
   for (const std::string board : {"ecc83-pp_v2", "pic_programmer"}) {
     std::set<std::string> names;
     std::istringstream listed(read_file(nets / (board + ".nets")));
@@ -386,6 +400,15 @@ TEST(Convert, NetsNameTheCopperParts) {
       ++named;
     }
     EXPECT_GT(named, names.size() / 2) << board;
+    // Drilled, every net keeps its body (nearly every pad of the front
+    // copper is alone there, its hole where its middle was).
+    ConversionReport drilled;
+    auto by_drilled = parted(nets / (board + "-x2.gbr"), drilled, drills.at(board));
+    EXPECT_GT(drilled.holes.holes, 30u) << board;
+    std::erase_if(by_drilled, [](const auto& b) { return b.first.starts_with("copper_"); });
+    auto named_x2 = by_x2;
+    std::erase_if(named_x2, [](const auto& b) { return b.first.starts_with("copper_"); });
+    EXPECT_EQ(by_drilled, named_x2) << board;
   }
 }
 

@@ -26,13 +26,15 @@ struct NetProbe {
 };
 
 // The probes of the pieces that add copper and name a net: in a negative
-// image the clear ones add it.
-std::vector<NetProbe> net_probes(const Drawing& drawing, const Pieces& pieces);
+// image the clear ones add it. None lies in one of the holes (pieces of a
+// contour each).
+std::vector<NetProbe> net_probes(const Drawing& drawing, const Pieces& pieces, const Pieces& holes);
 
 // A point strictly inside the area the contours cover by the nonzero rule,
 // in the middle of their thickest part along a level line between two of
-// their vertices' heights; false when they cover nothing.
-bool interior_point(PathSpan contours, double& x, double& y);
+// their vertices' heights; false when they cover nothing. With cuts, the
+// part outside them along the first such line that has one.
+bool interior_point(PathSpan contours, double& x, double& y, PathSpan cut = {});
 
 // One part of the copper as the triangulation found it.
 struct CopperPart {

@@ -21,12 +21,13 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
   out.board = trace_board(drawing, options);
   if (out.board.empty()) return out;
   Pieces pieces = trace_pieces(drawing, options);
+  Pieces walls;  // the holes, a piece each
   if (!options.holes.empty()) {
     // Drilled out of the board, the holes leave every body; the rings go
     // on last, over whatever the artwork did there. The board is drilled
     // tile by tile, as copper is made: one boolean over thousands of holes
     // would cross every hole on a scan line.
-    const Pieces walls = trace_holes(options, pieces.vertices);
+    walls = trace_holes(options, pieces.vertices);
     out.board = unite_tiles({walls, out.board, true});
     if (out.board.empty()) {
       // Holes of the wrong units or digits, as often as not.
@@ -38,7 +39,7 @@ CopperShape trace_copper(const Drawing& drawing, const ExactOptions& options) {
     }
     add_plated_rings(options, drawing.negative, pieces);
   }
-  if (options.nets) out.probes = net_probes(drawing, pieces);
+  if (options.nets) out.probes = net_probes(drawing, pieces, walls);
   out.copper = unite_tiles({pieces, out.board, drawing.negative});
   clean_contours(out.copper);
   return out;
