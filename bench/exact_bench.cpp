@@ -25,6 +25,8 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -281,12 +283,9 @@ std::optional<Drilling> make_holes(const Box& box, long long holes, unsigned see
 // The board with `pads` drawn last, before its end; none unless the board
 // is in real-board's format (millimetres, 4.6 digits), which the pads use.
 std::optional<std::string> with_pads(const fs::path& board, const std::string& pads) {
-  std::FILE* f = std::fopen(board.c_str(), "rb");
-  if (f == nullptr) return std::nullopt;
-  std::string text;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-  std::fclose(f);
+  std::ifstream in(board, std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   const std::size_t end = text.rfind("M02*");
   if (text.find("%FSLAX46Y46*%") == std::string::npos ||
       text.find("%MOMM*%") == std::string::npos || end == std::string::npos) {

@@ -120,10 +120,14 @@ bool interior_point(PathSpan contours, double& x, double& y, PathSpan cut) {
   // case the cuts cover the line's spans.
   std::vector<std::size_t> gaps(heights.size() - 1);
   std::iota(gaps.begin(), gaps.end(), std::size_t{0});
-  std::stable_sort(gaps.begin(), gaps.end(), [&](std::size_t a, std::size_t b) {
+  const auto wider = [&](std::size_t a, std::size_t b) {
     return heights[a + 1] - heights[a] > heights[b + 1] - heights[b];
-  });
-  if (cut.empty()) gaps.resize(1);
+  };
+  if (cut.empty()) {
+    gaps = {*std::min_element(gaps.begin(), gaps.end(), wider)};  // the first widest
+  } else {
+    std::stable_sort(gaps.begin(), gaps.end(), wider);
+  }
   std::vector<Crossing> crossings;
   for (const std::size_t gap : gaps) {
     const double level =
